@@ -1,0 +1,112 @@
+// Psg: one AY-3-8910-compatible programmable sound generator.
+//
+// Register map (index, bits, meaning). A read returns the whole byte last written, also where
+// fewer bits count.
+//   0   xxxxxxxx channel A tone period, low byte
+//   1   ----xxxx channel A tone period, high 4 bits (12-bit period; 0 acts as 1)
+//   2,3          channel B tone period, as 0,1
+//   4,5          channel C tone period, as 0,1
+//   6   ---xxxxx noise period (0 acts as 1)
+//   7   xx------ no effect; --xxx--- noise off C,B,A; -----xxx tone off C,B,A
+//   8   ---x---- channel A amplitude from the envelope; ----xxxx fixed level 0-15
+//   9            channel B amplitude, as 8
+//   10           channel C amplitude, as 8
+//   11  xxxxxxxx envelope period, low byte
+//   12  xxxxxxxx envelope period, high byte (0 runs twice as fast as 1)
+//   13  ----xxxx envelope shape: continue, attack, alternate, hold; a write restarts the envelope
+//   14  xxxxxxxx I/O port A (stored only)
+//   15  xxxxxxxx I/O port B (stored only)
+//
+// Timing: one output frame is four sub-samples. Per sub-sample each counter advances by its step:
+//   tone_phase    bit 26 is the square wave, so it toggles every 2^26 of phase
+//   envelope_pos  2^24 per envelope entry, 64 entries, always below 2^30
+//   noise_pos     2^17 per noise bit, 2^22 per 32-bit word of the noise table
+// With the board's 998400 Hz clock a tone period TP sounds at about 998400 / (8 * TP) Hz.
+#pragma once
+
+#include <cstdint>
+
+#include "module/vyx.h"
+
+class Psg {
+ public:
+  static constexpr uint32_t kRegisterCount = 16;
+  static constexpr uint32_t kChannels = 3;
+  static constexpr uint32_t kLevels = 32;            // volume_table entries
+  static constexpr uint32_t kShapes = 16;            // envelope_table rows
+  static constexpr uint32_t kEnvelopeEntries = 64;   // entries of one row
+  // Loudest amplitude a volume setting can give: twelve contributions (three channels, four
+  // sub-samples) of this size still sum inside a signed 32-bit accumulator.
+  static constexpr int32_t kMaxAmplitude = INT32_MAX / 12;
+
+  Psg();
+
+  // Turns clock (Hz) and output rate (frames per second) into the three bases and recomputes
+  // every step. A rate of 0 is ignored: the call changes nothing.
+  void SetClock(uint32_t clock, uint32_t rate);
+  // Writes the low byte of value into register index; an index of 16 or more is ignored.
+  void SetRegister(uint32_t index, uint32_t value);
+  // Returns register (index & 15), as the data port reads through the low four latch bits.
+  uint8_t GetRegister(uint32_t index) const;
+  // Volume in half-decibel steps, 0 = unity; rebuilds the amplitude tables.
+  void SetVolume(int32_t volume);
+  // Board reset: the register writes of power-on, counters and tables untouched.
+  void Reset();
+  // Adds count frames of output into frames, on the sides that the routing selects.
+  void Mix(StereoFrame* frames, int32_t count);
+  // Bit 0: add the output to the left side; bit 1: to the right side.
+  void SetRouting(uint32_t routing) { routing_ = routing; }
+  uint32_t routing() const { return routing_; }
+
+  // Read-only views of the state. Out-of-range indexes read 0.
+  uint32_t tone_base() const { return tone_base_; }
+  uint32_t envelope_base() const { return envelope_base_; }
+  uint32_t noise_base() const { return noise_base_; }
+  uint32_t tone_step(uint32_t channel) const { return channel < kChannels ? tone_step_[channel] : 0; }
+  uint32_t tone_phase(uint32_t channel) const {
+    return channel < kChannels ? tone_phase_[channel] : 0;
+  }
+  uint32_t envelope_step() const { return envelope_step_; }
+  uint32_t envelope_pos() const { return envelope_pos_; }
+  uint32_t envelope_row() const { return envelope_row_; }
+  uint32_t noise_step() const { return noise_step_; }
+  uint32_t noise_pos() const { return noise_pos_; }
+  uint32_t channel_mask() const { return channel_mask_; }
+  int32_t fixed_amp(uint32_t channel) const { return channel < kChannels ? fixed_amp_[channel] : 0; }
+  int32_t volume_table(uint32_t level) const { return level < kLevels ? volume_table_[level] : 0; }
+  int32_t envelope_table(uint32_t shape, uint32_t entry) const {
+    return shape < kShapes && entry < kEnvelopeEntries ? envelope_table_[shape][entry] : 0;
+  }
+
+ private:
+  enum class Mode { kTone, kNoise, kEnvelope };
+  struct MixSetup;
+
+  void UpdateToneStep(uint32_t channel);
+  void UpdateEnvelopeStep();
+  void UpdateFixedAmp(uint32_t channel);
+  void BuildEnvelopeTable();
+  void WritePowerOnRegisters();
+  void AdvanceEnvelopeByCall(int32_t count);
+  template <Mode kMode>
+  void MixFrames(StereoFrame* frames, int32_t count, const MixSetup& setup);
+
+  uint8_t regs_[kRegisterCount] = {};
+  uint32_t envelope_row_ = 0;  // row of envelope_table_ that register 13 selects
+  int32_t fixed_amp_[kChannels] = {};
+  uint32_t tone_phase_[kChannels] = {};
+  uint32_t tone_step_[kChannels] = {};
+  uint32_t envelope_pos_ = 0;
+  uint32_t envelope_step_ = 0;
+  uint32_t noise_pos_ = 0;
+  uint32_t noise_step_ = 0;
+  uint32_t tone_base_ = 0;      // clock * 2^22 / rate
+  uint32_t envelope_base_ = 0;  // clock * 2^20 / rate
+  uint32_t noise_base_ = 0;     // clock * 2^12 / rate
+  // Bits 0-2: channels A-C may sound at all. Bits 3-5 are set but never tested.
+  uint32_t channel_mask_ = 63;
+  uint32_t routing_ = 0;
+  int32_t envelope_table_[kShapes][kEnvelopeEntries] = {};  // amplitudes, not levels
+  int32_t volume_table_[kLevels] = {};                      // entries 0 and 1 are always 0
+  const uint32_t* noise_table_ = nullptr;                   // NoiseTable::Get().words
+};

@@ -1,0 +1,426 @@
+#include "psg/psg.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "psg/noise_table.h"
+
+namespace {
+
+constexpr uint32_t kBoardClock = 998400;
+constexpr uint32_t kRate = 44100;
+constexpr int32_t kFull = 5461;  // level 15 at volume 0
+
+// Renders count frames routed to both sides into a zeroed buffer; returns the left side.
+std::vector<int32_t> Render(Psg& psg, int32_t count) {
+  std::vector<StereoFrame> frames(count, StereoFrame{0, 0});
+  psg.SetRouting(3);
+  psg.Mix(frames.data(), count);
+  std::vector<int32_t> left;
+  for (const StereoFrame& f : frames) {
+    EXPECT_EQ(f.left, f.right);
+    left.push_back(f.left);
+  }
+  return left;
+}
+
+void SetTonePeriod(Psg& psg, uint32_t channel, uint32_t period) {
+  psg.SetRegister(2 * channel, period & 0xFF);
+  psg.SetRegister(2 * channel + 1, period >> 8);
+}
+
+void SetEnvelopePeriod(Psg& psg, uint32_t period) {
+  psg.SetRegister(11, period & 0xFF);
+  psg.SetRegister(12, period >> 8);
+}
+
+TEST(PsgRegisters, PowerOnStateAndResetKeepCountersAndRouting) {
+  Psg psg;
+  for (uint32_t i = 0; i < 16; ++i) {
+    EXPECT_EQ(psg.GetRegister(i), (i == 7 || i >= 14) ? 255 : 0) << "register " << i;
+  }
+  EXPECT_EQ(psg.routing(), 0u);
+  EXPECT_EQ(psg.channel_mask(), 63u);
+
+  psg.SetClock(kBoardClock, kRate);
+  for (uint32_t i = 0; i < 16; ++i) psg.SetRegister(i, 0x1A);
+  psg.SetRegister(7, 0x30);
+  Render(psg, 10);
+  const uint32_t phase = psg.tone_phase(0);
+  const uint32_t noise_pos = psg.noise_pos();
+  ASSERT_NE(phase, 0u);
+  ASSERT_NE(noise_pos, 0u);
+
+  psg.Reset();
+  for (uint32_t i = 0; i < 16; ++i) {
+    EXPECT_EQ(psg.GetRegister(i), (i == 7 || i >= 14) ? 255 : 0) << "register " << i;
+  }
+  EXPECT_EQ(psg.tone_phase(0), phase);
+  EXPECT_EQ(psg.noise_pos(), noise_pos);
+  EXPECT_EQ(psg.routing(), 3u);
+  EXPECT_EQ(psg.tone_step(1), psg.tone_base());
+  EXPECT_EQ(psg.noise_step(), psg.noise_base());
+  EXPECT_EQ(psg.envelope_step(), 2 * psg.envelope_base());
+  EXPECT_EQ(psg.fixed_amp(2), 0);
+  EXPECT_EQ(psg.envelope_pos(), 0u);
+  EXPECT_EQ(psg.envelope_row(), 0u);
+}
+
+TEST(PsgRegisters, BytesAreKeptWholeButOnlyCountingBitsEnterPeriods) {
+  Psg psg;
+  psg.SetClock(kBoardClock, kRate);
+  psg.SetRegister(1, 0xFF);
+  psg.SetRegister(0, 0x1234);  // wider than a byte: only 0x34 is stored
+  EXPECT_EQ(psg.GetRegister(1), 0xFF);
+  EXPECT_EQ(psg.GetRegister(0), 0x34);
+  EXPECT_EQ(psg.tone_step(0), psg.tone_base() / 0xF34);
+
+  SetTonePeriod(psg, 1, 0x1000);  // the 13th bit drops out: period 0, which acts as 1
+  EXPECT_EQ(psg.tone_step(1), psg.tone_base());
+  psg.SetRegister(6, 0x21);  // noise period 1
+  EXPECT_EQ(psg.noise_step(), psg.noise_base());
+  psg.SetRegister(6, 0);
+  EXPECT_EQ(psg.noise_step(), psg.noise_base());
+  psg.SetRegister(6, 3);
+  EXPECT_EQ(psg.noise_step(), psg.noise_base() / 3);
+  SetEnvelopePeriod(psg, 0x0102);
+  EXPECT_EQ(psg.envelope_step(), psg.envelope_base() / 0x102);
+  SetEnvelopePeriod(psg, 0);
+  EXPECT_EQ(psg.envelope_step(), 2 * psg.envelope_base());
+}
+
+TEST(PsgRegisters, IndexesFrom16AreIgnoredAndReadsUseTheLowFourBits) {
+  Psg psg;
+  psg.SetClock(kBoardClock, kRate);
+  psg.SetRegister(2, 0x42);
+  psg.SetRegister(8, 0x10);
+  psg.SetRegister(13, 14);
+  Render(psg, 3);
+  const uint32_t envelope_pos = psg.envelope_pos();
+  uint8_t before[16];
+  for (uint32_t i = 0; i < 16; ++i) before[i] = psg.GetRegister(i);
+  for (uint32_t index : {16u, 0x12u, 0x1Du, 0x80000006u, UINT32_MAX}) psg.SetRegister(index, 0x09);
+  for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(psg.GetRegister(i), before[i]) << "register " << i;
+  EXPECT_EQ(psg.tone_step(1), psg.tone_base() / 0x42);
+  EXPECT_EQ(psg.noise_step(), psg.noise_base() / 2);
+  ASSERT_NE(envelope_pos, 0u);
+  EXPECT_EQ(psg.envelope_pos(), envelope_pos);
+  EXPECT_EQ(psg.GetRegister(0x12), 0x42);
+  EXPECT_EQ(psg.GetRegister(UINT32_MAX), 255);
+}
+
+TEST(PsgClock, BoardClockBasesAndSteps) {
+  Psg psg;
+  SetTonePeriod(psg, 0, 6);
+  SetTonePeriod(psg, 1, 5);
+  psg.SetRegister(6, 4);
+  // Steps written before the first clock are recomputed from the registers.
+  psg.SetClock(kBoardClock, kRate);
+  EXPECT_EQ(psg.tone_base(), 94956759u);
+  EXPECT_EQ(psg.envelope_base(), 23739189u);
+  EXPECT_EQ(psg.noise_base(), 92731u);
+  EXPECT_EQ(psg.tone_step(0), 15826126u);
+  EXPECT_EQ(psg.tone_step(1), 18991351u);
+  EXPECT_EQ(psg.tone_step(2), psg.tone_base());
+  // The clock stores half the noise step; writing register 6 again gives the full one.
+  EXPECT_EQ(psg.noise_step(), 92731u / 4 / 2);
+  psg.SetRegister(6, 4);
+  EXPECT_EQ(psg.noise_step(), 92731u / 4);
+}
+
+TEST(PsgClock, ZeroRateChangesNothingAndLargeRatiosSaturate) {
+  Psg psg;
+  psg.SetClock(kBoardClock, kRate);
+  psg.SetRegister(6, 4);
+  psg.SetClock(3993600, 0);
+  EXPECT_EQ(psg.tone_base(), 94956759u);
+  EXPECT_EQ(psg.noise_step(), 92731u / 4);
+
+  psg.SetClock(1000000, 1);
+  EXPECT_EQ(psg.tone_base(), UINT32_MAX);
+  EXPECT_EQ(psg.envelope_base(), UINT32_MAX);
+  EXPECT_EQ(psg.noise_base(), 4096000000u);
+  psg.SetClock(UINT32_MAX, 1);
+  EXPECT_EQ(psg.noise_base(), UINT32_MAX);
+  psg.SetClock(0, kRate);
+  EXPECT_EQ(psg.tone_base(), 0u);
+  EXPECT_EQ(psg.tone_step(0), 0u);
+}
+
+TEST(PsgVolume, UnityMuteAndFixedAmplitudes) {
+  const int32_t unity[32] = {0,    0,    35,   42,   50,   60,   71,   85,   101,  120,  143,
+                             170,  202,  241,  287,  341,  405,  482,  574,  682,  811,  965,
+                             1148, 1365, 1623, 1930, 2296, 2730, 3247, 3861, 4592, 5461};
+  Psg psg;
+  for (uint32_t i = 0; i < 32; ++i) EXPECT_EQ(psg.volume_table(i), unity[i]) << "entry " << i;
+  psg.SetRegister(8, 0x1F);  // follows the envelope, still keeps its fixed amplitude
+  psg.SetRegister(9, 0x07);
+  EXPECT_EQ(psg.fixed_amp(0), 5461);
+  EXPECT_EQ(psg.fixed_amp(1), 341);
+
+  psg.SetVolume(-200);
+  for (uint32_t i = 0; i < 32; ++i) EXPECT_EQ(psg.volume_table(i), 0);
+  EXPECT_EQ(psg.fixed_amp(0), 0);
+  EXPECT_EQ(psg.envelope_table(13, 63), 0);
+  psg.SetVolume(0);
+  EXPECT_EQ(psg.fixed_amp(1), 341);
+  EXPECT_EQ(psg.envelope_table(13, 63), 5461);
+}
+
+TEST(PsgVolume, ExtremeSettingsSaturateAndMixWithoutOverflow) {
+  Psg psg;
+  psg.SetVolume(INT32_MIN);
+  EXPECT_EQ(psg.volume_table(31), 0);
+  psg.SetVolume(INT32_MAX);
+  for (uint32_t i = 2; i < 32; ++i) EXPECT_EQ(psg.volume_table(i), Psg::kMaxAmplitude);
+
+  // Three channels at the loudest level, all low: the twelve contributions just fit.
+  psg.SetClock(kBoardClock, kRate);
+  for (uint32_t r = 8; r <= 10; ++r) psg.SetRegister(r, 15);
+  psg.SetRegister(7, 0x38);
+  SetTonePeriod(psg, 0, 1);  // above half the rate: counts as off
+  SetTonePeriod(psg, 1, 1);
+  SetTonePeriod(psg, 2, 1);
+  StereoFrame frame{INT32_MIN + 5, 7};
+  psg.SetRouting(3);
+  psg.Mix(&frame, 1);
+  const int32_t v = -3 * Psg::kMaxAmplitude;
+  EXPECT_EQ(frame.right, 7 + v);
+  // The host's buffer wraps at 32 bits rather than overflowing.
+  EXPECT_EQ(frame.left, static_cast<int32_t>(0x80000005u + static_cast<uint32_t>(v)));
+}
+
+TEST(PsgEnvelope, RowsHoldTheRampsOfEachShape) {
+  enum Ramp { kSilent, kRise, kFall, kHigh };
+  const Ramp halves[16][2] = {{kFall, kSilent}, {kFall, kSilent}, {kFall, kSilent},
+                              {kFall, kSilent}, {kRise, kSilent}, {kRise, kSilent},
+                              {kRise, kSilent}, {kRise, kSilent}, {kFall, kFall},
+                              {kFall, kSilent}, {kFall, kRise},   {kFall, kHigh},
+                              {kRise, kRise},   {kRise, kHigh},   {kRise, kFall},
+                              {kRise, kSilent}};
+  Psg psg;
+  psg.SetVolume(3);
+  for (uint32_t shape = 0; shape < 16; ++shape) {
+    for (uint32_t i = 0; i < 64; ++i) {
+      const uint32_t k = i % 32;
+      const Ramp ramp = halves[shape][i / 32];
+      const uint32_t level = ramp == kSilent ? 0 : ramp == kRise ? k : ramp == kFall ? 31 - k : 31;
+      EXPECT_EQ(psg.envelope_table(shape, i), psg.volume_table(level))
+          << "shape " << shape << " entry " << i;
+    }
+  }
+}
+
+TEST(PsgEnvelope, ShapesPlayOnceOrLoop) {
+  const std::pair<uint32_t, std::function<uint32_t(uint32_t)>> shapes[] = {
+      {0, [](uint32_t f) { return f < 32 ? 31 - f : 0; }},
+      {8, [](uint32_t f) { return 31 - f % 32; }},
+      {10, [](uint32_t f) { return f % 64 < 32 ? 31 - f % 64 : f % 64 - 32; }},
+      {13, [](uint32_t f) { return f < 32 ? f : 31; }},
+      {14, [](uint32_t f) { return f % 64 < 32 ? f % 64 : 63 - f % 64; }},
+  };
+  for (const auto& [shape, level_of_frame] : shapes) {
+    Psg psg;
+    psg.SetClock(16, 1);  // envelope_base 2^24
+    SetEnvelopePeriod(psg, 4);  // 2^22 a sub-sample: one entry a frame
+    psg.SetRegister(8, 0x10);   // channel A follows the envelope; tones and noises stay off
+    psg.SetRegister(13, shape);
+    const std::vector<int32_t> out = Render(psg, 200);
+    for (uint32_t f = 0; f < out.size(); ++f) {
+      ASSERT_EQ(out[f], -psg.volume_table(level_of_frame(f))) << "shape " << shape << " frame " << f;
+    }
+  }
+}
+
+TEST(PsgEnvelope, OverrunCarriesIntoTheLoopStartAndRewriteRestarts) {
+  Psg psg;
+  psg.SetClock(48, 1);  // envelope_base 3 * 2^24
+  SetEnvelopePeriod(psg, 1);
+  psg.SetRegister(8, 0x10);
+  psg.SetRegister(13, 13);
+  Render(psg, 6);  // 24 sub-samples of 3 entries; entry 66 becomes 34
+  EXPECT_EQ(psg.envelope_pos(), 40u << 24);
+  psg.SetRegister(13, 13);
+  EXPECT_EQ(psg.envelope_pos(), 0u);
+  psg.SetRegister(13, 14);
+  Render(psg, 6);  // entry 66 becomes 2
+  EXPECT_EQ(psg.envelope_pos(), 8u << 24);
+}
+
+TEST(PsgEnvelope, ToneAndNoiseModesAdvanceOncePerCall) {
+  Psg psg;
+  psg.SetClock(16, 1);
+  SetEnvelopePeriod(psg, 4);  // one entry a frame
+  psg.SetRegister(8, 15);
+  psg.SetRegister(7, 0x3E);
+  psg.SetRegister(13, 13);
+  Render(psg, 10);
+  EXPECT_EQ(psg.envelope_pos(), 10u << 24);
+  Render(psg, 60);  // entry 70: past the end once, into the second half
+  EXPECT_EQ(psg.envelope_pos(), 38u << 24);
+  psg.SetRegister(13, 14);
+  Render(psg, 70);
+  EXPECT_EQ(psg.envelope_pos(), 6u << 24);
+
+  // Leave low bits in the position through the envelope mode, then clear them with count 0.
+  psg.SetClock(kBoardClock, kRate);
+  SetEnvelopePeriod(psg, 1);
+  psg.SetRegister(8, 0x1F);
+  Render(psg, 1);
+  psg.SetRegister(8, 15);
+  const uint32_t pos = psg.envelope_pos();
+  const uint32_t phase = psg.tone_phase(0);
+  ASSERT_NE(pos & 0xFF, 0u);
+  for (int32_t count : {0, -5, INT32_MIN}) {
+    StereoFrame frame{11, 12};
+    psg.Mix(&frame, count);
+    EXPECT_EQ(frame.left, 11);
+    EXPECT_EQ(psg.envelope_pos(), pos & ~0xFFu) << "count " << count;
+    EXPECT_EQ(psg.tone_phase(0), phase);
+  }
+}
+
+TEST(PsgMix, SilentRegistersReturnAtOnce) {
+  Psg psg;
+  psg.SetClock(kBoardClock, kRate);
+  SetEnvelopePeriod(psg, 1);
+  psg.SetRegister(8, 0x10);
+  Render(psg, 1);
+  psg.SetRegister(8, 0);  // registers 8-10 at 0, register 7 still 0xFF
+  const uint32_t pos = psg.envelope_pos();
+  const uint32_t noise_pos = psg.noise_pos();
+  const uint32_t phase_a = psg.tone_phase(0);
+  const uint32_t phase_b = psg.tone_phase(1);
+  std::vector<StereoFrame> frames(100, StereoFrame{1, 2});
+  psg.SetRouting(3);
+  psg.Mix(frames.data(), 100);
+  for (const StereoFrame& f : frames) ASSERT_TRUE(f.left == 1 && f.right == 2);
+  EXPECT_EQ(psg.envelope_pos(), pos);
+  EXPECT_EQ(psg.noise_pos(), noise_pos);
+  EXPECT_EQ(psg.tone_phase(0), phase_a);
+
+  psg.SetRegister(7, 0x3E);  // tone A on: the loop runs, though everything is at level 0
+  EXPECT_EQ(Render(psg, 100), std::vector<int32_t>(100, 0));
+  EXPECT_EQ(psg.tone_phase(0), phase_a + 400 * psg.tone_step(0));
+  EXPECT_EQ(psg.tone_phase(1), phase_b + 400 * psg.tone_step(1));
+  EXPECT_EQ(psg.noise_pos(), noise_pos);
+}
+
+TEST(PsgMix, FramesAverageFourSubSamplesRoundingTowardZero) {
+  Psg psg;
+  psg.SetClock(16, 1);  // tone_base 2^26
+  psg.SetRegister(8, 15);
+  psg.SetRegister(7, 0x3E);  // tone A only
+  // Period 16 moves the phase by a quarter of a half-period a frame; period 4 samples one frame
+  // at four quarters, so the start phase picks the frame's pattern of tone bits.
+  auto frame_from = [&psg](uint32_t quarter) {
+    SetTonePeriod(psg, 0, 16);
+    Render(psg, static_cast<int32_t>((quarter - psg.tone_phase(0) / (1u << 24)) % 8));
+    SetTonePeriod(psg, 0, 4);
+    return Render(psg, 1)[0];
+  };
+  EXPECT_EQ(frame_from(5), 2730);    // 1, 1, 1, 0
+  EXPECT_EQ(frame_from(7), -2730);   // 1, 0, 0, 0: -10922 / 4
+  EXPECT_EQ(frame_from(6), 0);       // 1, 1, 0, 0
+  EXPECT_EQ(frame_from(4), kFull);   // 1, 1, 1, 1
+  EXPECT_EQ(frame_from(0), -kFull);  // 0, 0, 0, 0
+}
+
+TEST(PsgMix, ToneAboveHalfTheOutputRateIsOff) {
+  Psg psg;
+  psg.SetClock(kBoardClock, kRate);
+  psg.SetRegister(8, 15);
+  EXPECT_EQ(Render(psg, 8), std::vector<int32_t>(8, -kFull));  // tone and noise off: -amp
+  psg.SetRegister(7, 0x3E);
+  SetTonePeriod(psg, 0, 3);
+  EXPECT_EQ(Render(psg, 8), std::vector<int32_t>(8, -kFull));
+  SetTonePeriod(psg, 0, 6);
+  EXPECT_NE(Render(psg, 8), std::vector<int32_t>(8, -kFull));
+
+  // A step of exactly 2^24 still sounds; one more and it is off.
+  Psg edge;
+  edge.SetRegister(8, 15);
+  edge.SetRegister(7, 0x3E);
+  edge.SetClock(4, 1);
+  EXPECT_EQ(Render(edge, 4), (std::vector<int32_t>{-kFull, kFull, -kFull, kFull}));
+  edge.SetClock(16777217, 4194304);
+  EXPECT_EQ(edge.tone_step(0), 0x1000001u);
+  EXPECT_EQ(Render(edge, 4), std::vector<int32_t>(4, -kFull));
+}
+
+TEST(PsgMix, RoutingChoosesTheSides) {
+  Psg psg;
+  psg.SetClock(kBoardClock, kRate);
+  psg.SetRegister(8, 15);  // a steady -5461
+  const StereoFrame expected[4] = {{100, -100}, {100 - kFull, -100}, {100, -100 - kFull},
+                                   {100 - kFull, -100 - kFull}};
+  for (uint32_t routing = 0; routing < 4; ++routing) {
+    StereoFrame frames[3] = {{100, -100}, {100, -100}, {100, -100}};
+    psg.SetRouting(routing);
+    psg.Mix(frames, 3);
+    for (const StereoFrame& f : frames) {
+      EXPECT_EQ(f.left, expected[routing].left) << "routing " << routing;
+      EXPECT_EQ(f.right, expected[routing].right) << "routing " << routing;
+    }
+  }
+}
+
+TEST(PsgMix, NoiseReadsTheTableFromBitZeroAndOrsWithTheTone) {
+  const uint32_t words[4] = {0x8FEC582E, 0x9C4A76B1, 0xD63B476B, 0x2D63CC76};
+  auto noise_frame = [&words](uint32_t f) {  // one noise bit a sub-sample, from bit 0 up
+    int32_t sum = 0;
+    for (uint32_t bit = 4 * f; bit < 4 * f + 4; ++bit) {
+      sum += (words[bit / 32] >> (bit % 32)) & 1 ? kFull : -kFull;
+    }
+    return sum / 4;
+  };
+  Psg psg;
+  psg.SetClock(32, 1);  // noise_base 2^17, tone_base 2^27
+  psg.SetRegister(6, 1);
+  psg.SetRegister(8, 15);
+  psg.SetRegister(7, 0x37);  // noise A only
+  const std::vector<int32_t> out = Render(psg, 16);
+  for (uint32_t f = 0; f < 16; ++f) EXPECT_EQ(out[f], noise_frame(f)) << "frame " << f;
+  EXPECT_EQ(psg.noise_pos(), 64u << 17);
+
+  // Tone A at a step of 2^24 is low in even frames and high in odd ones; ORed with the noise.
+  SetTonePeriod(psg, 0, 8);
+  psg.SetRegister(7, 0x36);
+  ASSERT_EQ(psg.tone_phase(0), 0u);
+  const std::vector<int32_t> both = Render(psg, 16);
+  for (uint32_t f = 0; f < 16; ++f) {
+    EXPECT_EQ(both[f], f % 2 ? kFull : noise_frame(16 + f)) << "frame " << f;
+  }
+
+  // Tone mode leaves the noise alone; envelope mode moves it even with every noise off.
+  psg.SetRegister(7, 0x3E);
+  const uint32_t noise_pos = psg.noise_pos();
+  Render(psg, 5);
+  EXPECT_EQ(psg.noise_pos(), noise_pos);
+  psg.SetRegister(9, 0x10);
+  Render(psg, 5);
+  EXPECT_EQ(psg.noise_pos(), noise_pos + 20 * psg.noise_step());
+}
+
+TEST(NoiseTable, SharedWordsFollowTheShiftRegister) {
+  const NoiseTable& table = NoiseTable::Get();
+  EXPECT_EQ(table.words[0], 0x8FEC582Eu);
+  EXPECT_EQ(table.words[1], 0x9C4A76B1u);
+  EXPECT_EQ(table.words[2], 0xD63B476Bu);
+  EXPECT_EQ(table.words[3], 0x2D63CC76u);
+  // In the order generated (bit 31 of each word first), every bit is the XOR of the bits 17
+  // and 15 places earlier.
+  auto bit = [&table](uint32_t i) { return (table.words[i / 32] >> (31 - i % 32)) & 1; };
+  for (uint32_t i = 0; i + 17 < NoiseTable::kWords * 32; ++i) {
+    ASSERT_EQ(bit(i + 17), bit(i) ^ bit(i + 2)) << "bit " << i;
+  }
+  Psg first;
+  Psg second;
+  EXPECT_EQ(&NoiseTable::Get(), &table);
+  EXPECT_EQ(table.words[0], 0x8FEC582Eu);
+}
+
+}  // namespace
