@@ -1,0 +1,16 @@
+// The per-chip record that every channel and operator of one OpmChip points to.
+#pragma once
+
+#include <cstdint>
+
+struct FmChipParams {
+  uint32_t ratio = 0;     // internal chip samples per output sample, x128, rounded
+  int32_t am_index = 0;   // current LFO amplitude index, 0-255
+  int32_t pm_index = 0;   // current LFO pitch index, 0-255 (128 = no deflection)
+  int32_t pm_value = 0;   // pitch factor of the channel being rendered (scratch)
+  int32_t RatioMulTable[4][16] = {};  // phase multipliers, row = DT2, column = MUL
+
+  // Stores a new ratio and rebuilds RatioMulTable; does nothing if the ratio is unchanged.
+  // Operators see the new multipliers at their next refresh.
+  void SetRatio(uint32_t value);
+};

@@ -1,0 +1,91 @@
+#include "fm/fm_tables.h"
+
+#include <cmath>
+
+namespace fm_tables_internal {
+FmComputedTables computed_tables;
+}  // namespace fm_tables_internal
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+FmComputedTables& Tables() { return fm_tables_internal::computed_tables; }
+
+void FillLogToLinear() {
+  int32_t* table = Tables().LogToLinearTable;
+  // The first octave: 256 steps of 1/256 octave each, sign in bit 0.
+  for (int i = 0; i < 256; ++i) {
+    double level = std::floor(std::pow(2.0, 13.0 - i / 256.0));
+    int32_t m = (static_cast<int32_t>(level) + 2) & ~3;
+    table[2 * i] = m;
+    table[2 * i + 1] = -m;
+  }
+  // Every further 512 entries halve the previous octave.
+  for (int k = 512; k < kLogToLinearSize; ++k) table[k] = table[k - 512] / 2;
+}
+
+void FillLogSine() {
+  int32_t* table = Tables().LogSineTable;
+  // Sampled at odd multiples of pi/1024, so no entry sits on a zero crossing.
+  for (int k = 0; k < 512; ++k) {
+    double sine = std::sin((2 * k + 1) * kPi / 1024.0);
+    int32_t n = static_cast<int32_t>(std::floor(-256.0 * std::log2(sine) + 0.5));
+    table[k] = 2 * n + 2;        // positive half-wave: even index
+    table[k + 512] = 2 * n + 3;  // negative half-wave: odd index
+  }
+}
+
+void FillLfoTables() {
+  // Peak pitch deviation of each PMS row.
+  constexpr double kDepth[8] = {0.0,        1.0 / 480.0, 1.0 / 240.0, 1.0 / 120.0,
+                                1.0 / 48.0, 1.0 / 24.0,  1.0 / 6.0,   7.0 / 24.0};
+  FmComputedTables& tables = Tables();
+  for (int row = 0; row < 8; ++row) {
+    for (int e = 0; e < kLfoSteps; ++e) {
+      double factor = 1.0 + 0.6 * kDepth[row] * std::sin(2.0 * kPi * e / 256.0);
+      tables.PitchLfoTable[row][e] = static_cast<int32_t>((factor - 1.0) * 65536.0);
+    }
+  }
+  for (int e = 0; e < kLfoSteps; ++e) tables.AmpLfoTable[0][e] = 0;
+  for (int row = 1; row < 4; ++row) {
+    for (int e = 0; e < kLfoSteps; ++e) tables.AmpLfoTable[row][e] = e << (row + 2);
+  }
+}
+
+void FillKeyFraction() {
+  for (int i = 0; i < kKeyFractionSize; ++i) {
+    Tables().KeyFractionTable[i] =
+        static_cast<int32_t>(std::floor(std::pow(2.0, i / 768.0) * 65536.0));
+  }
+}
+
+}  // namespace
+
+// Each build hides behind a function-local static: the first caller fills the tables, concurrent
+// callers wait for it, later callers return at once.
+void BuildLevelTables() {
+  static const bool built = [] {
+    FillLogToLinear();
+    FillLogSine();
+    BuildLfoTables();
+    return true;
+  }();
+  (void)built;
+}
+
+void BuildLfoTables() {
+  static const bool built = [] {
+    FillLfoTables();
+    return true;
+  }();
+  (void)built;
+}
+
+void BuildKeyFractionTable() {
+  static const bool built = [] {
+    FillKeyFraction();
+    return true;
+  }();
+  (void)built;
+}

@@ -1,0 +1,170 @@
+// Lookup tables of the FM synthesizer.
+//
+// Units shared by the FM code:
+//   attenuation index  index into LogToLinearTable; bit 0 is the sign, 512 units halve the level
+//   envelope unit      one envelope step, 8 attenuation units; 64 units halve the level
+//   phase              unsigned 32-bit, one sine period = 2^29; bits 19-28 index LogSineTable
+//
+// The constant tables below are program data. The computed tables (logarithmic level, sine,
+// key fraction, LFO depth) are filled once per process by BuildLevelTables() and
+// BuildKeyFractionTable(); both are safe to call from any thread and only the first call works.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+inline constexpr int kLogToLinearSize = 8192;
+inline constexpr int kLogSineSize = 1024;
+inline constexpr int kKeyFractionSize = 64;
+inline constexpr int kLfoSteps = 256;
+
+// Phase step of each note of an octave, indexed by the low four bits of the key code.
+// Codes 3, 7 and 11 do not exist on the chip and repeat the next note.
+inline constexpr int32_t NoteStepTable[16] = {5197, 5506, 5833, 6180, 6180, 6547, 6937, 7349,
+                                              7349, 7786, 8249, 8740, 8740, 9259, 9810, 10394};
+
+// Coarse detune multipliers (DT2 0-3), single precision on purpose.
+inline constexpr float Dt2Factors[4] = {1.0f, 1.414f, 1.581f, 1.732f};
+
+namespace fm_tables_internal {
+
+using DetuneRows = std::array<std::array<int8_t, 32>, 8>;
+
+constexpr DetuneRows MakeDetuneOffsets() {
+  constexpr int8_t kPositive[3][32] = {
+      {0, 0, 0, 0, 2, 2, 2, 2, 2, 2, 2, 2, 4, 4, 4, 4,
+       4, 6, 6, 6, 8, 8, 8, 10, 10, 12, 12, 14, 16, 16, 16, 16},
+      {2, 2, 2, 2, 4, 4, 4, 4, 4, 6, 6, 6, 8, 8, 8, 10,
+       10, 12, 12, 14, 16, 16, 18, 20, 22, 24, 26, 28, 32, 32, 32, 32},
+      {4, 4, 4, 4, 4, 6, 6, 6, 8, 8, 8, 10, 10, 12, 12, 14,
+       16, 16, 18, 20, 22, 24, 26, 28, 32, 34, 38, 40, 44, 44, 44, 44},
+  };
+  DetuneRows rows{};
+  for (int dt1 = 1; dt1 <= 3; ++dt1) {
+    for (int code = 0; code < 32; ++code) {
+      rows[dt1][code] = kPositive[dt1 - 1][code];
+      rows[dt1 + 4][code] = static_cast<int8_t>(-kPositive[dt1 - 1][code]);
+    }
+  }
+  return rows;
+}
+
+using EnvelopeRows = std::array<std::array<int8_t, 8>, 64>;
+
+constexpr EnvelopeRows MakeDecayIncrements() {
+  // Rates 8-47 and 48-59 repeat one pattern per (rate AND 3).
+  constexpr int8_t kMiddle[4][8] = {{1, 0, 1, 0, 1, 0, 1, 0},
+                                    {1, 1, 1, 0, 1, 0, 1, 0},
+                                    {1, 1, 1, 0, 1, 1, 1, 0},
+                                    {1, 1, 1, 1, 1, 1, 1, 0}};
+  constexpr int8_t kHigh[4][8] = {{1, 1, 1, 1, 1, 1, 1, 1},
+                                  {2, 1, 1, 1, 2, 1, 1, 1},
+                                  {2, 1, 2, 1, 2, 1, 2, 1},
+                                  {2, 2, 2, 1, 2, 2, 2, 1}};
+  constexpr int8_t kSlow[8] = {1, 1, 1, 0, 1, 1, 1, 0};
+  EnvelopeRows rows{};
+  for (int rate = 0; rate < 64; ++rate) {
+    for (int tick = 0; tick < 8; ++tick) {
+      int value = 0;
+      if (rate < 2) {
+        value = 0;
+      } else if (rate < 6) {
+        value = 1;
+      } else if (rate < 8) {
+        value = kSlow[tick];
+      } else if (rate < 48) {
+        value = kMiddle[rate & 3][tick];
+      } else if (rate < 60) {
+        value = kHigh[rate & 3][tick] << ((rate - 48) / 4);  // times 1, 2 or 4
+      } else {
+        value = 16;
+      }
+      rows[rate][tick] = static_cast<int8_t>(value);
+    }
+  }
+  return rows;
+}
+
+// The attack multiplies instead of adding: an increment of 2^k becomes a shift of 4 - k,
+// and a tick without an increment becomes -1 (no attack step).
+constexpr EnvelopeRows MakeAttackShifts(const EnvelopeRows& increments) {
+  EnvelopeRows rows{};
+  for (int rate = 0; rate < 64; ++rate) {
+    for (int tick = 0; tick < 8; ++tick) {
+      int value = increments[rate][tick];
+      int shift = -1;
+      if (value > 0) {
+        int log2 = 0;
+        while ((1 << (log2 + 1)) <= value) ++log2;
+        shift = 4 - log2;
+      }
+      rows[rate][tick] = static_cast<int8_t>(shift);
+    }
+  }
+  return rows;
+}
+
+}  // namespace fm_tables_internal
+
+// Fine detune in phase-step units, row = DT1 (0-7), column = key-scale code (0-31).
+inline constexpr fm_tables_internal::DetuneRows DetuneOffsets =
+    fm_tables_internal::MakeDetuneOffsets();
+
+// Envelope timer decrement per output sample = RateStepTable[rate / 4] x ratio.
+inline constexpr int32_t RateStepTable[16] = {1,    2,    4,    8,    16,   32,   64,   128,
+                                              256,  512,  1024, 2047, 2047, 2047, 2047, 2047};
+
+// Envelope-unit increments per tick, row = rate (0-63), column = tick count AND 7.
+inline constexpr fm_tables_internal::EnvelopeRows DecayIncrements =
+    fm_tables_internal::MakeDecayIncrements();
+
+// Attack shift per tick (-1 = no step), same indexing as DecayIncrements.
+inline constexpr fm_tables_internal::EnvelopeRows AttackShifts =
+    fm_tables_internal::MakeAttackShifts(DecayIncrements);
+
+// Feedback shift by FB field; 31 means no feedback.
+inline constexpr uint8_t FeedbackShifts[8] = {31, 7, 6, 5, 4, 3, 2, 1};
+
+// Sustain level by SL field, in units of 8 envelope units; SL 15 drops to the bottom.
+inline constexpr uint8_t SustainLevels[16] = {0,  4,  8,  12, 16, 20, 24, 28,
+                                              32, 36, 40, 44, 48, 52, 56, 124};
+
+// Per algorithm, for operators 1, 2 and 3: the buffer read as modulation, the buffer written.
+inline constexpr uint8_t ConnectionTable[8][6] = {
+    {0, 1, 1, 2, 2, 3}, {1, 0, 0, 1, 1, 2}, {1, 1, 1, 0, 0, 2}, {0, 1, 2, 1, 1, 2},
+    {0, 1, 2, 2, 2, 1}, {0, 1, 0, 1, 0, 1}, {0, 1, 2, 1, 2, 1}, {1, 0, 1, 0, 1, 0},
+};
+
+// Register slot (M1, M2, C1, C2) to operator index within the channel (M1, C1, M2, C2).
+inline constexpr uint8_t SlotOrder[4] = {0, 2, 1, 3};
+
+// Tables computed at run time, one copy per process.
+struct FmComputedTables {
+  int32_t LogToLinearTable[kLogToLinearSize];  // attenuation index -> signed linear sample
+  int32_t LogSineTable[kLogSineSize];          // phase index -> attenuation index (with sign)
+  int32_t KeyFractionTable[kKeyFractionSize];  // KF -> 2^(KF/768), 16.16 fixed point
+  int32_t PitchLfoTable[8][kLfoSteps];         // PMS, LFO pitch index -> factor x 65536
+  int32_t AmpLfoTable[4][kLfoSteps];           // AMS, LFO amplitude index -> attenuation
+};
+
+namespace fm_tables_internal {
+// Written only by the builds in fm_tables.cpp; everyone else reads through FmTables().
+extern FmComputedTables computed_tables;
+}  // namespace fm_tables_internal
+
+inline const FmComputedTables& FmTables() { return fm_tables_internal::computed_tables; }
+
+// Builds LogToLinearTable and LogSineTable, then the LFO tables. Idempotent and thread-safe.
+void BuildLevelTables();
+// Builds PitchLfoTable and AmpLfoTable. Idempotent and thread-safe.
+void BuildLfoTables();
+// Builds KeyFractionTable. Idempotent and thread-safe.
+void BuildKeyFractionTable();
+
+// Linear sample of an attenuation index; indices of 8192 and above (and negative ones seen as
+// unsigned) are silent.
+inline int32_t LinearLookup(uint32_t index) {
+  return index < static_cast<uint32_t>(kLogToLinearSize)
+             ? fm_tables_internal::computed_tables.LogToLinearTable[index]
+             : 0;
+}
