@@ -274,9 +274,9 @@ TEST(PsgEnvelope, ToneAndNoiseModesAdvanceOncePerCall) {
   const uint32_t pos = psg.envelope_pos();
   const uint32_t phase = psg.tone_phase(0);
   ASSERT_NE(pos & 0xFF, 0u);
-  for (int32_t count : {0, -5, INT32_MIN}) {
+  for (int32_t count : {0, -5, INT32_MIN, 7}) {
     StereoFrame frame{11, 12};
-    psg.Mix(&frame, count);
+    psg.Mix(count == 7 ? nullptr : &frame, count);  // no buffer: no frames
     EXPECT_EQ(frame.left, 11);
     EXPECT_EQ(psg.envelope_pos(), pos & ~0xFFu) << "count " << count;
     EXPECT_EQ(psg.tone_phase(0), phase);
@@ -307,6 +307,9 @@ TEST(PsgMix, SilentRegistersReturnAtOnce) {
   EXPECT_EQ(psg.tone_phase(0), phase_a + 400 * psg.tone_step(0));
   EXPECT_EQ(psg.tone_phase(1), phase_b + 400 * psg.tone_step(1));
   EXPECT_EQ(psg.noise_pos(), noise_pos);
+  psg.SetRegister(7, 0x1F);  // noise C alone also runs the loop
+  Render(psg, 1);
+  EXPECT_EQ(psg.noise_pos(), noise_pos + 4 * psg.noise_step());
 }
 
 TEST(PsgMix, FramesAverageFourSubSamplesRoundingTowardZero) {
