@@ -1,0 +1,214 @@
+#include "host/reference_host.h"
+
+#include "settings/dialog_controls.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+ReferenceHost::ReferenceHost() { buffer_.resize(static_cast<size_t>(chunk_)); }
+
+void* ReferenceHost::FindService(const VyxGuid& id) {
+  if (id == kHostBusId) return static_cast<HostBus*>(this);
+  if (id == kHostMixerId) return static_cast<HostMixer*>(this);
+  if (id == kHostTimerQueueId) return static_cast<HostTimerQueue*>(this);
+  if (id == kHostPortsId) return static_cast<HostPorts*>(this);
+  if (id == kHostPagesId) return static_cast<HostPages*>(this);
+  return nullptr;
+}
+
+bool ReferenceHost::Attach(VyxDevice* device, const Connector* table) {
+  if (device == nullptr || table == nullptr || device_ != nullptr) return false;
+  const DeviceDescriptor& descriptor = device->GetDescriptor();
+  std::map<uint32_t, VyxInHandler> ins;
+  std::map<uint32_t, VyxOutHandler> outs;
+  for (const Connector* c = table; c->port != 0 || c->kind != 0 || c->index != 0; ++c) {
+    if (c->kind == kConnectorIn) {
+      ins[c->port] = descriptor.in_handlers[c->index];
+    } else if (c->kind == kConnectorOut) {
+      outs[c->port] = descriptor.out_handlers[c->index];
+    } else {
+      return false;  // a kind the bus does not know: refuse the whole table
+    }
+  }
+  device_ = device;
+  in_handlers_ = std::move(ins);
+  out_handlers_ = std::move(outs);
+  return true;
+}
+
+void ReferenceHost::Detach(VyxDevice* device) {
+  if (device != device_) return;
+  device_ = nullptr;
+  in_handlers_.clear();
+  out_handlers_.clear();
+}
+
+bool ReferenceHost::AddSource(VyxSoundSource* source) {
+  if (source == nullptr) return false;
+  source_ = source;
+  source_->SetRate(rate_);
+  return true;
+}
+
+bool ReferenceHost::RemoveSource(VyxSoundSource* source) {
+  if (source != source_ || source == nullptr) return false;
+  source_ = nullptr;
+  return true;
+}
+
+// Frames are rendered eagerly by Wait, so nothing is ever due when a handler asks.
+void ReferenceHost::Update(VyxSoundSource*) {}
+
+bool ReferenceHost::AddEvent(int32_t count, void* owner, VyxEventRoutine routine,
+                             uint32_t argument, uint32_t) {
+  if (routine == nullptr) return false;
+  // count microseconds from now, rounded up to a frame boundary at the current rate.
+  uint64_t micros = count > 0 ? static_cast<uint64_t>(count) : 0;
+  uint64_t delay = (micros * rate_ + 999999) / 1000000;
+  events_.push_back({frames_rendered_ + delay, next_sequence_++, owner, routine, argument});
+  return true;
+}
+
+void ReferenceHost::RemoveEvent(void* owner, VyxEventRoutine routine) {
+  std::erase_if(events_, [&](const Event& e) { return e.owner == owner && e.routine == routine; });
+}
+
+int64_t ReferenceHost::GetTime() {
+  return static_cast<int64_t>(frames_rendered_ * 1000000 / (rate_ ? rate_ : 1));
+}
+
+void ReferenceHost::RemoveEvents(void* owner) {
+  std::erase_if(events_, [&](const Event& e) { return e.owner == owner; });
+}
+
+uint32_t ReferenceHost::In(uint32_t) { return 0xFF; }
+
+void ReferenceHost::Out(uint32_t port, uint32_t value) {
+  if (port == kInterruptPort && value == 1 && report_) {
+    report_("irq frame " + std::to_string(frames_rendered_));
+  }
+}
+
+bool ReferenceHost::AddPage(VyxPage* page) {
+  if (page == nullptr) return false;
+  page_ = page;
+  return true;
+}
+
+bool ReferenceHost::RemovePage(VyxPage* page) {
+  if (page != page_ || page == nullptr) return false;
+  page_ = nullptr;
+  return true;
+}
+
+void ReferenceHost::SetRate(uint32_t rate) {
+  rate_ = rate;
+  if (source_ != nullptr) source_->SetRate(rate);
+}
+
+void ReferenceHost::PortOut(uint32_t port, uint32_t value) {
+  auto it = out_handlers_.find(port);
+  if (it != out_handlers_.end()) it->second(device_, port, value);
+}
+
+uint32_t ReferenceHost::PortIn(uint32_t port) {
+  uint32_t value = 0xFF;  // an open bus
+  auto it = in_handlers_.find(port);
+  if (it != in_handlers_.end()) value = it->second(device_, port);
+  if (report_) {
+    char line[64];
+    std::snprintf(line, sizeof line, "in 0x%02x = 0x%02x", port, value);
+    report_(line);
+  }
+  return value;
+}
+
+bool ReferenceHost::NextDue(uint64_t* due) const {
+  if (events_.empty()) return false;
+  uint64_t best = events_.front().due_frame;
+  for (const Event& e : events_) best = std::min(best, e.due_frame);
+  *due = best;
+  return true;
+}
+
+void ReferenceHost::RunDueEvents() {
+  // Events due at the same frame run in the order they were armed; one armed by a routine and
+  // already due runs in the same pass.
+  for (;;) {
+    auto it = events_.end();
+    for (auto e = events_.begin(); e != events_.end(); ++e) {
+      if (e->due_frame > frames_rendered_) continue;
+      if (it == events_.end() || e->due_frame < it->due_frame ||
+          (e->due_frame == it->due_frame && e->sequence < it->sequence)) {
+        it = e;
+      }
+    }
+    if (it == events_.end()) return;
+    Event event = *it;
+    events_.erase(it);
+    event.routine(event.owner, event.argument);
+  }
+}
+
+void ReferenceHost::Render(uint64_t frames) {
+  while (frames > 0) {
+    int32_t n = static_cast<int32_t>(std::min<uint64_t>(frames, static_cast<uint64_t>(chunk_)));
+    if (buffer_.size() < static_cast<size_t>(n)) buffer_.resize(static_cast<size_t>(n));
+    std::memset(buffer_.data(), 0, sizeof(StereoFrame) * static_cast<size_t>(n));
+    if (source_ != nullptr) source_->Mix(buffer_.data(), n);
+    if (sink_) sink_(buffer_.data(), n);
+    frames_rendered_ += static_cast<uint64_t>(n);
+    frames -= static_cast<uint64_t>(n);
+  }
+}
+
+void ReferenceHost::Wait(uint64_t frames) {
+  const uint64_t target = frames_rendered_ + frames;
+  RunDueEvents();
+  for (;;) {
+    uint64_t due = 0;
+    // A wait that crosses an event's frame is split there; each part is chunked from its start.
+    if (NextDue(&due) && due < target) {
+      Render(due - frames_rendered_);
+      RunDueEvents();
+      continue;
+    }
+    Render(target - frames_rendered_);
+    RunDueEvents();
+    return;
+  }
+}
+
+bool ReferenceHost::ApplyPage(const int32_t volumes[8], const int32_t outputs[8],
+                              int32_t use_romeo) {
+  if (page_ == nullptr) return false;
+  // The user opens the configuration dialog: the host asks the page for its record and
+  // creates the dialog from it.
+  PropSheetPageRecord record{};
+  if (!page_->FillPageRecord(this, &record) || record.dialog_proc == nullptr) return false;
+  dialog_ = MemoryDialog();
+  void* window = static_cast<DialogControls*>(&dialog_);
+  record.dialog_proc(window, kWmInitDialog, 0, reinterpret_cast<intptr_t>(&record));
+  NotifyHeader activate{window, 0, kPsnSetActive};
+  record.dialog_proc(window, kWmNotify, 0, reinterpret_cast<intptr_t>(&activate));
+  for (int i = 0; i < 8; ++i) {
+    if (dialog_.slider(kVolumeSliders[i]).position != volumes[i]) {
+      dialog_.MoveSlider(kVolumeSliders[i], volumes[i]);
+      record.dialog_proc(window, kWmHScroll, 0, 0);
+    }
+  }
+  for (int i = 0; i < 8; ++i) {
+    if (dialog_.IsButtonChecked(kOutputChecks[i]) != static_cast<uint32_t>(outputs[i])) {
+      dialog_.CheckButton(kOutputChecks[i], static_cast<uint32_t>(outputs[i]));
+      record.dialog_proc(window, kWmCommand, static_cast<uintptr_t>(kOutputChecks[i]), 0);
+    }
+  }
+  if (dialog_.IsButtonChecked(kUseRomeoCheck) != static_cast<uint32_t>(use_romeo)) {
+    dialog_.CheckButton(kUseRomeoCheck, static_cast<uint32_t>(use_romeo));
+    record.dialog_proc(window, kWmCommand, static_cast<uintptr_t>(kUseRomeoCheck), 0);
+  }
+  NotifyHeader apply{window, 0, kPsnApply};
+  record.dialog_proc(window, kWmNotify, 0, reinterpret_cast<intptr_t>(&apply));
+  return true;
+}

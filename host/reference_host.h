@@ -1,0 +1,108 @@
+// The reference host's services behind the host interfaces: a bus that dispatches ports by the
+// connector table, a mixer that renders the source on demand, a timer queue on host time
+// (microseconds, counted in rendered frames), a port service that reports interrupt requests,
+// and a page list with an in-memory configuration dialog.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host/memory_dialog.h"
+#include "module/vyx.h"
+
+class ReferenceHost : public HostSystem,
+                      public HostBus,
+                      public HostMixer,
+                      public HostTimerQueue,
+                      public HostPorts,
+                      public HostPages,
+                      public HostPageSite {
+ public:
+  static constexpr uint32_t kInterruptPort = 0x105;
+
+  ReferenceHost();
+
+  // Receives each block of rendered frames, in order.
+  using FrameSink = std::function<void(const StereoFrame* frames, int32_t count)>;
+  void set_frame_sink(FrameSink sink) { sink_ = std::move(sink); }
+  // Receives report lines ("in 0x89 = 0x00", "irq frame 138").
+  using ReportSink = std::function<void(const std::string& line)>;
+  void set_report_sink(ReportSink sink) { report_ = std::move(sink); }
+  void set_chunk(int32_t chunk) { chunk_ = chunk > 0 ? chunk : 1024; }
+
+  // The emulated program's accesses and the passage of time.
+  void SetRate(uint32_t rate);
+  void PortOut(uint32_t port, uint32_t value);
+  uint32_t PortIn(uint32_t port);
+  void Wait(uint64_t frames);
+  // The user sets the page's controls and presses Apply; false when no page was offered.
+  bool ApplyPage(const int32_t volumes[8], const int32_t outputs[8], int32_t use_romeo);
+
+  uint32_t rate() const { return rate_; }
+  uint64_t frames_rendered() const { return frames_rendered_; }
+  bool attached() const { return device_ != nullptr; }
+  bool has_source() const { return source_ != nullptr; }
+  size_t pending_events() const { return events_.size(); }
+
+  // HostSystem
+  void* VYXCALL FindService(const VyxGuid& id) override;
+  // HostBus
+  bool VYXCALL Attach(VyxDevice* device, const Connector* table) override;
+  void VYXCALL Detach(VyxDevice* device) override;
+  // HostMixer
+  bool VYXCALL AddSource(VyxSoundSource* source) override;
+  bool VYXCALL RemoveSource(VyxSoundSource* source) override;
+  void VYXCALL Update(VyxSoundSource* source) override;
+  // HostTimerQueue
+  bool VYXCALL AddEvent(int32_t count, void* owner, VyxEventRoutine routine, uint32_t argument,
+                        uint32_t flag) override;
+  void VYXCALL RemoveEvent(void* owner, VyxEventRoutine routine) override;
+  int64_t VYXCALL GetTime() override;
+  void VYXCALL RemoveEvents(void* owner) override;
+  // HostPorts
+  uint32_t VYXCALL In(uint32_t port) override;
+  void VYXCALL Out(uint32_t port, uint32_t value) override;
+  // HostPages
+  bool VYXCALL AddPage(VyxPage* page) override;
+  bool VYXCALL RemovePage(VyxPage* page) override;
+  // HostPageSite
+  void* VYXCALL GetDialogWindow() override { return &dialog_; }
+  int32_t VYXCALL GetPageCount() override { return page_ != nullptr ? 1 : 0; }
+  void VYXCALL Applied() override {}
+  void VYXCALL Activated(VyxPage*) override {}
+  void VYXCALL Changed(void*) override {}
+
+ private:
+  struct Event {
+    uint64_t due_frame;
+    uint64_t sequence;
+    void* owner;
+    VyxEventRoutine routine;
+    uint32_t argument;
+  };
+
+  void Render(uint64_t frames);
+  void RunDueEvents();
+  bool NextDue(uint64_t* due) const;
+
+  uint32_t rate_ = 44100;
+  int32_t chunk_ = 1024;
+  uint64_t frames_rendered_ = 0;
+  uint64_t next_sequence_ = 0;
+  std::vector<Event> events_;
+  std::vector<StereoFrame> buffer_;
+
+  VyxDevice* device_ = nullptr;
+  std::map<uint32_t, VyxInHandler> in_handlers_;
+  std::map<uint32_t, VyxOutHandler> out_handlers_;
+  VyxSoundSource* source_ = nullptr;
+  VyxPage* page_ = nullptr;
+  MemoryDialog dialog_;
+  bool dialog_open_ = false;
+
+  FrameSink sink_;
+  ReportSink report_;
+};

@@ -1,0 +1,223 @@
+#include "module/board_device.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int32_t kMuteAt = -40;      // this setting and below silence a source
+constexpr int32_t kSilentVolume = -200;
+
+int32_t ChipVolume(int32_t setting) { return setting <= kMuteAt ? kSilentVolume : setting; }
+
+enum InIndex : uint8_t { kInPsgData, kInFmStatus, kInControl, kInNull };
+enum OutIndex : uint8_t {
+  kOutReset,
+  kOutToneEnable,
+  kOutToneCounter,
+  kOutToneControl,
+  kOutPsgAddress,
+  kOutPsgData,
+  kOutFmAddress,
+  kOutFmData,
+  kOutControl,
+  kOutNull,
+};
+
+constexpr Connector kConnectors[BoardDevice::kConnectorCount + 1] = {
+    {0x108, kConnectorOut, kOutReset},
+    {0x02, kConnectorOut, kOutToneEnable},
+    {0x0C, kConnectorOut, kOutToneCounter},
+    {0x0D, kConnectorOut, kOutToneCounter},
+    {0x0E, kConnectorOut, kOutToneCounter},
+    {0x0F, kConnectorOut, kOutToneControl},
+    {0xA0, kConnectorOut, kOutPsgAddress},
+    {0xA1, kConnectorOut, kOutPsgData},
+    {0xA1, kConnectorIn, kInPsgData},
+    {0xA2, kConnectorOut, kOutPsgAddress},
+    {0xA3, kConnectorOut, kOutPsgData},
+    {0xA3, kConnectorIn, kInPsgData},
+    {0xA4, kConnectorOut, kOutPsgAddress},
+    {0xA5, kConnectorOut, kOutPsgData},
+    {0xA5, kConnectorIn, kInPsgData},
+    {0xA6, kConnectorOut, kOutPsgAddress},
+    {0xA7, kConnectorOut, kOutPsgData},
+    {0xA7, kConnectorIn, kInPsgData},
+    {0x81, kConnectorOut, kOutControl},
+    {0x83, kConnectorOut, kOutControl},
+    {0x84, kConnectorOut, kOutControl},
+    {0x85, kConnectorOut, kOutControl},
+    {0x86, kConnectorOut, kOutControl},
+    {0x87, kConnectorOut, kOutControl},
+    {0x80, kConnectorIn, kInControl},
+    {0x82, kConnectorIn, kInControl},
+    {0x84, kConnectorIn, kInControl},
+    {0x86, kConnectorIn, kInControl},
+    {0x88, kConnectorOut, kOutFmAddress},
+    {0x89, kConnectorOut, kOutFmData},
+    {0x89, kConnectorIn, kInFmStatus},
+    {0x8A, kConnectorOut, kOutNull},
+    {0x8A, kConnectorIn, kInNull},
+    {0, 0, 0},
+};
+
+}  // namespace
+
+BoardDevice::BoardDevice(const char (&id)[5]) {
+  std::memcpy(id_.chars, id, 4);
+  tone_.SetAllVolumes(0);
+  for (PsgSlot& slot : psgs_) {
+    slot.volume = 0;
+    slot.psg.SetVolume(0);
+  }
+  opm_.SetVolume(0);
+  fm_volume_ = 0;
+}
+
+const Connector* BoardDevice::ConnectorTable() { return kConnectors; }
+
+const DeviceDescriptor& BoardDevice::GetDescriptor() {
+  static constexpr VyxInHandler kIn[] = {&InPsgData, &InFmStatus, &InControl, &InNull};
+  static constexpr VyxOutHandler kOut[] = {
+      &OutReset,      &OutToneEnable, &OutToneCounter, &OutToneControl, &OutPsgAddress,
+      &OutPsgData,    &OutFmAddress,  &OutFmData,      &OutControl,     &OutNull,
+  };
+  static constexpr DeviceDescriptor kDescriptor = {kIn, kOut};
+  return kDescriptor;
+}
+
+bool BoardDevice::Init(HostPorts* ports, uint32_t interrupt_port, HostTimerQueue* timer_queue) {
+  ports_ = ports;
+  interrupt_port_ = interrupt_port;
+  timer_queue_ = timer_queue;
+  control_.Bind(ports, interrupt_port, timer_queue);
+  if (!opm_.Init(kFmClock, kInitialRate)) return false;
+  Reset();
+  return true;
+}
+
+void BoardDevice::Reset() {
+  tone_.Reset();
+  for (PsgSlot& slot : psgs_) {
+    slot.latch = 0;
+    slot.psg.Reset();
+    slot.psg.SetVolume(ChipVolume(slot.volume));
+  }
+  fm_latch_ = 0;
+  opm_.Reset();
+  opm_.SetVolume(ChipVolume(fm_volume_));
+  control_.Reset();
+}
+
+bool BoardDevice::SetRate(uint32_t rate) {
+  tone_.SetRate(kToneClock, rate);
+  for (PsgSlot& slot : psgs_) slot.psg.SetClock(kPsgClock, rate);
+  opm_.SetRate(kFmClock, rate);
+  return true;
+}
+
+bool BoardDevice::Connect(HostMixer* mixer) {
+  if (mixer_ != nullptr) mixer_->RemoveSource(this);
+  mixer_ = mixer;
+  if (mixer_ != nullptr) mixer_->AddSource(this);
+  return true;
+}
+
+void BoardDevice::Mix(StereoFrame* frames, int32_t count) {
+  tone_.Mix(frames, count);
+  for (PsgSlot& slot : psgs_) {
+    if (slot.volume > kMuteAt && slot.routing != 0) slot.psg.Mix(frames, count);
+  }
+  // The real FM chip, when it plays, comes with the ROMEO card support; until then the
+  // emulated chip always sounds.
+  opm_.Mix(frames, count);
+}
+
+void BoardDevice::ApplySettings(const BoardSettings& settings) {
+  Update();
+  for (int c = 0; c < TimerTone::kVoices; ++c) tone_.SetVolume(c, settings.volume[c]);
+  for (int i = 0; i < kPsgCount; ++i) {
+    PsgSlot& slot = psgs_[i];
+    slot.volume = settings.volume[3 + i];
+    slot.psg.SetVolume(ChipVolume(slot.volume));
+    // The flags are combined as they stand; the page writes only 0 and 1.
+    slot.routing = static_cast<uint32_t>(settings.output[2 * i]) |
+                   (static_cast<uint32_t>(settings.output[2 * i + 1]) << 1);
+    slot.psg.SetRouting(slot.routing);
+  }
+  fm_volume_ = settings.volume[7];
+  opm_.SetVolume(ChipVolume(fm_volume_));
+  use_romeo_ = settings.use_romeo != 0;
+}
+
+int BoardDevice::PsgIndex(uint32_t port, uint32_t base) {
+  // The connector table only routes 0xA0-0xA7 here; a host that calls a handler for another
+  // port still gets a PSG of this board, never one outside it.
+  return static_cast<int>(((port - base) / 2) & 3);
+}
+
+uint32_t BoardDevice::InPsgData(VyxDevice* device, uint32_t port) {
+  BoardDevice* self = From(device);
+  PsgSlot& slot = self->psgs_[PsgIndex(port, 0xA1)];
+  return slot.psg.GetRegister(slot.latch & 15);
+}
+
+uint32_t BoardDevice::InFmStatus(VyxDevice* device, uint32_t) {
+  return From(device)->opm_.status() & 3;
+}
+
+uint32_t BoardDevice::InControl(VyxDevice* device, uint32_t port) {
+  return From(device)->control_.Read(port & 15);
+}
+
+uint32_t BoardDevice::InNull(VyxDevice*, uint32_t) { return 0; }
+
+void BoardDevice::OutReset(VyxDevice* device, uint32_t, uint32_t) { From(device)->Reset(); }
+
+void BoardDevice::OutToneEnable(VyxDevice* device, uint32_t, uint32_t value) {
+  BoardDevice* self = From(device);
+  // The new state is stored first; only a change asks the mixer to catch up.
+  if (self->tone_.SetOutputEnable((value & 0x08) != 0)) self->Update();
+}
+
+void BoardDevice::OutToneCounter(VyxDevice* device, uint32_t port, uint32_t value) {
+  BoardDevice* self = From(device);
+  self->Update();
+  self->tone_.WriteCounter(static_cast<int>((port - 0x0C) & 3), value);
+}
+
+void BoardDevice::OutToneControl(VyxDevice* device, uint32_t, uint32_t value) {
+  From(device)->tone_.WriteControl(value);
+}
+
+void BoardDevice::OutPsgAddress(VyxDevice* device, uint32_t port, uint32_t value) {
+  From(device)->psgs_[PsgIndex(port, 0xA0)].latch = value;
+}
+
+void BoardDevice::OutPsgData(VyxDevice* device, uint32_t port, uint32_t value) {
+  BoardDevice* self = From(device);
+  PsgSlot& slot = self->psgs_[PsgIndex(port, 0xA1)];
+  self->Update();
+  slot.psg.SetRegister(slot.latch, value);
+}
+
+void BoardDevice::OutFmAddress(VyxDevice* device, uint32_t, uint32_t value) {
+  From(device)->fm_latch_ = value;
+}
+
+void BoardDevice::OutFmData(VyxDevice* device, uint32_t, uint32_t value) {
+  BoardDevice* self = From(device);
+  self->Update();
+  self->opm_.Write(self->fm_latch_, value);
+}
+
+void BoardDevice::OutControl(VyxDevice* device, uint32_t port, uint32_t value) {
+  BoardDevice* self = From(device);
+  if (self->control_.ControlWrite(port & 15, value)) PeriodicInterrupt(self->event_owner(), 1);
+}
+
+void BoardDevice::OutNull(VyxDevice*, uint32_t, uint32_t) {}
+
+void BoardDevice::PeriodicInterrupt(void* owner, uint32_t) {
+  BoardDevice* self = From(static_cast<VyxDevice*>(owner));
+  self->control_.PeriodicInterrupt(owner, &BoardDevice::PeriodicInterrupt);
+}

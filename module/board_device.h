@@ -1,0 +1,121 @@
+// The emulated sound board as the host sees it: a device on the I/O bus with a connector table
+// and port handlers, and a sound source that adds the board's output into the host's frames.
+//
+//   0x108       out  reset the board (any value)
+//   0x02        out  ----x--- tone output enable
+//   0x0C-0x0E   out  tone counter 0-2 data          0x0F  out  tone control word
+//   0xA0/2/4/6  out  PSG 1-4 address latch          0xA1/3/5/7  out/in  PSG 1-4 data
+//   0x81,0x83-0x87  out  control registers          0x80/2/4/6  in  control read-back
+//   0x88        out  FM address latch               0x89  out FM data, in FM status (bits 0-1)
+//   0x8A        out/in  nothing / reads 0
+//
+// The device owns its generators by value and mixes them in a fixed order: the tone voices,
+// PSG 1 to 4 (each only when its volume is above -40 and its routing is not 0), then the FM
+// chip. Register writes that change the sound first ask the connected mixer to Update, so that
+// everything up to the present is rendered with the old register values.
+#pragma once
+
+#include <cstdint>
+
+#include "control/board_control.h"
+#include "fm/opm_chip.h"
+#include "module/vyx.h"
+#include "psg/psg.h"
+#include "settings/board_settings.h"
+#include "tone/timer_tone.h"
+
+class BoardDevice final : public VyxDevice, public VyxSoundSource, public SettingsTarget {
+ public:
+  static constexpr uint32_t kToneClock = 3993600;
+  static constexpr uint32_t kPsgClock = 998400;
+  static constexpr uint32_t kFmClock = 3993600;
+  static constexpr uint32_t kInitialRate = 44100;
+  static constexpr int kPsgCount = 4;
+  static constexpr int kConnectorCount = 33;
+
+  struct PsgSlot {
+    Psg psg;
+    int32_t volume = 0;
+    uint32_t latch = 0;
+    uint32_t routing = 0;
+  };
+
+  explicit BoardDevice(const char (&id)[5]);
+  ~BoardDevice() override = default;
+  BoardDevice(const BoardDevice&) = delete;
+  BoardDevice& operator=(const BoardDevice&) = delete;
+
+  // VyxDevice
+  const DeviceId& VYXCALL GetId() override { return id_; }
+  const DeviceDescriptor& VYXCALL GetDescriptor() override;
+  uint32_t VYXCALL GetStateSize() override { return 0; }
+  bool VYXCALL SaveState(void*) override { return false; }
+  bool VYXCALL LoadState(const void*) override { return false; }
+
+  // VyxSoundSource
+  bool VYXCALL Connect(HostMixer* mixer) override;
+  bool VYXCALL SetRate(uint32_t rate) override;
+  void VYXCALL Mix(StereoFrame* frames, int32_t count) override;
+
+  // Called by the module and the page.
+  bool Init(HostPorts* ports, uint32_t interrupt_port, HostTimerQueue* timer_queue);
+  void Reset();
+  void ApplySettings(const BoardSettings& settings) override;
+
+  // The 33 connector entries and the terminating all-zero entry.
+  static const Connector* ConnectorTable();
+
+  // The timer-queue owner that BoardControl's events carry (the device interface).
+  void* event_owner() { return static_cast<VyxDevice*>(this); }
+  HostTimerQueue* timer_queue() const { return timer_queue_; }
+  HostMixer* mixer() const { return mixer_; }
+
+  const TimerTone& tone() const { return tone_; }
+  const PsgSlot& psg_slot(int index) const { return psgs_[index]; }
+  const OpmChip& opm() const { return opm_; }
+  const BoardControl& control() const { return control_; }
+  int32_t fm_volume() const { return fm_volume_; }
+  uint32_t fm_latch() const { return fm_latch_; }
+  bool use_romeo() const { return use_romeo_; }
+
+ private:
+  // In handlers.
+  static uint32_t VYXCALL InPsgData(VyxDevice* device, uint32_t port);
+  static uint32_t VYXCALL InFmStatus(VyxDevice* device, uint32_t port);
+  static uint32_t VYXCALL InControl(VyxDevice* device, uint32_t port);
+  static uint32_t VYXCALL InNull(VyxDevice* device, uint32_t port);
+  // Out handlers.
+  static void VYXCALL OutReset(VyxDevice* device, uint32_t port, uint32_t value);
+  static void VYXCALL OutToneEnable(VyxDevice* device, uint32_t port, uint32_t value);
+  static void VYXCALL OutToneCounter(VyxDevice* device, uint32_t port, uint32_t value);
+  static void VYXCALL OutToneControl(VyxDevice* device, uint32_t port, uint32_t value);
+  static void VYXCALL OutPsgAddress(VyxDevice* device, uint32_t port, uint32_t value);
+  static void VYXCALL OutPsgData(VyxDevice* device, uint32_t port, uint32_t value);
+  static void VYXCALL OutFmAddress(VyxDevice* device, uint32_t port, uint32_t value);
+  static void VYXCALL OutFmData(VyxDevice* device, uint32_t port, uint32_t value);
+  static void VYXCALL OutControl(VyxDevice* device, uint32_t port, uint32_t value);
+  static void VYXCALL OutNull(VyxDevice* device, uint32_t port, uint32_t value);
+  // The periodic-interrupt event routine; owner is the device interface.
+  static void VYXCALL PeriodicInterrupt(void* owner, uint32_t argument);
+
+  static BoardDevice* From(VyxDevice* device) { return static_cast<BoardDevice*>(device); }
+  // Renders what is due with the old registers before a change.
+  void Update() {
+    if (mixer_ != nullptr) mixer_->Update(this);
+  }
+  // The PSG index of a port: (port - 0xA0) / 2 or (port - 0xA1) / 2, kept inside the board.
+  static int PsgIndex(uint32_t port, uint32_t base);
+
+  DeviceId id_;
+  HostMixer* mixer_ = nullptr;
+  HostPorts* ports_ = nullptr;
+  uint32_t interrupt_port_ = 0;
+  HostTimerQueue* timer_queue_ = nullptr;
+  TimerTone tone_;
+  PsgSlot psgs_[kPsgCount];
+  OpmChip opm_;
+  int32_t fm_volume_ = 0;
+  uint32_t fm_latch_ = 0;
+  BoardControl control_;
+  bool use_romeo_ = false;
+};

@@ -1,0 +1,49 @@
+#include "module/board_module.h"
+
+#include <new>
+
+BoardModule::BoardModule(const std::string& settings_path) : device_("VRLA") {
+  if (!settings_path.empty()) page_.set_path(settings_path);
+  page_.Load(ModuleInstance(), &device_);
+}
+
+bool BoardModule::Bind(HostSystem* host) {
+  host_ = host;
+  if (host == nullptr) return false;
+  // Every service is looked up before any is tested.
+  auto* bus = static_cast<HostBus*>(host->FindService(kHostBusId));
+  auto* mixer = static_cast<HostMixer*>(host->FindService(kHostMixerId));
+  auto* timer_queue = static_cast<HostTimerQueue*>(host->FindService(kHostTimerQueueId));
+  auto* ports = static_cast<HostPorts*>(host->FindService(kHostPortsId));
+  auto* pages = static_cast<HostPages*>(host->FindService(kHostPagesId));
+  if (bus == nullptr || mixer == nullptr) return false;
+  if (!device_.Init(ports, kInterruptPort, timer_queue)) return false;
+  if (!bus->Attach(&device_, BoardDevice::ConnectorTable())) return false;
+  bus_ = bus;
+  device_.Connect(mixer);
+  pages_ = pages;
+  if (pages_ != nullptr) pages_->AddPage(&page_);
+  return true;
+}
+
+void BoardModule::Release() {
+  device_.Connect(nullptr);
+  if (bus_ != nullptr) bus_->Detach(&device_);
+  // No interrupt event may reach the device once it is gone.
+  if (device_.timer_queue() != nullptr) device_.timer_queue()->RemoveEvents(device_.event_owner());
+  page_.Save();
+  if (pages_ != nullptr) pages_->RemovePage(&page_);
+  delete this;
+}
+
+void* BoardModule::Query(void*) { return nullptr; }
+
+VyxModule* CreateBoardModule(HostSystem* host, const std::string& settings_path) {
+  auto* module = new (std::nothrow) BoardModule(settings_path);
+  if (module == nullptr) return nullptr;
+  if (!module->Bind(host)) {
+    delete module;
+    return nullptr;
+  }
+  return module;
+}

@@ -1,0 +1,45 @@
+// The module object that VyxCreateModule hands to the host: the board device, the
+// configuration page with the settings, and the host services it was bound to.
+#pragma once
+
+#include "module/board_device.h"
+#include "module/vyx.h"
+#include "settings/config_page.h"
+
+class BoardModule final : public VyxModule {
+ public:
+  // The interrupt-request port of the host through which the board raises its interrupt.
+  static constexpr uint32_t kInterruptPort = 0x105;
+
+  // Constructs the device, the page, and loads and applies the settings. `settings_path`
+  // empty means the host's settings file beside the host executable.
+  explicit BoardModule(const std::string& settings_path = std::string());
+  BoardModule(const BoardModule&) = delete;
+  BoardModule& operator=(const BoardModule&) = delete;
+
+  // Looks up the host services and binds the board to them; false when binding failed (then
+  // nothing was attached, connected or offered, and the module must be destroyed unsaved).
+  bool Bind(HostSystem* host);
+
+  void VYXCALL Release() override;
+  void* VYXCALL Query(void* value) override;
+
+  BoardDevice& device() { return device_; }
+  ConfigPage& page() { return page_; }
+
+ private:
+  ~BoardModule() = default;  // only Release (or a failed create) destroys the module
+  friend VyxModule* CreateBoardModule(HostSystem* host, const std::string& settings_path);
+
+  BoardDevice device_;
+  ConfigPage page_;
+  HostSystem* host_ = nullptr;
+  HostBus* bus_ = nullptr;
+  HostPages* pages_ = nullptr;
+};
+
+// VyxCreateModule's work, with the settings file open to choice (empty: the host's).
+VyxModule* CreateBoardModule(HostSystem* host, const std::string& settings_path);
+
+// The module's own instance handle as the platform reported it when the file was attached.
+void* ModuleInstance();

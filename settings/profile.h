@@ -1,0 +1,33 @@
+// The host's settings file, read and written through the platform's profile functions.
+//
+// The Windows side calls GetPrivateProfileIntA / WritePrivateProfileStringA. The portable side
+// keeps the same semantics over the INI text and replaces the file atomically on Commit (a
+// temporary file beside it, renamed into place), so that a process that dies mid-save leaves
+// either the old or the new complete file, never a torn one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class ProfileFile {
+ public:
+  explicit ProfileFile(std::string path) : path_(std::move(path)) {}
+
+  int32_t GetInt(const char* section, const char* key, int32_t default_value);
+  void WriteString(const char* section, const char* key, const char* value);
+  // Makes the writes so far durable; returns false when the file could not be written (the
+  // old file, if any, is then left as it was).
+  bool Commit();
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::string text_;    // portable side: the file's bytes as last read, plus pending writes
+  bool loaded_ = false;
+  bool dirty_ = false;
+};
+
+// "VYX.INI" in the directory of the host executable (the process's main program, not this
+// module and not the current directory).
+std::string HostSettingsPath();

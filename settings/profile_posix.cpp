@@ -1,0 +1,100 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <string>
+
+#include "settings/ini_text.h"
+#include "settings/profile.h"
+
+namespace {
+
+bool ReadWholeFile(const std::string& path, std::string* text) {
+  text->clear();
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text->append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  return true;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace
+
+int32_t ProfileFile::GetInt(const char* section, const char* key, int32_t default_value) {
+  if (!loaded_) {
+    ReadWholeFile(path_, &text_);
+    loaded_ = true;
+  }
+  return IniGetInt(text_, section, key, default_value);
+}
+
+void ProfileFile::WriteString(const char* section, const char* key, const char* value) {
+  if (!loaded_) {
+    ReadWholeFile(path_, &text_);
+    loaded_ = true;
+  }
+  IniSetValue(&text_, section, key, value);
+  dirty_ = true;
+}
+
+bool ProfileFile::Commit() {
+  if (!dirty_) return true;
+  // Keep the mode of an existing file; a new file gets the usual 0644 (less the umask).
+  mode_t mode = 0644;
+  struct stat st;
+  if (stat(path_.c_str(), &st) == 0) mode = st.st_mode & 07777;
+
+  std::string temp = path_ + ".tmp." + std::to_string(getpid());
+  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, text_) && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  if (!ok || rename(temp.c_str(), path_.c_str()) != 0) {
+    unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable.
+  int dir = open(DirectoryOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+  dirty_ = false;
+  return true;
+}
+
+std::string HostSettingsPath() {
+  char buffer[PATH_MAX + 1];
+  ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
+  std::string exe = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+  size_t slash = exe.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string(".") : exe.substr(0, slash + 1);
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return dir + "VYX.INI";
+}

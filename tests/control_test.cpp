@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include "control/board_control.h"
+#include "tests/recording_host.h"
+
+namespace {
+
+// A stand-in device: forwards the timer-queue event to the control block, as the board does.
+struct Owner {
+  BoardControl control;
+  static void VYXCALL Routine(void* owner, uint32_t) {
+    auto* self = static_cast<Owner*>(owner);
+    self->control.PeriodicInterrupt(owner, &Routine);
+  }
+  void Write(uint32_t reg, uint32_t value) {
+    if (control.ControlWrite(reg, value)) Routine(this, 1);
+  }
+};
+
+TEST(BoardControl, ResetValuesAndSelectedReads) {
+  BoardControl c;
+  EXPECT_EQ(c.Read(0), 0u);
+  EXPECT_EQ(c.Read(2), 2u);
+  EXPECT_EQ(c.Read(4), 255u);
+  EXPECT_EQ(c.Read(6), 255u);
+  EXPECT_EQ(c.Read(1), 255u);
+  c.Write(1, 0x05);
+  EXPECT_EQ(c.Read(4), 64u);
+  EXPECT_EQ(c.Read(6), 255u);
+  c.Write(1, 0x09);
+  EXPECT_EQ(c.Read(6), 255u);
+  EXPECT_EQ(c.Read(4), 255u);
+  c.Write(1, 0x03);
+  EXPECT_EQ(c.Read(4), 0u);
+  EXPECT_EQ(c.Read(6), 0u);
+  c.Write(1, 0x71);  // bits 4-6 are ignored: select 1
+  EXPECT_EQ(c.select(), 1u);
+  EXPECT_EQ(c.Read(6), 0u);
+  for (uint32_t s : {6u, 7u}) {
+    c.Write(1, s);
+    EXPECT_EQ(c.Read(4), 0u) << s;
+  }
+}
+
+TEST(BoardControl, InterruptStartsAtOnceAndRepeats) {
+  RecordingHost host;
+  Owner o;
+  o.control.Bind(&host, 0x105, &host);
+  o.Write(6, 0x02);
+  ASSERT_EQ(host.outs.size(), 1u);
+  EXPECT_EQ(host.outs[0], std::make_pair(0x105u, 1u));
+  ASSERT_EQ(host.events.size(), 1u);
+  EXPECT_EQ(host.events[0].count, 3120);
+  EXPECT_EQ(host.events[0].owner, &o);
+  EXPECT_EQ(host.events[0].argument, 1u);
+  EXPECT_EQ(host.events[0].flag, 0u);
+  o.Write(6, 0x02);  // unchanged: nothing extra
+  EXPECT_EQ(host.outs.size(), 1u);
+  EXPECT_EQ(host.events.size(), 1u);
+  ASSERT_TRUE(host.Expire());
+  EXPECT_EQ(host.outs.size(), 2u);
+  EXPECT_EQ(host.events.size(), 1u) << "re-armed";
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"Out", "RemoveEvents", "AddEvent", "Out",
+                                                   "RemoveEvents", "AddEvent"}));
+}
+
+TEST(BoardControl, SwitchingOffLetsThePendingEventRunOut) {
+  RecordingHost host;
+  Owner o;
+  o.control.Bind(&host, 0x105, &host);
+  o.Write(6, 0x02);
+  o.Write(6, 0x00);
+  ASSERT_TRUE(host.Expire());
+  EXPECT_EQ(host.outs.size(), 1u);
+  EXPECT_TRUE(host.events.empty());
+}
+
+TEST(BoardControl, OtherSelectOrRegistersChangeNothing) {
+  RecordingHost host;
+  Owner o;
+  o.control.Bind(&host, 0x105, &host);
+  o.Write(1, 0x01);
+  o.Write(6, 0x02);
+  EXPECT_EQ(o.control.control(), 0u);
+  for (uint32_t reg : {3u, 4u, 5u, 7u}) o.Write(reg, 0xFF);
+  EXPECT_EQ(o.control.select(), 1u);
+  EXPECT_TRUE(host.calls.empty());
+}
+
+TEST(BoardControl, DroppingActiveResetsTheBlock) {
+  RecordingHost host;
+  Owner o;
+  o.control.Bind(&host, 0x105, &host);
+  o.Write(1, 0x80);
+  o.Write(6, 0x02);
+  EXPECT_EQ(host.outs.size(), 1u);
+  o.Write(1, 0x00);  // active -> inactive: reset
+  EXPECT_EQ(o.control.control(), 0u);
+  host.Expire();
+  EXPECT_EQ(host.outs.size(), 1u) << "the interrupt ends at its next event";
+
+  RecordingHost host2;
+  Owner p;
+  p.control.Bind(&host2, 0x105, &host2);
+  p.Write(1, 0x00);
+  p.Write(6, 0x02);
+  p.Write(1, 0x00);  // never active: no reset
+  EXPECT_EQ(p.control.control(), 2u);
+  host2.Expire();
+  EXPECT_EQ(host2.outs.size(), 2u);
+}
+
+TEST(BoardControl, RestartWithdrawsThePendingEvent) {
+  RecordingHost host;
+  Owner o;
+  o.control.Bind(&host, 0x105, &host);
+  o.Write(6, 0x02);
+  o.Write(6, 0x00);
+  o.Write(6, 0x02);
+  EXPECT_EQ(host.outs.size(), 2u);
+  EXPECT_EQ(host.events.size(), 1u);
+  EXPECT_EQ(host.Count("RemoveEvents"), 2);
+}
+
+TEST(BoardControl, WithoutHostServicesNothingIsRaised) {
+  RecordingHost host;
+  Owner o;
+  o.control.Bind(&host, 0x105, nullptr);
+  o.Write(6, 0x02);
+  Owner p;
+  p.control.Bind(nullptr, 0x105, &host);
+  p.Write(6, 0x02);
+  EXPECT_TRUE(host.calls.empty());
+  EXPECT_EQ(o.control.control(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// End to end: the vorla program loads the built module file and renders board scripts. Each run
+// happens in a private copy of program and module, so that its settings file ("VYX.INI" beside
+// the program) starts from the defaults and no two tests share one.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Run {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class Vorla {
+ public:
+  Vorla() {
+    fs::copy_file(VORLA_PROGRAM, dir_.File("vorla"));
+    fs::copy_file(VORLA_MODULE, dir_.File("Vorla.vyx"));
+  }
+  std::string File(const std::string& name) const { return dir_.File(name); }
+
+  Run Exec(const std::string& args) {
+    Run run;
+    const std::string command =
+        "'" + File("vorla") + "' " + args + " 2>'" + File("stderr.txt") + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = ReadAll(File("stderr.txt"));
+    return run;
+  }
+
+  // Renders a script of the test folder; the raw output's FNV-1a hash and the report.
+  Run Render(const std::string& script, const std::string& extra = "") {
+    return Exec("render '" + std::string(VORLA_SCRIPTS) + "/" + script + "' --raw '" +
+                File("out.s32") + "' " + extra);
+  }
+  std::string Raw() const { return ReadAll(File("out.s32")); }
+
+ private:
+  TempDir dir_;
+};
+
+std::string Fnv1a(const std::string& bytes) {
+  uint64_t h = 14695981039346656037ull;
+  for (unsigned char c : bytes) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+  return text;
+}
+
+std::vector<int32_t> Samples(const std::string& raw) {
+  std::vector<int32_t> s(raw.size() / 4);
+  for (size_t i = 0; i < s.size(); ++i) {
+    s[i] = static_cast<int32_t>(static_cast<uint8_t>(raw[4 * i]) |
+                                (static_cast<uint8_t>(raw[4 * i + 1]) << 8) |
+                                (static_cast<uint8_t>(raw[4 * i + 2]) << 16) |
+                                (static_cast<uint32_t>(static_cast<uint8_t>(raw[4 * i + 3])) << 24));
+  }
+  return s;
+}
+
+TEST(EndToEnd, InterruptFramesFollowHostTime) {
+  Vorla v;
+  Run r = v.Render("irq.board");
+  ASSERT_EQ(r.status, 0) << r.err;
+  // On at frame 10, then every 138 frames; off at 310 (the event at 424 runs out silently); on
+  // again at 610; the event armed at 610 fires at 748 and re-arms at 22050 Hz (69 frames).
+  EXPECT_EQ(r.out,
+            "irq frame 10\nirq frame 148\nirq frame 286\n"
+            "irq frame 610\nirq frame 748\nirq frame 817\nirq frame 886\n"
+            "in 0x86 = 0xff\n");
+}
+
+TEST(EndToEnd, PortReadBack) {
+  Vorla v;
+  Run r = v.Render("ports.board");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "in 0x80 = 0x00\nin 0x82 = 0x02\nin 0x84 = 0xff\nin 0x86 = 0xff\n"
+            "in 0x84 = 0x40\nin 0x84 = 0x00\nin 0x86 = 0x00\nin 0x89 = 0x00\n"
+            "in 0x8a = 0x00\nin 0x88 = 0xff\nin 0xa0 = 0xff\nin 0x1234 = 0xff\n"
+            "in 0xa3 = 0x0a\n");
+}
+
+TEST(EndToEnd, ToneVoicesAreSquareWavesOfTheProgrammedCount) {
+  Vorla v;
+  Run r = v.Render("tone.board");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<int32_t> s = Samples(v.Raw());
+  ASSERT_EQ(s.size(), 2u * 8000);
+  for (size_t i = 0; i < s.size(); i += 2) ASSERT_EQ(s[i], s[i + 1]) << "left equals right";
+  // While disabled (frames 5000-5499) nothing sounds.
+  for (size_t f = 5000; f < 5500; ++f) ASSERT_EQ(s[2 * f], 0);
+  // Every value is a sum of voice levels of 8192.
+  for (int32_t x : s) ASSERT_EQ(x % 8192, 0);
+  EXPECT_EQ(Fnv1a(v.Raw()), "bd2a3a3f92e6b3aa");
+}
+
+TEST(EndToEnd, ApplyChangesVolumesAtOnceAndPersists) {
+  Vorla v;
+  Run r = v.Render("apply.board");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<int32_t> s = Samples(v.Raw());
+  ASSERT_EQ(s.size(), 2u * 3000);
+  int32_t peak_before = 0, peak_loud = 0, peak_muted = 0;
+  for (size_t f = 0; f < 1000; ++f) peak_before = std::max(peak_before, s[2 * f]);
+  for (size_t f = 1000; f < 2000; ++f) peak_loud = std::max(peak_loud, s[2 * f]);
+  for (size_t f = 2000; f < 2500; ++f) peak_muted = std::max(peak_muted, s[2 * f]);
+  EXPECT_EQ(peak_before, 2 * 8192);
+  EXPECT_EQ(peak_loud, 11392 + 1952);
+  EXPECT_EQ(peak_muted, 0);
+  const std::string ini = ReadAll(v.File("VYX.INI"));
+  EXPECT_NE(ini.find("[VORLA]"), std::string::npos);
+  EXPECT_NE(ini.find("Volume0=100"), std::string::npos) << "the last apply is what is saved";
+
+  // The next run starts from what the last one saved.
+  Run again = v.Exec("render /dev/null");
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(Fnv1a(v.Raw()), "a8f09dcd62d21c66");
+}
+
+TEST(EndToEnd, ChunkSizeDoesNotChangeTheSound) {
+  Vorla v;
+  ASSERT_EQ(v.Render("tone.board", "--chunk 7").status, 0);
+  const std::string small = v.Raw();
+  ASSERT_EQ(v.Render("tone.board", "--chunk 100000").status, 0);
+  EXPECT_EQ(small, v.Raw());
+}
+
+TEST(EndToEnd, WavIsClampedSixteenBitStereo) {
+  Vorla v;
+  Run r = v.Render("tone.board", "-o '" + v.File("out.wav") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string wav = ReadAll(v.File("out.wav"));
+  ASSERT_EQ(wav.size(), 44u + 8000 * 4);
+  EXPECT_EQ(wav.substr(0, 4), "RIFF");
+  EXPECT_EQ(wav.substr(8, 8), "WAVEfmt ");
+  EXPECT_EQ(static_cast<uint8_t>(wav[22]), 2);   // channels
+  EXPECT_EQ(static_cast<uint8_t>(wav[34]), 16);  // bits
+  EXPECT_NE(r.err.find("0 clipped samples"), std::string::npos) << r.err;
+}
+
+TEST(EndToEnd, BadInputIsReportedNotCrashedOn) {
+  Vorla v;
+  WriteAll(v.File("bad.board"), "wait 10\nout 0x88\n");
+  Run r = v.Exec("render '" + v.File("bad.board") + "'");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, v.File("bad.board") + ":2: 'out' takes 2 operands, got 1\n");
+
+  r = v.Exec("render '" + v.File("missing.board") + "'");
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("missing.board: cannot open"), std::string::npos) << r.err;
+
+  r = v.Exec("--module '" + v.File("nothing.vyx") + "' render /dev/null");
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("cannot load module file"), std::string::npos) << r.err;
+
+  r = v.Exec("--module '" + std::string(VORLA_NO_EXPORT) + "' render /dev/null");
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("has no VyxCreateModule export"), std::string::npos) << r.err;
+
+  r = v.Exec("--module '" + std::string(VORLA_NULL_MODULE) + "' render /dev/null");
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("returned null"), std::string::npos) << r.err;
+
+  r = v.Exec("render /dev/null --raw /nonexistent/dir/out.s32");
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+}
+
+TEST(EndToEnd, DemoWritesAWavAndSaysWhatItDid) {
+  Vorla v;
+  Run r = v.Exec("demo -o '" + v.File("demo.wav") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("wrote"), std::string::npos);
+  EXPECT_NE(r.out.find("peak left"), std::string::npos);
+  EXPECT_NE(r.out.find("real time"), std::string::npos);
+  EXPECT_GT(ReadAll(v.File("demo.wav")).size(), 44u + 44100u * 4);
+}
+
+}  // namespace

@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tone/timer_tone.h"
+
+namespace {
+
+// A generator at 44100 Hz with voice `v` in access mode 3 and the given count.
+TimerTone Sounding(int v, uint32_t count) {
+  TimerTone t;
+  t.SetRate(3993600, 44100);
+  t.Reset();
+  t.WriteControl(static_cast<uint32_t>(v << 6) | 0x30);
+  t.WriteCounter(v, count & 0xFF);
+  t.WriteCounter(v, count >> 8);
+  t.SetOutputEnable(true);
+  return t;
+}
+
+std::vector<StereoFrame> Render(TimerTone& t, int frames) {
+  std::vector<StereoFrame> out(static_cast<size_t>(frames), StereoFrame{0, 0});
+  t.Mix(out.data(), frames);
+  return out;
+}
+
+TEST(TimerTone, StepAndVolumeMapping) {
+  TimerTone t;
+  t.SetRate(3993600, 44100);
+  EXPECT_EQ(t.step(), 2967398);
+  EXPECT_EQ(t.rate(), 44100);
+  EXPECT_EQ(TimerTone::VolumeFactor(-41), 0);
+  EXPECT_EQ(TimerTone::VolumeFactor(-40), 0);
+  EXPECT_EQ(TimerTone::VolumeFactor(-39), 61);
+  EXPECT_EQ(TimerTone::VolumeFactor(0), 256);
+  EXPECT_EQ(TimerTone::VolumeFactor(20), 356);
+  EXPECT_EQ(TimerTone::VolumeFactor(50), 506);  // no upper clamp
+  EXPECT_EQ(t.voice(0).volume, 256);            // construction applies setting 0
+}
+
+TEST(TimerTone, ResetSilencesEverythingButKeepsVolumesAndStep) {
+  TimerTone t = Sounding(1, 4096);
+  t.SetVolume(1, 20);
+  t.Reset();
+  EXPECT_FALSE(t.output_enabled());
+  for (int v = 0; v < 3; ++v) {
+    EXPECT_EQ(t.voice(v).period, 0);
+    EXPECT_EQ(t.voice(v).access_mode, 0);
+    EXPECT_EQ(t.voice(v).counter, 0);
+    EXPECT_FALSE(t.voice(v).high_byte_next);
+  }
+  EXPECT_EQ(t.voice(1).volume, 356);
+  EXPECT_EQ(t.step(), 2967398);
+  t.SetOutputEnable(true);
+  for (const StereoFrame& f : Render(t, 256)) ASSERT_EQ(f.left, 0);
+}
+
+TEST(TimerTone, ControlWordSelectsAccessModeAndRestartsPairing) {
+  TimerTone t;
+  t.Reset();
+  t.WriteControl(0xC0 | 0x30);  // select 3: ignored
+  for (int v = 0; v < 3; ++v) EXPECT_EQ(t.voice(v).access_mode, 0);
+
+  t.WriteControl(0x70);  // counter 1, low then high
+  EXPECT_EQ(t.voice(1).access_mode, 3);
+  t.WriteCounter(1, 0x34);
+  t.WriteCounter(1, 0x12);
+  EXPECT_EQ(t.voice(1).period, 0x1234 << 15);
+  t.WriteCounter(1, 0x78);  // low byte again, high kept
+  EXPECT_EQ(t.voice(1).period, 0x1278 << 15);
+  EXPECT_TRUE(t.voice(1).high_byte_next);
+  t.WriteControl(0x70);  // a new control word restarts at the low byte
+  EXPECT_FALSE(t.voice(1).high_byte_next);
+  t.WriteCounter(1, 0x01);
+  EXPECT_EQ(t.voice(1).period, 0x1201 << 15);
+}
+
+TEST(TimerTone, SingleByteModes) {
+  TimerTone t;
+  t.Reset();
+  t.WriteControl(0x30);
+  t.WriteCounter(0, 0x34);
+  t.WriteCounter(0, 0x12);  // now 0x1234
+  t.WriteCounter(0, 0x34);  // low byte, high_byte_next becomes true
+  t.WriteControl(0x10);     // low byte only: clears the high byte
+  t.WriteCounter(0, 0x56);
+  EXPECT_EQ(t.voice(0).period, 0x56 << 15);
+  t.WriteControl(0x30);
+  t.WriteCounter(0, 0x11);  // pairing now waits for the high byte
+  t.WriteControl(0x20);     // high byte only: clears the low byte, pairing flag untouched
+  EXPECT_FALSE(t.voice(0).high_byte_next);
+  t.WriteCounter(0, 0x22);
+  EXPECT_EQ(t.voice(0).period, 0x22 << 23);
+  EXPECT_FALSE(t.voice(0).high_byte_next);
+  t.WriteCounter(0, 0x01);
+  EXPECT_EQ(t.voice(0).period, 0x01 << 23);
+  // Values wider than a byte use their low byte.
+  t.WriteControl(0x10);
+  t.WriteCounter(0, 0x1FF);
+  EXPECT_EQ(t.voice(0).period, 0xFF << 15);
+}
+
+TEST(TimerTone, SquareWaveFrequencyAndLevel) {
+  // Count 4096 gives 975 Hz: about 45.2 samples a period at 44100 Hz, high half the time.
+  TimerTone t = Sounding(0, 4096);
+  auto out = Render(t, 44100);
+  int rising = 0, high = 0;
+  for (size_t i = 0; i < out.size(); ++i) {
+    ASSERT_EQ(out[i].left, out[i].right);
+    ASSERT_TRUE(out[i].left == 0 || out[i].left == 8192);
+    if (out[i].left) ++high;
+    if (i > 0 && out[i].left && !out[i - 1].left) ++rising;
+  }
+  EXPECT_NEAR(rising, 975, 1);
+  EXPECT_NEAR(high, 22050, 200);
+}
+
+TEST(TimerTone, FirstSamplesFollowTheCountdown) {
+  TimerTone t = Sounding(0, 4096);  // period 134217728, step 2967398
+  auto out = Render(t, 3);
+  // counter 0 < half: high; then 0 - step <= 0 wraps to period - step (above half): low.
+  EXPECT_EQ(out[0].left, 8192);
+  EXPECT_EQ(out[1].left, 0);
+  EXPECT_EQ(t.voice(0).counter, 134217728 - 3 * 2967398);
+}
+
+TEST(TimerTone, CountsUpTo512AreSilentAnd513Sounds) {
+  for (uint32_t count : {0u, 1u, 512u}) {
+    TimerTone t = Sounding(2, count);
+    auto out = Render(t, 100);
+    for (const StereoFrame& f : out) ASSERT_EQ(f.left, 0) << count;
+    EXPECT_EQ(t.voice(2).counter, 0) << "a silent voice does not count";
+  }
+  TimerTone t = Sounding(2, 513);
+  auto out = Render(t, 100);
+  int64_t sum = 0;
+  for (const StereoFrame& f : out) sum += f.left;
+  EXPECT_GT(sum, 0);
+}
+
+TEST(TimerTone, VolumeExtremes) {
+  TimerTone t = Sounding(0, 4096);
+  t.SetVolume(0, 20);
+  EXPECT_EQ(Render(t, 1)[0].left, 11392);
+  t.SetVolume(0, -39);
+  auto quiet = Render(t, 100);
+  int32_t peak = 0;
+  for (const StereoFrame& f : quiet) peak = std::max(peak, f.left);
+  EXPECT_EQ(peak, 1952);
+  t.SetVolume(0, -40);
+  int32_t before = t.voice(0).counter;
+  for (const StereoFrame& f : Render(t, 100)) ASSERT_EQ(f.left, 0);
+  EXPECT_EQ(t.voice(0).counter, before) << "a muted voice stops its counter";
+}
+
+TEST(TimerTone, DisabledOutputKeepsCounting) {
+  TimerTone t = Sounding(0, 4096);
+  EXPECT_FALSE(t.SetOutputEnable(true));  // unchanged
+  EXPECT_TRUE(t.SetOutputEnable(false));
+  for (const StereoFrame& f : Render(t, 10)) ASSERT_EQ(f.left, 0);
+  EXPECT_EQ(t.voice(0).counter, 134217728 - 10 * 2967398);
+}
+
+TEST(TimerTone, StoppedCounterHoldsItsLevel) {
+  TimerTone t = Sounding(0, 4096);
+  Render(t, 7);
+  t.WriteControl(0x00);  // access bits 00: counter stops
+  t.WriteCounter(0, 0x01);
+  EXPECT_EQ(t.voice(0).period, 4096 << 15) << "data writes are ignored";
+  auto out = Render(t, 200);
+  for (const StereoFrame& f : out) ASSERT_EQ(f.left, out[0].left);
+}
+
+TEST(TimerTone, AddsIntoFramesAndIgnoresEmptyCounts) {
+  TimerTone t = Sounding(0, 4096);
+  std::vector<StereoFrame> frames(4, StereoFrame{100, -100});
+  t.Mix(frames.data(), 0);
+  t.Mix(frames.data(), -5);
+  EXPECT_EQ(frames[0].left, 100);
+  EXPECT_EQ(t.voice(0).counter, 0);
+  t.Mix(frames.data(), 1);
+  EXPECT_EQ(frames[0].left, 8292);
+  EXPECT_EQ(frames[0].right, 8092);
+}
+
+TEST(TimerTone, RateZeroKeepsThePreviousRate) {
+  TimerTone t;
+  t.SetRate(3993600, 44100);
+  t.SetRate(3993600, 0);
+  EXPECT_EQ(t.step(), 2967398);
+  t.SetRate(0xFFFFFFFF, 1);  // a step beyond 32 bits saturates instead of wrapping
+  EXPECT_EQ(t.step(), INT32_MAX);
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+#include "tone/timer_tone.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+constexpr int32_t kAudibleThreshold = 0x1000000;  // count 512 in fixed point
+constexpr uint32_t kLowByteMask = 0x7F8000;       // bits 15-22
+constexpr uint32_t kHighByteMask = 0x7F800000;    // bits 23-30
+
+// Saturating double to int32 conversion (truncates toward zero).
+int32_t ToInt32(double value) {
+  if (!(value > static_cast<double>(std::numeric_limits<int32_t>::min()))) {
+    return value != value ? 0 : std::numeric_limits<int32_t>::min();
+  }
+  if (value >= static_cast<double>(std::numeric_limits<int32_t>::max())) {
+    return std::numeric_limits<int32_t>::max();
+  }
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+TimerTone::TimerTone() { SetAllVolumes(0); }
+
+void TimerTone::SetRate(uint32_t clock, uint32_t rate) {
+  // A rate of 0 has no meaning; the previous rate stays in force.
+  if (rate == 0) return;
+  rate_ = rate > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())
+              ? std::numeric_limits<int32_t>::max()
+              : static_cast<int32_t>(rate);
+  step_ = ToInt32(static_cast<double>(clock) * 32768.0 / static_cast<double>(rate));
+}
+
+int32_t TimerTone::VolumeFactor(int32_t setting) {
+  if (setting <= -40) return 0;
+  // Linear in the setting; widened so that any int32 setting stays defined.
+  int64_t factor = 5 * static_cast<int64_t>(setting) + 256;
+  if (factor > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(factor);
+}
+
+void TimerTone::SetVolume(int voice, int32_t setting) {
+  if (voice < 0 || voice >= kVoices) return;
+  voices_[voice].volume = VolumeFactor(setting);
+}
+
+void TimerTone::SetAllVolumes(int32_t setting) {
+  for (TimerVoice& voice : voices_) voice.volume = VolumeFactor(setting);
+}
+
+void TimerTone::Reset() {
+  output_enabled_ = false;
+  for (TimerVoice& voice : voices_) {
+    voice.period = 0;
+    voice.access_mode = 0;
+    voice.counter = 0;
+    voice.high_byte_next = false;
+  }
+}
+
+bool TimerTone::SetOutputEnable(bool on) {
+  if (on == output_enabled_) return false;
+  output_enabled_ = on;
+  return true;
+}
+
+void TimerTone::WriteControl(uint32_t value) {
+  uint32_t select = (value >> 6) & 3;
+  if (select == 3) return;
+  TimerVoice& voice = voices_[select];
+  voice.access_mode = static_cast<int32_t>((value >> 4) & 3);
+  voice.high_byte_next = false;
+}
+
+void TimerTone::WriteCounter(int index, uint32_t value) {
+  if (index < 0 || index >= kVoices) return;
+  TimerVoice& voice = voices_[index];
+  // The ports carry bytes; anything wider is cut to its low byte so the shifts stay in range.
+  uint32_t byte = value & 0xFF;
+  uint32_t period = static_cast<uint32_t>(voice.period);
+  switch (voice.access_mode) {
+    case 1:
+      period = byte << 15;
+      break;
+    case 2:
+      period = byte << 23;
+      break;
+    case 3:
+      if (!voice.high_byte_next) {
+        period = (period & kHighByteMask) | (byte << 15);
+      } else {
+        period = (period & kLowByteMask) | (byte << 23);
+      }
+      voice.high_byte_next = !voice.high_byte_next;
+      break;
+    default:
+      return;
+  }
+  voice.period = static_cast<int32_t>(period);
+}
+
+void TimerTone::Mix(StereoFrame* frames, int32_t count) {
+  if (count <= 0) return;
+  for (TimerVoice& voice : voices_) {
+    if (voice.period <= kAudibleThreshold || voice.volume == 0) continue;
+    // 8192 x volume / 256; saturated for settings far beyond the page's range.
+    const int64_t wide_level = output_enabled_ ? 32 * static_cast<int64_t>(voice.volume) : 0;
+    const int32_t level = wide_level > std::numeric_limits<int32_t>::max()
+                              ? std::numeric_limits<int32_t>::max()
+                              : static_cast<int32_t>(wide_level);
+    const int32_t half = voice.period / 2;
+    const int32_t period = voice.period;
+    // A stopped counter (access mode 0) holds its phase: the level stays constant.
+    const int32_t step = voice.access_mode != 0 ? step_ : 0;
+    int32_t counter = voice.counter;
+    for (int32_t i = 0; i < count; ++i) {
+      const int32_t out = counter < half ? level : 0;
+      frames[i].left += out;
+      frames[i].right += out;
+      // Widened: a counter near INT32_MIN minus a large step must not overflow.
+      int64_t next = static_cast<int64_t>(counter) - step;
+      if (next <= 0) next += period;
+      counter = next < std::numeric_limits<int32_t>::min()
+                    ? std::numeric_limits<int32_t>::min()
+                    : static_cast<int32_t>(next);
+    }
+    voice.counter = counter;
+  }
+}
