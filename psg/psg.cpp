@@ -249,7 +249,8 @@ void Psg::MixFrames(StereoFrame* frames, int32_t count, const MixSetup& setup) {
   const int32_t fixed_b = fixed_amp_[1];
   const int32_t fixed_c = fixed_amp_[2];
 
-  auto sub_sample = [&]() -> int32_t {
+  // Written out four times a frame; the compiler would otherwise call it in the envelope loop.
+  auto sub_sample = [&]() __attribute__((always_inline)) -> int32_t {
     int32_t amp_a = fixed_a;
     int32_t amp_b = fixed_b;
     int32_t amp_c = fixed_c;
