@@ -12,8 +12,8 @@ constexpr uint32_t kEnvelopeSecondHalf = 0x20000000;
 constexpr uint32_t kEnvelopeCallEnd = kEnvelopeEnd >> 8;  // the same, at the per-call grain
 constexpr uint32_t kEnvelopeCallSecondHalf = kEnvelopeSecondHalf >> 8;
 
-constexpr double kFullScale = 5461.333333333333;       // 16384 / 3: three channels sum to 16384
-constexpr double kLevelStep = 0.8408964152556385;      // 2^(-1/4), 1.5 dB
+constexpr double kFullScale = 5461.333333333333;   // 16384 / 3: three channels sum to 16384
+constexpr double kLevelStep = 0.8408964152556385;  // 2^(-1/4), 1.5 dB
 
 // An envelope half is one of four ramps over the levels 0-31; levels count in 8 bits.
 struct Ramp {
@@ -52,19 +52,21 @@ static_assert(RampsStayInTable(), "every envelope entry must index volume_table"
 bool LoopsWholeRow(uint8_t shape) { return (shape & 0x0B) == 0x0A; }
 
 // clock * scale / rate in double precision, truncated toward zero, saturated to 32 bits.
+// rate is never 0 here.
 uint32_t Base(uint32_t clock, double scale, uint32_t rate) {
   const double base = static_cast<double>(clock) * scale / static_cast<double>(rate);
   if (!(base < 4294967296.0)) return UINT32_MAX;
   return static_cast<uint32_t>(base);
 }
 
+// A volume_table entry: x truncated toward zero, held to 0 .. kMaxAmplitude.
 int32_t Amplitude(double x) {
   if (!(x < static_cast<double>(Psg::kMaxAmplitude))) return Psg::kMaxAmplitude;
   if (!(x > 0.0)) return 0;
   return static_cast<int32_t>(x);
 }
 
-// The host's buffer only ever sees additions; they wrap at 32 bits as the hardware adders do.
+// Adds into the host's buffer; a sum past the int32 range wraps around instead of overflowing.
 int32_t AddWrapping(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
@@ -270,7 +272,8 @@ void Psg::MixFrames(StereoFrame* frames, int32_t count, const MixSetup& setup) {
       noise_bits = noise[noise_pos >> 22] >> ((noise_pos >> 17) & 31);
       noise_pos += noise_step;
     }
-    int32_t sum = Contribution(phase_a, step_a, setup.tone_on[0], setup.noise_on[0], noise_bits, amp_a);
+    int32_t sum =
+        Contribution(phase_a, step_a, setup.tone_on[0], setup.noise_on[0], noise_bits, amp_a);
     sum += Contribution(phase_b, step_b, setup.tone_on[1], setup.noise_on[1], noise_bits, amp_b);
     sum += Contribution(phase_c, step_c, setup.tone_on[2], setup.noise_on[2], noise_bits, amp_c);
     return sum;

@@ -62,7 +62,9 @@ class Psg {
   uint32_t tone_base() const { return tone_base_; }
   uint32_t envelope_base() const { return envelope_base_; }
   uint32_t noise_base() const { return noise_base_; }
-  uint32_t tone_step(uint32_t channel) const { return channel < kChannels ? tone_step_[channel] : 0; }
+  uint32_t tone_step(uint32_t channel) const {
+    return channel < kChannels ? tone_step_[channel] : 0;
+  }
   uint32_t tone_phase(uint32_t channel) const {
     return channel < kChannels ? tone_phase_[channel] : 0;
   }
@@ -72,7 +74,9 @@ class Psg {
   uint32_t noise_step() const { return noise_step_; }
   uint32_t noise_pos() const { return noise_pos_; }
   uint32_t channel_mask() const { return channel_mask_; }
-  int32_t fixed_amp(uint32_t channel) const { return channel < kChannels ? fixed_amp_[channel] : 0; }
+  int32_t fixed_amp(uint32_t channel) const {
+    return channel < kChannels ? fixed_amp_[channel] : 0;
+  }
   int32_t volume_table(uint32_t level) const { return level < kLevels ? volume_table_[level] : 0; }
   int32_t envelope_table(uint32_t shape, uint32_t entry) const {
     return shape < kShapes && entry < kEnvelopeEntries ? envelope_table_[shape][entry] : 0;

@@ -230,7 +230,8 @@ TEST(PsgEnvelope, ShapesPlayOnceOrLoop) {
     psg.SetRegister(13, shape);
     const std::vector<int32_t> out = Render(psg, 200);
     for (uint32_t f = 0; f < out.size(); ++f) {
-      ASSERT_EQ(out[f], -psg.volume_table(level_of_frame(f))) << "shape " << shape << " frame " << f;
+      ASSERT_EQ(out[f], -psg.volume_table(level_of_frame(f)))
+          << "shape " << shape << " frame " << f;
     }
   }
 }
