@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "fm/fm_channel.h"
+
+namespace {
+
+// A channel bound to a chip record at ratio 181, every operator at full level with instant
+// attack, sounding at KC 0x4A with a different multiple each.
+class ChannelTest : public ::testing::Test {
+ protected:
+  ChannelTest() {
+    params.SetRatio(181);
+    ch.BindChip(&params);
+    ch.SetPitch(0x4A, 0);
+    ch.SetFeedback(FeedbackShifts[5]);
+    Prepare(0);
+  }
+
+  // Key off and reset (total level 127; the key latch survives a reset), then full level
+  // again and the given algorithm.
+  void Prepare(uint32_t algorithm) {
+    ch.SetKeyMask(0);
+    ch.Reset();
+    const int muls[4] = {1, 3, 2, 5};
+    for (int i = 0; i < 4; ++i) {
+      FmOperator& op = ch.ops[i];
+      op.tl = 0;
+      op.tl_next = 0;
+      op.attack_rate = 62;
+      op.sustain_level = 0;
+      op.sustain_rate = 0;
+      op.release_rate = 2;
+      op.mul = muls[i];
+      op.dirty = true;
+    }
+    ch.SelectAlgorithm(algorithm);
+  }
+
+  void KeyAll() {
+    ch.Refresh();
+    ch.SetKeyMask(15);
+    ch.Refresh();
+  }
+
+  FmChipParams params;
+  FmChannel ch;
+};
+
+uint32_t StepOf(FmChannel& ch, uint32_t kc, uint32_t kf) {
+  ch.SetPitch(kc, kf);
+  return ch.ops[0].block_step;
+}
+
+TEST_F(ChannelTest, PitchSteps) {
+  EXPECT_EQ(StepOf(ch, 0x4A, 0), 16496u);
+  for (const FmOperator& op : ch.ops) {
+    EXPECT_EQ(op.block_step, 16496u);
+    EXPECT_EQ(op.key_scale_code, 18u);
+    EXPECT_TRUE(op.dirty);
+  }
+  EXPECT_EQ(StepOf(ch, 0x4A, 63), 17456u);
+  EXPECT_EQ(StepOf(ch, 0x3A, 0), 8248u);
+  EXPECT_EQ(StepOf(ch, 0x7F, 63), 176000u);
+  EXPECT_EQ(StepOf(ch, 0x00, 0), 649u);
+  // Note codes 3, 7 and 11 repeat the next note.
+  EXPECT_EQ(StepOf(ch, 0x53, 9), StepOf(ch, 0x54, 9));
+  EXPECT_EQ(StepOf(ch, 0x27, 0), StepOf(ch, 0x28, 0));
+  EXPECT_EQ(StepOf(ch, 0x6B, 40), StepOf(ch, 0x6C, 40));
+  // KC 0x4A with MUL 1 sounds at about 490.5 Hz at 44100 Hz.
+  ch.SetPitch(0x4A, 0);
+  ch.ops[0].mul = 1;
+  ch.Refresh();
+  double hz = 44100.0 * ch.ops[0].phase_inc / 536870912.0;
+  EXPECT_NEAR(hz, 490.5, 0.05);
+}
+
+TEST_F(ChannelTest, SelectAlgorithmClearsFeedbackHistory) {
+  KeyAll();
+  ch.SelectAlgorithm(4);
+  for (int i = 0; i < 10; ++i) ch.Render();
+  ASSERT_NE(ch.ops[0].output, 0);
+  ch.SelectAlgorithm(4);
+  EXPECT_EQ(ch.ops[0].output, 0);
+  EXPECT_EQ(ch.ops[0].prev_output, 0);
+  EXPECT_EQ(ch.algorithm, 4u);
+  EXPECT_EQ(ch.route_in[1], 2);
+  EXPECT_EQ(ch.route_out[2], 1);
+}
+
+TEST_F(ChannelTest, KeyMask) {
+  ch.Refresh();
+  ch.SetKeyMask(5);  // M1 and M2
+  EXPECT_TRUE(ch.ops[0].keyed);
+  EXPECT_FALSE(ch.ops[1].keyed);
+  EXPECT_TRUE(ch.ops[2].keyed);
+  EXPECT_FALSE(ch.ops[3].keyed);
+  ch.SetKeyMask(15);
+  for (int i = 0; i < 100; ++i) ch.Render();
+  uint32_t phase = ch.ops[1].phase;
+  ch.SetKeyMask(15);  // no change: no new attack
+  EXPECT_EQ(ch.ops[1].phase, phase);
+  ch.SetKeyMask(0);
+  for (const FmOperator& op : ch.ops) {
+    EXPECT_FALSE(op.keyed);
+    EXPECT_EQ(op.env_state, EnvState::Release);
+  }
+}
+
+TEST_F(ChannelTest, RefreshReportsActivityAndLfoUse) {
+  EXPECT_EQ(ch.Refresh(), 0u);  // all off
+  ch.ops[2].KeyOn();
+  ch.ops[2].KeyOff();
+  ASSERT_EQ(ch.ops[2].env_state, EnvState::Release);
+  EXPECT_EQ(ch.Refresh(), FmChannel::kActive);
+  ch.SetLfoSensitivity(0x30);  // PMS 0, AMS 3
+  EXPECT_EQ(ch.Refresh(), FmChannel::kActive);
+  ch.ops[3].am_enable = true;
+  EXPECT_EQ(ch.Refresh(), FmChannel::kActive | FmChannel::kUsesLfo);
+  ch.ops[3].am_enable = false;
+  ch.SetLfoSensitivity(0x01);  // PMS 1
+  EXPECT_EQ(ch.Refresh(), FmChannel::kActive | FmChannel::kUsesLfo);
+  EXPECT_EQ(ch.pm_row, FmTables().PitchLfoTable[1]);
+}
+
+// The computation order of each algorithm, written down independently of the channel: each
+// step computes one operator from the outputs its inputs hold at that moment; the feedback
+// operator 0 runs last.
+struct Step {
+  int op;
+  std::vector<int> from;
+};
+struct Order {
+  std::vector<Step> steps;
+  std::vector<int> result;  // -1 stands for the value returned by the feedback operator
+};
+
+const Order kOrders[8] = {
+    {{{2, {1}}, {1, {0}}, {3, {2}}}, {3}},
+    {{{2, {0, 1}}, {1, {}}, {3, {2}}}, {3}},
+    {{{2, {1}}, {1, {}}, {3, {0, 2}}}, {3}},
+    {{{2, {}}, {1, {0}}, {3, {1, 2}}}, {3}},
+    {{{2, {}}, {1, {0}}, {3, {2}}}, {1, 3}},
+    {{{2, {0}}, {1, {0}}, {3, {0}}}, {1, 2, 3}},
+    {{{2, {}}, {1, {0}}, {3, {}}}, {1, 2, 3}},
+    {{{2, {}}, {1, {}}, {3, {}}}, {1, 2, 3, -1}},
+};
+
+int32_t ReferenceFrame(FmOperator (&ops)[4], const Order& order, uint32_t fb_shift, bool lfo) {
+  for (const Step& step : order.steps) {
+    int32_t m = 0;
+    for (int from : step.from) m += ops[from].output;
+    if (lfo) {
+      ops[step.op].ComputeLfo(m);
+    } else {
+      ops[step.op].Compute(m);
+    }
+  }
+  int32_t fb = lfo ? ops[0].ComputeFeedbackLfo(fb_shift) : ops[0].ComputeFeedback(fb_shift);
+  int32_t sum = 0;
+  for (int r : order.result) sum += r < 0 ? fb : ops[r].output;
+  return sum;
+}
+
+TEST_F(ChannelTest, AlgorithmsComputeInTheirOrder) {
+  for (uint32_t lfo = 0; lfo < 2; ++lfo) {
+    for (uint32_t a = 0; a < 8; ++a) {
+      Prepare(a);
+      ch.SetLfoSensitivity(lfo ? 0x37 : 0);
+      for (FmOperator& op : ch.ops) op.am_enable = lfo;
+      KeyAll();
+      FmOperator ref[4] = {ch.ops[0], ch.ops[1], ch.ops[2], ch.ops[3]};
+      int loud = 0;
+      for (int frame = 0; frame < 300; ++frame) {
+        params.pm_index = 1 + frame % 254;
+        params.am_index = frame % 200;
+        int32_t got = lfo ? ch.RenderLfo() : ch.Render();
+        int32_t want = ReferenceFrame(ref, kOrders[a], ch.fb_shift, lfo);
+        ASSERT_EQ(got, want) << "algorithm " << a << " lfo " << lfo << " frame " << frame;
+        loud += got != 0;
+      }
+      EXPECT_GT(loud, 150) << "algorithm " << a;
+    }
+  }
+}
+
+TEST_F(ChannelTest, LfoRenderingDiffersOnlyInAlgorithm7) {
+  // With the LFO at rest both renderings agree, except that algorithm 7 adds operator 0's
+  // previous sample without LFO and its new one with it.
+  params.pm_index = 128;
+  params.am_index = 0;
+  for (uint32_t a = 0; a < 8; ++a) {
+    Prepare(a);
+    KeyAll();
+    FmChannel other = ch;
+    other.BindChip(&params);
+    int differences = 0;
+    for (int frame = 0; frame < 200; ++frame) {
+      int32_t plain = ch.Render();
+      int32_t lfo = other.RenderLfo();
+      ASSERT_EQ(ch.ops[0].output, other.ops[0].output);
+      if (a == 7) {
+        ASSERT_EQ(lfo - plain, ch.ops[0].output - ch.ops[0].prev_output) << frame;
+      } else {
+        ASSERT_EQ(lfo, plain) << a << " " << frame;
+      }
+      differences += lfo != plain;
+    }
+    if (a == 7) {
+      EXPECT_GT(differences, 100);
+    }
+  }
+}
+
+TEST_F(ChannelTest, NoiseRenderings) {
+  for (uint32_t lfo = 0; lfo < 2; ++lfo) {
+    for (uint32_t a = 0; a < 8; ++a) {
+      Prepare(a);
+      KeyAll();
+      uint32_t noise = 0x1234;
+      for (int frame = 0; frame < 100; ++frame) {
+        noise = (noise >> 1) ^ ((noise & 1) ? 0x8408 : 0);
+        int32_t previous_noise = ch.ops[3].output;
+        int32_t op0_before = ch.ops[0].output;
+        FmOperator op2_before = ch.ops[2];
+        int32_t got = lfo ? ch.RenderLfoNoise(noise) : ch.RenderNoise(noise);
+        int32_t op1 = ch.ops[1].output;
+        int32_t op2 = ch.ops[2].output;
+        int32_t want = previous_noise;
+        if (a == 4) want += op1;
+        if (a == 5 || a == 6) want += op1 + op2;
+        if (a == 7) want += op0_before + op1 + op2;
+        ASSERT_EQ(got, want) << a << " " << frame;
+        ASSERT_EQ(ch.ops[3].output, (noise & 1) ? 2046 : -2046);
+        if (a == 0 || a == 2) {
+          // Operator 2 hears operator 1's sample of this frame.
+          int32_t heard = lfo ? op2_before.ComputeLfo(op1) : op2_before.Compute(op1);
+          ASSERT_EQ(heard, op2);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
