@@ -1,0 +1,65 @@
+// Timer section and status byte of the YM2151-compatible FM chip; the base of OpmChip.
+//
+//   0x10  xxxxxxxx  timer A period, bits 9-2 (NA)
+//   0x11  ------xx  timer A period, bits 1-0
+//   0x12  xxxxxxxx  timer B period (NB)
+//   0x14  x-------  CSM: timer A keys all channels; key-on via 0x08 off, TL writes latched
+//         --x-----  reset flag B       ---x----  reset flag A
+//         ----x---  IRQ enable B       -----x--  IRQ enable A
+//         ------x-  load B             -------x  load A
+//   status  ------xx  bit 1 timer B flag, bit 0 timer A flag
+//
+// Periods are (1024 - NA) and (256 - NB) timer clocks of 64 chip clocks each, kept in units of
+// 1/65536 microsecond. In this board nothing counts the timers down: the counters are loaded
+// and cleared, no flag is ever raised and the status reads 0. The CSM bit and the flag resets
+// still act.
+#pragma once
+
+#include <cstdint>
+
+class OpmTimer {
+ public:
+  uint32_t status() const { return status_; }
+
+  // clock_div_64 is the timer clock in Hz; periods already computed keep their value.
+  void SetTimerUnit(uint32_t clock_div_64);
+
+  // Sets the given flag bits unless one of them is already set, then raises the interrupt.
+  virtual void SetStatus(uint32_t bits);
+  // Clears the given flag bits if any is set; drops the interrupt once no flag is left.
+  virtual void ResetStatus(uint32_t bits);
+
+  uint32_t timer_control() const { return timer_control_; }
+  int32_t timer_a_period() const { return timer_a_period_; }
+  int32_t timer_a_count() const { return timer_a_count_; }
+  int32_t timer_b_period() const { return timer_b_period_; }
+  int32_t timer_b_count() const { return timer_b_count_; }
+  int32_t timer_unit() const { return timer_unit_; }
+
+ protected:
+  OpmTimer() = default;
+  ~OpmTimer() = default;  // never deleted through the base
+
+  // Called for an expired timer A (CSM key-on) and for a change of the interrupt line.
+  virtual void TimerAOverflow() = 0;
+  virtual void NotifyInterrupt(bool asserted) = 0;
+
+  // Registers 0x10, 0x11, 0x12 and 0x14; data is one byte.
+  void WriteTimerRegister(uint32_t address, uint32_t data);
+  // Stops both timers and clears the flags without touching the interrupt line.
+  void ClearTimers();
+  bool csm() const { return (timer_control_ & 0x80) != 0; }
+
+ private:
+  void UpdateTimerAPeriod();
+
+  uint8_t status_ = 0;
+  uint8_t timer_control_ = 0;
+  uint8_t timer_a_high_ = 0;
+  uint8_t timer_a_low_ = 0;
+  int32_t timer_a_period_ = 0;
+  int32_t timer_a_count_ = 0;
+  int32_t timer_b_period_ = 0;
+  int32_t timer_b_count_ = 0;
+  int32_t timer_unit_ = 0;  // one timer clock in 1/65536 microsecond
+};
