@@ -1,0 +1,168 @@
+#include "fm/opm_chip.h"
+
+#include <cmath>
+
+#include "fm/fm_convert.h"
+#include "fm/fm_tables.h"
+
+OpmChip::OpmChip() {
+  for (FmChannel& channel : channels_) channel.BindChip(&params_);
+}
+
+bool OpmChip::Init(uint32_t clock, uint32_t rate) {
+  SetRate(clock, rate);
+  Reset();
+  volume_factor_ = kUnityVolume;
+  return true;
+}
+
+bool OpmChip::SetRate(uint32_t clock, uint32_t rate) {
+  if (rate == 0) return true;
+  uint64_t timer_clock = clock / 64;
+  // Rounded to the nearest 1/128; only a rate of a few Hz could exceed 32 bits.
+  rate_ratio_ = SaturateToUint32((timer_clock * 128 + rate / 2) / rate);
+  SetTimerUnit(static_cast<uint32_t>(timer_clock));
+  params_.SetRatio(rate_ratio_);
+  return true;
+}
+
+void OpmChip::Reset() {
+  for (uint32_t address = 0; address < 256; ++address) Write(address, 0);
+  Write(0x19, 0x80);  // PMD 0; AMD is already 0
+  ClearTimers();
+  noise_shift_ = 12345;
+  noise_counter_ = 0;
+  for (FmChannel& channel : channels_) channel.Reset();
+}
+
+void OpmChip::SetVolume(int32_t setting) {
+  if (setting > 20) setting = 20;
+  if (setting <= -192) {
+    volume_factor_ = 0;
+    return;
+  }
+  volume_factor_ = SaturateToInt32(kUnityVolume * std::pow(10.0, setting / 40.0));
+}
+
+void OpmChip::TimerAOverflow() {
+  if (!csm()) return;
+  for (FmChannel& channel : channels_) {
+    channel.SetKeyMask(0);
+    channel.SetKeyMask(15);
+  }
+}
+
+void OpmChip::NotifyInterrupt(bool) {}
+
+void OpmChip::Write(uint32_t address, uint32_t data) {
+  if (address >= 256) return;
+  data &= 0xFF;
+  if (address >= 0x40) {
+    WriteOperator(address, data);
+    return;
+  }
+  uint32_t ch = address & 7;
+  switch (address) {
+    case 0x01:
+      test_register_ = static_cast<uint8_t>(data);
+      if (data & 2) {
+        lfo_phase_ = 0;
+        lfo_prev_phase_ = 0xFFFFFFFF;
+      }
+      break;
+    case 0x08: {
+      FmChannel& channel = channels_[data & 7];
+      uint32_t keys = (data >> 3) & 15;  // bit 0 M1, 1 C1, 2 M2, 3 C2
+      if (!csm()) {
+        channel.SetKeyMask(keys);
+      } else {
+        // Timer A owns the key-on in CSM mode; this register can only key off.
+        for (int op = 0; op < 4; ++op) {
+          if (!(keys & (1u << op))) channel.ops[op].KeyOff();
+        }
+      }
+      break;
+    }
+    case 0x0F:
+      noise_control_ = static_cast<uint8_t>(data);
+      noise_counter_ = 0;
+      break;
+    case 0x10:
+    case 0x11:
+    case 0x12:
+    case 0x14:
+      WriteTimerRegister(address, data);
+      break;
+    case 0x18: {
+      lfo_frequency_ = static_cast<uint8_t>(data);
+      uint64_t increment = static_cast<uint64_t>((data & 15) + 16) * rate_ratio_ * 32;
+      lfo_increment_ = SaturateToUint32(increment >> (15 - (data >> 4)));
+      break;
+    }
+    case 0x19:
+      if (data & 0x80) {
+        pmd_ = data & 0x7F;
+      } else {
+        amd_ = data & 0x7F;
+      }
+      break;
+    case 0x1B:
+      lfo_waveform_ = data & 3;  // bits 6-7 drive the chip's control outputs: unused
+      break;
+    case 0x20: case 0x21: case 0x22: case 0x23:
+    case 0x24: case 0x25: case 0x26: case 0x27:
+      channels_[ch].SetFeedback(FeedbackShifts[(data >> 3) & 7]);
+      channels_[ch].SelectAlgorithm(data & 7);
+      pan_[ch] = static_cast<uint8_t>(data >> 6);
+      break;
+    case 0x28: case 0x29: case 0x2A: case 0x2B:
+    case 0x2C: case 0x2D: case 0x2E: case 0x2F:
+      key_code_[ch] = static_cast<uint8_t>(data);
+      channels_[ch].SetPitch(key_code_[ch], key_fraction_[ch]);
+      break;
+    case 0x30: case 0x31: case 0x32: case 0x33:
+    case 0x34: case 0x35: case 0x36: case 0x37:
+      key_fraction_[ch] = static_cast<uint8_t>(data >> 2);
+      channels_[ch].SetPitch(key_code_[ch], key_fraction_[ch]);
+      break;
+    case 0x38: case 0x39: case 0x3A: case 0x3B:
+    case 0x3C: case 0x3D: case 0x3E: case 0x3F:
+      // PMS arrives in bits 4-6 and AMS in bits 0-1; the channel wants them the other way.
+      channels_[ch].SetLfoSensitivity(((data >> 4) | (data << 4)) & 0xFF);
+      break;
+    default:  // no function
+      break;
+  }
+}
+
+void OpmChip::WriteOperator(uint32_t address, uint32_t data) {
+  FmOperator& op = channels_[address & 7].ops[SlotOrder[(address >> 3) & 3]];
+  switch (address >> 5) {
+    case 2:
+      op.dt1_row = static_cast<int32_t>((data >> 4) & 7) * 32;
+      op.mul = static_cast<int32_t>(data & 15);
+      break;
+    case 3:
+      op.tl_next = data & 0x7F;
+      if (csm()) return;  // the active level changes at the next attack
+      op.tl = static_cast<int32_t>(data & 0x7F);
+      break;
+    case 4:
+      op.key_scale = static_cast<int32_t>(data >> 6);
+      op.attack_rate = (data & 31) * 2;
+      break;
+    case 5:
+      op.decay_rate = static_cast<int32_t>(data & 31) * 2;
+      op.am_enable = (data & 0x80) != 0;
+      break;
+    case 6:
+      op.sustain_rate = static_cast<int32_t>(data & 31) * 2;
+      op.dt2 = static_cast<int32_t>(data >> 6);
+      break;
+    default:  // 7
+      op.sustain_level = SustainLevels[data >> 4];
+      op.release_rate = static_cast<int32_t>(data & 15) * 4 + 2;
+      break;
+  }
+  op.dirty = true;
+}

@@ -1,0 +1,108 @@
+// YM2151-compatible FM synthesizer ("OPM"): eight channels of four operators, LFO, noise,
+// stereo routing and two timers (OpmTimer). Register map, ch = address bits 0-2:
+//
+//   0x01        ------x-  LFO reset (held: LFO stopped at step 0, channels without LFO)
+//   0x08        -xxxx---  key on: bit 6 C2, bit 5 M2, bit 4 C1, bit 3 M1
+//               -----xxx  channel
+//   0x0F        x-------  noise enable (replaces operator C2 of channel 8)
+//               ---xxxxx  noise frequency NFRQ
+//   0x10-0x14   timers and CSM, see opm_timer.h
+//   0x18        xxxx----  LFO frequency, octave   ----xxxx  LFO frequency, mantissa
+//   0x19        x-------  1: PMD, 0: AMD          -xxxxxxx  modulation depth
+//   0x1B        ------xx  LFO waveform: 0 saw, 1 square, 2 triangle, 3 noise
+//   0x20-0x27   xx------  pan R/L, --xxx--- feedback, -----xxx algorithm
+//   0x28-0x2F   -xxx----  octave, ----xxxx note (key code KC)
+//   0x30-0x37   xxxxxx--  key fraction KF
+//   0x38-0x3F   -xxx----  PMS, ------xx AMS
+//
+// Operator registers: slot = address bits 3-4 (M1, M2, C1, C2), group = bits 5-7.
+//   0x40-0x5F   -xxx----  DT1, ----xxxx MUL
+//   0x60-0x7F   -xxxxxxx  total level TL (CSM on: latched until the next attack)
+//   0x80-0x9F   xx------  key scale KS, ---xxxxx attack rate AR
+//   0xA0-0xBF   x-------  AM enable, ---xxxxx first decay rate D1R
+//   0xC0-0xDF   xx------  DT2, ---xxxxx second decay rate D2R
+//   0xE0-0xFF   xxxx----  sustain level D1L, ----xxxx release rate RR
+//
+// Nothing reads back except the status byte (OpmTimer::status()).
+#pragma once
+
+#include <cstdint>
+
+#include "fm/fm_channel.h"
+#include "fm/fm_chip_params.h"
+#include "fm/opm_timer.h"
+#include "module/vyx.h"
+
+class OpmChip : public OpmTimer {
+ public:
+  static constexpr int kChannels = 8;
+  static constexpr int32_t kUnityVolume = 16384;
+
+  OpmChip();
+  OpmChip(const OpmChip&) = delete;  // channels and operators point into this object
+  OpmChip& operator=(const OpmChip&) = delete;
+
+  // SetRate, Reset, unity volume. Always succeeds.
+  bool Init(uint32_t clock, uint32_t rate);
+  // clock in Hz, rate in samples per second. A rate of 0 is ignored (the previous rate stays
+  // in force). Always succeeds.
+  bool SetRate(uint32_t clock, uint32_t rate);
+  void Reset();
+  void Write(uint32_t address, uint32_t data);
+  // Half-decibel steps, 0 = unity, at most +20 (10 dB); -192 and below are silent.
+  void SetVolume(int32_t setting);
+  // Adds count frames of output into frames.
+  void Mix(StereoFrame* frames, int32_t count);
+
+  // Inspection of the derived state.
+  const FmChannel& channel(int index) const { return channels_[index]; }
+  const FmChipParams& params() const { return params_; }
+  int32_t volume_factor() const { return volume_factor_; }
+  uint32_t rate_ratio() const { return rate_ratio_; }
+  uint32_t test_register() const { return test_register_; }
+  uint32_t lfo_frequency() const { return lfo_frequency_; }
+  uint32_t lfo_increment() const { return lfo_increment_; }
+  uint32_t lfo_phase() const { return lfo_phase_; }
+  uint32_t lfo_waveform() const { return lfo_waveform_; }
+  uint32_t pmd() const { return pmd_; }
+  uint32_t amd() const { return amd_; }
+  uint32_t noise_control() const { return noise_control_; }
+  int32_t noise_counter() const { return noise_counter_; }
+  uint32_t noise_shift() const { return noise_shift_; }
+  uint32_t key_code(int index) const { return key_code_[index]; }
+  uint32_t key_fraction(int index) const { return key_fraction_[index]; }
+  uint32_t pan(int index) const { return pan_[index]; }
+
+ protected:
+  // CSM: an expired timer A keys every operator off and on again.
+  void TimerAOverflow() override;
+  // The board passes no FM interrupt on.
+  void NotifyInterrupt(bool asserted) override;
+
+ private:
+  void WriteOperator(uint32_t address, uint32_t data);
+  void LfoStep();
+  uint32_t NoiseStep();
+  template <bool kLfo>
+  void MixFrames(StereoFrame* frames, int32_t count, uint32_t word);
+
+  int32_t volume_factor_ = 0;     // 16384 = unity
+  uint32_t rate_ratio_ = 0;       // (clock / 64) / rate, x128, rounded
+  uint8_t test_register_ = 0;
+  uint8_t lfo_frequency_ = 0;
+  uint32_t lfo_increment_ = 0;    // LFO phase advance per 8 output samples
+  uint32_t lfo_phase_ = 0;        // bits 16-23: step of the 256-step cycle
+  uint32_t lfo_prev_phase_ = 0xFFFFFFFF;
+  uint32_t lfo_sample_count_ = 0;
+  uint32_t lfo_waveform_ = 0;
+  uint32_t pmd_ = 0;
+  uint32_t amd_ = 0;
+  uint8_t noise_control_ = 0;
+  int32_t noise_counter_ = 0;     // x128 internal samples; kept within 0..4096
+  uint32_t noise_shift_ = 0;      // 16-bit shift register
+  uint8_t key_code_[kChannels] = {};
+  uint8_t key_fraction_[kChannels] = {};
+  uint8_t pan_[kChannels] = {};   // bit 0 left, bit 1 right
+  FmChannel channels_[kChannels];
+  FmChipParams params_;
+};

@@ -1,0 +1,117 @@
+// The per-sample path of OpmChip: LFO, noise generator and mixing. Integer work only.
+#include <cstdlib>
+
+#include "fm/opm_chip.h"
+#include "fm/opm_lfo_waves.h"
+
+namespace {
+
+constexpr int32_t kSumMax = 65535;
+constexpr int32_t kSumMin = -65536;
+constexpr int32_t kNoiseThreshold = 4096;
+
+int32_t ClampSum(int32_t sum) {
+  return sum > kSumMax ? kSumMax : (sum < kSumMin ? kSumMin : sum);
+}
+
+// Adds without clamping, as every generator on the board does; wraps instead of overflowing.
+int32_t AddWrapping(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+}  // namespace
+
+void OpmChip::LfoStep() {
+  if (lfo_waveform_ < 3) {
+    uint32_t k = (lfo_phase_ >> 16) & 0xFF;
+    int32_t amp = LfoAmpWave[lfo_waveform_][k];
+    int32_t pitch = LfoPitchWave[lfo_waveform_][k];
+    params_.am_index = amp * static_cast<int32_t>(amd_) / 128;
+    // Rounded toward minus infinity; 128 is the centre (no deflection).
+    params_.pm_index = ((pitch * static_cast<int32_t>(pmd_)) >> 7) + 128;
+  } else if ((lfo_phase_ ^ lfo_prev_phase_) & 0xFFFE0000u) {
+    // A new random value each time the phase crosses a multiple of 131072.
+    int32_t r = (std::rand() / 17) & 0xFF;
+    params_.am_index = r * static_cast<int32_t>(amd_) / 128;
+    params_.pm_index = (((r - 128) * static_cast<int32_t>(pmd_)) >> 7) + 128;
+  }
+  lfo_prev_phase_ = lfo_phase_;
+  ++lfo_sample_count_;
+  if ((lfo_sample_count_ & 7) == 0) lfo_phase_ += lfo_increment_;
+}
+
+uint32_t OpmChip::NoiseStep() {
+  // Worked in 64 bits: 2 x ratio alone can pass 2^31 at absurd rates.
+  int64_t counter = static_cast<int64_t>(noise_counter_) + 2 * static_cast<int64_t>(rate_ratio_);
+  if (counter >= kNoiseThreshold) {
+    uint32_t nfrq = noise_control_ & 31;
+    int64_t n = 32 - static_cast<int64_t>(nfrq);
+    if (n == 1) n = 2;
+    counter -= n * 128;
+    if (nfrq == 31) counter -= 7;
+    uint32_t old = noise_shift_;
+    noise_shift_ = (old & 1) ? (old >> 1) ^ 0x8408 : old >> 1;
+    // At most one shift happens per sample. When the shift interval is shorter than a sample
+    // (NFRQ 30 and 31 at 44100 Hz) the remainder would grow without end; a counter left at or
+    // above the threshold already guarantees the next shift, so the surplus is dropped.
+    if (counter > kNoiseThreshold) counter = kNoiseThreshold;
+  }
+  noise_counter_ = static_cast<int32_t>(counter);
+  return noise_shift_;
+}
+
+void OpmChip::Mix(StereoFrame* frames, int32_t count) {
+  // Two bits a channel, channel 1 at the top: bit 0 active, bit 1 uses the LFO.
+  uint32_t word = 0;
+  for (FmChannel& channel : channels_) word = (word << 2) | channel.Refresh();
+  if ((word & 0x5555) == 0) return;       // all silent: nothing advances
+  if (test_register_ & 2) word &= 0x5555;  // LFO held in reset
+  if (word & 0xAAAA) {
+    MixFrames<true>(frames, count, word);
+  } else {
+    MixFrames<false>(frames, count, word);
+  }
+}
+
+template <bool kLfo>
+void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
+  // Channels 1-7 that sound, in order, with the sum each feeds: 0 none, 1 left, 2 right, 3 both.
+  FmChannel* active[kChannels - 1];
+  uint8_t target[kChannels - 1];
+  int n = 0;
+  for (int ch = 0; ch < kChannels - 1; ++ch) {
+    if ((word >> (2 * (kChannels - 1 - ch))) & 1) {
+      active[n] = &channels_[ch];
+      target[n] = pan_[ch];
+      ++n;
+    }
+  }
+  FmChannel& last = channels_[kChannels - 1];
+  const bool last_active = (word & 1) != 0;
+  const bool noise = (noise_control_ & 0x80) != 0;
+  const uint8_t last_target = pan_[kChannels - 1];
+  const int64_t volume = volume_factor_;
+
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t sums[4] = {0, 0, 0, 0};
+    LfoStep();
+    for (int k = 0; k < n; ++k) {
+      sums[target[k]] += kLfo ? active[k]->RenderLfo() : active[k]->Render();
+    }
+    if (last_active) {
+      int32_t sample;
+      if (noise) {
+        uint32_t noise_word = NoiseStep();
+        sample = kLfo ? last.RenderLfoNoise(noise_word) : last.RenderNoise(noise_word);
+      } else {
+        sample = kLfo ? last.RenderLfo() : last.Render();
+      }
+      sums[last_target] += sample;
+    }
+    // 64-bit product: the gain goes up to 51810, far past what 32 bits hold with 65535.
+    int64_t left = ClampSum(sums[1] + sums[3]);
+    int64_t right = ClampSum(sums[2] + sums[3]);
+    frames[i].left = AddWrapping(frames[i].left, static_cast<int32_t>((left * volume) >> 14));
+    frames[i].right = AddWrapping(frames[i].right, static_cast<int32_t>((right * volume) >> 14));
+  }
+}
