@@ -26,6 +26,7 @@ class ProfileFile {
   std::string text_;    // portable side: the file's bytes as last read, plus pending writes
   bool loaded_ = false;
   bool dirty_ = false;
+  bool failed_ = false;  // a write that the platform refused
 };
 
 // "VYX.INI" in the directory of the host executable (the process's main program, not this

@@ -157,6 +157,7 @@ TEST(BoardDevice, ResetPortResetsGeneratorsButKeepsSettings) {
   b.Out(0xA0, 0x05);
   b.Out(0x88, 0x20);
   b.Out(0x81, 0x05);
+  b.host.calls.clear();
   b.Out(0x108, 0x00);
   EXPECT_EQ(b.device.tone().voice(0).period, 0);
   EXPECT_FALSE(b.device.tone().output_enabled());

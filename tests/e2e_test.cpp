@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -15,7 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Run {
+struct RunResult {
   int status = -1;
   std::string out;
   std::string err;
@@ -29,8 +30,8 @@ class Vorla {
   }
   std::string File(const std::string& name) const { return dir_.File(name); }
 
-  Run Exec(const std::string& args) {
-    Run run;
+  RunResult Exec(const std::string& args) {
+    RunResult run;
     const std::string command =
         "'" + File("vorla") + "' " + args + " 2>'" + File("stderr.txt") + "'";
     FILE* pipe = popen(command.c_str(), "r");
@@ -45,7 +46,7 @@ class Vorla {
   }
 
   // Renders a script of the test folder; the raw output's FNV-1a hash and the report.
-  Run Render(const std::string& script, const std::string& extra = "") {
+  RunResult Render(const std::string& script, const std::string& extra = "") {
     return Exec("render '" + std::string(VORLA_SCRIPTS) + "/" + script + "' --raw '" +
                 File("out.s32") + "' " + extra);
   }
@@ -54,17 +55,6 @@ class Vorla {
  private:
   TempDir dir_;
 };
-
-std::string Fnv1a(const std::string& bytes) {
-  uint64_t h = 14695981039346656037ull;
-  for (unsigned char c : bytes) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  char text[17];
-  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
-  return text;
-}
 
 std::vector<int32_t> Samples(const std::string& raw) {
   std::vector<int32_t> s(raw.size() / 4);
@@ -79,7 +69,7 @@ std::vector<int32_t> Samples(const std::string& raw) {
 
 TEST(EndToEnd, InterruptFramesFollowHostTime) {
   Vorla v;
-  Run r = v.Render("irq.board");
+  RunResult r = v.Render("irq.board");
   ASSERT_EQ(r.status, 0) << r.err;
   // On at frame 10, then every 138 frames; off at 310 (the event at 424 runs out silently); on
   // again at 610; the event armed at 610 fires at 748 and re-arms at 22050 Hz (69 frames).
@@ -91,7 +81,7 @@ TEST(EndToEnd, InterruptFramesFollowHostTime) {
 
 TEST(EndToEnd, PortReadBack) {
   Vorla v;
-  Run r = v.Render("ports.board");
+  RunResult r = v.Render("ports.board");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "in 0x80 = 0x00\nin 0x82 = 0x02\nin 0x84 = 0xff\nin 0x86 = 0xff\n"
@@ -102,21 +92,21 @@ TEST(EndToEnd, PortReadBack) {
 
 TEST(EndToEnd, ToneVoicesAreSquareWavesOfTheProgrammedCount) {
   Vorla v;
-  Run r = v.Render("tone.board");
+  RunResult r = v.Render("tone.board");
   ASSERT_EQ(r.status, 0) << r.err;
   std::vector<int32_t> s = Samples(v.Raw());
   ASSERT_EQ(s.size(), 2u * 8000);
   for (size_t i = 0; i < s.size(); i += 2) ASSERT_EQ(s[i], s[i + 1]) << "left equals right";
   // While disabled (frames 5000-5499) nothing sounds.
   for (size_t f = 5000; f < 5500; ++f) ASSERT_EQ(s[2 * f], 0);
-  // Every value is a sum of voice levels of 8192.
+  // Every value is a sum of voice levels of 8192; the voices start high.
   for (int32_t x : s) ASSERT_EQ(x % 8192, 0);
-  EXPECT_EQ(Fnv1a(v.Raw()), "bd2a3a3f92e6b3aa");
+  EXPECT_EQ(s[0], 2 * 8192) << "voices 1 and 2; the count of 255 is silent";
 }
 
 TEST(EndToEnd, ApplyChangesVolumesAtOnceAndPersists) {
   Vorla v;
-  Run r = v.Render("apply.board");
+  RunResult r = v.Render("apply.board");
   ASSERT_EQ(r.status, 0) << r.err;
   std::vector<int32_t> s = Samples(v.Raw());
   ASSERT_EQ(s.size(), 2u * 3000);
@@ -129,12 +119,13 @@ TEST(EndToEnd, ApplyChangesVolumesAtOnceAndPersists) {
   EXPECT_EQ(peak_muted, 0);
   const std::string ini = ReadAll(v.File("VYX.INI"));
   EXPECT_NE(ini.find("[VORLA]"), std::string::npos);
-  EXPECT_NE(ini.find("Volume0=100"), std::string::npos) << "the last apply is what is saved";
+  EXPECT_NE(ini.find("Volume0=120"), std::string::npos) << "the last apply is what is saved";
 
-  // The next run starts from what the last one saved.
-  Run again = v.Exec("render /dev/null");
-  EXPECT_EQ(again.status, 0) << again.err;
-  EXPECT_EQ(Fnv1a(v.Raw()), "a8f09dcd62d21c66");
+  // The next run starts from what the last one saved: voice 1 at +20 (level 11392).
+  RunResult again = v.Render("tone.board");
+  ASSERT_EQ(again.status, 0) << again.err;
+  std::vector<int32_t> t = Samples(v.Raw());
+  EXPECT_EQ(*std::max_element(t.begin(), t.end()), 11392 + 2 * 8192);
 }
 
 TEST(EndToEnd, ChunkSizeDoesNotChangeTheSound) {
@@ -147,7 +138,7 @@ TEST(EndToEnd, ChunkSizeDoesNotChangeTheSound) {
 
 TEST(EndToEnd, WavIsClampedSixteenBitStereo) {
   Vorla v;
-  Run r = v.Render("tone.board", "-o '" + v.File("out.wav") + "'");
+  RunResult r = v.Render("tone.board", "-o '" + v.File("out.wav") + "'");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string wav = ReadAll(v.File("out.wav"));
   ASSERT_EQ(wav.size(), 44u + 8000 * 4);
@@ -161,7 +152,7 @@ TEST(EndToEnd, WavIsClampedSixteenBitStereo) {
 TEST(EndToEnd, BadInputIsReportedNotCrashedOn) {
   Vorla v;
   WriteAll(v.File("bad.board"), "wait 10\nout 0x88\n");
-  Run r = v.Exec("render '" + v.File("bad.board") + "'");
+  RunResult r = v.Exec("render '" + v.File("bad.board") + "'");
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, v.File("bad.board") + ":2: 'out' takes 2 operands, got 1\n");
 
@@ -188,7 +179,7 @@ TEST(EndToEnd, BadInputIsReportedNotCrashedOn) {
 
 TEST(EndToEnd, DemoWritesAWavAndSaysWhatItDid) {
   Vorla v;
-  Run r = v.Exec("demo -o '" + v.File("demo.wav") + "'");
+  RunResult r = v.Exec("demo -o '" + v.File("demo.wav") + "'");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("wrote"), std::string::npos);
   EXPECT_NE(r.out.find("peak left"), std::string::npos);

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <string>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "settings/board_settings.h"
 #include "settings/ini_text.h"
@@ -112,6 +115,7 @@ TEST(Settings, FailedSaveLeavesTheOldFile) {
   // The settings path names a directory that does not exist: nothing can be written.
   ProfileFile profile(dir.File("missing/VYX.INI"));
   EXPECT_FALSE(WriteSettings(profile, DefaultSettings()));
+#ifndef _WIN32
   // An existing file in a directory that cannot be written stays as it was.
   if (geteuid() != 0) {  // root may write anyway
     WriteAll(dir.File("VYX.INI"), "[Keep]\nA=1\n");
@@ -122,6 +126,7 @@ TEST(Settings, FailedSaveLeavesTheOldFile) {
     std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
     EXPECT_EQ(ReadAll(dir.File("VYX.INI")), "[Keep]\nA=1\n");
   }
+#endif
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
     EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
         << "no temporary file is left behind";
@@ -129,8 +134,13 @@ TEST(Settings, FailedSaveLeavesTheOldFile) {
 }
 
 TEST(Settings, PathFollowsTheHostExecutable) {
+#ifdef _WIN32
+  char buffer[MAX_PATH];
+  const std::string exe(buffer, GetModuleFileNameA(nullptr, buffer, MAX_PATH));
+#else
   const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
-  const std::string dir = exe.substr(0, exe.rfind('/') + 1);
+#endif
+  const std::string dir = exe.substr(0, exe.find_last_of("/\\") + 1);
   TempDir elsewhere;
   const auto cwd = std::filesystem::current_path();
   std::filesystem::current_path(elsewhere.path());

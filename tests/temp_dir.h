@@ -1,18 +1,22 @@
 // A fresh temporary directory for a test, removed with everything in it afterwards.
 #pragma once
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vorla-test-XXXXXX").string();
-    char* made = mkdtemp(pattern.data());
-    if (made != nullptr) path_ = made;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      auto candidate = std::filesystem::temp_directory_path() /
+                       ("vorla-test-" + std::to_string(random()) + std::to_string(random()));
+      std::error_code error;
+      if (std::filesystem::create_directory(candidate, error)) path_ = candidate.string();
+    }
   }
   ~TempDir() {
     std::error_code ignored;

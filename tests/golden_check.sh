@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Renders every board script named in the golden list through a built vorla program and its
+# module file, and compares the SHA-256 of the raw output and of the report with the list.
+# The Linux and the Windows (through Wine) builds are checked against the same list.
+#
+#   golden_check.sh RUNNER PROGRAM MODULE SCRIPTS_DIR GOLDEN_LIST [--update]
+#
+# RUNNER is "wine" for the Windows program, "-" for none. Each script runs in a fresh copy of
+# program and module, so that its settings file starts from the defaults.
+set -euo pipefail
+runner=$1 program=$2 module=$3 scripts=$4 golden=$5 update=${6:-}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail=0
+lines=()
+while read -r name raw_hash report_hash; do
+  if [[ -z "$name" || "$name" == \#* ]]; then
+    lines+=("$name${raw_hash:+ $raw_hash}${report_hash:+ $report_hash}")
+    continue
+  fi
+  rm -rf "$work/run" && mkdir "$work/run"
+  cp "$program" "$module" "$scripts/$name" "$work/run/"
+  (
+    cd "$work/run"
+    if [[ "$runner" == "-" ]]; then
+      "./$(basename "$program")" render "$name" --raw out.s32 --report report.txt
+    else
+      $runner "$(basename "$program")" render "$name" --raw out.s32 --report report.txt
+    fi
+  ) >"$work/stdout.txt" 2>&1 || { echo "FAIL $name: vorla failed:"; cat "$work/stdout.txt"; fail=1; continue; }
+  # Reports may carry CRLF line endings on Windows; the text is what is compared.
+  raw=$(sha256sum <"$work/run/out.s32" | cut -c1-64)
+  report=$(tr -d '\r' <"$work/run/report.txt" | sha256sum | cut -c1-64)
+  lines+=("$name $raw $report")
+  if [[ "$raw" != "$raw_hash" || "$report" != "$report_hash" ]]; then
+    echo "FAIL $name: raw $raw report $report (expected $raw_hash $report_hash)"
+    fail=1
+  else
+    echo "ok   $name"
+  fi
+done <"$golden"
+
+if [[ "$update" == "--update" ]]; then
+  printf '%s\n' "${lines[@]}" >"$golden"
+  echo "updated $golden"
+  exit 0
+fi
+exit $fail
