@@ -97,7 +97,7 @@ class FmOperator {
                                            static_cast<uint32_t>(phase_inc_pm));
     return phase_inc + static_cast<uint32_t>(product >> 5);
   }
-  static uint32_t SineIndex(int32_t index) {
+  static uint32_t LogSine(int32_t index) {
     return static_cast<uint32_t>(FmTables().LogSineTable[index & (kLogSineSize - 1)]);
   }
 };
@@ -107,7 +107,7 @@ inline int32_t FmOperator::Compute(int32_t m) {
   uint32_t p = phase;
   phase = p + phase_inc;
   int32_t i = static_cast<int32_t>(p >> 19) + (m >> 1);
-  output = LinearLookup(SineIndex(i) + atten);
+  output = LinearLookup(LogSine(i) + atten);
   return output;
 }
 
@@ -116,7 +116,7 @@ inline int32_t FmOperator::ComputeLfo(int32_t m) {
   uint32_t p = phase;
   phase = p + LfoPhaseInc();
   int32_t i = static_cast<int32_t>(p >> 19) + (m >> 1);
-  output = LinearLookup(SineIndex(i) + static_cast<uint32_t>(am_row[chip->am_index]) + atten);
+  output = LinearLookup(LogSine(i) + static_cast<uint32_t>(am_row[chip->am_index]) + atten);
   return output;
 }
 
@@ -129,7 +129,7 @@ inline int32_t FmOperator::ComputeFeedback(uint32_t shift) {
   int32_t i = static_cast<int32_t>(p >> 19);
   // Real shifts are 1-7; the cap keeps other callers' values inside the shift range.
   if (shift < 31) i += s >> (shift < 29 ? shift + 2 : 31);
-  output = LinearLookup(SineIndex(i) + atten);
+  output = LinearLookup(LogSine(i) + atten);
   return prev_output;
 }
 
@@ -141,7 +141,7 @@ inline int32_t FmOperator::ComputeFeedbackLfo(uint32_t shift) {
   phase = p + LfoPhaseInc();
   int32_t i = static_cast<int32_t>(p >> 19);
   if (shift < 31) i += s >> (shift < 29 ? shift + 2 : 31);
-  output = LinearLookup(SineIndex(i) + static_cast<uint32_t>(am_row[chip->am_index]) + atten);
+  output = LinearLookup(LogSine(i) + static_cast<uint32_t>(am_row[chip->am_index]) + atten);
   return output;
 }
 
