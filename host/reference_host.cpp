@@ -1,6 +1,6 @@
 #include "host/reference_host.h"
 
-#include "settings/dialog_controls.h"
+#include "host/page_apply.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -183,32 +183,5 @@ void ReferenceHost::Wait(uint64_t frames) {
 bool ReferenceHost::ApplyPage(const int32_t volumes[8], const int32_t outputs[8],
                               int32_t use_romeo) {
   if (page_ == nullptr) return false;
-  // The user opens the configuration dialog: the host asks the page for its record and
-  // creates the dialog from it.
-  PropSheetPageRecord record{};
-  if (!page_->FillPageRecord(this, &record) || record.dialog_proc == nullptr) return false;
-  dialog_ = MemoryDialog();
-  void* window = static_cast<DialogControls*>(&dialog_);
-  record.dialog_proc(window, kWmInitDialog, 0, reinterpret_cast<intptr_t>(&record));
-  NotifyHeader activate{window, 0, kPsnSetActive};
-  record.dialog_proc(window, kWmNotify, 0, reinterpret_cast<intptr_t>(&activate));
-  for (int i = 0; i < 8; ++i) {
-    if (dialog_.slider(kVolumeSliders[i]).position != volumes[i]) {
-      dialog_.MoveSlider(kVolumeSliders[i], volumes[i]);
-      record.dialog_proc(window, kWmHScroll, 0, 0);
-    }
-  }
-  for (int i = 0; i < 8; ++i) {
-    if (dialog_.IsButtonChecked(kOutputChecks[i]) != static_cast<uint32_t>(outputs[i])) {
-      dialog_.CheckButton(kOutputChecks[i], static_cast<uint32_t>(outputs[i]));
-      record.dialog_proc(window, kWmCommand, static_cast<uintptr_t>(kOutputChecks[i]), 0);
-    }
-  }
-  if (dialog_.IsButtonChecked(kUseRomeoCheck) != static_cast<uint32_t>(use_romeo)) {
-    dialog_.CheckButton(kUseRomeoCheck, static_cast<uint32_t>(use_romeo));
-    record.dialog_proc(window, kWmCommand, static_cast<uintptr_t>(kUseRomeoCheck), 0);
-  }
-  NotifyHeader apply{window, 0, kPsnApply};
-  record.dialog_proc(window, kWmNotify, 0, reinterpret_cast<intptr_t>(&apply));
-  return true;
+  return ApplyThroughPage(page_, this, volumes, outputs, use_romeo);
 }

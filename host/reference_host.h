@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "host/memory_dialog.h"
 #include "module/vyx.h"
 
 class ReferenceHost : public HostSystem,
@@ -69,7 +68,7 @@ class ReferenceHost : public HostSystem,
   bool VYXCALL AddPage(VyxPage* page) override;
   bool VYXCALL RemovePage(VyxPage* page) override;
   // HostPageSite
-  void* VYXCALL GetDialogWindow() override { return &dialog_; }
+  void* VYXCALL GetDialogWindow() override { return nullptr; }
   int32_t VYXCALL GetPageCount() override { return page_ != nullptr ? 1 : 0; }
   void VYXCALL Applied() override {}
   void VYXCALL Activated(VyxPage*) override {}
@@ -100,8 +99,6 @@ class ReferenceHost : public HostSystem,
   std::map<uint32_t, VyxOutHandler> out_handlers_;
   VyxSoundSource* source_ = nullptr;
   VyxPage* page_ = nullptr;
-  MemoryDialog dialog_;
-  bool dialog_open_ = false;
 
   FrameSink sink_;
   ReportSink report_;

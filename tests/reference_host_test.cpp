@@ -67,13 +67,15 @@ TEST(ReferenceHost, EventsSplitTheWaitAtTheirFrame) {
   EXPECT_EQ(f.host.pending_events(), 0u);
 }
 
+std::vector<int*>* g_order = nullptr;
+void VYXCALL Record(void* owner, uint32_t) { g_order->push_back(static_cast<int*>(owner)); }
+
 TEST(ReferenceHost, SameFrameEventsRunInArmingOrderAndRemoveEventsWithdraws) {
   Fixture f;
   int a = 0, b = 0;
-  static std::vector<int*>* order = nullptr;
   std::vector<int*> seen;
-  order = &seen;
-  auto routine = [](void* owner, uint32_t) { order->push_back(static_cast<int*>(owner)); };
+  g_order = &seen;
+  VyxEventRoutine routine = &Record;
   f.host.AddEvent(100, &b, routine, 0, 0);
   f.host.AddEvent(100, &a, routine, 0, 0);
   f.host.AddEvent(200, &a, routine, 0, 0);

