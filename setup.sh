@@ -1,9 +1,19 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the benchmarks need. Safe to run again:
 # it only calls apt-get when something is missing.
+#
+#   bash setup.sh          the native build (GCC, GoogleTest, Google Benchmark, CLI11)
+#   bash setup.sh win32    also the i686 Windows cross build and Wine to run it (with a virtual
+#                          X display and a Japanese font for the configuration page)
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev)
+if [[ "${1:-}" == "win32" ]]; then
+  packages+=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth fonts-ipafont-gothic googletest)
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+fi
 
 missing=()
 for p in "${packages[@]}"; do
