@@ -47,6 +47,7 @@ void ReferenceHost::Detach(VyxDevice* device) {
 bool ReferenceHost::AddSource(VyxSoundSource* source) {
   if (source == nullptr) return false;
   source_ = source;
+  std::lock_guard<std::recursive_mutex> lock(module_lock_);
   source_->SetRate(rate_);
   return true;
 }
@@ -103,19 +104,25 @@ bool ReferenceHost::RemovePage(VyxPage* page) {
 }
 
 void ReferenceHost::SetRate(uint32_t rate) {
+  std::lock_guard<std::recursive_mutex> lock(module_lock_);
   rate_ = rate;
   if (source_ != nullptr) source_->SetRate(rate);
 }
 
 void ReferenceHost::PortOut(uint32_t port, uint32_t value) {
   auto it = out_handlers_.find(port);
-  if (it != out_handlers_.end()) it->second(device_, port, value);
+  if (it == out_handlers_.end()) return;
+  std::lock_guard<std::recursive_mutex> lock(module_lock_);
+  it->second(device_, port, value);
 }
 
 uint32_t ReferenceHost::PortIn(uint32_t port) {
   uint32_t value = 0xFF;  // an open bus
   auto it = in_handlers_.find(port);
-  if (it != in_handlers_.end()) value = it->second(device_, port);
+  if (it != in_handlers_.end()) {
+    std::lock_guard<std::recursive_mutex> lock(module_lock_);
+    value = it->second(device_, port);
+  }
   if (report_) {
     char line[64];
     std::snprintf(line, sizeof line, "in 0x%02x = 0x%02x", port, value);
@@ -164,6 +171,9 @@ void ReferenceHost::Render(uint64_t frames) {
 }
 
 void ReferenceHost::Wait(uint64_t frames) {
+  // The whole wait: its Mix calls and event routines run module code, and a handler called from
+  // another thread may arm events while this one walks them.
+  std::lock_guard<std::recursive_mutex> lock(module_lock_);
   const uint64_t target = frames_rendered_ + frames;
   RunDueEvents();
   for (;;) {
@@ -183,5 +193,6 @@ void ReferenceHost::Wait(uint64_t frames) {
 bool ReferenceHost::ApplyPage(const int32_t volumes[8], const int32_t outputs[8],
                               int32_t use_romeo) {
   if (page_ == nullptr) return false;
+  std::lock_guard<std::recursive_mutex> lock(module_lock_);
   return ApplyThroughPage(page_, this, volumes, outputs, use_romeo);
 }

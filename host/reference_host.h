@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,12 @@ class ReferenceHost : public HostSystem,
   using ReportSink = std::function<void(const std::string& line)>;
   void set_report_sink(ReportSink sink) { report_ = std::move(sink); }
   void set_chunk(int32_t chunk) { chunk_ = chunk > 0 ? chunk : 1024; }
+
+  // Held around every call into the module (handlers, the source's SetRate and Mix, event
+  // routines, the page), so that an audio thread that renders and another thread that writes
+  // ports never run module code at once. A caller takes it too around VyxCreateModule and
+  // Release. Recursive: the module calls back into the host from inside a handler.
+  std::recursive_mutex& module_lock() { return module_lock_; }
 
   // The emulated program's accesses and the passage of time.
   void SetRate(uint32_t rate);
@@ -102,4 +109,5 @@ class ReferenceHost : public HostSystem,
 
   FrameSink sink_;
   ReportSink report_;
+  std::recursive_mutex module_lock_;
 };

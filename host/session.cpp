@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 
 #include "host/audio_output.h"
 #include "host/module_loader.h"
@@ -56,7 +57,11 @@ int RunSession(const BoardScript& script, const SessionOptions& options, Session
   host.set_report_sink([&](const std::string& line) { std::fprintf(report, "%s\n", line.c_str()); });
 
   const auto start = std::chrono::steady_clock::now();
-  VyxModule* module = library.create()(&host);
+  VyxModule* module = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> lock(host.module_lock());
+    module = library.create()(&host);
+  }
   if (module == nullptr) {
     *error = "VyxCreateModule of " + options.module_path + " returned null (the board refused to bind)";
     close_report();
@@ -97,7 +102,10 @@ int RunSession(const BoardScript& script, const SessionOptions& options, Session
       }
     }
   }
-  module->Release();
+  {
+    std::lock_guard<std::recursive_mutex> lock(host.module_lock());
+    module->Release();
+  }
   result->wall_seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   close_report();
