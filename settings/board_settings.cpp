@@ -1,7 +1,8 @@
 #include "settings/board_settings.h"
 
 #include <cstdint>
-#include <cstdio>
+#include <climits>
+#include <string>
 
 #include "settings/profile.h"
 
@@ -9,6 +10,9 @@ namespace {
 
 // Widened so that extreme stored or applied values never overflow.
 std::string Decimal(int64_t value) { return std::to_string(value); }
+
+// "Volume0", "Output7": the stem and the decimal index.
+std::string Key(const char* stem, int index) { return stem + std::to_string(index); }
 
 }  // namespace
 
@@ -24,32 +28,27 @@ BoardSettings DefaultSettings() {
 
 BoardSettings ReadSettings(ProfileFile& profile) {
   BoardSettings settings{};
-  char key[16];
   for (int i = 0; i < 8; ++i) {
-    std::snprintf(key, sizeof key, "Volume%d", i);
-    int64_t stored = profile.GetInt(kSettingsSection, key, kVolumeOffset);
+    int64_t stored = profile.GetInt(kSettingsSection, Key("Volume", i).c_str(), kVolumeOffset);
     // A stored value near the int32 minimum cannot take the offset off; it stays the minimum.
     int64_t volume = stored - kVolumeOffset;
     settings.volume[i] = volume < INT32_MIN ? INT32_MIN : static_cast<int32_t>(volume);
   }
   for (int i = 0; i < 8; ++i) {
-    std::snprintf(key, sizeof key, "Output%d", i);
-    settings.output[i] = profile.GetInt(kSettingsSection, key, 1);
+    settings.output[i] = profile.GetInt(kSettingsSection, Key("Output", i).c_str(), 1);
   }
   settings.use_romeo = profile.GetInt(kSettingsSection, "USE_ROMEO", 0);
   return settings;
 }
 
 bool WriteSettings(ProfileFile& profile, const BoardSettings& settings) {
-  char key[16];
   for (int i = 0; i < 8; ++i) {
-    std::snprintf(key, sizeof key, "Volume%d", i);
-    profile.WriteString(kSettingsSection, key,
+    profile.WriteString(kSettingsSection, Key("Volume", i).c_str(),
                         Decimal(int64_t{settings.volume[i]} + kVolumeOffset).c_str());
   }
   for (int i = 0; i < 8; ++i) {
-    std::snprintf(key, sizeof key, "Output%d", i);
-    profile.WriteString(kSettingsSection, key, Decimal(settings.output[i]).c_str());
+    profile.WriteString(kSettingsSection, Key("Output", i).c_str(),
+                        Decimal(settings.output[i]).c_str());
   }
   profile.WriteString(kSettingsSection, "USE_ROMEO", Decimal(settings.use_romeo).c_str());
   return profile.Commit();

@@ -115,3 +115,29 @@ TEST(BoardModule, StoredSettingsHoldFromTheFirstMix) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BoardModule, CreateAndReleaseManyTimesLeavesNothingBehind) {
+  TempDir dir;
+  RecordingHost host;
+  for (int round = 0; round < 200; ++round) {
+    const int stored = 60 + round % 61;
+    WriteAll(dir.File("VYX.INI"), "[VORLA]\nVolume7=" + std::to_string(stored) + "\n");
+    VyxModule* module = CreateBoardModule(&host, dir.File("VYX.INI"));
+    ASSERT_NE(module, nullptr);
+    host.PortOut(0x86, 0x02);  // an interrupt event is pending at every release
+    ASSERT_EQ(host.events.size(), 1u);
+    module->Release();
+    ASSERT_TRUE(host.events.empty()) << "round " << round;
+    ASSERT_EQ(host.device, nullptr);
+    ASSERT_EQ(host.source, nullptr);
+    ASSERT_EQ(host.page, nullptr);
+    // The release wrote back what the module read, with all 17 keys.
+    const std::string ini = ReadAll(dir.File("VYX.INI"));
+    ASSERT_EQ(IniGetInt(ini, "VORLA", "Volume7", 0), stored);
+    ASSERT_EQ(IniGetInt(ini, "VORLA", "USE_ROMEO", 9), 0);
+  }
+}
+
+}  // namespace

@@ -117,9 +117,10 @@ void TimerTone::Mix(StereoFrame* frames, int32_t count) {
     const int32_t step = voice.access_mode != 0 ? step_ : 0;
     int32_t counter = voice.counter;
     for (int32_t i = 0; i < count; ++i) {
-      const int32_t out = counter < half ? level : 0;
-      frames[i].left += out;
-      frames[i].right += out;
+      const uint32_t out = counter < half ? static_cast<uint32_t>(level) : 0;
+      // The host's frames are only added to; the sum wraps rather than overflow.
+      frames[i].left = static_cast<int32_t>(static_cast<uint32_t>(frames[i].left) + out);
+      frames[i].right = static_cast<int32_t>(static_cast<uint32_t>(frames[i].right) + out);
       // Widened: a counter near INT32_MIN minus a large step must not overflow.
       int64_t next = static_cast<int64_t>(counter) - step;
       if (next <= 0) next += period;
