@@ -2,14 +2,17 @@
 # Installs every Debian package the build, the tests and the benchmarks need. Safe to run again:
 # it only calls apt-get when something is missing.
 #
-#   bash setup.sh          the native build (GCC, GoogleTest, Google Benchmark, CLI11)
+#   bash setup.sh          the native build (GCC, GoogleTest, Google Benchmark, CLI11, zlib,
+#                          SDL2; clang and libFuzzer for the fuzz targets)
 #   bash setup.sh win32    also the i686 Windows cross build and Wine to run it (with a virtual
 #                          X display and a Japanese font for the configuration page)
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev)
+packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+          zlib1g-dev libsdl2-dev clang libclang-rt-14-dev)
 if [[ "${1:-}" == "win32" ]]; then
-  packages+=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth fonts-ipafont-gothic googletest)
+  packages+=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth fonts-ipafont-gothic googletest
+             libz-mingw-w64-dev)
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi

@@ -176,6 +176,12 @@ void Psg::UpdateFixedAmp(uint32_t channel) {
       (channel_mask_ >> channel) & 1 ? volume_table_[2 * (regs_[8 + channel] & 15u) + 1] : 0;
 }
 
+void Psg::SetChannelMask(uint32_t mask) {
+  // Bits 3-5 stay set, as construction leaves them.
+  channel_mask_ = (mask & 7u) | 0x38u;
+  for (uint32_t c = 0; c < kChannels; ++c) UpdateFixedAmp(c);
+}
+
 void Psg::SetVolume(int32_t volume) {
   // volume is in half-decibels: 10^(volume / 40) relative to full scale.
   double x = std::pow(10.0, static_cast<double>(volume) * 0.025) * kFullScale;

@@ -56,6 +56,9 @@ class Psg {
   void Mix(StereoFrame* frames, int32_t count);
   // Bit 0: add the output to the left side; bit 1: to the right side.
   void SetRouting(uint32_t routing) { routing_ = routing; }
+  // Bits 0-2: channels A-C may sound; a clear bit holds that channel at amplitude 0. A music
+  // player's per-voice mute; the board never calls it (its mask stays 63).
+  void SetChannelMask(uint32_t mask);
   uint32_t routing() const { return routing_; }
 
   // Read-only views of the state. Out-of-range indexes read 0.
