@@ -22,11 +22,14 @@ class ProfileFile {
   const std::string& path() const { return path_; }
 
  private:
+  void Load();  // portable side: reads the file once
+
+
   std::string path_;
   std::string text_;    // portable side: the file's bytes as last read, plus pending writes
   bool loaded_ = false;
   bool dirty_ = false;
-  bool failed_ = false;  // a write that the platform refused
+  bool failed_ = false;  // the file could not be read, or the platform refused a write
 };
 
 // "VYX.INI" in the directory of the host executable (the process's main program, not this

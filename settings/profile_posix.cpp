@@ -11,19 +11,23 @@
 
 namespace {
 
+// The file's bytes; a missing file reads as empty. False when the file exists but cannot be
+// read whole: then it must not be rewritten, or the host's own sections would be lost.
 bool ReadWholeFile(const std::string& path, std::string* text) {
   text->clear();
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR;
   char buffer[4096];
+  bool ok = true;
   for (;;) {
     ssize_t n = read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
     if (n <= 0) break;
     text->append(buffer, static_cast<size_t>(n));
   }
   close(fd);
-  return true;
+  return ok;
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -46,24 +50,25 @@ std::string DirectoryOf(const std::string& path) {
 
 }  // namespace
 
+void ProfileFile::Load() {
+  if (loaded_) return;
+  if (!ReadWholeFile(path_, &text_)) failed_ = true;
+  loaded_ = true;
+}
+
 int32_t ProfileFile::GetInt(const char* section, const char* key, int32_t default_value) {
-  if (!loaded_) {
-    ReadWholeFile(path_, &text_);
-    loaded_ = true;
-  }
+  Load();
   return IniGetInt(text_, section, key, default_value);
 }
 
 void ProfileFile::WriteString(const char* section, const char* key, const char* value) {
-  if (!loaded_) {
-    ReadWholeFile(path_, &text_);
-    loaded_ = true;
-  }
+  Load();
   IniSetValue(&text_, section, key, value);
   dirty_ = true;
 }
 
 bool ProfileFile::Commit() {
+  if (failed_) return false;  // an unreadable file is never replaced
   if (!dirty_) return true;
   // Keep the mode of an existing file; a new file gets the usual 0644 (less the umask).
   mode_t mode = 0644;

@@ -84,3 +84,20 @@ TEST(SettingsDurability, ReadOnlyDirectoryFailsQuietlyAndKeepsTheFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SettingsDurability, AnUnreadableFileIsNeverReplaced) {
+  TempDir dir;
+  // A directory where the file should be: it exists but cannot be read as a file.
+  std::filesystem::create_directory(dir.File("VYX.INI"));
+  WriteAll(dir.File("VYX.INI") + "/keep", "x");
+  ProfileFile profile(dir.File("VYX.INI"));
+  BoardSettings s = ReadSettings(profile);
+  EXPECT_EQ(s.volume[0], 0) << "defaults";
+  EXPECT_FALSE(WriteSettings(profile, s));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.File("VYX.INI")));
+  EXPECT_EQ(ReadAll(dir.File("VYX.INI") + "/keep"), "x");
+}
+
+}  // namespace
