@@ -209,6 +209,16 @@ TEST(BoardDevice, FmVolumeMuteSilencesTheChip) {
   EXPECT_GT(Energy(b.Render(2000), true), 0);
 }
 
+TEST(BoardDevice, UseRomeoWithoutACardStillPlaysTheEmulatedChip) {
+  Board b;
+  b.FmTone();
+  BoardSettings s = Settings(0, 1);
+  s.use_romeo = 1;
+  b.device.ApplySettings(s);
+  EXPECT_TRUE(b.device.use_romeo());
+  EXPECT_GT(Energy(b.Render(2000), true), 0);
+}
+
 TEST(BoardDevice, ConnectReplacesTheMixer) {
   Board b;
   b.device.Connect(&b.host);

@@ -114,6 +114,26 @@ TEST(BoardModule, StoredSettingsHoldFromTheFirstMix) {
   EXPECT_EQ(IniGetInt(ReadAll(dir.File("VYX.INI")), "VORLA", "Volume0", 0), 150);
 }
 
+TEST(BoardModule, StoredFmMuteHoldsWithoutThePage) {
+  TempDir dir;
+  WriteAll(dir.File("VYX.INI"), "[VORLA]\nVolume7=60\n");
+  RecordingHost host;
+  VyxModule* module = CreateBoardModule(&host, dir.File("VYX.INI"));
+  ASSERT_NE(module, nullptr);
+  // Channel 1, algorithm 7, all operators loud, keyed on.
+  const uint32_t regs[][2] = {{0x20, 0xC7}, {0x28, 0x4A}, {0x60, 0}, {0x68, 0}, {0x70, 0},
+                              {0x78, 0},    {0x80, 31},   {0x88, 31}, {0x90, 31}, {0x98, 31},
+                              {0x40, 1},    {0x48, 1},    {0x50, 1},  {0x58, 1},  {0x08, 0x78}};
+  for (const auto& r : regs) {
+    host.PortOut(0x88, r[0]);
+    host.PortOut(0x89, r[1]);
+  }
+  std::vector<StereoFrame> frames(2000, StereoFrame{0, 0});
+  host.source->Mix(frames.data(), 2000);
+  for (const StereoFrame& f : frames) ASSERT_EQ(f.left, 0) << "FM at -40 is silent";
+  module->Release();
+}
+
 }  // namespace
 
 namespace {
