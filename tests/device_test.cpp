@@ -219,6 +219,19 @@ TEST(BoardDevice, UseRomeoWithoutACardStillPlaysTheEmulatedChip) {
   EXPECT_GT(Energy(b.Render(2000), true), 0);
 }
 
+TEST(BoardDevice, RateZeroKeepsThePreviousRate) {
+  Board b;
+  b.device.SetRate(22050);
+  const int32_t step = b.device.tone().step();
+  EXPECT_TRUE(b.device.SetRate(0));
+  EXPECT_EQ(b.device.tone().step(), step);
+  EXPECT_TRUE(b.device.SetRate(0xFFFFFFFF));  // any rate is accepted, nothing overflows
+  EXPECT_TRUE(b.device.SetRate(1));
+  b.FmTone();
+  b.PsgTone(0);
+  b.Render(100);
+}
+
 TEST(BoardDevice, ConnectReplacesTheMixer) {
   Board b;
   b.device.Connect(&b.host);

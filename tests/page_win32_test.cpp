@@ -213,6 +213,28 @@ TEST_F(PageWin32Test, PropertySheetShowsThePageAndAPictureIsSaved) {
   DestroyWindow(sheet);
 }
 
+TEST(ModuleFileWin32, CreateAndReleaseManyTimes) {
+  HMODULE library = LoadLibraryA(WindowsPath(VORLA_MODULE).c_str());
+  ASSERT_NE(library, nullptr);
+  auto create = reinterpret_cast<VyxCreateModuleFn>(
+      reinterpret_cast<void*>(GetProcAddress(library, "VyxCreateModule")));
+  ASSERT_NE(create, nullptr);
+  const std::string ini = ProgramDir() + "VYX.INI";
+  for (int round = 0; round < 100; ++round) {
+    RecordingHost host;
+    VyxModule* module = create(&host);
+    ASSERT_NE(module, nullptr);
+    host.PortOut(0x86, 0x02);
+    ASSERT_EQ(host.events.size(), 1u);
+    module->Release();
+    ASSERT_TRUE(host.events.empty()) << "no event outlives the board";
+    ASSERT_EQ(host.device, nullptr);
+  }
+  EXPECT_NE(ReadAll(ini).find("USE_ROMEO=0"), std::string::npos);
+  DeleteFileA(ini.c_str());
+  FreeLibrary(library);
+}
+
 TEST(ModuleFileWin32, VersionRecord) {
   const std::string path = WindowsPath(VORLA_MODULE);
   DWORD ignored = 0;
