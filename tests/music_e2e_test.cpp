@@ -1,0 +1,398 @@
+// End to end: the vorla program renders, plays and describes the shared music files, on the
+// chip classes and through the module file. Each test runs a private copy of program and module
+// (so the board starts from its default settings), with SDL's disk driver for `play`.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/music_files.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class Vorla {
+ public:
+  Vorla() {
+    fs::copy_file(VORLA_PROGRAM, dir_.File("vorla"));
+    fs::copy_file(VORLA_MODULE, dir_.File("Vorla.vyx"));
+  }
+  std::string File(const std::string& name) const { return dir_.File(name); }
+
+  // Runs vorla with the arguments (and environment assignments before it).
+  Outcome Exec(const std::string& args, const std::string& env = "") {
+    Outcome run;
+    const std::string command = "cd '" + dir_.path() + "' && " + env + " './vorla' " + args +
+                                " 2>'" + File("stderr.txt") + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = ReadAll(File("stderr.txt"));
+    return run;
+  }
+  // Renders a file to out.wav (16-bit) and out.s32 (raw int32).
+  Outcome Render(const std::string& path, const std::string& extra = "") {
+    return Exec("render '" + path + "' -o out.wav --raw out.s32 " + extra);
+  }
+
+ private:
+  TempDir dir_;
+};
+
+std::string Q(const std::string& path) { return "'" + path + "'"; }
+
+// The 16-bit samples of a WAV file written by vorla (44-byte header), interleaved.
+std::vector<int16_t> WavSamples(const std::string& path) {
+  const std::string bytes = ReadAll(path);
+  std::vector<int16_t> s(bytes.size() > 44 ? (bytes.size() - 44) / 2 : 0);
+  for (size_t i = 0; i < s.size(); ++i) {
+    s[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[44 + 2 * i]) |
+                                (static_cast<uint8_t>(bytes[45 + 2 * i]) << 8));
+  }
+  return s;
+}
+
+uint64_t WavFrames(const std::string& path) { return WavSamples(path).size() / 2; }
+
+std::string Fnv1a(const std::string& bytes) {
+  uint64_t h = 14695981039346656037ull;
+  for (unsigned char c : bytes) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+  return text;
+}
+
+// The frequency of the left channel's fundamental over frames [start, start + count), from the
+// rising zero crossings around its mean.
+double Frequency(const std::vector<int16_t>& samples, size_t start, size_t count, double rate) {
+  double mean = 0;
+  for (size_t i = start; i < start + count; ++i) mean += samples[2 * i];
+  mean /= static_cast<double>(count);
+  size_t first = 0, last = 0, crossings = 0;
+  for (size_t i = start + 1; i < start + count; ++i) {
+    if (samples[2 * (i - 1)] - mean < 0 && samples[2 * i] - mean >= 0) {
+      if (crossings == 0) first = i;
+      last = i;
+      ++crossings;
+    }
+  }
+  if (crossings < 2) return 0;
+  return static_cast<double>(crossings - 1) * rate / static_cast<double>(last - first);
+}
+
+int Peak(const std::vector<int16_t>& samples) {
+  int peak = 0;
+  for (int16_t s : samples) peak = std::max(peak, std::abs(static_cast<int>(s)));
+  return peak;
+}
+
+TEST(MusicEndToEnd, RendersTheRealFilesAtTheirLength) {
+  REQUIRE_TEST_FILE(deck, "vgm/ym2151/DeckTheHalls.vgm");
+  REQUIRE_TEST_FILE(jingle, "vgm/ym2151/JingleBells.vgm");
+  REQUIRE_TEST_FILE(ay, "vgm/ay/02_StartingPoint.vgm");
+  REQUIRE_TEST_FILE(ayz, "vgm/ay/02_StartingPoint.vgz");
+  Vorla vorla;
+  struct Case {
+    std::string path;
+    uint64_t frames;
+    std::string skipped;
+  };
+  const Case cases[] = {{deck, 752640, "skipped 15 Sega PCM writes"},
+                        {jingle, 1505280, "skipped 15 Sega PCM writes"},
+                        {ay, 258946, "skipped 1002 K051649 writes"},
+                        {ayz, 258946, "skipped 1002 K051649 writes"}};
+  for (const Case& c : cases) {
+    Outcome run = vorla.Render(c.path);
+    ASSERT_EQ(run.status, 0) << c.path << "\n" << run.err;
+    EXPECT_EQ(WavFrames(vorla.File("out.wav")), c.frames) << c.path;
+    EXPECT_NE(run.err.find(c.skipped), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("x real time"), std::string::npos);
+    EXPECT_GT(Peak(WavSamples(vorla.File("out.wav"))), 1000) << c.path;
+  }
+  // The YM2151 files' zero-sample loop is no loop: same length with more passes asked.
+  Outcome run = vorla.Render(deck, "--loops 5 --fade 10");
+  ASSERT_EQ(run.status, 0);
+  EXPECT_EQ(WavFrames(vorla.File("out.wav")), 752640u);
+}
+
+TEST(MusicEndToEnd, GoldenHashesOfTheFirstTwoSeconds) {
+  REQUIRE_TEST_FILE(deck, "vgm/ym2151/DeckTheHalls.vgm");
+  REQUIRE_TEST_FILE(jingle, "vgm/ym2151/JingleBells.vgm");
+  REQUIRE_TEST_FILE(ayz, "vgm/ay/02_StartingPoint.vgz");
+  Vorla vorla;
+  const size_t kTwoSeconds = 2 * 44100 * 8;  // raw: two int32 a frame
+  struct Case {
+    std::string path;
+    std::string args;
+    std::string hash;
+  };
+  const Case cases[] = {{deck, "", "abe0dc167866a129"},
+                        {jingle, "", "e4c623bf65731ffd"},
+                        {ayz, "", "cf428566589344b9"},
+                        {deck, "--board", "775816eba51d7f69"},
+                        {ayz, "--board", "ff77f9dcd60fbc2d"}};
+  for (const Case& c : cases) {
+    Outcome run = vorla.Render(c.path, c.args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Fnv1a(ReadAll(vorla.File("out.s32")).substr(0, kTwoSeconds)), c.hash)
+        << c.path << " " << c.args;
+  }
+}
+
+TEST(MusicEndToEnd, ChipsModePlaysAtTheFilesPitchAndBoardModeAtTheBoards) {
+  REQUIRE_TEST_FILE(dual, "synthetic/ym2151_ay8910_dual_exerciser.vgm");
+  REQUIRE_TEST_FILE(s98, "synthetic/opm_psg_v3.s98");
+  Vorla vorla;
+  struct Case {
+    std::string path;
+    std::string args;
+    double hz;         // expected
+    double tolerance;  // relative
+  };
+  // KC 0x4A is A4, 440 Hz on a 3579545 Hz YM2151 (the chip's rate ratio rounds it a little);
+  // AY tone period 254 gives clock / (16 x 254). The board's clocks are 3993600 Hz (FM) and
+  // 998400 Hz (PSG, tone = clock / (8 x TP)).
+  const Case cases[] = {
+      {dual, "--solo fm1", 440.0, 0.01},
+      {dual, "--solo psg1a", 1789773.0 / (16 * 254), 0.003},
+      {dual, "--solo fm1 --board", 440.0 * 3993600 / 3579545, 0.01},
+      {dual, "--solo psg1a --board", 998400.0 / (8 * 254), 0.003},
+      {s98, "--solo psg1", 2000000.0 / (16 * 254), 0.003},
+  };
+  for (const Case& c : cases) {
+    Outcome run = vorla.Render(c.path, c.args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const double hz = Frequency(WavSamples(vorla.File("out.wav")), 2000, 22050, 44100.0);
+    EXPECT_NEAR(hz, c.hz, c.hz * c.tolerance) << c.path << " " << c.args;
+  }
+}
+
+TEST(MusicEndToEnd, LoopsAndFadeSetTheLength) {
+  REQUIRE_TEST_FILE(s98, "synthetic/opm_psg_v3.s98");
+  REQUIRE_TEST_FILE(dual, "synthetic/ym2151_ay8910_dual_exerciser.vgm");
+  Vorla vorla;
+  // 234 syncs of 10 ms; the loop holds 231. Defaults: two passes, a 3 s fade.
+  ASSERT_EQ(vorla.Render(s98).status, 0);
+  EXPECT_EQ(WavFrames(vorla.File("out.wav")), (234u + 231) * 441 + 3 * 44100);
+  ASSERT_EQ(vorla.Render(s98, "--loops 1 --fade 0").status, 0);
+  EXPECT_EQ(WavFrames(vorla.File("out.wav")), 234u * 441);
+  // 74634 samples with a loop of 73000, three passes, at 22050 Hz, then a 1 s fade.
+  ASSERT_EQ(vorla.Render(dual, "--loops 3 --fade 1 --rate 22050").status, 0);
+  EXPECT_EQ(WavFrames(vorla.File("out.wav")), (74634u + 2 * 73000) / 2 + 22050);
+  const std::vector<int16_t> samples = WavSamples(vorla.File("out.wav"));
+  EXPECT_EQ(samples[samples.size() - 2], 0);  // faded out at the very end
+}
+
+TEST(MusicEndToEnd, StemsAddUpToTheMix) {
+  REQUIRE_TEST_FILE(deck, "vgm/ym2151/DeckTheHalls.vgm");
+  Vorla vorla;
+  Outcome run = vorla.Render(deck, "--stems stems");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<int16_t> mix = WavSamples(vorla.File("out.wav"));
+  std::vector<int32_t> sum(mix.size(), 0);
+  int stems = 0;
+  for (int ch = 1; ch <= 8; ++ch) {
+    const std::string name = "stems/fm" + std::to_string(ch) + ".wav";
+    const std::string path = vorla.File(name);
+    const bool listed = run.out.find("stem " + name) != std::string::npos;
+    EXPECT_EQ(listed, fs::exists(path)) << name;
+    if (!fs::exists(path)) continue;
+    ++stems;
+    const std::vector<int16_t> stem = WavSamples(path);
+    ASSERT_EQ(stem.size(), mix.size());
+    EXPECT_GT(Peak(stem), 0) << path;
+    for (size_t i = 0; i < stem.size(); ++i) sum[i] += stem[i];
+  }
+  EXPECT_EQ(stems, 8);
+  // The FM chip adds its channels before it scales them (by unity here): the stems add up to
+  // the mix exactly unless a sum was clipped.
+  size_t differing = 0;
+  for (size_t i = 0; i < mix.size(); ++i) differing += sum[i] != mix[i];
+  EXPECT_EQ(differing, 0u);
+  EXPECT_FALSE(fs::exists(vorla.File("stems/psg1a.wav")));  // no PSG in the file
+}
+
+TEST(MusicEndToEnd, OnlyTheVoicesThatSoundGetAStem) {
+  REQUIRE_TEST_FILE(dual, "synthetic/ym2151_ay8910_dual_exerciser.vgm");
+  Vorla vorla;
+  // Channel 1 of the (first) YM2151 and channel A of each AY are keyed; nothing else is.
+  Outcome run = vorla.Exec("render " + Q(dual) + " --stems stems --solo fm,psg1,psg2a,psg2b");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("silent, no stem: fm2, fm3, fm4, fm5, fm6, fm7, fm8, psg1b, psg1c, "
+                         "psg2b\n"),
+            std::string::npos)
+      << run.out;
+  for (const char* name : {"fm1", "psg1a", "psg2a"}) {
+    EXPECT_TRUE(fs::exists(vorla.File(std::string("stems/") + name + ".wav"))) << name;
+  }
+  EXPECT_FALSE(fs::exists(vorla.File("stems/psg2c.wav")));  // not among the solo voices
+  EXPECT_FALSE(fs::exists(vorla.File("out.wav")));          // stems only: no mix asked for
+}
+
+TEST(MusicEndToEnd, MuteAndSoloLeaveVoicesOut) {
+  REQUIRE_TEST_FILE(ay, "vgm/ay/02_StartingPoint.vgm");
+  REQUIRE_TEST_FILE(deck, "vgm/ym2151/DeckTheHalls.vgm");
+  Vorla vorla;
+  ASSERT_EQ(vorla.Render(deck, "--mute fm").status, 0);
+  EXPECT_EQ(Peak(WavSamples(vorla.File("out.wav"))), 0);
+  ASSERT_EQ(vorla.Render(deck, "--board --mute fm").status, 0);
+  EXPECT_EQ(Peak(WavSamples(vorla.File("out.wav"))), 0);
+
+  // Solo one PSG channel: the same as its stem; muting it changes the mix.
+  ASSERT_EQ(vorla.Render(ay, "--stems stems").status, 0);
+  ASSERT_TRUE(fs::exists(vorla.File("stems/psg1b.wav")));
+  const std::string full = ReadAll(vorla.File("out.wav"));
+  ASSERT_EQ(vorla.Render(ay, "--solo psg1b").status, 0);
+  EXPECT_EQ(ReadAll(vorla.File("out.wav")), ReadAll(vorla.File("stems/psg1b.wav")));
+  ASSERT_EQ(vorla.Render(ay, "--mute psg1b").status, 0);
+  EXPECT_NE(ReadAll(vorla.File("out.wav")), full);
+  ASSERT_EQ(vorla.Render(ay, "--solo psg1 --mute psg1a,psg1c").status, 0);
+  EXPECT_EQ(ReadAll(vorla.File("out.wav")), ReadAll(vorla.File("stems/psg1b.wav")));
+}
+
+TEST(MusicEndToEnd, PlayThroughSdlGivesWhatRenderWrites) {
+  REQUIRE_TEST_FILE(s98, "synthetic/opm_psg_v3.s98");
+  REQUIRE_TEST_FILE(ayz, "vgm/ay/02_StartingPoint.vgz");
+  Vorla vorla;
+  const std::string disk =
+      "SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=0 SDL_DISKAUDIOFILE=" + Q(vorla.File("disk.raw"));
+  for (const std::string& path : {s98, ayz}) {
+    for (const std::string& mode : {std::string(""), std::string("--board")}) {
+      Outcome played = vorla.Exec("play " + Q(path) + " --loops 1 --fade 0 " + mode, disk);
+      ASSERT_EQ(played.status, 0) << played.err;
+      EXPECT_EQ(played.out, "");  // a pipe: no title, no progress bar
+      ASSERT_EQ(vorla.Render(path, "--loops 1 --fade 0 " + mode).status, 0);
+      const std::string pcm = ReadAll(vorla.File("out.wav")).substr(44);
+      const std::string heard = ReadAll(vorla.File("disk.raw"));
+      ASSERT_GE(heard.size(), pcm.size()) << path << " " << mode;
+      EXPECT_TRUE(heard.compare(0, pcm.size(), pcm) == 0) << path << " " << mode;
+      EXPECT_EQ(heard.find_first_not_of('\0', pcm.size()), std::string::npos);
+    }
+  }
+}
+
+TEST(MusicEndToEnd, EveryTestFileRendersAndPlays) {
+  const std::string dir = TestDataDir();
+  if (!fs::exists(dir)) GTEST_SKIP() << "no shared test files under " << dir;
+  Vorla vorla;
+  const std::string disk = "SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=0 SDL_DISKAUDIOFILE=/dev/null";
+  int files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    const std::string path = entry.path().string();
+    const std::string ext = entry.path().extension().string();
+    if (ext != ".vgm" && ext != ".vgz" && ext != ".s98") continue;
+    ++files;
+    // The one file whose stream stops at its first byte has nothing to play.
+    const int expected = path.find("data-offset-wrong") != std::string::npos ? 1 : 0;
+    Outcome rendered = vorla.Render(path);
+    EXPECT_EQ(rendered.status, expected) << path << "\n" << rendered.err;
+    Outcome played = vorla.Exec("play " + Q(path) + " --fade 0", disk);
+    EXPECT_EQ(played.status, expected) << path << "\n" << played.err;
+    Outcome info = vorla.Exec("info " + Q(path));
+    EXPECT_EQ(info.status, 0) << path << "\n" << info.err;
+  }
+  EXPECT_GE(files, 11);
+}
+
+TEST(MusicEndToEnd, InfoPrintsTheHeaderAndTheTag) {
+  REQUIRE_TEST_FILE(jingle, "vgm/ym2151/JingleBells.vgm");
+  REQUIRE_TEST_FILE(s98, "synthetic/opm_psg_v3.s98");
+  Vorla vorla;
+  Outcome run = vorla.Exec("info " + Q(jingle));
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* part : {"VGM 1.60", "YM2151 clock      3579545 Hz", "Jingle Bells",
+                           "Trad., arr. Matt Heffernan", "0:34.13", "1706 writes",
+                           "skipped 15 Sega PCM writes"}) {
+    EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
+  }
+  run = vorla.Exec("info " + Q(s98));
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* part : {"S98 version 3", "YM2151 (OPM), 4000000 Hz (FM)",
+                           "PSG (YM2149), 2000000 Hz (PSG 1)", "synthetic OPM+PSG S98 v3 test",
+                           "0:02.31 (231 ticks)"}) {
+    EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
+  }
+}
+
+TEST(MusicEndToEnd, BadInputEndsWithAClearMessage) {
+  REQUIRE_TEST_FILE(deck, "vgm/ym2151/DeckTheHalls.vgm");
+  REQUIRE_TEST_FILE(ayz, "vgm/ay/02_StartingPoint.vgz");
+  REQUIRE_TEST_FILE(bad_data, "vgm/robustness/data-offset-wrong.vgm");
+  REQUIRE_TEST_FILE(good, "vgm/robustness/good.vgm");
+  Vorla vorla;
+  std::vector<uint8_t> bytes = LoadBytes(deck);
+  bytes.resize(40);
+  SaveBytes(vorla.File("short.vgm"), bytes);
+  bytes = LoadBytes(ayz);
+  for (size_t i = 100; i < 140; ++i) bytes[i] ^= 0x5A;
+  SaveBytes(vorla.File("corrupt.vgz"), bytes);
+  bytes = LoadBytes(ayz);
+  bytes.resize(bytes.size() / 2);
+  SaveBytes(vorla.File("cut.vgz"), bytes);
+  WriteAll(vorla.File("text.vgm"), "not music\n");
+  WriteAll(vorla.File("script.board"), "wait 10\n");
+
+  struct Case {
+    std::string args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"render missing.vgm", "missing.vgm: cannot open the file"},
+      {"render short.vgm", "short.vgm: truncated header"},
+      {"render corrupt.vgz", "corrupt gzip stream"},
+      {"render cut.vgz", "ends early"},
+      {"render text.vgm", "neither a VGM"},
+      {"render " + Q(bad_data), "nothing to play"},
+      {"play " + Q(bad_data), "nothing to play"},
+      {"info short.vgm", "truncated header"},
+      {"render " + Q(deck) + " --solo fm9", "unknown voice 'fm9'"},
+      {"render " + Q(deck) + " --chunk 64", "--chunk applies to board scripts only"},
+      {"render script.board --loops 3", "--loops applies to music files"},
+      {"render script.board --stems x", "--stems applies to music files"},
+  };
+  for (const Case& c : cases) {
+    Outcome run = vorla.Exec(c.args);
+    EXPECT_EQ(run.status, 1) << c.args << "\n" << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.args << "\n" << run.err;
+  }
+  // The reader's reason comes first, with its offset.
+  Outcome run = vorla.Exec("render " + Q(bad_data));
+  EXPECT_NE(run.err.find("offset 0xC0: unknown command 0x00"), std::string::npos) << run.err;
+
+  // A file with nothing the board has renders silence at its length and says why.
+  run = vorla.Render(good, "--loops 1 --fade 0");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("no YM2151 or AY-3-8910"), std::string::npos);
+  EXPECT_NE(run.err.find("skipped 37 YM2612 writes"), std::string::npos);
+  EXPECT_EQ(WavFrames(vorla.File("out.wav")), 141120u);
+  EXPECT_EQ(Peak(WavSamples(vorla.File("out.wav"))), 0);
+}
+
+TEST(MusicEndToEnd, RenderWithoutAnOutputWritesTheFilesNameAsWav) {
+  REQUIRE_TEST_FILE(s98, "synthetic/opm_psg_v3.s98");
+  Vorla vorla;
+  Outcome run = vorla.Exec("render " + Q(s98) + " --loops 1 --fade 0");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(WavFrames(vorla.File("opm_psg_v3.wav")), 234u * 441);
+}
+
+}  // namespace

@@ -1,0 +1,280 @@
+// The music player's timeline (write frames, rates, loops, fade), the voice names, and the
+// chips it plays on with voices left out.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "host/music_chips.h"
+#include "host/music_player.h"
+#include "host/voices.h"
+
+namespace {
+
+// Records each write with the frame it lands before; every mixed frame gets +1000 left and
+// -1000 right.
+class RecordingChips : public MusicChips {
+ public:
+  struct Write {
+    uint64_t frame;
+    uint8_t chip, reg, data;
+  };
+  void Write(uint8_t chip, uint8_t reg, uint8_t data) override {
+    writes.push_back({mixed, chip, reg, data});
+  }
+  void Mix(StereoFrame* frames, int32_t count) override {
+    for (int32_t i = 0; i < count; ++i) {
+      frames[i].left += 1000;
+      frames[i].right -= 1000;
+    }
+    mixed += static_cast<uint64_t>(count);
+  }
+  std::vector<struct Write> writes;
+  uint64_t mixed = 0;
+};
+
+MusicEvent W(uint8_t reg, uint8_t data, uint8_t chip = kChipOpm) { return {0, chip, reg, data}; }
+MusicEvent Wait(uint32_t ticks) { return {ticks, 0, 0, 0}; }
+
+// Renders the whole song in blocks of `block` frames; all frames.
+std::vector<StereoFrame> RenderAll(MusicPlayer* player, int32_t block = 1000) {
+  std::vector<StereoFrame> all;
+  std::vector<StereoFrame> buffer(static_cast<size_t>(block));
+  while (!player->finished()) {
+    const int32_t n = player->Render(buffer.data(), block);
+    all.insert(all.end(), buffer.begin(), buffer.begin() + n);
+  }
+  return all;
+}
+
+TEST(MusicPlayer, WritesLandOnTheFrameTheirTimeFallsOn) {
+  MusicLog log;
+  log.events = {W(1, 1), Wait(100), W(2, 2), W(3, 3), Wait(51), W(4, 4)};
+  log.total_ticks = 151;
+  RecordingChips chips;
+  MusicPlayer player(log, PlaybackOptions{44100, 2, 0}, &chips);
+  EXPECT_EQ(player.length(), 151u);
+  EXPECT_EQ(RenderAll(&player, 7).size(), 151u);
+  // The last write comes with the end of the song, when nothing is left to render: dropped.
+  ASSERT_EQ(chips.writes.size(), 3u);
+  EXPECT_EQ(chips.writes[0].frame, 0u);
+  EXPECT_EQ(chips.writes[1].frame, 100u);
+  EXPECT_EQ(chips.writes[2].frame, 100u);
+
+  // At half the rate, tick 151 falls on frame 75 (rounded down).
+  RecordingChips half;
+  MusicPlayer slow(log, PlaybackOptions{22050, 2, 0}, &half);
+  EXPECT_EQ(slow.length(), 75u);
+  RenderAll(&slow);
+  EXPECT_EQ(half.writes[1].frame, 50u);
+}
+
+TEST(MusicPlayer, RenderReturnsFewerFramesAtTheEndAndZeroesTheRest) {
+  MusicLog log;
+  log.events = {Wait(10)};
+  log.total_ticks = 10;
+  RecordingChips chips;
+  MusicPlayer player(log, PlaybackOptions{}, &chips);
+  std::vector<StereoFrame> buffer(16, StereoFrame{7, 7});
+  EXPECT_EQ(player.Render(buffer.data(), 16), 10);
+  EXPECT_EQ(buffer[9].left, 1000);
+  EXPECT_EQ(buffer[10].left, 0);
+  EXPECT_EQ(buffer[15].right, 0);
+  EXPECT_EQ(player.Render(buffer.data(), 16), 0);
+  EXPECT_EQ(buffer[0].left, 0);
+  EXPECT_TRUE(player.finished());
+}
+
+TEST(MusicPlayer, S98SyncsBecomeFrames) {
+  MusicLog log;
+  log.ticks_num = 1000;  // 10/1000 s a sync: 100 a second
+  log.ticks_den = 10;
+  log.events = {Wait(1), W(8, 0), Wait(233)};
+  log.total_ticks = 234;
+  RecordingChips chips;
+  MusicPlayer player(log, PlaybackOptions{44100, 1, 0}, &chips);
+  EXPECT_EQ(player.length(), 234u * 441);
+  RenderAll(&player);
+  EXPECT_EQ(chips.writes[0].frame, 441u);
+}
+
+TEST(MusicPlayer, TheLoopRepeatsItsWritesAndTheFileAdjustsThePassCount) {
+  MusicLog log;
+  log.events = {W(1, 1), Wait(10), W(2, 2), Wait(20)};
+  log.total_ticks = 30;
+  log.loop_event = 2;
+  log.loop_ticks = 20;
+  RecordingChips chips;
+  MusicPlayer player(log, PlaybackOptions{44100, 3, 0}, &chips);
+  EXPECT_EQ(player.loop_passes(), 3);
+  EXPECT_EQ(player.length(), 30u + 2 * 20);
+  RenderAll(&player);
+  ASSERT_EQ(chips.writes.size(), 4u);  // the intro write, then the loop's write three times
+  EXPECT_EQ(chips.writes[1].frame, 10u);
+  EXPECT_EQ(chips.writes[2].frame, 30u);
+  EXPECT_EQ(chips.writes[3].frame, 50u);
+  EXPECT_EQ(player.current_pass(), 3);
+
+  // Modifier 0x20 doubles the requested passes, base 1 takes one off: 2 x 2 - 1.
+  log.loop_modifier = 0x20;
+  log.loop_base = 1;
+  MusicPlayer adjusted(log, PlaybackOptions{44100, 2, 0}, &chips);
+  EXPECT_EQ(adjusted.loop_passes(), 3);
+  // However the file adjusts it, the loop plays at least once.
+  log.loop_base = 100;
+  MusicPlayer at_least_once(log, PlaybackOptions{44100, 2, 0}, &chips);
+  EXPECT_EQ(at_least_once.loop_passes(), 1);
+}
+
+TEST(MusicPlayer, ALoopingSongFadesOutLinearlyAfterItsLastPass) {
+  MusicLog log;
+  log.events = {Wait(100)};
+  log.total_ticks = 100;
+  log.loop_event = 0;
+  log.loop_ticks = 100;
+  RecordingChips chips;
+  // One pass, then a fade of 0.01 s = 441 frames, during which the loop goes on.
+  MusicPlayer player(log, PlaybackOptions{44100, 1, 0.01}, &chips);
+  EXPECT_EQ(player.length(), 100u + 441);
+  std::vector<StereoFrame> frames = RenderAll(&player, 64);
+  ASSERT_EQ(frames.size(), 541u);
+  EXPECT_EQ(frames[99].left, 1000);
+  EXPECT_EQ(frames[100].left, 1000);           // the fade's first frame is at full level
+  EXPECT_EQ(frames[100 + 220].left, 1000 * 221 / 441);
+  EXPECT_EQ(frames[540].left, 1000 * 1 / 441);  // 2: the last frame is nearly silent
+  EXPECT_EQ(frames[540].right, -1000 * 1 / 441);
+
+  // A song without a loop ignores the fade.
+  MusicLog once;
+  once.events = {Wait(100)};
+  once.total_ticks = 100;
+  MusicPlayer plain(once, PlaybackOptions{44100, 1, 5.0}, &chips);
+  EXPECT_EQ(plain.length(), 100u);
+}
+
+TEST(MusicPlayer, ALoopWithoutTimeIsPlayedOnceNotForever) {
+  MusicLog log;
+  log.events = {W(1, 1), Wait(5), W(2, 2)};
+  log.total_ticks = 5;
+  log.loop_event = 2;
+  log.loop_ticks = 0;
+  RecordingChips chips;
+  MusicPlayer player(log, PlaybackOptions{44100, 2, 3.0}, &chips);
+  EXPECT_EQ(player.length(), 5u);
+  RenderAll(&player);
+  EXPECT_EQ(chips.writes.size(), 1u);
+}
+
+TEST(MusicPlayer, MulDiv64KeepsTheFullProduct) {
+  EXPECT_EQ(MulDiv64(1u << 20, 44100, 44100), 1u << 20);
+  EXPECT_EQ(MulDiv64(uint64_t{1} << 62, 6, 4), (uint64_t{3} << 61));
+  EXPECT_EQ(MulDiv64(UINT64_MAX, UINT64_MAX, UINT64_MAX), UINT64_MAX);
+  EXPECT_EQ(MulDiv64(uint64_t{1} << 40, uint64_t{192000} << 32, 7), UINT64_MAX);  // too big
+  EXPECT_EQ(MulDiv64(0xFFFFFFFFFFull, 0x100000000ull, 0x1000000ull), 0xFFFFFFFFFFull << 8);
+}
+
+TEST(Voices, NamesGroupsAndErrors) {
+  VoiceSet v;
+  std::string error;
+  ASSERT_TRUE(ParseVoiceList("fm3, PSG2B,tone", &v, &error)) << error;
+  EXPECT_EQ(v.count(), 5u);
+  EXPECT_TRUE(v[kVoiceFm + 2]);
+  EXPECT_TRUE(v[kVoicePsg + 4]);
+  EXPECT_TRUE(v[kVoiceTone + 2]);
+  VoiceSet groups;
+  ASSERT_TRUE(ParseVoiceList("fm,psg4", &groups, &error));
+  EXPECT_EQ(groups.count(), 11u);
+  EXPECT_TRUE(groups[kVoicePsg + 11]);
+  VoiceSet all_psg;
+  ASSERT_TRUE(ParseVoiceList("psg", &all_psg, &error));
+  EXPECT_EQ(all_psg.count(), 12u);
+  for (int i = 0; i < kVoiceCount; ++i) {
+    VoiceSet one;
+    ASSERT_TRUE(ParseVoiceList(VoiceName(i), &one, &error)) << VoiceName(i);
+    EXPECT_TRUE(one[static_cast<size_t>(i)]);
+  }
+  EXPECT_FALSE(ParseVoiceList("fm1,fm9", &v, &error));
+  EXPECT_NE(error.find("'fm9'"), std::string::npos);
+  EXPECT_FALSE(ParseVoiceList("psg5", &v, &error));
+
+  VoiceSet solo, mute;
+  ParseVoiceList("psg1", &solo, &error);
+  ParseVoiceList("psg1b", &mute, &error);
+  const VoiceSet chosen = SelectVoices(solo, mute);
+  EXPECT_EQ(chosen.count(), 2u);
+  EXPECT_FALSE(chosen[kVoicePsg + 1]);
+  EXPECT_EQ(SelectVoices(VoiceSet(), mute).count(), static_cast<size_t>(kVoiceCount - 1));
+  EXPECT_EQ(PsgChannelMask(chosen, 0), 5u);
+}
+
+// The peak of one chip set's output over some frames.
+int32_t Peak(MusicChips* chips, int32_t frames) {
+  std::vector<StereoFrame> buffer(static_cast<size_t>(frames), StereoFrame{0, 0});
+  chips->Mix(buffer.data(), frames);
+  int32_t peak = 0;
+  for (const StereoFrame& f : buffer) peak = std::max({peak, std::abs(f.left), std::abs(f.right)});
+  return peak;
+}
+
+TEST(DirectChips, ALeftOutPsgChannelAddsNothingAndTheOthersStillSound) {
+  MusicLog log;
+  log.psg_clock[0] = 1789773;
+  const auto play_b = [](MusicChips* chips) {
+    chips->Write(kChipPsg1, 2, 0xFE);   // channel B at about 440 Hz
+    chips->Write(kChipPsg1, 7, 0x3D);   // tone B only
+    chips->Write(kChipPsg1, 9, 0x0F);   // level 15
+  };
+  VoiceSet without_b = AllVoices();
+  without_b.reset(kVoicePsg + 1);
+  DirectChips muted(log, 44100, without_b);
+  play_b(&muted);
+  EXPECT_EQ(Peak(&muted, 2000), 0);
+  EXPECT_EQ(muted.psg(0).fixed_amp(1), 0);
+
+  DirectChips open(log, 44100, AllVoices());
+  play_b(&open);
+  EXPECT_GT(Peak(&open, 2000), 0);
+}
+
+TEST(DirectChips, ALeftOutFmChannelKeepsItsPanBitsCleared) {
+  MusicLog log;
+  log.opm_clock = 3579545;
+  const auto play_ch2 = [](MusicChips* chips) {
+    chips->Write(kChipOpm, 0x21, 0xC7);               // channel 2: both sides, algorithm 7
+    for (uint8_t op = 0; op < 4; ++op) {
+      chips->Write(kChipOpm, 0x41 + 8 * op, 0x01);    // MUL 1
+      chips->Write(kChipOpm, 0x61 + 8 * op, 0x00);    // loudest
+      chips->Write(kChipOpm, 0x81 + 8 * op, 0x1F);    // fastest attack
+    }
+    chips->Write(kChipOpm, 0x29, 0x4A);
+    chips->Write(kChipOpm, 0x08, 0x79);               // key on, channel 2
+  };
+  VoiceSet without_fm2 = AllVoices();
+  without_fm2.reset(kVoiceFm + 1);
+  DirectChips muted(log, 44100, without_fm2);
+  play_ch2(&muted);
+  EXPECT_EQ(muted.opm().pan(1), 0u);
+  EXPECT_EQ(Peak(&muted, 2000), 0);
+
+  DirectChips open(log, 44100, AllVoices());
+  play_ch2(&open);
+  EXPECT_EQ(open.opm().pan(1), 3u);
+  EXPECT_GT(Peak(&open, 2000), 0);
+}
+
+TEST(Psg, ChannelMaskHoldsAChannelAtZeroAndGivesItBack) {
+  Psg psg;
+  psg.SetClock(894886, 44100);
+  psg.SetRegister(8, 15);
+  const int32_t amp = psg.fixed_amp(0);
+  EXPECT_GT(amp, 0);
+  psg.SetChannelMask(6);
+  EXPECT_EQ(psg.fixed_amp(0), 0);
+  psg.SetRegister(8, 14);  // a write while masked stays silent
+  EXPECT_EQ(psg.fixed_amp(0), 0);
+  psg.SetChannelMask(7);
+  EXPECT_EQ(psg.fixed_amp(0), psg.volume_table(29));
+  EXPECT_EQ(psg.channel_mask(), 63u);
+}
+
+}  // namespace
