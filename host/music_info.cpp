@@ -14,9 +14,13 @@ void Line(std::string* out, const std::string& key, const std::string& value) {
 }  // namespace
 
 std::string FormatClock(double seconds) {
-  if (seconds < 0) seconds = 0;
-  const auto total_cs = static_cast<long long>(seconds * 100.0 + 0.5);
+  if (!(seconds > 0)) seconds = 0;  // also NaN
   char text[48];
+  if (seconds >= 1e9) {  // no clock face for 30 years and more
+    std::snprintf(text, sizeof text, "%.3g s", seconds);
+    return text;
+  }
+  const auto total_cs = static_cast<long long>(seconds * 100.0 + 0.5);
   std::snprintf(text, sizeof text, "%lld:%02lld.%02lld", total_cs / 6000, (total_cs / 100) % 60,
                 total_cs % 100);
   return text;

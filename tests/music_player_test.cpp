@@ -2,10 +2,12 @@
 // chips it plays on with voices left out.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
 #include "host/music_chips.h"
+#include "host/music_info.h"
 #include "host/music_player.h"
 #include "host/voices.h"
 
@@ -278,3 +280,16 @@ TEST(Psg, ChannelMaskHoldsAChannelAtZeroAndGivesItBack) {
 }
 
 }  // namespace
+
+TEST(MusicInfo, ClockTextForAnyLength) {
+  EXPECT_EQ(FormatClock(75.5), "1:15.50");
+  EXPECT_EQ(FormatClock(-3), "0:00.00");
+  EXPECT_EQ(FormatClock(std::nan("")), "0:00.00");
+  // An S98 timer of 2^32 seconds a sync: no clock face, and no overflow on the way.
+  EXPECT_EQ(FormatClock(9.38e18), "9.38e+18 s");
+  MusicLog log;
+  log.ticks_num = 1;
+  log.ticks_den = 0xFFFFFFFF;
+  log.total_ticks = 0xFFFFFFFFFull;
+  EXPECT_NE(FormatMusicInfo(log).find("e+"), std::string::npos);
+}
