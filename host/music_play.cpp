@@ -59,10 +59,12 @@ bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, bool* interr
   std::atomic<uint64_t> position{0};
   std::atomic<int> pass{0};
   std::atomic<bool> done{false};
+  std::atomic<int> calls_after_end{0};
   std::vector<StereoFrame> scratch(8192);
   AudioDevice device;
   auto fill = [&](int16_t* samples, int32_t frames) {
     std::lock_guard<std::mutex> lock(player_mutex);
+    if (done.load()) calls_after_end.fetch_add(1);
     if (static_cast<size_t>(frames) > scratch.size()) scratch.resize(static_cast<size_t>(frames));
     const int32_t n = player.Render(scratch.data(), frames);
     for (int32_t i = 0; i < frames; ++i) {
@@ -94,9 +96,15 @@ bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, bool* interr
     if (terminal) PrintStatus(player, position.load(), pass.load(), rate);
   }
   if (g_interrupted == 0) {
-    // The last buffer is still on its way out.
+    // The device asks for the next buffer once it has taken the one before: two requests after
+    // the end mean the song's last frames are out of our hands. Then give the hardware one
+    // buffer's time to sound them.
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (calls_after_end.load() < 2 && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     std::this_thread::sleep_for(
-        std::chrono::milliseconds(1000ull * 2 * device.buffer_frames() / rate + 50));
+        std::chrono::milliseconds(1000ull * device.buffer_frames() / rate + 20));
   }
   *interrupted = g_interrupted != 0;
   device.Close();
