@@ -145,6 +145,8 @@ int RenderMusicFile(const std::string& path, const MusicArgs& args, const std::s
 int main(int argc, char** argv) {
   CLI::App app{"vorla: plays board scripts and chip music (VGM, VGZ, S98) through the Vorla "
                "module file"};
+  // Paths may begin with "/" (also under Wine): options are only ever "-x" and "--name".
+  app.allow_windows_style_options(false);
   app.require_subcommand(1);
   std::string module_path = ProgramDirectory() + "Vorla.vyx";
   app.add_option("--module", module_path, "module file to load (default: Vorla.vyx beside vorla)");
