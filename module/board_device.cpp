@@ -91,6 +91,9 @@ bool BoardDevice::Init(HostPorts* ports, uint32_t interrupt_port, HostTimerQueue
   timer_queue_ = timer_queue;
   control_.Bind(ports, interrupt_port, timer_queue);
   if (!opm_.Init(kFmClock, kInitialRate)) return false;
+  romeo_ = GetRomeoManager();
+  // A refusal (no YM2151 on the card, or another board holds it) leaves the FM part emulated.
+  if (romeo_ != nullptr) romeo_->Request(RomeoManager::kOpmCode, &real_chip_);
   Reset();
   return true;
 }
@@ -106,6 +109,8 @@ void BoardDevice::Reset() {
   opm_.Reset();
   opm_.SetVolume(ChipVolume(fm_volume_));
   control_.Reset();
+  // Whether or not it plays now: USE_ROMEO may be switched on later.
+  if (real_chip_ != nullptr) real_chip_->Reset();
 }
 
 bool BoardDevice::SetRate(uint32_t rate) {
@@ -127,9 +132,7 @@ void BoardDevice::Mix(StereoFrame* frames, int32_t count) {
   for (PsgSlot& slot : psgs_) {
     if (slot.volume > kMuteAt && slot.routing != 0) slot.psg.Mix(frames, count);
   }
-  // The real FM chip, when it plays, comes with the ROMEO card support; until then the
-  // emulated chip always sounds.
-  opm_.Mix(frames, count);
+  if (!RealChipPlays()) opm_.Mix(frames, count);
 }
 
 void BoardDevice::ApplySettings(const BoardSettings& settings) {
@@ -208,6 +211,7 @@ void BoardDevice::OutFmData(VyxDevice* device, uint32_t, uint32_t value) {
   BoardDevice* self = From(device);
   self->Update();
   self->opm_.Write(self->fm_latch_, value);
+  if (self->RealChipPlays()) self->real_chip_->WriteRegister(0, self->fm_latch_, value);
 }
 
 void BoardDevice::OutControl(VyxDevice* device, uint32_t port, uint32_t value) {

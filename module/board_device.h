@@ -13,14 +13,21 @@
 // PSG 1 to 4 (each only when its volume is above -40 and its routing is not 0), then the FM
 // chip. Register writes that change the sound first ask the connected mixer to Update, so that
 // everything up to the present is rendered with the old register values.
+//
+// When the process has a ROMEO card, Init asks it for the real YM2151. With that chip held and
+// USE_ROMEO on, every FM data write goes to the card as well and the real chip plays the FM part
+// instead of the emulated one; every board reset resets the real chip. The device gives the
+// chip back when it is destroyed.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "control/board_control.h"
 #include "fm/opm_chip.h"
 #include "module/vyx.h"
 #include "psg/psg.h"
+#include "romeo/romeo_manager.h"
 #include "settings/board_settings.h"
 #include "tone/timer_tone.h"
 
@@ -77,6 +84,8 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   int32_t fm_volume() const { return fm_volume_; }
   uint32_t fm_latch() const { return fm_latch_; }
   bool use_romeo() const { return use_romeo_; }
+  RomeoManager* romeo() const { return romeo_; }
+  bool holds_real_chip() const { return real_chip_ != nullptr; }
 
  private:
   // In handlers.
@@ -105,6 +114,8 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   }
   // The PSG index of a port: (port - 0xA0) / 2 or (port - 0xA1) / 2, kept inside the board.
   static int PsgIndex(uint32_t port, uint32_t base);
+  // The real chip plays the FM part: it is held and the user switched it on.
+  bool RealChipPlays() const { return real_chip_ != nullptr && use_romeo_; }
 
   DeviceId id_;
   HostMixer* mixer_ = nullptr;
@@ -117,5 +128,7 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   int32_t fm_volume_ = 0;
   uint32_t fm_latch_ = 0;
   BoardControl control_;
+  RomeoManager* romeo_ = nullptr;
+  std::unique_ptr<ChipHandle> real_chip_;  // freed with the device, which frees the chip
   bool use_romeo_ = false;
 };
