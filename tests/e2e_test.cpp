@@ -1,8 +1,5 @@
-// End to end: the vorla program loads the built module file and renders board scripts. Each run
-// happens in a private copy of program and module, so that its settings file ("VYX.INI" beside
-// the program) starts from the defaults and no two tests share one.
+// End to end: the vorla program loads the built module file and renders board scripts.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -11,49 +8,21 @@
 #include <vector>
 
 #include "tests/temp_dir.h"
+#include "tests/vorla_program.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using RunResult = ProgramRun;
 
-class Vorla {
+// vorla with a shorthand for rendering a board script of the test folder to out.s32.
+class Vorla : public VorlaProgram {
  public:
-  Vorla() {
-    fs::copy_file(VORLA_PROGRAM, dir_.File("vorla"));
-    fs::copy_file(VORLA_MODULE, dir_.File("Vorla.vyx"));
-  }
-  std::string File(const std::string& name) const { return dir_.File(name); }
-
-  RunResult Exec(const std::string& args) {
-    RunResult run;
-    const std::string command =
-        "'" + File("vorla") + "' " + args + " 2>'" + File("stderr.txt") + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ReadAll(File("stderr.txt"));
-    return run;
-  }
-
-  // Renders a script of the test folder; the raw output's FNV-1a hash and the report.
   RunResult Render(const std::string& script, const std::string& extra = "") {
-    return Exec("render '" + std::string(VORLA_SCRIPTS) + "/" + script + "' --raw '" +
-                File("out.s32") + "' " + extra);
+    return Exec("render '" + std::string(VORLA_SCRIPTS) + "/" + script + "' --raw out.s32 " +
+                extra);
   }
   std::string Raw() const { return ReadAll(File("out.s32")); }
-
- private:
-  TempDir dir_;
 };
 
 std::vector<int32_t> Samples(const std::string& raw) {

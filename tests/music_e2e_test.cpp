@@ -2,7 +2,6 @@
 // chip classes and through the module file. Each test runs a private copy of program and module
 // (so the board starts from its default settings), with SDL's disk driver for `play`.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdio>
@@ -12,47 +11,20 @@
 
 #include "tests/music_files.h"
 #include "tests/temp_dir.h"
+#include "tests/vorla_program.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using Outcome = ProgramRun;
 
-class Vorla {
+// vorla with a shorthand for rendering a music file to out.wav (16-bit) and out.s32 (raw).
+class Vorla : public VorlaProgram {
  public:
-  Vorla() {
-    fs::copy_file(VORLA_PROGRAM, dir_.File("vorla"));
-    fs::copy_file(VORLA_MODULE, dir_.File("Vorla.vyx"));
-  }
-  std::string File(const std::string& name) const { return dir_.File(name); }
-
-  // Runs vorla with the arguments (and environment assignments before it).
-  Outcome Exec(const std::string& args, const std::string& env = "") {
-    Outcome run;
-    const std::string command = "cd '" + dir_.path() + "' && " + env + " './vorla' " + args +
-                                " 2>'" + File("stderr.txt") + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ReadAll(File("stderr.txt"));
-    return run;
-  }
-  // Renders a file to out.wav (16-bit) and out.s32 (raw int32).
   Outcome Render(const std::string& path, const std::string& extra = "") {
     return Exec("render '" + path + "' -o out.wav --raw out.s32 " + extra);
   }
-
- private:
-  TempDir dir_;
 };
 
 std::string Q(const std::string& path) { return "'" + path + "'"; }
