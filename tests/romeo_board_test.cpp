@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "module/board_device.h"
+#include "module/board_module.h"
 #include "romeo/romeo_manager.h"
 #include "tests/recording_host.h"
 #include "tests/romeo_sim.h"
+#include "tests/temp_dir.h"
 
 namespace {
 
@@ -139,6 +141,21 @@ TEST(RomeoBoard, ADestroyedBoardGivesTheChipBack) {
   EXPECT_FALSE(card.manager->opm_port().in_use());
   Board next(true);
   EXPECT_TRUE(next.device->holds_real_chip());
+}
+
+TEST(RomeoBoard, AReleasedModuleGivesTheChipBackToTheNextOne) {
+  ProcessCard card;
+  TempDir dir;
+  WriteAll(dir.File("VYX.INI"), "[VORLA]\nUSE_ROMEO=1\n");
+  for (int round = 0; round < 2; ++round) {
+    RecordingHost host;
+    auto* module = static_cast<BoardModule*>(CreateBoardModule(&host, dir.File("VYX.INI")));
+    ASSERT_NE(module, nullptr);
+    EXPECT_TRUE(module->device().holds_real_chip()) << round;
+    EXPECT_TRUE(module->device().use_romeo());
+    module->Release();
+    EXPECT_FALSE(card.manager->opm_port().in_use()) << round;
+  }
 }
 
 TEST(RomeoBoard, ACardWithoutAYm2151LeavesTheFmEmulated) {
