@@ -22,7 +22,7 @@ TEST(Threads, RenderingWhileWritingPortsAndApplyingThePage) {
       if (v > peak.load()) peak.store(v);
     }
   });
-  int irqs = 0;
+  std::atomic<int> irqs{0};
   host.set_report_sink([&](const std::string& line) { irqs += line.rfind("irq", 0) == 0; });
   VyxModule* module = nullptr;
   {
@@ -30,6 +30,13 @@ TEST(Threads, RenderingWhileWritingPortsAndApplyingThePage) {
     module = CreateBoardModule(&host, dir.File("VYX.INI"));
   }
   ASSERT_NE(module, nullptr);
+
+  // The tone voice sounds from the start, so that whatever the two threads' timing the audio
+  // thread renders it.
+  host.PortOut(0x0F, 0x36);
+  host.PortOut(0x0C, 0x00);
+  host.PortOut(0x0C, 0x10);
+  host.PortOut(0x02, 0x08);
 
   std::atomic<bool> started{false};
   std::thread audio([&] {
@@ -41,7 +48,7 @@ TEST(Threads, RenderingWhileWritingPortsAndApplyingThePage) {
     host.PortOut(0x0F, 0x36);
     host.PortOut(0x0C, round & 0xFF);
     host.PortOut(0x0C, 0x10);
-    host.PortOut(0x02, (round & 1) << 3);
+    host.PortOut(0x02, 0x08 | (round & 7));
     host.PortOut(0xA0, 8);
     host.PortOut(0xA1, round & 15);
     host.PortOut(0x88, 0x28);
@@ -65,6 +72,7 @@ TEST(Threads, RenderingWhileWritingPortsAndApplyingThePage) {
   EXPECT_EQ(host.frames_rendered(), 400u * 256);
   EXPECT_EQ(applies, 19);
   EXPECT_GT(peak.load(), 0) << "the tone voices sounded";
+  EXPECT_GT(irqs.load(), 0) << "the interrupt was switched on and raised";
 }
 
 }  // namespace
