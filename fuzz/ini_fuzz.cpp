@@ -28,8 +28,10 @@ bool VorlaSpan(std::string_view text, size_t* body, size_t* end) {
         return true;
       }
       std::string_view name = line.substr(i + 1, line.find(']', i) - i - 1);
-      while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
-      while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+      // Names are compared without the blanks around them; a stray carriage return counts as one.
+      auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+      while (!name.empty() && blank(name.front())) name.remove_prefix(1);
+      while (!name.empty() && blank(name.back())) name.remove_suffix(1);
       std::string lower;
       for (char c : name) lower += Lower(c);
       if (lower == "vorla") {
