@@ -21,7 +21,7 @@ bool VorlaSpan(std::string_view text, size_t* body, size_t* end) {
     size_t next = nl == std::string_view::npos ? text.size() : nl + 1;
     std::string_view line = text.substr(pos, next - pos);
     size_t i = 0;
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
     if (i < line.size() && line[i] == '[' && line.find(']', i) != std::string_view::npos) {
       if (found) {
         *end = pos;
