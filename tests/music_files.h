@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +14,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "host/music_log.h"
 
 // The shared test files: $VORLA_SHARED_DIR/testdata (ctest sets it), else ../shared/testdata
 // beside the repository.
@@ -142,4 +145,32 @@ inline std::vector<uint8_t> GzipBytes(const std::vector<uint8_t>& in) {
   out.resize(z.total_out);
   deflateEnd(&z);
   return out;
+}
+
+// Whether any of the lines (warnings, notes) holds the text.
+inline bool Contains(const std::vector<std::string>& lines, const std::string& part) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& l) { return l.find(part) != std::string::npos; });
+}
+
+// The log of a file that must read; `name` is what messages call it.
+inline MusicLog ReadLog(const std::vector<uint8_t>& bytes, const std::string& name) {
+  MusicLog log;
+  std::string error;
+  EXPECT_TRUE(ReadMusic(bytes, name, &log, &error)) << error;
+  return log;
+}
+
+// The error of a file that must not read.
+inline std::string ReadLogError(const std::vector<uint8_t>& bytes, const std::string& name) {
+  MusicLog log;
+  std::string error;
+  EXPECT_FALSE(ReadMusic(bytes, name, &log, &error));
+  return error;
+}
+
+// How many writes of a kind of chip the reader skipped.
+inline uint64_t Skipped(const MusicLog& log, const std::string& kind) {
+  auto it = log.skipped.find(kind);
+  return it == log.skipped.end() ? 0 : it->second;
 }

@@ -1,7 +1,6 @@
 // The S98 reader on the shared synthetic file and on small files made here.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 
 #include "host/music_log.h"
@@ -15,29 +14,8 @@ constexpr uint32_t kPsg = 1;
 constexpr uint32_t kAy = 15;
 constexpr uint32_t kOpn2 = 3;
 
-bool Contains(const std::vector<std::string>& lines, const std::string& part) {
-  return std::any_of(lines.begin(), lines.end(),
-                     [&](const std::string& l) { return l.find(part) != std::string::npos; });
-}
-
-MusicLog Read(const std::vector<uint8_t>& bytes) {
-  MusicLog log;
-  std::string error;
-  EXPECT_TRUE(ReadMusic(bytes, "t.s98", &log, &error)) << error;
-  return log;
-}
-
-std::string ReadError(const std::vector<uint8_t>& bytes) {
-  MusicLog log;
-  std::string error;
-  EXPECT_FALSE(ReadMusic(bytes, "t.s98", &log, &error));
-  return error;
-}
-
-uint64_t Skipped(const MusicLog& log, const std::string& kind) {
-  auto it = log.skipped.find(kind);
-  return it == log.skipped.end() ? 0 : it->second;
-}
+MusicLog Read(const std::vector<uint8_t>& bytes) { return ReadLog(bytes, "t.s98"); }
+std::string ReadError(const std::vector<uint8_t>& bytes) { return ReadLogError(bytes, "t.s98"); }
 
 TEST(S98Reader, SyntheticVersion3File) {
   REQUIRE_TEST_FILE(path, "synthetic/opm_psg_v3.s98");

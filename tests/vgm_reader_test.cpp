@@ -2,7 +2,6 @@
 // paths no real file covers.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 
 #include "host/music_log.h"
@@ -11,29 +10,8 @@
 
 namespace {
 
-bool Contains(const std::vector<std::string>& lines, const std::string& part) {
-  return std::any_of(lines.begin(), lines.end(),
-                     [&](const std::string& l) { return l.find(part) != std::string::npos; });
-}
-
-MusicLog Read(const std::vector<uint8_t>& bytes) {
-  MusicLog log;
-  std::string error;
-  EXPECT_TRUE(ReadMusic(bytes, "t.vgm", &log, &error)) << error;
-  return log;
-}
-
-std::string ReadError(const std::vector<uint8_t>& bytes) {
-  MusicLog log;
-  std::string error;
-  EXPECT_FALSE(ReadMusic(bytes, "t.vgm", &log, &error));
-  return error;
-}
-
-uint64_t Skipped(const MusicLog& log, const std::string& kind) {
-  auto it = log.skipped.find(kind);
-  return it == log.skipped.end() ? 0 : it->second;
-}
+MusicLog Read(const std::vector<uint8_t>& bytes) { return ReadLog(bytes, "t.vgm"); }
+std::string ReadError(const std::vector<uint8_t>& bytes) { return ReadLogError(bytes, "t.vgm"); }
 
 // A 1.71 file with one YM2151 at 3579545 Hz and one AY8910 at 1789773 Hz.
 VgmFile OpmAyFile() {
