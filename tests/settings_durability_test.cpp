@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <random>
 
@@ -41,6 +43,17 @@ TEST(SettingsDurability, KilledMidSaveLeavesAWholeFile) {
   ASSERT_NE(file_a, file_b);
   WriteAll(path, host);
 
+  // Kill points spread over about four saves, however fast this machine saves.
+  const auto t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < 5; ++i) {
+    ProfileFile timing(dir.File("timing.ini"));
+    WriteSettings(timing, i & 1 ? a : b);
+  }
+  const auto save_us = std::chrono::duration_cast<std::chrono::microseconds>(
+                           std::chrono::steady_clock::now() - t0).count() / 5;
+  std::filesystem::remove(dir.File("timing.ini"));
+  const int max_delay = static_cast<int>(std::min<int64_t>(4 * save_us + 200, 200000));
+
   std::mt19937 random(12345);
   int changed = 0;
   for (int round = 0; round < 150; ++round) {
@@ -53,7 +66,7 @@ TEST(SettingsDurability, KilledMidSaveLeavesAWholeFile) {
         WriteSettings(profile, (i & 1) ? b : a);
       }
     }
-    usleep(std::uniform_int_distribution<int>(0, 3000)(random));
+    usleep(std::uniform_int_distribution<int>(0, max_delay)(random));
     kill(child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
