@@ -169,6 +169,12 @@ TEST(TimerTone, StoppedCounterHoldsItsLevel) {
   EXPECT_EQ(t.voice(0).period, 4096 << 15) << "data writes are ignored";
   auto out = Render(t, 200);
   for (const StereoFrame& f : out) ASSERT_EQ(f.left, out[0].left);
+
+  // Stopped before it ever moved: phase 0 is below half a period, so the level stays high.
+  TimerTone fresh = Sounding(1, 4096);
+  fresh.WriteControl(0x40);  // counter 1, access bits 00
+  for (const StereoFrame& f : Render(fresh, 50)) ASSERT_EQ(f.left, 32 * 256);
+  EXPECT_EQ(fresh.voice(1).counter, 0);
 }
 
 TEST(TimerTone, AddsIntoFramesAndIgnoresEmptyCounts) {

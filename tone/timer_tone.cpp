@@ -113,16 +113,23 @@ void TimerTone::Mix(StereoFrame* frames, int32_t count) {
                               : static_cast<int32_t>(wide_level);
     const int32_t half = voice.period / 2;
     const int32_t period = voice.period;
-    // A stopped counter (access mode 0) holds its phase: the level stays constant.
-    const int32_t step = voice.access_mode != 0 ? step_ : 0;
     int32_t counter = voice.counter;
+    if (voice.access_mode == 0) {
+      // A stopped counter does not move at all: its level stays constant.
+      const uint32_t out = counter < half ? static_cast<uint32_t>(level) : 0;
+      for (int32_t i = 0; i < count; ++i) {
+        frames[i].left = static_cast<int32_t>(static_cast<uint32_t>(frames[i].left) + out);
+        frames[i].right = static_cast<int32_t>(static_cast<uint32_t>(frames[i].right) + out);
+      }
+      continue;
+    }
     for (int32_t i = 0; i < count; ++i) {
       const uint32_t out = counter < half ? static_cast<uint32_t>(level) : 0;
       // The host's frames are only added to; the sum wraps rather than overflow.
       frames[i].left = static_cast<int32_t>(static_cast<uint32_t>(frames[i].left) + out);
       frames[i].right = static_cast<int32_t>(static_cast<uint32_t>(frames[i].right) + out);
       // Widened: a counter near INT32_MIN minus a large step must not overflow.
-      int64_t next = static_cast<int64_t>(counter) - step;
+      int64_t next = static_cast<int64_t>(counter) - step_;
       if (next <= 0) next += period;
       counter = next < std::numeric_limits<int32_t>::min()
                     ? std::numeric_limits<int32_t>::min()
