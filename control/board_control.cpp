@@ -62,11 +62,12 @@ void BoardControl::Write(uint32_t reg, uint32_t value) {
   }
 }
 
-bool BoardControl::ControlWrite(uint32_t reg, uint32_t value) {
+BoardControl::InterruptChange BoardControl::ControlWrite(uint32_t reg, uint32_t value) {
   Write(reg, value);
   const uint32_t c = changed_;
   changed_ = 0;
-  return (c & 2) != 0 && (control_ & 2) != 0;
+  return (c & 2) != 0 && (control_ & 2) != 0 ? InterruptChange::kSwitchedOn
+                                             : InterruptChange::kNone;
 }
 
 void BoardControl::PeriodicInterrupt(void* owner, VyxEventRoutine routine) {

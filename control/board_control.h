@@ -21,6 +21,9 @@ class BoardControl {
  public:
   static constexpr int32_t kPeriod = 3120;  // host time units between interrupts
 
+  // What a control write did to the periodic interrupt.
+  enum class InterruptChange { kNone, kSwitchedOn };
+
   BoardControl() { Reset(); }
 
   // Host services used by the periodic interrupt; any may be null (then nothing is raised).
@@ -34,9 +37,9 @@ class BoardControl {
   uint32_t Read(uint32_t reg) const;
   void Write(uint32_t reg, uint32_t value);
   // The control-write steps of the ports 0x81, 0x83-0x87 handler: the write, then the
-  // interrupt check. Returns true when the interrupt bit has just been switched on, so that
-  // the caller runs PeriodicInterrupt at once.
-  bool ControlWrite(uint32_t reg, uint32_t value);
+  // interrupt check. kSwitchedOn when the interrupt bit has just been switched on: the caller
+  // then runs PeriodicInterrupt at once.
+  InterruptChange ControlWrite(uint32_t reg, uint32_t value);
   // The timer-queue event: raise the interrupt and re-arm. `owner` is the device that owns the
   // events and `routine` the device's call-back that forwards here.
   void PeriodicInterrupt(void* owner, VyxEventRoutine routine);

@@ -25,9 +25,9 @@ class OpmTimer {
   void SetTimerUnit(uint32_t clock_div_64);
 
   // Sets the given flag bits unless one of them is already set, then raises the interrupt.
-  virtual void SetStatus(uint32_t bits);
+  void SetStatus(uint32_t bits);
   // Clears the given flag bits if any is set; drops the interrupt once no flag is left.
-  virtual void ResetStatus(uint32_t bits);
+  void ResetStatus(uint32_t bits);
 
   uint32_t timer_control() const { return timer_control_; }
   int32_t timer_a_period() const { return timer_a_period_; }

@@ -86,8 +86,6 @@ const DeviceDescriptor& BoardDevice::GetDescriptor() {
 }
 
 bool BoardDevice::Init(HostPorts* ports, uint32_t interrupt_port, HostTimerQueue* timer_queue) {
-  ports_ = ports;
-  interrupt_port_ = interrupt_port;
   timer_queue_ = timer_queue;
   control_.Bind(ports, interrupt_port, timer_queue);
   if (!opm_.Init(kFmClock, kInitialRate)) return false;
@@ -216,7 +214,10 @@ void BoardDevice::OutFmData(VyxDevice* device, uint32_t, uint32_t value) {
 
 void BoardDevice::OutControl(VyxDevice* device, uint32_t port, uint32_t value) {
   BoardDevice* self = From(device);
-  if (self->control_.ControlWrite(port & 15, value)) PeriodicInterrupt(self->event_owner(), 1);
+  if (self->control_.ControlWrite(port & 15, value) ==
+      BoardControl::InterruptChange::kSwitchedOn) {
+    PeriodicInterrupt(self->event_owner(), 1);
+  }
 }
 
 void BoardDevice::OutNull(VyxDevice*, uint32_t, uint32_t) {}

@@ -119,8 +119,6 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
 
   DeviceId id_;
   HostMixer* mixer_ = nullptr;
-  HostPorts* ports_ = nullptr;
-  uint32_t interrupt_port_ = 0;
   HostTimerQueue* timer_queue_ = nullptr;
   TimerTone tone_;
   PsgSlot psgs_[kPsgCount];

@@ -36,7 +36,7 @@ class CardAccess {
 
   // Makes the PCI and physical-memory access layer usable; false when it is not there (or, for
   // pcidebug.dll, lacks one of its eight entry points). Once loaded it stays loaded.
-  virtual bool LoadPciLibrary() = 0;
+  virtual bool OpenPciAccess() = 0;
   // Searches the PCI bus for the index-th device with these IDs. The low byte of the result is 0
   // when one was found; bits 16-31 are then its location for ConfigReadLong.
   virtual uint32_t FindPciDevice(uint32_t vendor, uint32_t device, uint32_t index) = 0;

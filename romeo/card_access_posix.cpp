@@ -57,7 +57,7 @@ PosixCardAccess::~PosixCardAccess() {
   }
 }
 
-bool PosixCardAccess::LoadPciLibrary() {
+bool PosixCardAccess::OpenPciAccess() {
   if (loaded_) return true;
   DIR* d = opendir(DevicesDir().c_str());
   if (d == nullptr) return false;

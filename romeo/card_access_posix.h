@@ -26,7 +26,7 @@ class PosixCardAccess : public CardAccess {
   void CloseDriver(DriverHandle) override {}
 
   // Succeeds when <root>/bus/pci/devices can be listed.
-  bool LoadPciLibrary() override;
+  bool OpenPciAccess() override;
   // The location is the device's place in the list of devices found so far.
   uint32_t FindPciDevice(uint32_t vendor, uint32_t device, uint32_t index) override;
   // 0 when the location is unknown or the dword cannot be read.

@@ -65,7 +65,7 @@ void Win32CardAccess::CloseDriver(DriverHandle driver) {
   CloseHandle(reinterpret_cast<HANDLE>(driver));
 }
 
-bool Win32CardAccess::LoadPciLibrary() {
+bool Win32CardAccess::OpenPciAccess() {
   if (g_pcidebug.module != nullptr) return true;
   HMODULE module = LoadLibraryA("pcidebug.dll");
   if (module == nullptr) return false;

@@ -21,7 +21,7 @@ class Win32CardAccess : public CardAccess {
 
   // Loads pcidebug.dll unless it is loaded already; a library lacking an entry point is
   // unloaded again and forgotten.
-  bool LoadPciLibrary() override;
+  bool OpenPciAccess() override;
   // Before the library is loaded nothing is found, reads give 0xFF and writes are lost.
   uint32_t FindPciDevice(uint32_t vendor, uint32_t device, uint32_t index) override;
   uint32_t ConfigReadLong(uint32_t location, uint32_t offset) override;

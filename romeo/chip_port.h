@@ -27,13 +27,12 @@ class RomeoManager;
 class ChipPort {
  public:
   explicit ChipPort(RomeoManager& owner) : owner_(owner) {}
-  virtual ~ChipPort() = default;
   ChipPort(const ChipPort&) = delete;
   ChipPort& operator=(const ChipPort&) = delete;
 
   // Whether Request may hand the port out.
   virtual bool IsAvailable() const = 0;
-  virtual void SetInUse(bool flag) { in_use_ = flag; }
+  void SetInUse(bool flag) { in_use_ = flag; }
   virtual void Reset() = 0;
   // `value` is passed on whole; one byte of it reaches the chip.
   virtual void Write(uint32_t reg, uint32_t value) = 0;

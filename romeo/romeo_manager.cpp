@@ -16,7 +16,7 @@ int32_t RomeoManager::Detect() {
   driver_handle_ = access_.OpenDriver();
   memory_mapped_ = false;
   if (driver_handle_ == CardAccess::kNoDriver) {
-    if (!access_.LoadPciLibrary()) return kNoAccess;
+    if (!access_.OpenPciAccess()) return kNoAccess;
     memory_mapped_ = true;
     uint32_t found = access_.FindPciDevice(kVendorId, kDeviceId, 0);
     if ((found & 0xFF) != 0) {

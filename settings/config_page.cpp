@@ -12,7 +12,8 @@ constexpr intptr_t kPackedRange =
     static_cast<intptr_t>((static_cast<uint32_t>(kSliderMax) << 16) |
                           (static_cast<uint32_t>(kSliderMin) & 0xFFFF));
 
-bool IsOutputCheck(int id) {
+// The page's check boxes: the eight PSG output boxes and USE_ROMEO.
+bool IsCheckBox(int id) {
   for (int check : kOutputChecks) {
     if (check == id) return true;
   }
@@ -129,7 +130,7 @@ intptr_t ConfigPage::HandleMessage(void* dialog_window, DialogControls& controls
       const uint32_t code = (static_cast<uint32_t>(wparam) >> 16) & 0xFFFF;
       const int id = static_cast<int>(wparam & 0xFFFF);
       if (code != 0) return 0;  // only "button clicked"
-      if (!IsOutputCheck(id)) return 0;
+      if (!IsCheckBox(id)) return 0;
       if (site_ != nullptr) site_->Changed(dialog_window);
       return 1;
     }

@@ -13,7 +13,9 @@ struct Owner {
     self->control.PeriodicInterrupt(owner, &Routine);
   }
   void Write(uint32_t reg, uint32_t value) {
-    if (control.ControlWrite(reg, value)) Routine(this, 1);
+    if (control.ControlWrite(reg, value) == BoardControl::InterruptChange::kSwitchedOn) {
+      Routine(this, 1);
+    }
   }
 };
 

@@ -34,7 +34,7 @@ TEST(RomeoLibrary, NoneThenOneLackingAnEntryPoint) {
     EXPECT_EQ(manager.detect_result(), RomeoManager::kNoAccess);
   }
   EXPECT_EQ(GetModuleHandleA("pcidebug.dll"), nullptr) << "unloaded again";
-  EXPECT_FALSE(access.LoadPciLibrary()) << "and a later attempt loads it anew, and fails again";
+  EXPECT_FALSE(access.OpenPciAccess()) << "and a later attempt loads it anew, and fails again";
   EXPECT_EQ(GetModuleHandleA("pcidebug.dll"), nullptr);
 }
 

@@ -258,7 +258,7 @@ class DriverAccess final : public CardAccess {
     EXPECT_EQ(driver, kDriver);
     calls.push_back("close");
   }
-  bool LoadPciLibrary() override {
+  bool OpenPciAccess() override {
     calls.push_back("load");
     return library_present;
   }
