@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzHost host;
   // A settings file that cannot exist: every run starts from the defaults and saves nothing.
   auto* module = static_cast<BoardModule*>(
-      CreateBoardModule(&host, "/nonexistent-vorla-fuzz-dir/VYX.INI"));
+      CreateBoardModule(&host, "/nonexistent-vorla-fuzz-dir/VYX.INI", nullptr));
   if (module == nullptr) __builtin_trap();
   BoardDevice& device = module->device();
   const DeviceDescriptor& descriptor = device.GetDescriptor();

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/board_script.h"
+#include "script/board_script.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "host/music_info.h"
-#include "host/music_log.h"
-#include "host/music_player.h"
+#include "music/music_info.h"
+#include "music/music_log.h"
+#include "player/music_player.h"
 
 class CountingChips : public MusicChips {
  public:

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fuzz/check_log.h"
-#include "host/s98_reader.h"
+#include "music/s98_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> bytes(data, data + size);

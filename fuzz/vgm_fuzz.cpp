@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "fuzz/check_log.h"
-#include "host/gzip_inflate.h"
-#include "host/vgm_reader.h"
+#include "music/gzip_inflate.h"
+#include "music/vgm_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> bytes(data, data + size);

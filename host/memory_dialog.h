@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "settings/dialog_controls.h"
+#include "module/vyx_page.h"
 
 class MemoryDialog : public DialogControls {
  public:

@@ -20,6 +20,3 @@ class ModuleLibrary {
   void* handle_ = nullptr;
   VyxCreateModuleFn create_ = nullptr;
 };
-
-// The directory of the running program (with a trailing separator).
-std::string ProgramDirectory();

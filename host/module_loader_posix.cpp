@@ -1,6 +1,4 @@
 #include <dlfcn.h>
-#include <limits.h>
-#include <unistd.h>
 
 #include "host/module_loader.h"
 
@@ -24,12 +22,4 @@ bool ModuleLibrary::Open(const std::string& path, std::string* error) {
   }
   create_ = reinterpret_cast<VyxCreateModuleFn>(symbol);
   return true;
-}
-
-std::string ProgramDirectory() {
-  char buffer[PATH_MAX + 1];
-  ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
-  std::string exe = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
-  size_t slash = exe.rfind('/');
-  return slash == std::string::npos ? std::string("./") : exe.substr(0, slash + 1);
 }

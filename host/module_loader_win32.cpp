@@ -36,11 +36,3 @@ bool ModuleLibrary::Open(const std::string& path, std::string* error) {
   create_ = reinterpret_cast<VyxCreateModuleFn>(reinterpret_cast<void*>(symbol));
   return true;
 }
-
-std::string ProgramDirectory() {
-  char buffer[MAX_PATH + 1];
-  DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  std::string exe(buffer, n);
-  size_t slash = exe.find_last_of("\\/");
-  return slash == std::string::npos ? std::string(".\\") : exe.substr(0, slash + 1);
-}

@@ -3,7 +3,7 @@
 #include <prsht.h>
 
 #include "host/page_apply.h"
-#include "settings/dialog_controls.h"
+#include "module/vyx_page.h"
 
 namespace {
 

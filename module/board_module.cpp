@@ -2,9 +2,9 @@
 
 #include <new>
 
-BoardModule::BoardModule(const std::string& settings_path) : device_("VRLA") {
+BoardModule::BoardModule(const std::string& settings_path, void* instance) : device_("VRLA") {
   if (!settings_path.empty()) page_.set_path(settings_path);
-  page_.Load(ModuleInstance(), &device_);
+  page_.Load(instance, &device_);
 }
 
 bool BoardModule::Bind(HostSystem* host) {
@@ -38,8 +38,8 @@ void BoardModule::Release() {
 
 void* BoardModule::Query(void*) { return nullptr; }
 
-VyxModule* CreateBoardModule(HostSystem* host, const std::string& settings_path) {
-  auto* module = new (std::nothrow) BoardModule(settings_path);
+VyxModule* CreateBoardModule(HostSystem* host, const std::string& settings_path, void* instance) {
+  auto* module = new (std::nothrow) BoardModule(settings_path, instance);
   if (module == nullptr) return nullptr;
   if (!module->Bind(host)) {
     delete module;

@@ -12,8 +12,9 @@ class BoardModule final : public VyxModule {
   static constexpr uint32_t kInterruptPort = 0x105;
 
   // Constructs the device, the page, and loads and applies the settings. `settings_path`
-  // empty means the host's settings file beside the host executable.
-  explicit BoardModule(const std::string& settings_path = std::string());
+  // empty means the host's settings file beside the host executable; `instance` is the module
+  // file's instance handle, where the page finds its dialog template.
+  BoardModule(const std::string& settings_path, void* instance);
   BoardModule(const BoardModule&) = delete;
   BoardModule& operator=(const BoardModule&) = delete;
 
@@ -29,7 +30,8 @@ class BoardModule final : public VyxModule {
 
  private:
   ~BoardModule() = default;  // only Release (or a failed create) destroys the module
-  friend VyxModule* CreateBoardModule(HostSystem* host, const std::string& settings_path);
+  friend VyxModule* CreateBoardModule(HostSystem* host, const std::string& settings_path,
+                                      void* instance);
 
   BoardDevice device_;
   ConfigPage page_;
@@ -38,8 +40,6 @@ class BoardModule final : public VyxModule {
   HostPages* pages_ = nullptr;
 };
 
-// VyxCreateModule's work, with the settings file open to choice (empty: the host's).
-VyxModule* CreateBoardModule(HostSystem* host, const std::string& settings_path);
-
-// The module's own instance handle as the platform reported it when the file was attached.
-void* ModuleInstance();
+// VyxCreateModule's work, with the settings file open to choice (empty: the host's) and the
+// instance handle of the module file (null where no module file is loaded, as in tests).
+VyxModule* CreateBoardModule(HostSystem* host, const std::string& settings_path, void* instance);

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "module/board_module.h"
+#include "module/module_instance.h"
 #include "romeo/card_access_win32.h"
 #include "romeo/romeo_manager.h"
 

@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <string>
 
+#include "module/program_directory.h"
 #include "settings/ini_text.h"
 #include "settings/profile.h"
 
@@ -94,12 +94,4 @@ bool ProfileFile::Commit() {
   return true;
 }
 
-std::string HostSettingsPath() {
-  char buffer[PATH_MAX + 1];
-  ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
-  std::string exe = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
-  size_t slash = exe.rfind('/');
-  std::string dir = slash == std::string::npos ? std::string(".") : exe.substr(0, slash + 1);
-  if (dir.empty() || dir.back() != '/') dir += '/';
-  return dir + "VYX.INI";
-}
+std::string HostSettingsPath() { return ProgramDirectory() + "VYX.INI"; }

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "host/board_script.h"
+#include "script/board_script.h"
 
 namespace {
 

@@ -21,7 +21,7 @@ Calls Plus(Calls a, const Calls& b) {
 TEST(BoardModule, CreateAndReleaseInOrder) {
   TempDir dir;
   RecordingHost host;
-  VyxModule* module = CreateBoardModule(&host, dir.File("VYX.INI"));
+  VyxModule* module = CreateBoardModule(&host, dir.File("VYX.INI"), nullptr);
   ASSERT_NE(module, nullptr);
   EXPECT_EQ(host.calls, Plus(kLookups, {"Attach", "AddSource", "AddPage"}));
   EXPECT_NE(host.device, nullptr);
@@ -45,7 +45,7 @@ TEST(BoardModule, MissingBusOrMixerFailsWithoutTouchingTheSettings) {
     WriteAll(dir.File("VYX.INI"), "[VORLA]\nVolume0=90\n");
     RecordingHost host;
     (missing == 0 ? host.has_bus : host.has_mixer) = false;
-    EXPECT_EQ(CreateBoardModule(&host, dir.File("VYX.INI")), nullptr);
+    EXPECT_EQ(CreateBoardModule(&host, dir.File("VYX.INI"), nullptr), nullptr);
     EXPECT_EQ(host.calls, kLookups) << "every service is looked up before any is tested";
     EXPECT_EQ(ReadAll(dir.File("VYX.INI")), "[VORLA]\nVolume0=90\n");
   }
@@ -55,7 +55,7 @@ TEST(BoardModule, RefusedAttachFailsBeforeMixerAndPages) {
   TempDir dir;
   RecordingHost host;
   host.attach_ok = false;
-  EXPECT_EQ(CreateBoardModule(&host, dir.File("VYX.INI")), nullptr);
+  EXPECT_EQ(CreateBoardModule(&host, dir.File("VYX.INI"), nullptr), nullptr);
   EXPECT_EQ(host.calls, Plus(kLookups, {"Attach"}));
   EXPECT_FALSE(std::filesystem::exists(dir.File("VYX.INI")));
 }
@@ -64,7 +64,7 @@ TEST(BoardModule, WithoutPagesTheModuleStillWorks) {
   TempDir dir;
   RecordingHost host;
   host.has_pages = false;
-  VyxModule* module = CreateBoardModule(&host, dir.File("VYX.INI"));
+  VyxModule* module = CreateBoardModule(&host, dir.File("VYX.INI"), nullptr);
   ASSERT_NE(module, nullptr);
   EXPECT_EQ(host.calls, Plus(kLookups, {"Attach", "AddSource"}));
   host.calls.clear();
@@ -77,7 +77,7 @@ TEST(BoardModule, WithoutPortsOrTimerQueueTheInterruptIsSilent) {
   RecordingHost host;
   host.has_ports = false;
   host.has_timer_queue = false;
-  VyxModule* module = CreateBoardModule(&host, dir.File("VYX.INI"));
+  VyxModule* module = CreateBoardModule(&host, dir.File("VYX.INI"), nullptr);
   ASSERT_NE(module, nullptr);
   host.PortOut(0x86, 0x02);
   EXPECT_TRUE(host.outs.empty());
@@ -90,7 +90,7 @@ TEST(BoardModule, WithoutPortsOrTimerQueueTheInterruptIsSilent) {
 TEST(BoardModule, ReleaseWithdrawsPendingInterruptEvents) {
   TempDir dir;
   RecordingHost host;
-  VyxModule* module = CreateBoardModule(&host, dir.File("VYX.INI"));
+  VyxModule* module = CreateBoardModule(&host, dir.File("VYX.INI"), nullptr);
   ASSERT_NE(module, nullptr);
   host.PortOut(0x86, 0x02);
   ASSERT_EQ(host.events.size(), 1u);
@@ -102,7 +102,7 @@ TEST(BoardModule, StoredSettingsHoldFromTheFirstMix) {
   TempDir dir;
   WriteAll(dir.File("VYX.INI"), "[VORLA]\nVolume0=150\nVolume3=60\nVolume7=55\nOutput0=0\n");
   RecordingHost host;
-  auto* module = static_cast<BoardModule*>(CreateBoardModule(&host, dir.File("VYX.INI")));
+  auto* module = static_cast<BoardModule*>(CreateBoardModule(&host, dir.File("VYX.INI"), nullptr));
   ASSERT_NE(module, nullptr);
   const BoardDevice& d = module->device();
   EXPECT_EQ(d.tone().voice(0).volume, 5 * 50 + 256) << "+50 reaches the device unchanged";
@@ -118,7 +118,7 @@ TEST(BoardModule, StoredFmMuteHoldsWithoutThePage) {
   TempDir dir;
   WriteAll(dir.File("VYX.INI"), "[VORLA]\nVolume7=60\n");
   RecordingHost host;
-  VyxModule* module = CreateBoardModule(&host, dir.File("VYX.INI"));
+  VyxModule* module = CreateBoardModule(&host, dir.File("VYX.INI"), nullptr);
   ASSERT_NE(module, nullptr);
   // Channel 1, algorithm 7, all operators loud, keyed on.
   const uint32_t regs[][2] = {{0x20, 0xC7}, {0x28, 0x4A}, {0x60, 0}, {0x68, 0}, {0x70, 0},
@@ -144,7 +144,7 @@ TEST(BoardModule, CreateAndReleaseManyTimesLeavesNothingBehind) {
   for (int round = 0; round < 200; ++round) {
     const int stored = 60 + round % 61;
     WriteAll(dir.File("VYX.INI"), "[VORLA]\nVolume7=" + std::to_string(stored) + "\n");
-    VyxModule* module = CreateBoardModule(&host, dir.File("VYX.INI"));
+    VyxModule* module = CreateBoardModule(&host, dir.File("VYX.INI"), nullptr);
     ASSERT_NE(module, nullptr);
     host.PortOut(0x86, 0x02);  // an interrupt event is pending at every release
     ASSERT_EQ(host.events.size(), 1u);

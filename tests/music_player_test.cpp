@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/music_chips.h"
-#include "host/music_info.h"
-#include "host/music_player.h"
-#include "host/voices.h"
+#include "music/music_info.h"
+#include "player/music_chips.h"
+#include "player/music_player.h"
+#include "player/voices.h"
 
 namespace {
 

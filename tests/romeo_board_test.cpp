@@ -149,7 +149,7 @@ TEST(RomeoBoard, AReleasedModuleGivesTheChipBackToTheNextOne) {
   WriteAll(dir.File("VYX.INI"), "[VORLA]\nUSE_ROMEO=1\n");
   for (int round = 0; round < 2; ++round) {
     RecordingHost host;
-    auto* module = static_cast<BoardModule*>(CreateBoardModule(&host, dir.File("VYX.INI")));
+    auto* module = static_cast<BoardModule*>(CreateBoardModule(&host, dir.File("VYX.INI"), nullptr));
     ASSERT_NE(module, nullptr);
     EXPECT_TRUE(module->device().holds_real_chip()) << round;
     EXPECT_TRUE(module->device().use_romeo());

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "host/music_log.h"
-#include "host/s98_reader.h"
+#include "music/music_reader.h"
+#include "music/s98_reader.h"
 #include "tests/music_files.h"
 
 namespace {

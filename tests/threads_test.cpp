@@ -27,7 +27,7 @@ TEST(Threads, RenderingWhileWritingPortsAndApplyingThePage) {
   VyxModule* module = nullptr;
   {
     std::lock_guard<std::recursive_mutex> lock(host.module_lock());
-    module = CreateBoardModule(&host, dir.File("VYX.INI"));
+    module = CreateBoardModule(&host, dir.File("VYX.INI"), nullptr);
   }
   ASSERT_NE(module, nullptr);
 

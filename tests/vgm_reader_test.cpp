@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "host/music_log.h"
-#include "host/vgm_reader.h"
+#include "music/music_reader.h"
+#include "music/vgm_reader.h"
 #include "tests/music_files.h"
 
 namespace {

@@ -1,0 +1,9 @@
+// Where the host program lives: the settings file "VYX.INI" sits there, and the reference host
+// finds the module file beside itself. Shared by the module and the host.
+#pragma once
+
+#include <string>
+
+// The directory of the running program (the process's main executable, not a loaded module and
+// not the current directory), with a trailing separator; "./" (".\" on Windows) when unknown.
+std::string ProgramDirectory();

@@ -1,0 +1,12 @@
+#include <limits.h>
+#include <unistd.h>
+
+#include "module/program_directory.h"
+
+std::string ProgramDirectory() {
+  char buffer[PATH_MAX + 1];
+  ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
+  std::string exe = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+  size_t slash = exe.rfind('/');
+  return slash == std::string::npos ? std::string("./") : exe.substr(0, slash + 1);
+}

@@ -1,0 +1,25 @@
+// Reading chip-music files: the bytes of a file, and the reader that a file's content picks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "music/music_log.h"
+
+// Reads a whole file into bytes; false with "PATH: reason" in *error.
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
+
+// Reads a VGM, VGZ or S98 file, deciding by content (gzip or "Vgm " or "S98"). name is used in
+// messages. False with "NAME: reason" (and an offset where there is one) in *error when nothing
+// can be played.
+bool ReadMusic(const std::vector<uint8_t>& bytes, const std::string& name, MusicLog* log,
+               std::string* error);
+bool ReadMusicFile(const std::string& path, MusicLog* log, std::string* error);
+
+// True when the path's extension names a music file (.vgm, .vgz, .s98, any case).
+bool IsMusicPath(const std::string& path);
+
+// Files larger than this (also after inflating) are refused rather than loaded.
+inline constexpr size_t kMaxMusicBytes = 256u << 20;

@@ -1,0 +1,353 @@
+#include "music/s98_reader.h"
+
+#include <algorithm>
+
+#include "music/music_bytes.h"
+#include "music/music_log_builder.h"
+#include "music/text_convert.h"
+
+namespace {
+
+constexpr uint32_t kTypeNone = 0;
+constexpr uint32_t kTypePsgYm2149 = 1;
+constexpr uint32_t kTypeOpm = 5;
+constexpr uint32_t kTypePsgAy8910 = 15;
+constexpr size_t kMaxDevices = 64;
+constexpr size_t kDeviceRecord = 16;
+constexpr size_t kDeviceList = 0x20;
+constexpr uint32_t kDefaultOpnaClock = 7987200;
+constexpr uint32_t kMaxSyncsPerSecond = 1000000;
+constexpr int kMaxWaitBytes = 5;   // 35 bits of syncs: far beyond any song
+
+std::string DeviceName(uint32_t type) {
+  switch (type) {
+    case 1: return "PSG (YM2149)";
+    case 2: return "YM2203 (OPN)";
+    case 3: return "YM2612 (OPN2)";
+    case 4: return "YM2608 (OPNA)";
+    case 5: return "YM2151 (OPM)";
+    case 6: return "YM2413 (OPLL)";
+    case 7: return "YM3526 (OPL)";
+    case 8: return "YM3812 (OPL2)";
+    case 9: return "YMF262 (OPL3)";
+    case 15: return "PSG (AY-3-8910)";
+    case 16: return "SN76489 (DCSG)";
+    default: return "device type " + std::to_string(type);
+  }
+}
+
+struct Device {
+  uint32_t type;
+  uint32_t clock;
+  int chip;   // MusicChip, or -1 when the board has no place for it
+};
+
+class S98Parser {
+ public:
+  S98Parser(const std::vector<uint8_t>& bytes, const std::string& name, MusicLog* log)
+      : in_(bytes), name_(name), log_(log), build_(log, "0x18", "loop point") {}
+
+  bool Parse(std::string* error);
+
+ private:
+  bool Fail(std::string* error, const std::string& message) {
+    *error = name_ + ": " + message;
+    return false;
+  }
+  void Warn(const std::string& message) { log_->warnings.push_back(message); }
+  bool ReadDevices(std::string* error);
+  void Walk(size_t start, size_t end);
+  void ReadTitle(size_t start, size_t limit);
+  void ReadTag(size_t start, size_t limit);
+
+  ByteView in_;
+  const std::string& name_;
+  MusicLog* log_;
+  int version_ = 0;
+  std::vector<Device> devices_;
+  MusicLogBuilder build_;
+};
+
+bool S98Parser::Parse(std::string* error) {
+  const size_t size = in_.size();
+  if (size < 4 || in_.U8(0) != 'S' || in_.U8(1) != '9' || in_.U8(2) != '8') {
+    return Fail(error, "not an S98 file (no \"S98\" at offset 0)");
+  }
+  const uint8_t v = in_.U8(3);
+  if (v < '0' || v > '3') {
+    return Fail(error, "offset 0x3: unknown S98 version '" +
+                           std::string(1, v >= 0x20 && v < 0x7F ? static_cast<char>(v) : '?') +
+                           "' (" + Hex2(v) + "; this reader knows versions 0 to 3)");
+  }
+  version_ = v - '0';
+  log_->format = "S98 version " + std::to_string(version_);
+  const size_t header_size = version_ >= 2 ? kDeviceList : 0x1C;
+  if (size < header_size) {
+    return Fail(error, "truncated header: the file has " + std::to_string(size) +
+                           " bytes, an S98 version " + std::to_string(version_) + " header needs " +
+                           std::to_string(header_size));
+  }
+
+  uint32_t numerator = in_.U32(4);
+  uint32_t denominator = version_ >= 2 ? in_.U32(8) : 0;
+  if (numerator == 0) numerator = 10;
+  if (denominator == 0) denominator = 1000;
+  // Faster timers than this are no music log; they would only make playback crawl.
+  if (denominator / numerator > kMaxSyncsPerSecond) {
+    return Fail(error, "offset 0x4: a timer of " + std::to_string(numerator) + "/" +
+                           std::to_string(denominator) + " s a sync is faster than " +
+                           std::to_string(kMaxSyncsPerSecond) + " syncs a second");
+  }
+  log_->ticks_num = denominator;
+  log_->ticks_den = numerator;
+  auto& header = log_->header;
+  header.emplace_back("format", log_->format);
+  header.emplace_back("timer", std::to_string(numerator) + "/" + std::to_string(denominator) +
+                                   " s a sync");
+
+  if (const uint32_t packed = in_.U32(0x0C); packed != 0) {
+    if (version_ <= 2) {
+      return Fail(error, "offset 0xC: the dump data is compressed (" + std::to_string(packed) +
+                             " bytes inflated); compressed S98 files are not supported");
+    }
+    Warn("offset 0xC: a compression value in a version 3 file (" + Hex(packed) + "); ignored");
+  }
+  if (!ReadDevices(error)) return false;
+
+  const uint32_t dump = in_.U32(0x14);
+  if (dump < header_size) {
+    return Fail(error, "offset 0x14: the dump data offset " + Hex(dump) + " lies inside the header");
+  }
+  if (dump >= size) {
+    return Fail(error, "offset 0x14: the dump data offset " + Hex(dump) +
+                           " points past the end of the file (" + std::to_string(size) + " bytes)");
+  }
+  header.emplace_back("dump data offset", Hex(dump));
+
+  // A tag after the dump data ends it: a stream without its end command must not run into it.
+  size_t end = size;
+  const uint32_t tag = in_.U32(0x10);
+  if (tag != 0 && tag >= size) {
+    Warn("offset 0x10: the " + std::string(version_ >= 3 ? "tag" : "song name") + " offset " +
+         Hex(tag) + " points past the end of the file; no tag");
+  } else if (tag > dump) {
+    end = tag;
+  }
+
+  const uint32_t loop = in_.U32(0x18);
+  if (loop != 0) {
+    header.emplace_back("loop point", Hex(loop));
+    if (loop < dump || loop >= end) {
+      Warn("offset 0x18: the loop point " + Hex(loop) + " lies outside the dump data (" +
+           Hex(dump) + " to " + Hex(end) + "); played without a loop");
+    }
+  }
+  if (loop >= dump && loop < end) build_.SetLoopOffset(loop);
+  Walk(dump, end);
+  build_.Finish();
+
+  if (tag != 0 && tag < size) {
+    const size_t limit = tag < dump ? dump : size;
+    if (version_ >= 3 && size - tag >= 5 && std::equal(in_.data(tag), in_.data(tag) + 5, "[S98]")) {
+      ReadTag(tag + 5, limit);
+    } else {
+      ReadTitle(tag, limit);
+    }
+  }
+  return true;
+}
+
+bool S98Parser::ReadDevices(std::string* error) {
+  size_t count = 0;
+  if (version_ == 3) {
+    count = in_.U32(0x1C);
+    if (count > kMaxDevices) {
+      return Fail(error, "offset 0x1C: " + std::to_string(count) + " devices (at most 64)");
+    }
+    if (!in_.Has(kDeviceList, count * kDeviceRecord)) {
+      return Fail(error, "truncated header: the " + std::to_string(count) +
+                             " device records run past the end of the file");
+    }
+  } else if (version_ == 2) {
+    // The list ends at a record of type 0.
+    while (count < kMaxDevices && in_.Has(kDeviceList + count * kDeviceRecord, 4) &&
+           in_.U32(kDeviceList + count * kDeviceRecord) != kTypeNone) {
+      if (!in_.Has(kDeviceList + count * kDeviceRecord, kDeviceRecord)) {
+        return Fail(error, "truncated header: a device record runs past the end of the file");
+      }
+      ++count;
+    }
+  }
+  for (size_t i = 0; i < count; ++i) {
+    const size_t record = kDeviceList + i * kDeviceRecord;
+    devices_.push_back({in_.U32(record), in_.U32(record + 4), -1});
+  }
+  if (devices_.empty()) {
+    devices_.push_back({4, kDefaultOpnaClock, -1});
+    log_->notes.push_back("no device list: one YM2608 (OPNA) at 7987200 Hz, as the format "
+                          "prescribes");
+  }
+
+  int next_psg = 0;
+  for (size_t i = 0; i < devices_.size(); ++i) {
+    Device& d = devices_[i];
+    std::string role = "not on the board";
+    if (d.type == kTypeOpm && log_->opm_clock == 0 && d.clock != 0) {
+      d.chip = kChipOpm;
+      log_->opm_clock = d.clock;
+      role = "FM";
+    } else if ((d.type == kTypePsgYm2149 || d.type == kTypePsgAy8910) &&
+               next_psg < kMusicPsgCount && d.clock != 0) {
+      d.chip = kChipPsg1 + next_psg;
+      log_->psg_clock[next_psg] = d.clock;
+      log_->psg_type[next_psg] = d.type == kTypePsgYm2149 ? "YM2149" : "AY8910";
+      role = "PSG " + std::to_string(next_psg + 1);
+      ++next_psg;
+    } else if (d.type == kTypeOpm || d.type == kTypePsgYm2149 || d.type == kTypePsgAy8910) {
+      role = d.clock == 0 ? "clock 0, not played" : "no room on the board";
+    }
+    log_->header.emplace_back("device " + std::to_string(i),
+                              DeviceName(d.type) + ", " + std::to_string(d.clock) + " Hz (" +
+                                  role + ")");
+  }
+  return true;
+}
+
+void S98Parser::Walk(size_t start, size_t end) {
+  size_t pos = start;
+  bool ended = false;
+  while (pos < end) {
+    build_.AtCommand(pos);
+    const uint8_t op = in_.U8(pos);
+    if (op == 0xFD) {
+      ended = true;
+      break;
+    }
+    if (op == 0xFF) {
+      build_.AddWait(1);
+      ++pos;
+      continue;
+    }
+    if (op == 0xFE) {
+      uint64_t value = 0;
+      size_t p = pos + 1;
+      int bytes = 0;
+      bool done = false;
+      while (p < end && bytes < kMaxWaitBytes) {
+        const uint8_t b = in_.U8(p++);
+        value |= uint64_t{b & 0x7Fu} << (7 * bytes);
+        ++bytes;
+        if ((b & 0x80) == 0) {
+          done = true;
+          break;
+        }
+      }
+      if (!done) {
+        Warn("offset " + Hex(pos) + (p >= end && bytes < kMaxWaitBytes
+                                          ? ": a wait count is cut off by the end of the data"
+                                          : ": a wait count longer than 5 bytes (corrupt stream)") +
+             "; the stream stops here");
+        return;
+      }
+      build_.AddWait(value + 2);
+      pos = p;
+      continue;
+    }
+    if (op >= 0x80) {
+      Warn("offset " + Hex(pos) + ": reserved command " + Hex2(op) +
+           " (corrupt stream); the stream stops here");
+      return;
+    }
+    if (end - pos < 3) {
+      Warn("offset " + Hex(pos) + ": a register write is cut off by the end of the data; the "
+           "stream stops here");
+      return;
+    }
+    const size_t index = op >> 1;
+    const uint8_t reg = in_.U8(pos + 1);
+    const uint8_t data = in_.U8(pos + 2);
+    pos += 3;
+    if (index >= devices_.size()) {
+      ++log_->skipped["writes to device " + std::to_string(index) +
+                      ", which the header does not list"];
+      continue;
+    }
+    const Device& d = devices_[index];
+    if (d.chip < 0) {
+      ++log_->skipped[DeviceName(d.type) + " writes"];
+      continue;
+    }
+    if (op & 1) {
+      // OPM and PSG have one register bank: a second-port write means nothing.
+      ++log_->skipped["second-port writes to " + DeviceName(d.type)];
+      continue;
+    }
+    build_.AddWrite(static_cast<uint8_t>(d.chip), reg, data);
+  }
+  if (!ended) Warn("offset " + Hex(end) + ": the dump data ends without an end command (0xFD)");
+  build_.EndWalk();
+}
+
+void S98Parser::ReadTitle(size_t start, size_t limit) {
+  size_t end = start;
+  while (end < limit && in_.U8(end) != 0) ++end;
+  log_->tag.title = GuessTextToUtf8(std::string(in_.data(start), in_.data(end)));
+}
+
+void S98Parser::ReadTag(size_t start, size_t limit) {
+  // "[S98]", an optional UTF-8 byte-order mark, then key=value lines ended by 0x0A, the whole
+  // ended by 0x00. Without the mark the text is Shift_JIS.
+  size_t end = start;
+  while (end < limit && in_.U8(end) != 0) ++end;
+  std::string text(in_.data(start), in_.data(end));
+  if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    text.erase(0, 3);
+    if (!IsValidUtf8(text)) {
+      Warn("offset " + Hex(start) + ": the tag is marked UTF-8 but is not");
+      text = GuessTextToUtf8(text);
+    }
+  } else {
+    std::string converted;
+    text = ShiftJisToUtf8(text, &converted) ? converted : GuessTextToUtf8(text);
+  }
+  MusicTag& t = log_->tag;
+  size_t line_start = 0;
+  while (line_start < text.size()) {
+    size_t line_end = text.find('\n', line_start);
+    if (line_end == std::string::npos) line_end = text.size();
+    std::string line = text.substr(line_start, line_end - line_start);
+    line_start = line_end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq);
+    for (char& c : key) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    std::string value = line.substr(eq + 1);
+    if (key == "title") {
+      t.title = value;
+    } else if (key == "artist") {
+      t.author = value;
+    } else if (key == "game") {
+      t.game = value;
+    } else if (key == "year") {
+      t.date = value;
+    } else if (key == "system") {
+      t.system = value;
+    } else if (key == "s98by") {
+      t.dumper = value;
+    } else if (key == "comment") {
+      t.notes = value;
+    } else {
+      t.extra.emplace_back(key, value);
+    }
+  }
+}
+
+}  // namespace
+
+bool ReadS98(const std::vector<uint8_t>& bytes, const std::string& name, MusicLog* log,
+             std::string* error) {
+  *log = MusicLog();
+  S98Parser parser(bytes, name, log);
+  return parser.Parse(error);
+}

@@ -1,0 +1,88 @@
+#include "music/text_convert.h"
+
+namespace {
+
+void PutUtf8(uint32_t cp, std::string* out) {
+  if (cp < 0x80) {
+    out->push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+}  // namespace
+
+std::string Utf16LeToUtf8(const uint8_t* units, size_t count) {
+  constexpr uint32_t kReplacement = 0xFFFD;
+  std::string out;
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t u = units[2 * i] | (static_cast<uint32_t>(units[2 * i + 1]) << 8);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count) {
+      uint32_t low = units[2 * i + 2] | (static_cast<uint32_t>(units[2 * i + 3]) << 8);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        PutUtf8(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00), &out);
+        ++i;
+        continue;
+      }
+    }
+    PutUtf8(u >= 0xD800 && u <= 0xDFFF ? kReplacement : u, &out);
+  }
+  return out;
+}
+
+bool IsValidUtf8(const std::string& text) {
+  size_t i = 0;
+  const size_t n = text.size();
+  while (i < n) {
+    const auto c = static_cast<uint8_t>(text[i]);
+    size_t extra;
+    uint32_t cp;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1;
+      cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+      cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + extra >= n) return false;
+    for (size_t k = 1; k <= extra; ++k) {
+      const auto d = static_cast<uint8_t>(text[i + k]);
+      if ((d & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    static constexpr uint32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+std::string GuessTextToUtf8(const std::string& bytes) {
+  if (IsValidUtf8(bytes)) return bytes;
+  std::string converted;
+  if (ShiftJisToUtf8(bytes, &converted)) return converted;
+  std::string out = bytes;
+  for (char& c : out) {
+    if (static_cast<uint8_t>(c) >= 0x80) c = '?';
+  }
+  return out;
+}

@@ -1,0 +1,511 @@
+#include "music/vgm_reader.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "music/music_bytes.h"
+#include "music/music_log_builder.h"
+#include "music/text_convert.h"
+
+namespace {
+
+constexpr uint32_t kFirstVersion = 0x100;
+constexpr uint32_t kLastVersion = 0x172;
+constexpr size_t kMinHeader = 0x40;
+constexpr size_t kFullHeader = 0x100;
+constexpr uint32_t kClockMask = 0x3FFFFFFF;
+constexpr uint32_t kDualBit = 0x40000000;
+constexpr uint32_t kVariantBit = 0x80000000;
+constexpr uint8_t kChipIdYm2151 = 3;    // chip numbers of the extra header's clock list:
+constexpr uint8_t kChipIdAy8910 = 18;   // the order of the clock fields in the header
+
+// Operand bytes after an opcode; -1 where the opcode has no known length (0x67 is handled
+// apart). Commands 40-4E took one operand until version 1.60 and take two from 1.61 on.
+int OperandCount(uint8_t op, uint32_t version) {
+  if (op >= 0x30 && op <= 0x3F) return 1;
+  if (op >= 0x40 && op <= 0x4E) return version >= 0x161 ? 2 : 1;
+  if (op == 0x4F || op == 0x50) return 1;
+  if (op >= 0x51 && op <= 0x5F) return 2;
+  if (op == 0x61) return 2;
+  if (op == 0x62 || op == 0x63 || op == 0x66) return 0;
+  if (op == 0x64) return 3;
+  if (op == 0x68) return 11;
+  if (op >= 0x70 && op <= 0x8F) return 0;
+  if (op == 0x90 || op == 0x91 || op == 0x95) return 4;
+  if (op == 0x92) return 5;
+  if (op == 0x93) return 10;
+  if (op == 0x94) return 1;
+  if (op >= 0xA0 && op <= 0xBF) return 2;
+  if (op >= 0xC0 && op <= 0xDF) return 3;
+  if (op >= 0xE0) return 4;
+  return -1;
+}
+
+// What a skipped command is, for the one-line report ("skipped 1234 YM2612 writes").
+std::string SkippedKind(uint8_t op) {
+  static const char* const k5x[16] = {
+      "SN76489",  "YM2413",  "YM2612",  "YM2612",  "YM2151", "YM2203", "YM2608", "YM2608",
+      "YM2610",   "YM2610",  "YM3812",  "YM3526",  "Y8950",  "YMZ280B", "YMF262", "YMF262"};
+  static const char* const kBx[16] = {
+      "RF5C68", "RF5C164", "PWM",    "GB DMG",     "NES APU", "MultiPCM", "uPD7759", "OKIM6258",
+      "OKIM6295", "HuC6280", "K053260", "Pokey", "WonderSwan", "SAA1099", "ES5506", "GA20"};
+  static const char* const kCx[9] = {"Sega PCM", "RF5C68", "RF5C164", "MultiPCM", "QSound",
+                                     "SCSP", "WonderSwan", "VSU", "X1-010"};
+  static const char* const kDx[7] = {"YMF278B", "YMF271", "K051649", "K054539",
+                                     "C140", "ES5503", "ES5506"};
+  if (op == 0x4F || op == 0x50) return "SN76489 writes";
+  if (op == 0x30 || op == 0x3F) return "second SN76489 writes";
+  if (op >= 0x51 && op <= 0x5F) return std::string(k5x[op & 15]) + " writes";
+  if (op >= 0xA1 && op <= 0xAF) return std::string("second ") + k5x[op & 15] + " writes";
+  if (op >= 0x80 && op <= 0x8F) return "YM2612 writes";
+  if (op >= 0xB0 && op <= 0xBF) return std::string(kBx[op & 15]) + " writes";
+  if (op >= 0xC0 && op <= 0xC8) return std::string(kCx[op - 0xC0]) + " writes";
+  if (op >= 0xD0 && op <= 0xD6) return std::string(kDx[op - 0xD0]) + " writes";
+  if (op == 0xE1) return "C352 writes";
+  if (op == 0x68) return "PCM RAM writes";
+  if (op >= 0x90 && op <= 0x95) return "DAC stream commands";
+  if (op == 0xE0) return "PCM data seeks";
+  if (op == 0x64) return "wait-length overrides";
+  return "reserved commands";
+}
+
+std::string AyTypeName(uint8_t type) {
+  switch (type) {
+    case 0x00: return "AY8910";
+    case 0x01: return "AY8912";
+    case 0x02: return "AY8913";
+    case 0x03: return "AY8930";
+    case 0x10: return "YM2149";
+    case 0x11: return "YM3439";
+    case 0x12: return "YMZ284";
+    case 0x13: return "YMZ294";
+    default: return "AY type " + Hex2(type);
+  }
+}
+
+std::string VersionText(uint32_t version) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%X.%02X", version >> 8, version & 0xFF);
+  return text;
+}
+
+bool IsBcd(uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 4) {
+    if (((value >> shift) & 15) > 9) return false;
+  }
+  return true;
+}
+
+std::string Seconds(uint64_t samples) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%llu samples (%.2f s)", static_cast<unsigned long long>(samples),
+                static_cast<double>(samples) / 44100.0);
+  return text;
+}
+
+// Other chips the header may name, with the version that added the field.
+struct ClockField {
+  uint32_t offset;
+  uint32_t since;
+  const char* name;
+};
+constexpr ClockField kOtherClocks[] = {
+    {0x0C, 0x100, "SN76489"}, {0x2C, 0x110, "YM2612"},  {0x38, 0x151, "Sega PCM"},
+    {0x40, 0x151, "RF5C68"},  {0x44, 0x151, "YM2203"},  {0x48, 0x151, "YM2608"},
+    {0x4C, 0x151, "YM2610"},  {0x50, 0x151, "YM3812"},  {0x54, 0x151, "YM3526"},
+    {0x58, 0x151, "Y8950"},   {0x5C, 0x151, "YMF262"},  {0x60, 0x151, "YMF278B"},
+    {0x64, 0x151, "YMF271"},  {0x68, 0x151, "YMZ280B"}, {0x6C, 0x151, "RF5C164"},
+    {0x70, 0x151, "PWM"},     {0x80, 0x161, "GB DMG"},  {0x84, 0x161, "NES APU"},
+    {0x88, 0x161, "MultiPCM"}, {0x8C, 0x161, "uPD7759"}, {0x90, 0x161, "OKIM6258"},
+    {0x98, 0x161, "OKIM6295"}, {0x9C, 0x161, "K051649"}, {0xA0, 0x161, "K054539"},
+    {0xA4, 0x161, "HuC6280"}, {0xA8, 0x161, "C140"},    {0xAC, 0x161, "K053260"},
+    {0xB0, 0x161, "Pokey"},   {0xB4, 0x161, "QSound"},  {0xB8, 0x171, "SCSP"},
+    {0xC0, 0x171, "WonderSwan"}, {0xC4, 0x171, "VSU"},  {0xC8, 0x171, "SAA1099"},
+    {0xCC, 0x171, "ES5503"},  {0xD0, 0x171, "ES5505/6"}, {0xD8, 0x171, "X1-010"},
+    {0xDC, 0x171, "C352"},    {0xE0, 0x171, "GA20"},
+};
+
+class VgmParser {
+ public:
+  VgmParser(const std::vector<uint8_t>& bytes, const std::string& name, MusicLog* log)
+      : in_(bytes), name_(name), log_(log), build_(log, "0x1C", "loop offset") {}
+
+  bool Parse(std::string* error);
+
+ private:
+  bool Fail(std::string* error, const std::string& message) {
+    *error = name_ + ": " + message;
+    return false;
+  }
+  void Warn(const std::string& message) { log_->warnings.push_back(message); }
+  // A 32-bit header field: 0 when the version predates it or it lies past the header's end.
+  uint32_t Field(size_t offset, uint32_t since) const {
+    if (version_ < since || offset + 4 > header_end_) return 0;
+    return in_.U32(offset);
+  }
+  int ByteField(size_t offset, uint32_t since, int absent) const {
+    if (version_ < since || offset + 1 > header_end_) return absent;
+    return in_.U8(offset);
+  }
+  void ReadExtraHeader(size_t start);
+  void ReadTag(size_t start);
+  void Walk(size_t start, size_t end);
+  void Skip(const std::string& kind) { ++log_->skipped[kind]; }
+
+  ByteView in_;
+  const std::string& name_;
+  MusicLog* log_;
+  uint32_t version_ = 0;
+  size_t header_end_ = kMinHeader;
+  uint32_t second_ay_clock_ = 0;
+  MusicLogBuilder build_;
+  bool opm_dual_ = false;
+  bool ay_dual_ = false;
+};
+
+bool VgmParser::Parse(std::string* error) {
+  const size_t size = in_.size();
+  if (size < 4 || in_.U32(0) != 0x206D6756) return Fail(error, "not a VGM file (no \"Vgm \" at offset 0)");
+  if (size < kMinHeader) {
+    return Fail(error, "truncated header: the file has " + std::to_string(size) +
+                           " bytes, a VGM header needs 64");
+  }
+  version_ = in_.U32(8);
+  if (!IsBcd(version_) || version_ < kFirstVersion || version_ > kLastVersion) {
+    return Fail(error, "offset 0x8: unknown VGM version " + Hex(version_) +
+                           " (this reader knows 1.00 to 1.72)");
+  }
+  log_->format = "VGM " + VersionText(version_);
+
+  uint64_t data_start = kMinHeader;
+  if (version_ >= 0x150 && in_.U32(0x34) != 0) data_start = 0x34 + uint64_t{in_.U32(0x34)};
+  if (data_start < kMinHeader) {
+    return Fail(error, "offset 0x34: the data offset points to " + Hex(data_start) +
+                           ", inside the first 64 header bytes");
+  }
+  if (data_start >= size) {
+    return Fail(error, "offset 0x34: the data offset points to " + Hex(data_start) +
+                           ", past the end of the file (" + std::to_string(size) + " bytes)");
+  }
+  header_end_ = static_cast<size_t>(std::min<uint64_t>({data_start, kFullHeader, size}));
+
+  // The extra header sits between the main header and the data; main-header bytes from its
+  // start on are not header fields.
+  if (const uint32_t rel = Field(0xBC, 0x170); rel != 0) {
+    const uint64_t start = 0xBC + uint64_t{rel};
+    if (start < 0xC0 || !in_.Has(start, 4)) {
+      Warn("offset 0xBC: the extra header offset points to " + Hex(start) + "; ignored");
+    } else {
+      header_end_ = std::min<size_t>(header_end_, static_cast<size_t>(start));
+      ReadExtraHeader(static_cast<size_t>(start));
+    }
+  }
+
+  auto& header = log_->header;
+  header.emplace_back("format", log_->format);
+  header.emplace_back("data offset", Hex(data_start));
+  const uint32_t eof_field = in_.U32(4);
+  header.emplace_back("EOF offset", Hex(eof_field) + " (file length " + std::to_string(size) + ")");
+
+  // YM2151: its own clock from 1.10 on; before that the YM2413 field clocks it too.
+  const uint32_t opm_field = version_ < 0x110 ? Field(0x10, 0x100) : Field(0x30, 0x110);
+  const uint32_t opm_clock = opm_field & kClockMask;
+  opm_dual_ = opm_clock != 0 && (opm_field & kDualBit) != 0;
+  if (opm_clock != 0) {
+    log_->opm_clock = opm_clock;
+    std::string text = std::to_string(opm_clock) + " Hz";
+    if (opm_field & kVariantBit) text += " (YM2164, played as a YM2151)";
+    if (opm_dual_) text += ", two chips";
+    header.emplace_back("YM2151 clock", text);
+  }
+
+  const uint32_t ay_field = Field(0x74, 0x151);
+  const uint32_t ay_clock = ay_field & kClockMask;
+  if (ay_clock != 0) {
+    ay_dual_ = (ay_field & kDualBit) != 0;
+    const int type = ByteField(0x78, 0x151, 0);
+    const int flags = ByteField(0x79, 0x151, 1);
+    uint32_t clock = ay_clock;
+    std::string text = std::to_string(ay_clock) + " Hz, " + AyTypeName(static_cast<uint8_t>(type)) +
+                       ", flags " + Hex2(static_cast<uint32_t>(flags));
+    // A YM2149 with its pin 26 low divides its clock by two once more.
+    if (type >= 0x10 && (flags & 0x10) != 0) {
+      clock /= 2;
+      text += " (clock halved by pin 26)";
+    }
+    if (ay_dual_) text += ", two chips";
+    header.emplace_back("AY8910 clock", text);
+    log_->psg_clock[0] = clock;
+    log_->psg_type[0] = AyTypeName(static_cast<uint8_t>(type));
+    if (ay_dual_) {
+      log_->psg_clock[1] = second_ay_clock_ != 0 ? second_ay_clock_ : clock;
+      log_->psg_type[1] = log_->psg_type[0];
+    }
+  }
+
+  std::string others;
+  for (const ClockField& f : kOtherClocks) {
+    const uint32_t clock = Field(f.offset, f.since) & kClockMask;
+    if (clock == 0) continue;
+    if (!others.empty()) others += ", ";
+    others += std::string(f.name) + " " + std::to_string(clock) + " Hz";
+  }
+  if (version_ >= 0x110) {
+    if (const uint32_t clock = Field(0x10, 0x100) & kClockMask; clock != 0) {
+      others = "YM2413 " + std::to_string(clock) + " Hz" + (others.empty() ? "" : ", ") + others;
+    }
+  }
+  if (!others.empty()) header.emplace_back("other chips (not on the board)", others);
+
+  const uint32_t header_total = Field(0x18, 0x100);
+  const uint32_t header_loop_samples = Field(0x20, 0x100);
+  header.emplace_back("total samples", Seconds(header_total));
+  if (const uint32_t rate = Field(0x24, 0x101); rate != 0) {
+    header.emplace_back("recording rate", std::to_string(rate) + " Hz");
+  }
+  if (const int v = ByteField(0x7C, 0x160, 0); v != 0) {
+    header.emplace_back("volume modifier", Hex2(static_cast<uint32_t>(v)) + " (not applied)");
+  }
+  const int loop_base = static_cast<int8_t>(ByteField(0x7E, 0x160, 0));
+  int loop_modifier = ByteField(0x7F, 0x151, 0);
+  if (loop_modifier == 0) loop_modifier = 16;
+  log_->loop_base = loop_base;
+  log_->loop_modifier = loop_modifier;
+
+  // Where the commands end: the file, cut short by the EOF offset and by a tag that follows
+  // the data (a stream without its end command must not run into the tag).
+  uint64_t end = size;
+  const uint64_t eof = 4 + uint64_t{eof_field};
+  if (eof > size) {
+    Warn("offset 0x4: the header gives a file length of " + std::to_string(eof) +
+         " bytes, the file has " + std::to_string(size) + " (truncated?)");
+  } else if (eof > data_start) {
+    end = eof;
+  }
+  uint64_t tag_start = 0;
+  if (const uint32_t rel = Field(0x14, 0x100); rel != 0) {
+    tag_start = 0x14 + uint64_t{rel};
+    if (!in_.Has(tag_start, 12)) {
+      Warn("offset 0x14: the GD3 offset points to " + Hex(tag_start) +
+           ", past the end of the file; no tag");
+      tag_start = 0;
+    } else if (tag_start > data_start && tag_start < end) {
+      end = tag_start;
+    }
+  }
+
+  if (const uint32_t rel = Field(0x1C, 0x100); rel != 0) {
+    const uint64_t loop = 0x1C + uint64_t{rel};
+    if (loop < data_start || loop >= end) {
+      Warn("offset 0x1C: the loop offset points to " + Hex(loop) + ", outside the data (" +
+           Hex(data_start) + " to " + Hex(end) + "); played without a loop");
+    } else {
+      build_.SetLoopOffset(loop);
+    }
+    header.emplace_back("loop", "offset " + Hex(loop) + ", " + Seconds(header_loop_samples));
+  }
+
+  Walk(static_cast<size_t>(data_start), static_cast<size_t>(end));
+
+  if (version_ < 0x110 && log_->opm_writes == 0) log_->opm_clock = 0;
+  const uint64_t ticks = build_.ticks();
+  if (ticks != header_total) {
+    Warn("offset 0x18: the header gives " + std::to_string(header_total) +
+         " samples in all, the commands add up to " + std::to_string(ticks) + "; playing those");
+  }
+  if (build_.loop_found() && header_loop_samples == 0) {
+    log_->notes.push_back("the loop offset is set but the header gives the loop 0 samples: "
+                          "no loop, played once");
+    build_.DropLoop();
+  }
+  build_.Finish();
+  if (log_->loops() && log_->loop_ticks != header_loop_samples) {
+    Warn("offset 0x20: the header gives the loop " + std::to_string(header_loop_samples) +
+         " samples, its commands add up to " + std::to_string(log_->loop_ticks) +
+         "; playing those");
+  }
+
+  if (tag_start != 0) ReadTag(static_cast<size_t>(tag_start));
+  return true;
+}
+
+void VgmParser::ReadExtraHeader(size_t start) {
+  const uint32_t length = in_.U32(start);
+  if (length < 4) {
+    Warn("offset " + Hex(start) + ": the extra header gives its size as " +
+         std::to_string(length) + "; ignored");
+    return;
+  }
+  if (length < 8 || !in_.Has(start + 4, 4)) return;
+  const uint32_t rel = in_.U32(start + 4);
+  if (rel == 0) return;
+  const uint64_t list = start + 4 + uint64_t{rel};
+  if (!in_.Has(list, 1)) {
+    Warn("offset " + Hex(start + 4) + ": the chip-clock list lies past the end of the file; ignored");
+    return;
+  }
+  const size_t count = in_.U8(static_cast<size_t>(list));
+  for (size_t i = 0; i < count; ++i) {
+    const uint64_t entry = list + 1 + 5 * uint64_t{i};
+    if (!in_.Has(entry, 5)) {
+      Warn("offset " + Hex(list) + ": the chip-clock list is cut off by the end of the file");
+      return;
+    }
+    const uint8_t chip = in_.U8(static_cast<size_t>(entry));
+    const uint32_t clock = in_.U32(static_cast<size_t>(entry + 1)) & kClockMask;
+    if (chip == kChipIdAy8910) second_ay_clock_ = clock;
+    if (chip == kChipIdYm2151 || chip == kChipIdAy8910) {
+      log_->header.emplace_back(chip == kChipIdAy8910 ? "second AY8910 clock" : "second YM2151 clock",
+                                std::to_string(clock) + " Hz");
+    }
+  }
+}
+
+void VgmParser::Walk(size_t start, size_t end) {
+  size_t pos = start;
+  bool ended = false;
+  while (pos < end) {
+    build_.AtCommand(pos);
+    const uint8_t op = in_.U8(pos);
+    if (op == 0x66) {
+      ended = true;
+      break;
+    }
+    if (op == 0x67) {
+      // 67 66 tt ss ss ss ss, then ss bytes of data.
+      if (end - pos < 7) {
+        Warn("offset " + Hex(pos) + ": a data block is cut off by the end of the data; the "
+             "stream stops here");
+        return;
+      }
+      if (in_.U8(pos + 1) != 0x66) {
+        Warn("offset " + Hex(pos) + ": a data block without its 0x66 marker (corrupt stream); "
+             "the stream stops here");
+        return;
+      }
+      const uint32_t length = in_.U32(pos + 3);
+      if (length > end - pos - 7) {
+        Warn("offset " + Hex(pos) + ": a data block of " + std::to_string(length) +
+             " bytes runs past the end of the data; the stream stops here");
+        return;
+      }
+      Skip("data blocks");
+      pos += 7 + size_t{length};
+      continue;
+    }
+    const int operands = OperandCount(op, version_);
+    if (operands < 0) {
+      std::string message = "offset " + Hex(pos) + ": unknown command " + Hex2(op) +
+                            " (corrupt stream); the stream stops here";
+      if (pos == start) message += " (is the data offset at 0x34 wrong?)";
+      Warn(message);
+      return;
+    }
+    if (static_cast<size_t>(operands) >= end - pos) {
+      Warn("offset " + Hex(pos) + ": command " + Hex2(op) +
+           " is cut off by the end of the data; the stream stops here");
+      return;
+    }
+    const uint8_t a = operands >= 1 ? in_.U8(pos + 1) : 0;
+    const uint8_t b = operands >= 2 ? in_.U8(pos + 2) : 0;
+    switch (op) {
+      case 0x54:
+        if (log_->opm_clock != 0) {
+          build_.AddWrite(kChipOpm, a, b);
+        } else {
+          Skip("YM2151 writes (the header declares no YM2151)");
+        }
+        break;
+      case 0xA4:
+        Skip(opm_dual_ ? "second YM2151 writes (the board has one FM chip)"
+                       : "second YM2151 writes (the header declares no second YM2151)");
+        break;
+      case 0xA0: {
+        const int chip = (a & 0x80) ? 1 : 0;
+        if (log_->psg_clock[chip] != 0) {
+          build_.AddWrite(static_cast<uint8_t>(kChipPsg1 + chip), a & 0x7F, b);
+        } else {
+          Skip(chip == 0 ? "AY8910 writes (the header declares no AY8910)"
+                         : "second AY8910 writes (the header declares no second AY8910)");
+        }
+        break;
+      }
+      case 0x61:
+        build_.AddWait(a | (uint32_t{b} << 8));
+        break;
+      case 0x62:
+        build_.AddWait(735);
+        break;
+      case 0x63:
+        build_.AddWait(882);
+        break;
+      default:
+        if (op >= 0x70 && op <= 0x7F) {
+          build_.AddWait((op & 15u) + 1);
+        } else if (op >= 0x80 && op <= 0x8F) {
+          Skip(SkippedKind(op));
+          build_.AddWait(op & 15u);
+        } else {
+          Skip(SkippedKind(op));
+        }
+        break;
+    }
+    pos += 1 + static_cast<size_t>(operands);
+  }
+  if (!ended) {
+    Warn("offset " + Hex(end) + ": the data ends without an end command (0x66)");
+  }
+  build_.EndWalk();
+}
+
+void VgmParser::ReadTag(size_t start) {
+  // "Gd3 ", version, byte length of the strings, then eleven UTF-16LE strings ended by 0.
+  if (in_.U32(start) != 0x20336447) {
+    Warn("offset " + Hex(start) + ": no \"Gd3 \" tag where the GD3 offset points; no tag");
+    return;
+  }
+  if (const uint32_t version = in_.U32(start + 4); version != 0x100) {
+    Warn("offset " + Hex(start + 4) + ": GD3 version " + Hex(version) + " (expected 0x100)");
+  }
+  const size_t area = start + 12;
+  size_t area_end = area + std::min<size_t>(in_.U32(start + 8), in_.size() - area);
+  if (area_end - area < in_.U32(start + 8)) {
+    Warn("offset " + Hex(start + 8) + ": the GD3 tag is cut short by the end of the file");
+  }
+  std::string* const fields[] = {&log_->tag.title,  &log_->tag.title_original,
+                                 &log_->tag.game,   &log_->tag.game_original,
+                                 &log_->tag.system, &log_->tag.system_original,
+                                 &log_->tag.author, &log_->tag.author_original,
+                                 &log_->tag.date,   &log_->tag.dumper,
+                                 &log_->tag.notes};
+  size_t pos = area;
+  for (size_t i = 0; i < 11; ++i) {
+    if (pos + 2 > area_end) {
+      Warn("offset " + Hex(pos) + ": the GD3 tag holds " + std::to_string(i) +
+           " of its 11 strings");
+      return;
+    }
+    size_t units = 0;
+    while (pos + 2 * units + 2 <= area_end &&
+           (in_.U8(pos + 2 * units) != 0 || in_.U8(pos + 2 * units + 1) != 0)) {
+      ++units;
+    }
+    *fields[i] = Utf16LeToUtf8(in_.data(pos), units);
+    pos += 2 * units;
+    if (pos + 2 > area_end) {
+      Warn("offset " + Hex(pos) + ": GD3 string " + std::to_string(i + 1) +
+           " is cut off without its terminator");
+      return;
+    }
+    pos += 2;
+  }
+}
+
+}  // namespace
+
+bool ReadVgm(const std::vector<uint8_t>& bytes, const std::string& name, MusicLog* log,
+             std::string* error) {
+  *log = MusicLog();
+  VgmParser parser(bytes, name, log);
+  return parser.Parse(error);
+}

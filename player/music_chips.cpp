@@ -1,0 +1,118 @@
+#include "player/music_chips.h"
+
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr uint32_t kOpmPanRegister = 0x20;   // 0x20-0x27: bits 6-7 pan
+constexpr uint8_t kPanBits = 0xC0;
+constexpr uint32_t kFmAddressPort = 0x88;
+constexpr uint32_t kFmDataPort = 0x89;
+constexpr uint32_t kPsgAddressPort = 0xA0;   // PSG n: 0xA0 + 2n, data 0xA1 + 2n
+constexpr uint8_t kPsgAmplitudeA = 8;         // 8-10: channels A-C
+
+uint8_t FmMutedChannels(const VoiceSet& voices) {
+  uint8_t muted = 0;
+  for (int ch = 0; ch < 8; ++ch) {
+    if (!voices[kVoiceFm + ch]) muted |= static_cast<uint8_t>(1u << ch);
+  }
+  return muted;
+}
+
+// The data of an FM write with the pan bits of a left-out channel cleared.
+uint8_t FmData(uint8_t muted, uint8_t reg, uint8_t data) {
+  if ((reg & 0xF8) == kOpmPanRegister && ((muted >> (reg & 7)) & 1)) {
+    return static_cast<uint8_t>(data & ~kPanBits);
+  }
+  return data;
+}
+
+}  // namespace
+
+DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voices) {
+  fm_muted_ = FmMutedChannels(voices);
+  if (log.opm_clock != 0) {
+    opm_.Init(log.opm_clock, rate);
+    opm_on_ = fm_muted_ != 0xFF;
+  }
+  for (int i = 0; i < kMusicPsgCount; ++i) {
+    if (!log.has_psg(i)) continue;
+    // The Psg clock is half the AY's master clock: the AY's tone is master / (16 x TP).
+    psg_[i].SetClock(log.psg_clock[i] / 2, rate);
+    psg_[i].SetRouting(3);
+    const unsigned mask = PsgChannelMask(voices, i);
+    psg_[i].SetChannelMask(mask);
+    psg_on_[i] = mask != 0;
+  }
+}
+
+void DirectChips::Write(uint8_t chip, uint8_t reg, uint8_t data) {
+  if (chip == kChipOpm) {
+    opm_.Write(reg, FmData(fm_muted_, reg, data));
+  } else if (chip >= kChipPsg1 && chip < kChipPsg1 + kMusicPsgCount) {
+    psg_[chip - kChipPsg1].SetRegister(reg, data);
+  }
+}
+
+void DirectChips::Mix(StereoFrame* frames, int32_t count) {
+  // A chip with every voice left out adds only zeros: it need not run.
+  for (int i = 0; i < kMusicPsgCount; ++i) {
+    if (psg_on_[i]) psg_[i].Mix(frames, count);
+  }
+  if (opm_on_) opm_.Mix(frames, count);
+}
+
+std::unique_ptr<BoardChips> BoardChips::Create(const ModuleLibrary& library, uint32_t rate,
+                                               const VoiceSet& voices, std::string* error) {
+  std::unique_ptr<BoardChips> chips(new BoardChips());
+  chips->fm_muted_ = FmMutedChannels(voices);
+  for (int i = 0; i < kMusicPsgCount; ++i) {
+    chips->psg_muted_[i] = static_cast<uint8_t>(~PsgChannelMask(voices, i) & 7u);
+  }
+  ReferenceHost& host = chips->host_;
+  host.SetRate(rate);
+  host.set_frame_sink([raw = chips.get()](const StereoFrame* frames, int32_t count) {
+    std::memcpy(raw->out_, frames, sizeof(StereoFrame) * static_cast<size_t>(count));
+    raw->out_ += count;
+  });
+  {
+    std::lock_guard<std::recursive_mutex> lock(host.module_lock());
+    chips->module_ = library.create()(&host);
+  }
+  if (chips->module_ == nullptr) {
+    *error = "VyxCreateModule returned null (the board refused to bind)";
+    return nullptr;
+  }
+  return chips;
+}
+
+BoardChips::~BoardChips() {
+  if (module_ == nullptr) return;
+  std::lock_guard<std::recursive_mutex> lock(host_.module_lock());
+  module_->Release();
+}
+
+void BoardChips::Write(uint8_t chip, uint8_t reg, uint8_t data) {
+  if (chip == kChipOpm) {
+    host_.PortOut(kFmAddressPort, reg);
+    host_.PortOut(kFmDataPort, FmData(fm_muted_, reg, data));
+  } else if (chip >= kChipPsg1 && chip < kChipPsg1 + kMusicPsgCount) {
+    const int index = chip - kChipPsg1;
+    const uint32_t port = kPsgAddressPort + 2u * static_cast<uint32_t>(index);
+    if (reg >= kPsgAmplitudeA && reg < kPsgAmplitudeA + 3 &&
+        ((psg_muted_[index] >> (reg - kPsgAmplitudeA)) & 1)) {
+      data = 0;
+    }
+    host_.PortOut(port, reg);
+    host_.PortOut(port + 1, data);
+  }
+}
+
+void BoardChips::Mix(StereoFrame* frames, int32_t count) {
+  // The host renders into its own zeroed buffer and hands the frames to the sink, which copies
+  // them here; the player's frames are zero before this call, so a copy is the sum.
+  out_ = frames;
+  host_.Wait(static_cast<uint64_t>(count));
+  out_ = nullptr;
+}

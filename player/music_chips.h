@@ -1,0 +1,57 @@
+// The two ways a music log is played:
+//   DirectChips  the chip classes at the file's own clocks (the YM2151 clock for OpmChip, half
+//                the AY clock for Psg, whose tone is clock / (8 x TP)): the right pitch.
+//   BoardChips   the board through the module file and the host services: YM2151 writes go to
+//                ports 0x88/0x89, PSG n's to 0xA0+2n/0xA1+2n; the board's clocks set the pitch.
+// Both leave out the voices that are not selected. An FM channel is left out by clearing the
+// pan bits of its register 0x20+ch, so it still runs but reaches neither side. A PSG channel:
+// DirectChips clears its bit in the PSG's channel mask; BoardChips, which cannot reach the
+// PSG, writes level 0 to its amplitude register instead.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "fm/opm_chip.h"
+#include "host/module_loader.h"
+#include "host/reference_host.h"
+#include "player/music_player.h"
+#include "player/voices.h"
+#include "psg/psg.h"
+
+class DirectChips : public MusicChips {
+ public:
+  DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voices);
+  void Write(uint8_t chip, uint8_t reg, uint8_t data) override;
+  void Mix(StereoFrame* frames, int32_t count) override;
+
+  const OpmChip& opm() const { return opm_; }
+  const Psg& psg(int index) const { return psg_[index]; }
+
+ private:
+  OpmChip opm_;
+  Psg psg_[kMusicPsgCount];
+  bool opm_on_ = false;                    // present and some channel selected
+  bool psg_on_[kMusicPsgCount] = {};
+  uint8_t fm_muted_ = 0;                   // bit ch: channel ch + 1 left out
+};
+
+class BoardChips : public MusicChips {
+ public:
+  ~BoardChips() override;
+  // Creates a board on a fresh host at the given rate. Null with a reason in *error when the
+  // module refuses.
+  static std::unique_ptr<BoardChips> Create(const ModuleLibrary& library, uint32_t rate,
+                                            const VoiceSet& voices, std::string* error);
+  void Write(uint8_t chip, uint8_t reg, uint8_t data) override;
+  void Mix(StereoFrame* frames, int32_t count) override;
+
+ private:
+  BoardChips() = default;
+
+  ReferenceHost host_;
+  VyxModule* module_ = nullptr;
+  uint8_t fm_muted_ = 0;
+  uint8_t psg_muted_[kMusicPsgCount] = {};   // bits 0-2: channels A-C left out
+  StereoFrame* out_ = nullptr;               // where Mix copies the host's rendered frames
+};

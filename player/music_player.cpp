@@ -1,0 +1,106 @@
+#include "player/music_player.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numeric>
+
+uint64_t MulDiv64(uint64_t a, uint64_t b, uint64_t c) {
+  // The 128-bit product in two halves, then a long division by c, one bit at a time.
+  const uint64_t a_lo = a & 0xFFFFFFFFu, a_hi = a >> 32;
+  const uint64_t b_lo = b & 0xFFFFFFFFu, b_hi = b >> 32;
+  const uint64_t p0 = a_lo * b_lo, p1 = a_lo * b_hi, p2 = a_hi * b_lo, p3 = a_hi * b_hi;
+  const uint64_t mid = (p0 >> 32) + (p1 & 0xFFFFFFFFu) + (p2 & 0xFFFFFFFFu);
+  const uint64_t lo = (p0 & 0xFFFFFFFFu) | (mid << 32);
+  const uint64_t hi = p3 + (p1 >> 32) + (p2 >> 32) + (mid >> 32);
+  if (hi == 0) return lo / c;
+  if (hi >= c) return UINT64_MAX;
+  uint64_t rem = hi;
+  uint64_t quot = 0;
+  for (int i = 63; i >= 0; --i) {
+    const bool carry = (rem >> 63) != 0;
+    rem = (rem << 1) | ((lo >> i) & 1);
+    quot <<= 1;
+    if (carry || rem >= c) {
+      rem -= c;
+      quot |= 1;
+    }
+  }
+  return quot;
+}
+
+MusicPlayer::MusicPlayer(const MusicLog& log, const PlaybackOptions& options, MusicChips* chips)
+    : log_(log), chips_(chips) {
+  // frame = tick * rate / ticks-per-second = tick * rate * ticks_den / ticks_num.
+  uint64_t mul = uint64_t{options.rate} * std::max<uint64_t>(log.ticks_den, 1);
+  uint64_t div = std::max<uint64_t>(log.ticks_num, 1);
+  const uint64_t g = std::gcd(mul, div);
+  frame_mul_ = mul / g;
+  frame_div_ = div / g;
+
+  // A loop with no time in it would repeat without end; the readers never give one.
+  looping_ = log.loops() && log.loop_ticks > 0 && log.loop_event < log.events.size();
+  uint64_t song_ticks = log.total_ticks;
+  if (looping_) {
+    // The file may scale the requested count (modifier / 16) and take some off (base).
+    const int64_t passes = int64_t{options.loops} * log.loop_modifier / 16 - log.loop_base;
+    loop_passes_ = static_cast<int>(std::clamp<int64_t>(passes, 1, 1 << 20));
+    song_ticks += static_cast<uint64_t>(loop_passes_ - 1) * log.loop_ticks;
+    if (options.fade_seconds > 0) {
+      fade_frames_ = static_cast<uint64_t>(std::llround(options.fade_seconds * options.rate));
+    }
+  }
+  fade_start_ = FrameOf(song_ticks);
+  length_ = fade_start_ + fade_frames_;
+}
+
+uint64_t MusicPlayer::FrameOf(uint64_t tick) const { return MulDiv64(tick, frame_mul_, frame_div_); }
+
+void MusicPlayer::Step() {
+  const auto& events = log_.events;
+  if (index_ >= events.size()) {
+    if (!looping_) {
+      events_done_ = true;
+      return;
+    }
+    index_ = log_.loop_event;
+  }
+  if (looping_ && index_ == log_.loop_event) ++current_pass_;
+  const MusicEvent& e = events[index_++];
+  if (e.ticks != 0) {
+    tick_ += e.ticks;
+  } else {
+    chips_->Write(e.chip, e.reg, e.data);
+  }
+}
+
+void MusicPlayer::Fade(StereoFrame* frames, int32_t count) const {
+  if (fade_frames_ == 0 || position_ + static_cast<uint64_t>(count) <= fade_start_) return;
+  for (int32_t i = 0; i < count; ++i) {
+    const uint64_t frame = position_ + static_cast<uint64_t>(i);
+    if (frame < fade_start_) continue;
+    // Linear, from full at the fade's first frame to nothing after its last.
+    const int64_t left = static_cast<int64_t>(length_ - frame);
+    const auto span = static_cast<int64_t>(fade_frames_);
+    frames[i].left = static_cast<int32_t>(frames[i].left * left / span);
+    frames[i].right = static_cast<int32_t>(frames[i].right * left / span);
+  }
+}
+
+int32_t MusicPlayer::Render(StereoFrame* frames, int32_t count) {
+  if (count <= 0) return 0;
+  std::memset(frames, 0, sizeof(StereoFrame) * static_cast<size_t>(count));
+  int32_t done = 0;
+  while (done < count && position_ < length_) {
+    // Everything due at this frame is written before the frame is rendered.
+    while (!events_done_ && FrameOf(tick_) <= position_) Step();
+    const uint64_t until = events_done_ ? length_ : std::min(length_, FrameOf(tick_));
+    const auto n = static_cast<int32_t>(
+        std::min<uint64_t>(until - position_, static_cast<uint64_t>(count - done)));
+    chips_->Mix(frames + done, n);
+    Fade(frames + done, n);
+    done += n;
+    position_ += static_cast<uint64_t>(n);
+  }
+  return done;
+}

@@ -1,0 +1,68 @@
+// Plays a MusicLog into a set of chips: applies each register write at the output frame its
+// time falls on, repeats the looped part, fades out at the end, and renders the frames between.
+#pragma once
+
+#include <cstdint>
+
+#include "module/vyx.h"
+#include "music/music_log.h"
+
+// Where a log's writes go and where its sound comes from: the chip classes themselves, or the
+// board through the module file.
+class MusicChips {
+ public:
+  virtual ~MusicChips() = default;
+  virtual void Write(uint8_t chip, uint8_t reg, uint8_t data) = 0;
+  // Adds count frames of output into frames.
+  virtual void Mix(StereoFrame* frames, int32_t count) = 0;
+};
+
+struct PlaybackOptions {
+  uint32_t rate = 44100;      // output frames per second
+  int loops = 2;              // passes of the looped part, before the file's own adjustment
+  double fade_seconds = 0;    // a looping song goes on this long past its last pass, fading out
+};
+
+class MusicPlayer {
+ public:
+  MusicPlayer(const MusicLog& log, const PlaybackOptions& options, MusicChips* chips);
+
+  // Zeroes frames[0, count), renders the next frames of the song into them and returns how many
+  // belong to the song: count until the end, fewer at the end, 0 after it.
+  int32_t Render(StereoFrame* frames, int32_t count);
+
+  uint64_t position() const { return position_; }   // frames rendered so far
+  uint64_t length() const { return length_; }       // frames of the whole song, fade included
+  bool finished() const { return position_ >= length_; }
+  // Passes of the looped part the song plays (0 when the log does not loop).
+  int loop_passes() const { return loop_passes_; }
+  // The pass of the looped part being played (1 = the first), 0 before the loop point.
+  int current_pass() const { return current_pass_; }
+  uint64_t fade_frames() const { return fade_frames_; }
+
+  // The output frame on which a tick of the log falls (rounded down).
+  uint64_t FrameOf(uint64_t tick) const;
+
+ private:
+  void Step();
+  void Fade(StereoFrame* frames, int32_t count) const;
+
+  const MusicLog& log_;
+  MusicChips* chips_;
+  uint64_t frame_mul_;   // FrameOf = tick * frame_mul_ / frame_div_
+  uint64_t frame_div_;
+  bool looping_ = false;
+  int loop_passes_ = 0;
+  uint64_t fade_start_ = 0;
+  uint64_t fade_frames_ = 0;
+  uint64_t length_ = 0;
+
+  size_t index_ = 0;       // next event
+  uint64_t tick_ = 0;      // time of the next event, counted across loop passes
+  bool events_done_ = false;
+  int current_pass_ = 0;
+  uint64_t position_ = 0;
+};
+
+// floor(a * b / c) without overflow of the product; UINT64_MAX when the result does not fit.
+uint64_t MulDiv64(uint64_t a, uint64_t b, uint64_t c);

@@ -1,0 +1,105 @@
+#include "player/music_render.h"
+
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+
+#include "player/audio_output.h"
+#include "player/music_chips.h"
+
+namespace {
+
+constexpr int32_t kBlock = 4096;
+
+// Renders the whole song through chips into out; the seconds it took.
+double RenderPass(const MusicLog& log, const PlaybackOptions& playback, MusicChips* chips,
+                  AudioOutput* out) {
+  const auto start = std::chrono::steady_clock::now();
+  MusicPlayer player(log, playback, chips);
+  std::vector<StereoFrame> block(kBlock);
+  while (!player.finished()) {
+    const int32_t n = player.Render(block.data(), kBlock);
+    out->Write(block.data(), n);
+  }
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+bool MusicChipMaker::Open(const MusicRunOptions& options, std::string* error) {
+  options_ = options;
+  return !options.board || library_.Open(options.module_path, error);
+}
+
+std::unique_ptr<MusicChips> MusicChipMaker::Make(const MusicLog& log, const VoiceSet& voices,
+                                                 std::string* error) const {
+  if (!options_.board) return std::make_unique<DirectChips>(log, options_.playback.rate, voices);
+  std::unique_ptr<BoardChips> chips =
+      BoardChips::Create(library_, options_.playback.rate, voices, error);
+  if (chips == nullptr) *error = options_.module_path + ": " + *error;
+  return chips;
+}
+
+VoiceSet VoicesOfLog(const MusicLog& log) {
+  VoiceSet voices;
+  if (log.opm_clock != 0) {
+    for (int v = kVoiceFm; v < kVoiceFm + 8; ++v) voices.set(v);
+  }
+  for (int i = 0; i < kMusicPsgCount; ++i) {
+    if (!log.has_psg(i)) continue;
+    for (int c = 0; c < 3; ++c) voices.set(kVoicePsg + 3 * i + c);
+  }
+  return voices;
+}
+
+bool RenderMusic(const MusicLog& log, const MusicRunOptions& options, const std::string& wav_path,
+                 const std::string& raw_path, const std::string& stems_dir,
+                 MusicRenderResult* result, std::string* error) {
+  MusicChipMaker maker;
+  if (!maker.Open(options, error)) return false;
+  const uint32_t rate = options.playback.rate;
+
+  if (!wav_path.empty() || !raw_path.empty()) {
+    AudioOutput out;
+    if ((!wav_path.empty() && !out.OpenWav(wav_path, rate, error)) ||
+        (!raw_path.empty() && !out.OpenRaw(raw_path, error))) {
+      return false;
+    }
+    std::unique_ptr<MusicChips> chips = maker.Make(log, options.voices, error);
+    if (chips == nullptr) return false;
+    result->wall_seconds = RenderPass(log, options.playback, chips.get(), &out);
+    result->frames = out.frames();
+    result->seconds = static_cast<double>(out.frames()) / rate;
+    result->clipped_samples = out.clipped_samples();
+    result->peak_left = out.peak_left();
+    result->peak_right = out.peak_right();
+    if (!out.Close(error)) return false;
+  }
+
+  if (stems_dir.empty()) return true;
+  std::error_code ec;
+  std::filesystem::create_directories(stems_dir, ec);
+  if (ec) {
+    *error = "cannot make the stems folder " + stems_dir + ": " + ec.message();
+    return false;
+  }
+  const VoiceSet candidates = VoicesOfLog(log) & options.voices;
+  for (int v = 0; v < kVoiceCount; ++v) {
+    if (!candidates[v]) continue;
+    const std::string path = (std::filesystem::path(stems_dir) / (VoiceName(v) + ".wav")).string();
+    AudioOutput out;
+    if (!out.OpenWav(path, rate, error)) return false;
+    std::unique_ptr<MusicChips> chips = maker.Make(log, VoiceSet().set(v), error);
+    if (chips == nullptr) return false;
+    RenderPass(log, options.playback, chips.get(), &out);
+    const bool silent = out.peak_left() == 0 && out.peak_right() == 0;
+    if (!out.Close(error)) return false;
+    if (silent) {
+      std::filesystem::remove(path, ec);
+      result->silent_voices.push_back(VoiceName(v));
+    } else {
+      result->stems.push_back(path);
+    }
+  }
+  return true;
+}

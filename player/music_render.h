@@ -1,0 +1,54 @@
+// The music commands' shared parts: the chips for one pass (direct or through the module file),
+// rendering a song to WAV/raw files, and one WAV per voice ("stems").
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/module_loader.h"
+#include "music/music_log.h"
+#include "player/music_player.h"
+#include "player/voices.h"
+
+struct MusicRunOptions {
+  PlaybackOptions playback;
+  bool board = false;            // through the module file instead of the chip classes
+  std::string module_path;       // the module file, for board mode
+  VoiceSet voices = AllVoices(); // the voices that may sound
+};
+
+// Makes the chips of one pass; in board mode each pass gets a fresh board from the module file
+// that Open loaded.
+class MusicChipMaker {
+ public:
+  bool Open(const MusicRunOptions& options, std::string* error);
+  std::unique_ptr<MusicChips> Make(const MusicLog& log, const VoiceSet& voices,
+                                   std::string* error) const;
+
+ private:
+  MusicRunOptions options_;
+  ModuleLibrary library_;
+};
+
+struct MusicRenderResult {
+  uint64_t frames = 0;
+  uint64_t clipped_samples = 0;
+  int64_t peak_left = 0;
+  int64_t peak_right = 0;
+  double seconds = 0;        // audio rendered by the main pass
+  double wall_seconds = 0;   // time the main pass took
+  std::vector<std::string> stems;         // files written, one a voice that sounds
+  std::vector<std::string> silent_voices; // voices that never sounded (no file)
+};
+
+// The voices of the chips a log uses (the FM channels, the channels of each PSG it has).
+VoiceSet VoicesOfLog(const MusicLog& log);
+
+// Renders the song into a 16-bit WAV and/or a raw int32 file (either path may be empty), then,
+// when stems_dir is not empty, one WAV a selected voice that sounds into that folder. Returns
+// false with a reason in *error.
+bool RenderMusic(const MusicLog& log, const MusicRunOptions& options, const std::string& wav_path,
+                 const std::string& raw_path, const std::string& stems_dir,
+                 MusicRenderResult* result, std::string* error);
