@@ -2,21 +2,34 @@
 # Installs every Debian package the build, the tests and the benchmarks need. Safe to run again:
 # it only calls apt-get when something is missing.
 #
-#   bash setup.sh          the native build (GCC, GoogleTest, Google Benchmark, CLI11, zlib,
-#                          SDL2; clang and libFuzzer for the fuzz targets)
+#   bash setup.sh          the native build (GCC, GoogleTest, Google Benchmark, CLI11, zlib, SDL2)
 #   bash setup.sh win32    also the i686 Windows cross build and Wine to run it (with a virtual
 #                          X display and a Japanese font for the configuration page)
+#   bash setup.sh fuzz     also clang and its libFuzzer and sanitizer runtimes for the fuzz targets
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          zlib1g-dev libsdl2-dev clang libclang-rt-14-dev)
-if [[ "${1:-}" == "win32" ]]; then
-  packages+=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth fonts-ipafont-gothic googletest
-             libz-mingw-w64-dev)
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-  fi
-fi
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+          zlib1g-dev libsdl2-dev)
+case "${1:-}" in
+  "") ;;
+  win32)
+    packages+=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth fonts-ipafont-gothic googletest
+               libz-mingw-w64-dev)
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      $sudo dpkg --add-architecture i386
+    fi
+    ;;
+  fuzz)
+    packages+=(clang libclang-rt-14-dev)
+    ;;
+  *)
+    echo "setup: unknown set '$1' (known: win32, fuzz)" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -24,8 +37,6 @@ for p in "${packages[@]}"; do
 done
 
 if [ "${#missing[@]}" -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
   echo "setup: installing ${missing[*]}"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null

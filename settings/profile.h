@@ -8,9 +8,16 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 class ProfileFile {
  public:
+  // The points of the portable side's save between which a process may die: the temporary
+  // file created and empty, half of it written, all of it written and closed, renamed into
+  // place (the folder not yet flushed).
+  enum class SaveStage { kCreated, kHalfWritten, kWritten, kRenamed };
+  using SaveStageHook = void (*)(SaveStage stage, void* context);
+
   explicit ProfileFile(std::string path) : path_(std::move(path)) {}
 
   int32_t GetInt(const char* section, const char* key, int32_t default_value);
@@ -20,16 +27,25 @@ class ProfileFile {
   bool Commit();
 
   const std::string& path() const { return path_; }
+  // Called at each stage of the portable side's save (tests kill the process there).
+  void set_save_stage_hook(SaveStageHook hook, void* context) {
+    stage_hook_ = hook;
+    stage_context_ = context;
+  }
 
  private:
   void Load();  // portable side: reads the file once
-
+  void Stage(SaveStage stage) {
+    if (stage_hook_ != nullptr) stage_hook_(stage, stage_context_);
+  }
 
   std::string path_;
   std::string text_;    // portable side: the file's bytes as last read, plus pending writes
   bool loaded_ = false;
   bool dirty_ = false;
   bool failed_ = false;  // the file could not be read, or the platform refused a write
+  SaveStageHook stage_hook_ = nullptr;
+  void* stage_context_ = nullptr;
 };
 
 // "VYX.INI" in the directory of the host executable (the process's main program, not this

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <string>
+#include <string_view>
 
 #include "module/program_directory.h"
 #include "settings/ini_text.h"
@@ -30,7 +31,7 @@ bool ReadWholeFile(const std::string& path, std::string* text) {
   return ok;
 }
 
-bool WriteAll(int fd, const std::string& text) {
+bool WriteAll(int fd, std::string_view text) {
   size_t done = 0;
   while (done < text.size()) {
     ssize_t n = write(fd, text.data() + done, text.size() - done);
@@ -78,12 +79,20 @@ bool ProfileFile::Commit() {
   std::string temp = path_ + ".tmp." + std::to_string(getpid());
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return false;
-  bool ok = WriteAll(fd, text_) && fsync(fd) == 0;
+  Stage(SaveStage::kCreated);
+  // Written in two halves, so that a save can be stopped with half a file on disk.
+  const std::string_view text(text_);
+  const size_t half = text.size() / 2;
+  bool ok = WriteAll(fd, text.substr(0, half));
+  if (ok) Stage(SaveStage::kHalfWritten);
+  ok = ok && WriteAll(fd, text.substr(half)) && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
+  if (ok) Stage(SaveStage::kWritten);
   if (!ok || rename(temp.c_str(), path_.c_str()) != 0) {
     unlink(temp.c_str());
     return false;
   }
+  Stage(SaveStage::kRenamed);
   // Make the rename itself durable.
   int dir = open(DirectoryOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {

@@ -5,10 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <filesystem>
-#include <random>
+#include <string>
 
 #include "settings/board_settings.h"
 #include "settings/profile.h"
@@ -26,13 +24,18 @@ BoardSettings Variant(int32_t volume, int32_t output) {
   return s;
 }
 
-TEST(SettingsDurability, KilledMidSaveLeavesAWholeFile) {
+// The child's save hook: the process dies at the stage it was told.
+void KillAtStage(ProfileFile::SaveStage stage, void* context) {
+  if (stage == *static_cast<ProfileFile::SaveStage*>(context)) kill(getpid(), SIGKILL);
+}
+
+TEST(SettingsDurability, KilledAtEveryStageOfASaveLeavesAWholeFile) {
   TempDir dir;
   const std::string path = dir.File("VYX.INI");
   const std::string host = "; Vyx\r\n[Machine]\r\nModel=3\r\n[Sound]\r\nRate=44100\r\n";
   const BoardSettings a = Variant(-12, 0), b = Variant(17, 1);
 
-  // The three whole files that may ever be seen: the host's alone, after a save of a, of b.
+  // The whole files that may be seen: the host's alone, after a save of a, after one of b.
   WriteAll(path, host);
   ProfileFile first(path);
   ASSERT_TRUE(WriteSettings(first, a));
@@ -41,41 +44,36 @@ TEST(SettingsDurability, KilledMidSaveLeavesAWholeFile) {
   ASSERT_TRUE(WriteSettings(second, b));
   const std::string file_b = ReadAll(path);
   ASSERT_NE(file_a, file_b);
-  WriteAll(path, host);
 
-  // Kill points spread over about four saves, however fast this machine saves.
-  const auto t0 = std::chrono::steady_clock::now();
-  for (int i = 0; i < 5; ++i) {
-    ProfileFile timing(dir.File("timing.ini"));
-    WriteSettings(timing, i & 1 ? a : b);
-  }
-  const auto save_us = std::chrono::duration_cast<std::chrono::microseconds>(
-                           std::chrono::steady_clock::now() - t0).count() / 5;
-  std::filesystem::remove(dir.File("timing.ini"));
-  const int max_delay = static_cast<int>(std::min<int64_t>(4 * save_us + 200, 200000));
-
-  std::mt19937 random(12345);
-  int changed = 0;
-  for (int round = 0; round < 150; ++round) {
-    const std::string before = ReadAll(path);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      for (int i = 0;; ++i) {
+  using Stage = ProfileFile::SaveStage;
+  struct Case {
+    Stage stage;
+    bool replaced;  // whether the new file is in place when the process dies
+  };
+  const Case cases[] = {{Stage::kCreated, false},
+                        {Stage::kHalfWritten, false},
+                        {Stage::kWritten, false},
+                        {Stage::kRenamed, true}};
+  for (const Case& c : cases) {
+    for (const std::string& start : {host, file_a}) {
+      WriteAll(path, start);
+      pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        Stage stage = c.stage;
         ProfileFile profile(path);
-        WriteSettings(profile, (i & 1) ? b : a);
+        profile.set_save_stage_hook(&KillAtStage, &stage);
+        WriteSettings(profile, b);
+        _exit(0);  // not killed: the stage was never reached
       }
+      int status = 0;
+      waitpid(child, &status, 0);
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+          << "stage " << static_cast<int>(c.stage) << " was never reached";
+      EXPECT_EQ(ReadAll(path), c.replaced ? file_b : start)
+          << "killed at stage " << static_cast<int>(c.stage);
     }
-    usleep(std::uniform_int_distribution<int>(0, max_delay)(random));
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    const std::string after = ReadAll(path);
-    ASSERT_TRUE(after == host || after == file_a || after == file_b)
-        << "round " << round << ": a torn file of " << after.size() << " bytes";
-    changed += after != before;
   }
-  EXPECT_GT(changed, 0) << "the child never completed a save: the test proved nothing";
 
   // A killed save may leave its temporary file, never a damaged settings file.
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
