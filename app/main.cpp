@@ -1,36 +1,39 @@
 // vorla: the reference host. Loads a module file as the emulator does and plays board scripts
 // through it; plays chip-music register logs (VGM, VGZ, S98) on the chip classes or the board.
+//
+// Exit status: 0 done, 1 failed, 2 the command line is wrong. Every message starts "vorla:".
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <exception>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <new>
 #include <string>
+#include <vector>
 
+#include "app/arguments.h"
 #include "app/demo_script.h"
-#include "host/module_loader.h"
 #include "module/program_directory.h"
 #include "music/music_info.h"
 #include "music/music_reader.h"
 #include "player/music_play.h"
 #include "player/music_render.h"
+#include "player/voices.h"
 #include "script/board_script.h"
 #include "script/script_runner.h"
 
 namespace {
 
-bool ReadFile(const std::string& path, std::string* text, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = path + ": cannot open the file";
-    return false;
-  }
-  std::ostringstream s;
-  s << in.rdbuf();
-  *text = s.str();
-  return true;
-}
+constexpr int kDone = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+constexpr const char* kVersion = "vorla 2.0.1.1";
+constexpr const char* kExitCodes =
+    "Exit status: 0 done, 1 failed (a file could not be read or written, a render failed), "
+    "2 the command line is wrong.";
 
 double Dbfs(int64_t peak) {
   return peak > 0 ? 20.0 * std::log10(static_cast<double>(peak) / 32768.0) : -INFINITY;
@@ -38,28 +41,69 @@ double Dbfs(int64_t peak) {
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "vorla: %s\n", message.c_str());
-  return 1;
+  return kFailed;
 }
+
+int Usage(const std::string& message) {
+  std::fprintf(stderr, "vorla: %s\n", message.c_str());
+  return kUsage;
+}
+
+// The numeric options as typed; checked by their own rules after parsing.
+struct NumberArgs {
+  std::string rate;
+  std::string chunk;
+  std::string loops;
+  std::string fade;
+  std::string length;
+};
 
 // What a music command was given besides the file.
 struct MusicArgs {
   uint32_t rate = 44100;
   int loops = 2;
   double fade = 3.0;
+  double length = 0;
   bool board = false;
   std::string mute;
   std::string solo;
   std::string stems;
 };
 
-void AddPlaybackOptions(CLI::App* command, MusicArgs* args, std::vector<CLI::Option*>* options) {
-  options->push_back(command->add_option("--loops", args->loops,
-                                         "music: passes of a looping song's looped part (default 2)")
-                         ->check(CLI::Range(1, 1000)));
-  options->push_back(command->add_option("--fade", args->fade,
-                                         "music: seconds a looping song fades out after its last "
-                                         "pass (default 3)")
-                         ->check(CLI::Range(0.0, 600.0)));
+// Turns the typed numbers into values; "" or the message of the first that is wrong.
+std::string CheckNumbers(const NumberArgs& n, MusicArgs* music, int32_t* chunk) {
+  std::string error;
+  int64_t whole = 0;
+  if (!n.rate.empty()) {
+    if (!ParseWhole("--rate", n.rate, 8000, 192000, &whole, &error)) return error;
+    music->rate = static_cast<uint32_t>(whole);
+  }
+  if (!n.chunk.empty() && chunk != nullptr) {
+    if (!ParseWhole("--chunk", n.chunk, 1, 1 << 20, &whole, &error)) return error;
+    *chunk = static_cast<int32_t>(whole);
+  }
+  if (!n.loops.empty()) {
+    if (!ParseWhole("--loops", n.loops, 1, 1000, &whole, &error)) return error;
+    music->loops = static_cast<int>(whole);
+  }
+  if (!n.fade.empty() && !ParseDecimal("--fade", n.fade, 0, false, 600, &music->fade, &error)) {
+    return error;
+  }
+  if (!n.length.empty() &&
+      !ParseDecimal("--length", n.length, 0, true, 1e9, &music->length, &error)) {
+    return error;
+  }
+  return "";
+}
+
+void AddPlaybackOptions(CLI::App* command, MusicArgs* args, NumberArgs* numbers,
+                        std::vector<CLI::Option*>* options) {
+  options->push_back(command->add_option(
+      "--loops", numbers->loops, "music: passes of a looping song's looped part (1 to 1000, "
+                                 "default 2)"));
+  options->push_back(command->add_option(
+      "--fade", numbers->fade, "music: seconds a looping song fades out after its last pass (0 "
+                               "to 600, default 3)"));
   options->push_back(command->add_flag("--board", args->board,
                                        "music: play through the module file at the board's clocks "
                                        "(default: the chip classes at the file's clocks)"));
@@ -78,41 +122,76 @@ int PrepareMusic(const std::string& path, const MusicArgs& args, const std::stri
   std::string error;
   VoiceSet mute;
   VoiceSet solo;
-  if (!ParseVoiceList(args.mute, &mute, &error)) return Fail("--mute: " + error);
-  if (!ParseVoiceList(args.solo, &solo, &error)) return Fail("--solo: " + error);
+  if (!ParseVoiceList(args.mute, &mute, &error)) return Usage("--mute: " + error);
+  if (!ParseVoiceList(args.solo, &solo, &error)) return Usage("--solo: " + error);
   if (!ReadMusicFile(path, log, &error)) return Fail(error);
   for (const std::string& line : MusicReportLines(*log)) {
-    std::fprintf(stderr, "%s: %s\n", path.c_str(), line.c_str());
+    std::fprintf(stderr, "vorla: %s: %s\n", path.c_str(), line.c_str());
   }
   if (log->total_ticks == 0) {
     return Fail(path + ": nothing to play: the commands hold no time");
   }
-  if (log->opm_clock == 0 && !log->has_psg(0) && !log->has_psg(1) && !log->has_psg(2) &&
-      !log->has_psg(3)) {
-    std::fprintf(stderr, "%s: warning: no YM2151 or AY-3-8910 in the file: the board plays "
-                 "nothing of it, the output is silent\n", path.c_str());
+  const VoiceSet voices = VoicesOfLog(*log);
+  if (voices.none()) {
+    std::fprintf(stderr, "vorla: %s: warning: no YM2151 or AY-3-8910 in the file: the board "
+                 "plays nothing of it, the output is silent\n", path.c_str());
   }
   options->playback.rate = args.rate;
   options->playback.loops = args.loops;
   options->playback.fade_seconds = args.fade;
+  options->playback.max_seconds = args.length;
   options->board = args.board;
   options->module_path = module_path;
   options->voices = SelectVoices(solo, mute);
-  return 0;
+  if (voices.any() && (voices & options->voices).none()) {
+    if (solo.any()) {
+      std::string names;
+      for (int v = 0; v < kVoiceCount; ++v) {
+        if (voices[v]) names += (names.empty() ? "" : ",") + VoiceName(v);
+      }
+      return Fail(path + ": --solo and --mute leave none of the file's voices sounding (it has " +
+                  names + ")");
+    }
+    std::fprintf(stderr, "vorla: %s: note: --mute leaves none of the file's voices: the output "
+                 "is silent\n", path.c_str());
+  }
+  return kDone;
 }
 
 std::string DefaultWavPath(const std::string& input) {
   return std::filesystem::path(input).stem().string() + ".wav";
 }
 
+// The files a music render writes: the mix and one WAV a voice in the stems folder.
+std::vector<std::string> MusicOutputs(const std::string& wav, const std::string& raw,
+                                      const std::string& stems) {
+  std::vector<std::string> outputs = {wav, raw};
+  if (!stems.empty()) {
+    for (int v = 0; v < kVoiceCount; ++v) {
+      outputs.push_back((std::filesystem::path(stems) / (VoiceName(v) + ".wav")).string());
+    }
+  }
+  return outputs;
+}
+
 int RenderMusicFile(const std::string& path, const MusicArgs& args, const std::string& module_path,
-                    std::string wav_path, const std::string& raw_path) {
+                    std::string wav_path, const std::string& raw_path, bool overwrite) {
+  if (wav_path.empty() && raw_path.empty() && args.stems.empty()) {
+    wav_path = DefaultWavPath(path);
+    std::error_code ec;
+    if (!overwrite && std::filesystem::exists(wav_path, ec)) {
+      return Fail(wav_path + " exists: name the output with -o, or give --overwrite to replace it");
+    }
+  }
+  if (const std::string clash = OutputClash({path}, MusicOutputs(wav_path, raw_path, args.stems));
+      !clash.empty()) {
+    return Fail(clash);
+  }
   MusicLog log;
   MusicRunOptions options;
-  if (int status = PrepareMusic(path, args, module_path, &log, &options); status != 0) {
+  if (int status = PrepareMusic(path, args, module_path, &log, &options); status != kDone) {
     return status;
   }
-  if (wav_path.empty() && raw_path.empty() && args.stems.empty()) wav_path = DefaultWavPath(path);
   MusicRenderResult result;
   std::string error;
   if (!RenderMusic(log, options, wav_path, raw_path, args.stems, &result, &error)) {
@@ -120,7 +199,8 @@ int RenderMusicFile(const std::string& path, const MusicArgs& args, const std::s
   }
   if (!wav_path.empty() || !raw_path.empty()) {
     const std::string& name = !wav_path.empty() ? wav_path : raw_path;
-    std::printf("wrote %s: %.2f s (%llu frames at %u Hz), %s mode\n", name.c_str(), result.seconds,
+    std::printf("wrote %s: %s (%llu frames at %u Hz), %s mode\n", name.c_str(),
+                FormatClock(result.seconds).c_str(),
                 static_cast<unsigned long long>(result.frames), args.rate,
                 args.board ? "board" : "chips");
     std::printf("peak left %lld (%.1f dBFS), right %lld (%.1f dBFS), %llu clipped samples\n",
@@ -138,51 +218,105 @@ int RenderMusicFile(const std::string& path, const MusicArgs& args, const std::s
       std::printf("silent, no stem: %s\n", names.c_str());
     }
   }
-  return 0;
+  return kDone;
 }
 
-}  // namespace
+int RenderScriptFile(const std::string& path, const ScriptRunOptions& options) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    return Fail(path + ": is a folder, not a board script or music file");
+  }
+  if (const std::string clash =
+          OutputClash({path}, {options.wav_path, options.raw_path, options.report_path});
+      !clash.empty()) {
+    return Fail(clash);
+  }
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return Fail(path + ": cannot open the file: " + std::strerror(errno));
+  BoardScriptReader script(file, path);
+  ScriptRunResult result;
+  std::string error;
+  const bool ok = RunBoardScript(script, options, &result, &error);
+  std::fclose(file);
+  if (!ok) return Fail(error);
+  if (!options.wav_path.empty()) {
+    std::fprintf(stderr, "vorla: %s: %llu frames at %u Hz, %llu clipped samples\n",
+                 options.wav_path.c_str(), static_cast<unsigned long long>(result.frames),
+                 result.wav_rate, static_cast<unsigned long long>(result.clipped_samples));
+  }
+  if (result.cut) {
+    std::fprintf(stderr, "vorla: %s: cut after %s (--length)\n", path.c_str(),
+                 FormatClock(result.seconds).c_str());
+  }
+  return kDone;
+}
 
-int main(int argc, char** argv) {
+int RunDemo(ScriptRunOptions options, const std::string& demo_path) {
+  const std::string text = DemoScript();
+  BoardScriptReader script(text, "demo");
+  options.wav_path = demo_path;
+  ScriptRunResult result;
+  std::string error;
+  if (!RunBoardScript(script, options, &result, &error)) return Fail(error);
+  std::printf("wrote %s: %.2f s of 16-bit stereo at %u Hz\n", demo_path.c_str(), result.seconds,
+              result.wav_rate);
+  std::printf("peak left %lld (%.1f dBFS), right %lld (%.1f dBFS), %llu clipped samples\n",
+              static_cast<long long>(result.peak_left), Dbfs(result.peak_left),
+              static_cast<long long>(result.peak_right), Dbfs(result.peak_right),
+              static_cast<unsigned long long>(result.clipped_samples));
+  std::printf("rendered in %.3f s: %.0fx real time\n", result.wall_seconds,
+              result.wall_seconds > 0 ? result.seconds / result.wall_seconds : 0.0);
+  return kDone;
+}
+
+int Run(int argc, char** argv) {
   CLI::App app{"vorla: plays board scripts and chip music (VGM, VGZ, S98) through the Vorla "
                "module file"};
+  app.name("vorla");
+  app.footer(kExitCodes);
   // Paths may begin with "/" (also under Wine): options are only ever "-x" and "--name".
   app.allow_windows_style_options(false);
-  app.require_subcommand(1);
+  app.set_version_flag("--version", kVersion);
   std::string module_path = ProgramDirectory() + "Vorla.vyx";
   app.add_option("--module", module_path, "module file to load (default: Vorla.vyx beside vorla)");
 
   ScriptRunOptions options;
   std::string input_path;
   MusicArgs render_args;
+  NumberArgs render_numbers;
+  bool overwrite = false;
   std::vector<CLI::Option*> music_only;
   std::vector<CLI::Option*> script_only;
   CLI::App* render = app.add_subcommand("render", "render a board script or a music file");
   render->add_option("file", input_path,
                      "board script (.board), or music file (.vgm, .vgz, .s98)")->required();
-  render->add_option("--rate", options.rate, "output rate (default 44100)")
-      ->check(CLI::Range(8000, 192000));
-  script_only.push_back(render->add_option("--chunk", options.chunk,
-                                           "board script: largest Mix call, in frames")
-                            ->check(CLI::Range(1, 1 << 20)));
+  render->add_option("--rate", render_numbers.rate, "output rate (8000 to 192000, default 44100)");
+  script_only.push_back(render->add_option("--chunk", render_numbers.chunk,
+                                           "board script: largest Mix call, in frames (1 to "
+                                           "1048576, default 1024)"));
   render->add_option("-o,--output", options.wav_path,
                      "16-bit stereo WAV file (music default: the file's name with .wav)");
   render->add_option("--raw", options.raw_path, "raw little-endian int32 left/right pairs");
+  render->add_option("--length", render_numbers.length,
+                     "render at most this many seconds of audio");
   script_only.push_back(render->add_option("--report", options.report_path,
                                            "board script: report file (default: standard output)"));
-  AddPlaybackOptions(render, &render_args, &music_only);
+  AddPlaybackOptions(render, &render_args, &render_numbers, &music_only);
   music_only.push_back(render->add_option("--stems", render_args.stems,
                                           "music: write one WAV a voice that sounds into this "
                                           "folder"));
+  music_only.push_back(render->add_flag("-y,--overwrite", overwrite,
+                                        "music: replace an existing WAV named after the file"));
 
   MusicArgs play_args;
+  NumberArgs play_numbers;
   std::string play_path;
   std::vector<CLI::Option*> play_options;
   CLI::App* play = app.add_subcommand("play", "play a music file to the speakers");
   play->add_option("file", play_path, "music file (.vgm, .vgz, .s98)")->required();
-  play->add_option("--rate", play_args.rate, "output rate (default 44100)")
-      ->check(CLI::Range(8000, 192000));
-  AddPlaybackOptions(play, &play_args, &play_options);
+  play->add_option("--rate", play_numbers.rate, "output rate (8000 to 192000, default 44100)");
+  play->add_option("--length", play_numbers.length, "play at most this many seconds");
+  AddPlaybackOptions(play, &play_args, &play_numbers, &play_options);
 
   std::string info_path;
   CLI::App* info = app.add_subcommand("info", "print a music file's header and tag");
@@ -192,70 +326,119 @@ int main(int argc, char** argv) {
   CLI::App* demo = app.add_subcommand("demo", "render the built-in demo to a WAV file");
   demo->add_option("-o,--output", demo_path, "WAV file to write");
 
-  CLI11_PARSE(app, argc, argv);
+  CLI::App* help = app.add_subcommand("help", "say how vorla is used");
+
+  const std::vector<std::string> commands = {"render", "play", "info", "demo", "help"};
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--module") {
+      ++i;
+      continue;
+    }
+    if (arg.rfind("-", 0) == 0) continue;
+    if (std::find(commands.begin(), commands.end(), arg) == commands.end()) {
+      const std::string near = NearestWord(arg, commands);
+      return Usage("unknown subcommand '" + arg + "'" +
+                   (near.empty() ? "" : "; did you mean '" + near + "'?") +
+                   " (vorla --help lists them)");
+    }
+    break;
+  }
+  if (const std::string repeated = RepeatedOption(argc, argv); !repeated.empty()) {
+    return Usage(repeated + " is given twice; give it once");
+  }
+  // The whole program's help, taken before a parsed subcommand would make it the subcommand's.
+  const std::string usage = app.help();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    const bool whole = app.get_subcommands().empty() || help->parsed();
+    std::printf("%s", whole ? usage.c_str() : app.help().c_str());
+    return kDone;
+  } catch (const CLI::CallForAllHelp&) {
+    std::printf("%s", app.help("", CLI::AppFormatMode::All).c_str());
+    return kDone;
+  } catch (const CLI::CallForVersion&) {
+    std::printf("%s\n", kVersion);
+    return kDone;
+  } catch (const CLI::ParseError& e) {
+    return Usage(std::string(e.what()) + " (vorla --help says how vorla is used)");
+  }
+  if (help->parsed()) {
+    std::printf("%s", usage.c_str());
+    return kDone;
+  }
+  if (app.get_subcommands().empty()) {
+    return Usage("a subcommand is required: render, play, info, demo or help "
+                 "(vorla --help says more)");
+  }
   options.module_path = module_path;
 
-  BoardScript script;
-  std::string error;
   if (render->parsed()) {
-    const bool music = IsMusicPath(input_path);
+    if (const std::string e = CheckNumbers(render_numbers, &render_args, &options.chunk);
+        !e.empty()) {
+      return Usage(e);
+    }
+    options.rate = render_args.rate;
+    options.max_seconds = render_args.length;
+    const bool music = IsMusicFile(input_path);
     for (CLI::Option* o : music ? script_only : music_only) {
       if (o->count() > 0) {
-        return Fail(o->get_name() + " applies to " +
-                    (music ? "board scripts" : "music files (.vgm, .vgz, .s98)") + " only");
+        return Usage(o->get_name() + " applies to " +
+                     (music ? "board scripts" : "music files (.vgm, .vgz, .s98)") + " only");
       }
     }
     if (music) {
-      render_args.rate = options.rate;
       return RenderMusicFile(input_path, render_args, module_path, options.wav_path,
-                             options.raw_path);
+                             options.raw_path, overwrite);
     }
-    std::string text;
-    if (!ReadFile(input_path, &text, &error)) return Fail(error);
-    if (!ParseBoardScript(text, input_path, &script, &error)) {
-      std::fprintf(stderr, "%s\n", error.c_str());
-      return 2;
-    }
-    ScriptRunResult result;
-    if (RunBoardScript(script, options, &result, &error) != 0) return Fail(error);
-    if (!options.wav_path.empty()) {
-      std::fprintf(stderr, "%s: %llu frames at %u Hz, %llu clipped samples\n",
-                   options.wav_path.c_str(), static_cast<unsigned long long>(result.frames),
-                   result.wav_rate, static_cast<unsigned long long>(result.clipped_samples));
-    }
-    return 0;
+    return RenderScriptFile(input_path, options);
   }
 
   if (play->parsed()) {
+    if (const std::string e = CheckNumbers(play_numbers, &play_args, nullptr); !e.empty()) {
+      return Usage(e);
+    }
     MusicLog log;
     MusicRunOptions run;
-    if (int status = PrepareMusic(play_path, play_args, module_path, &log, &run); status != 0) {
+    if (int status = PrepareMusic(play_path, play_args, module_path, &log, &run);
+        status != kDone) {
       return status;
     }
     bool interrupted = false;
+    std::string error;
     if (!PlayMusic(log, run, &interrupted, &error)) return Fail(error);
-    return interrupted ? 130 : 0;
+    return interrupted ? 130 : kDone;
   }
 
   if (info->parsed()) {
     MusicLog log;
+    std::string error;
     if (!ReadMusicFile(info_path, &log, &error)) return Fail(error);
     std::printf("%s", FormatMusicInfo(log).c_str());
-    return 0;
+    return kDone;
   }
 
-  // demo
-  if (!ParseBoardScript(DemoScript(), "demo", &script, &error)) return Fail(error);
-  options.wav_path = demo_path;
-  ScriptRunResult result;
-  if (RunBoardScript(script, options, &result, &error) != 0) return Fail(error);
-  std::printf("wrote %s: %.2f s of 16-bit stereo at %u Hz\n", demo_path.c_str(), result.seconds,
-              result.wav_rate);
-  std::printf("peak left %lld (%.1f dBFS), right %lld (%.1f dBFS), %llu clipped samples\n",
-              static_cast<long long>(result.peak_left), Dbfs(result.peak_left),
-              static_cast<long long>(result.peak_right), Dbfs(result.peak_right),
-              static_cast<unsigned long long>(result.clipped_samples));
-  std::printf("rendered in %.3f s: %.0fx real time\n", result.wall_seconds,
-              result.wall_seconds > 0 ? result.seconds / result.wall_seconds : 0.0);
-  return 0;
+  (void)demo;
+  return RunDemo(options, demo_path);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int status = kFailed;
+  try {
+    status = Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return Fail("out of memory");
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+  // What was printed must have reached its place (a full disk, a closed pipe); a failure that
+  // already said so is not reported twice.
+  if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && status == kDone) {
+    return Fail(std::string("cannot write standard output: ") +
+                std::strerror(errno != 0 ? errno : EIO));
+  }
+  return status;
 }

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Gzip is inflated first, as for a .vgz; a small cap keeps an inflating input quick.
   if (IsGzip(bytes)) {
     std::vector<uint8_t> inflated;
-    if (!Gunzip(bytes, 1u << 22, &inflated, &error)) return 0;
+    std::string warning;
+    if (!Gunzip(bytes, 1u << 22, &inflated, &error, &warning)) return 0;
     if (ReadVgm(inflated, "fuzz.vgz", &log, &error)) CheckLog(log);
     return 0;
   }

@@ -4,9 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "module/vyx.h"
 
-// False when the page could not be shown.
+// False with the reason in *why when the page could not be shown.
 bool ApplyThroughPage(VyxPage* page, HostPageSite* site, const int32_t volumes[8],
-                      const int32_t outputs[8], int32_t use_romeo);
+                      const int32_t outputs[8], int32_t use_romeo, std::string* why);

@@ -5,9 +5,12 @@
 // Without a window system the dialog is an in-memory control set that the page drives through
 // the same dialog procedure and messages.
 bool ApplyThroughPage(VyxPage* page, HostPageSite* site, const int32_t volumes[8],
-                      const int32_t outputs[8], int32_t use_romeo) {
+                      const int32_t outputs[8], int32_t use_romeo, std::string* why) {
   PropSheetPageRecord record{};
-  if (!page->FillPageRecord(site, &record) || record.dialog_proc == nullptr) return false;
+  if (!page->FillPageRecord(site, &record) || record.dialog_proc == nullptr) {
+    *why = "the module's page gave no page record with a dialog procedure";
+    return false;
+  }
   MemoryDialog dialog;
   void* window = static_cast<DialogControls*>(&dialog);
   record.dialog_proc(window, kWmInitDialog, 0, reinterpret_cast<intptr_t>(&record));

@@ -159,18 +159,18 @@ void ReferenceHost::RunDueEvents() {
 }
 
 void ReferenceHost::Render(uint64_t frames) {
-  while (frames > 0) {
+  while (frames > 0 && !stopped_) {
     int32_t n = static_cast<int32_t>(std::min<uint64_t>(frames, static_cast<uint64_t>(chunk_)));
     if (buffer_.size() < static_cast<size_t>(n)) buffer_.resize(static_cast<size_t>(n));
     std::memset(buffer_.data(), 0, sizeof(StereoFrame) * static_cast<size_t>(n));
     if (source_ != nullptr) source_->Mix(buffer_.data(), n);
-    if (sink_) sink_(buffer_.data(), n);
+    if (sink_ && !sink_(buffer_.data(), n)) stopped_ = true;
     frames_rendered_ += static_cast<uint64_t>(n);
     frames -= static_cast<uint64_t>(n);
   }
 }
 
-void ReferenceHost::Wait(uint64_t frames) {
+bool ReferenceHost::Wait(uint64_t frames) {
   // The whole wait: its Mix calls and event routines run module code, and a handler called from
   // another thread may arm events while this one walks them.
   std::lock_guard<std::recursive_mutex> lock(module_lock_);
@@ -179,6 +179,7 @@ void ReferenceHost::Wait(uint64_t frames) {
   for (;;) {
     uint64_t due = 0;
     // A wait that crosses an event's frame is split there; each part is chunked from its start.
+    if (stopped_) return false;
     if (NextDue(&due) && due < target) {
       Render(due - frames_rendered_);
       RunDueEvents();
@@ -186,13 +187,16 @@ void ReferenceHost::Wait(uint64_t frames) {
     }
     Render(target - frames_rendered_);
     RunDueEvents();
-    return;
+    return !stopped_;
   }
 }
 
 bool ReferenceHost::ApplyPage(const int32_t volumes[8], const int32_t outputs[8],
-                              int32_t use_romeo) {
-  if (page_ == nullptr) return false;
+                              int32_t use_romeo, std::string* why) {
+  if (page_ == nullptr) {
+    *why = "the module offered no configuration page";
+    return false;
+  }
   std::lock_guard<std::recursive_mutex> lock(module_lock_);
-  return ApplyThroughPage(page_, this, volumes, outputs, use_romeo);
+  return ApplyThroughPage(page_, this, volumes, outputs, use_romeo, why);
 }

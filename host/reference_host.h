@@ -25,8 +25,9 @@ class ReferenceHost : public HostSystem,
 
   ReferenceHost();
 
-  // Receives each block of rendered frames, in order.
-  using FrameSink = std::function<void(const StereoFrame* frames, int32_t count)>;
+  // Receives each block of rendered frames, in order; false stops the rendering (a failed
+  // write): the wait under way and every later one render nothing more.
+  using FrameSink = std::function<bool(const StereoFrame* frames, int32_t count)>;
   void set_frame_sink(FrameSink sink) { sink_ = std::move(sink); }
   // Receives report lines ("in 0x89 = 0x00", "irq frame 138").
   using ReportSink = std::function<void(const std::string& line)>;
@@ -43,12 +44,16 @@ class ReferenceHost : public HostSystem,
   void SetRate(uint32_t rate);
   void PortOut(uint32_t port, uint32_t value);
   uint32_t PortIn(uint32_t port);
-  void Wait(uint64_t frames);
-  // The user sets the page's controls and presses Apply; false when no page was offered.
-  bool ApplyPage(const int32_t volumes[8], const int32_t outputs[8], int32_t use_romeo);
+  // False when the frame sink stopped the rendering.
+  bool Wait(uint64_t frames);
+  // The user sets the page's controls and presses Apply; false with the reason in *why when no
+  // page was offered or it could not be shown.
+  bool ApplyPage(const int32_t volumes[8], const int32_t outputs[8], int32_t use_romeo,
+                 std::string* why);
 
   uint32_t rate() const { return rate_; }
   uint64_t frames_rendered() const { return frames_rendered_; }
+  bool stopped() const { return stopped_; }
   bool attached() const { return device_ != nullptr; }
   bool has_source() const { return source_ != nullptr; }
   size_t pending_events() const { return events_.size(); }
@@ -97,6 +102,7 @@ class ReferenceHost : public HostSystem,
   uint32_t rate_ = 44100;
   int32_t chunk_ = 1024;
   uint64_t frames_rendered_ = 0;
+  bool stopped_ = false;
   uint64_t next_sequence_ = 0;
   std::vector<Event> events_;
   std::vector<StereoFrame> buffer_;

@@ -20,7 +20,7 @@ std::string Hex(size_t value) {
 }  // namespace
 
 bool Gunzip(const std::vector<uint8_t>& in, size_t max_bytes, std::vector<uint8_t>* out,
-            std::string* error) {
+            std::string* error, std::string* warning) {
   out->clear();
   z_stream z{};
   // 16 + MAX_WBITS: a gzip wrapper, not zlib's own.
@@ -69,9 +69,9 @@ bool Gunzip(const std::vector<uint8_t>& in, size_t max_bytes, std::vector<uint8_
     }
     // All input used and room left in the output: the decoder waits for bytes that never come.
     if (z.avail_in == 0 && consumed >= in.size() && z.avail_out != 0) {
-      *error = "the gzip stream ends early at compressed byte " + Hex(in.size()) +
-               " (truncated file)";
-      ok = false;
+      *warning = "the gzip stream ends early at compressed byte " + Hex(in.size()) +
+                 " (truncated file): playing the " + std::to_string(out->size()) +
+                 " bytes it holds";
       break;
     }
   }

@@ -7,7 +7,7 @@ namespace {
 void Line(std::string* out, const std::string& key, const std::string& value) {
   if (value.empty()) return;
   *out += key;
-  if (key.size() < 18) out->append(18 - key.size(), ' ');
+  out->append(key.size() < 18 ? 18 - key.size() : 2, ' ');
   *out += value + "\n";
 }
 
@@ -15,14 +15,21 @@ void Line(std::string* out, const std::string& key, const std::string& value) {
 
 std::string FormatClock(double seconds) {
   if (!(seconds > 0)) seconds = 0;  // also NaN
-  char text[48];
-  if (seconds >= 1e9) {  // no clock face for 30 years and more
-    std::snprintf(text, sizeof text, "%.3g s", seconds);
-    return text;
+  char text[64];
+  if (seconds < 3600) {
+    const auto total_cs = static_cast<long long>(seconds * 100.0 + 0.5);
+    std::snprintf(text, sizeof text, "%lld:%02lld.%02lld", total_cs / 6000, (total_cs / 100) % 60,
+                  total_cs % 100);
+  } else if (seconds < 86400.0 * 1e6) {
+    const auto total = static_cast<long long>(seconds + 0.5);
+    const long long days = total / 86400;
+    const long long rest = total % 86400;
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", rest / 3600, (rest / 60) % 60,
+                  rest % 60);
+    if (days > 0) return std::to_string(days) + (days == 1 ? " day " : " days ") + text;
+  } else {  // no clock face past 2,700 years
+    std::snprintf(text, sizeof text, "about %.3g years", seconds / (86400.0 * 365.25));
   }
-  const auto total_cs = static_cast<long long>(seconds * 100.0 + 0.5);
-  std::snprintf(text, sizeof text, "%lld:%02lld.%02lld", total_cs / 6000, (total_cs / 100) % 60,
-                total_cs % 100);
   return text;
 }
 

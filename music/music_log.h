@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <iterator>
 #include <map>
 #include <string>
 #include <utility>
@@ -21,6 +23,60 @@ struct MusicEvent {
   uint8_t chip;
   uint8_t reg;
   uint8_t data;
+};
+
+// The events of a log, kept in blocks of a fixed size: a long log grows without the copy (and
+// the doubled memory) of one growing array.
+class MusicEvents {
+ public:
+  MusicEvents() = default;
+  MusicEvents(std::initializer_list<MusicEvent> events) {
+    for (const MusicEvent& e : events) push_back(e);
+  }
+
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const MusicEvent& operator[](size_t i) const { return blocks_[i >> kShift][i & kMask]; }
+  MusicEvent& back() { return blocks_.back().back(); }
+  const MusicEvent& back() const { return blocks_.back().back(); }
+  void push_back(const MusicEvent& e) {
+    if ((size_ & kMask) == 0) {
+      blocks_.emplace_back();
+      blocks_.back().reserve(kMask + 1);
+    }
+    blocks_.back().push_back(e);
+    ++size_;
+  }
+
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = MusicEvent;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const MusicEvent*;
+    using reference = const MusicEvent&;
+    const_iterator(const MusicEvents* events, size_t i) : events_(events), i_(i) {}
+    reference operator*() const { return (*events_)[i_]; }
+    pointer operator->() const { return &(*events_)[i_]; }
+    const_iterator& operator++() {
+      ++i_;
+      return *this;
+    }
+    bool operator==(const const_iterator& o) const { return i_ == o.i_; }
+    bool operator!=(const const_iterator& o) const { return i_ != o.i_; }
+
+   private:
+    const MusicEvents* events_;
+    size_t i_;
+  };
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, size_}; }
+
+ private:
+  static constexpr int kShift = 16;
+  static constexpr size_t kMask = (size_t{1} << kShift) - 1;
+  std::vector<std::vector<MusicEvent>> blocks_;
+  size_t size_ = 0;
 };
 
 struct MusicTag {
@@ -53,7 +109,7 @@ struct MusicLog {
   uint32_t psg_clock[kMusicPsgCount] = {};
   std::string psg_type[kMusicPsgCount];   // "AY8910", "YM2149", ...
 
-  std::vector<MusicEvent> events;
+  MusicEvents events;
   size_t loop_event = kNoLoop;   // first event of the looped part
   uint64_t total_ticks = 0;      // sum of all waits
   uint64_t loop_ticks = 0;       // sum of the waits from the loop point on

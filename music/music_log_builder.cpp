@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "music/music_bytes.h"
+#include "music/music_info.h"
 
 void MusicLogBuilder::AtCommand(uint64_t pos) {
   if (loop_offset_ != 0 && !loop_found_) {
@@ -21,6 +22,14 @@ void MusicLogBuilder::AtCommand(uint64_t pos) {
 }
 
 void MusicLogBuilder::AddWait(uint64_t ticks) {
+  if (ticks > kMaxTicks - ticks_) {
+    if (!cut_) {
+      Warn("the waits add up to more than 2^48 ticks (" +
+           FormatClock(log_->seconds(kMaxTicks)) + "); the song is cut there");
+      cut_ = true;
+    }
+    ticks = kMaxTicks - ticks_;
+  }
   ticks_ += ticks;
   auto& events = log_->events;
   // A wait longer than an event holds is spread over several; never across the loop point.

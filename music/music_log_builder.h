@@ -12,6 +12,10 @@
 
 class MusicLogBuilder {
  public:
+  // The waits of a log add up to at most this many ticks (years of music at any timer): a log
+  // that waits longer is cut there, so that no sum of its waits can wrap.
+  static constexpr uint64_t kMaxTicks = uint64_t{1} << 48;
+
   // `loop_field` is the header offset that holds the loop point ("0x1C"), `loop_name` what the
   // format calls it ("loop offset").
   MusicLogBuilder(MusicLog* log, std::string loop_field, std::string loop_name)
@@ -46,4 +50,5 @@ class MusicLogBuilder {
   uint64_t ticks_ = 0;
   bool loop_found_ = false;
   uint64_t loop_tick_ = 0;
+  bool cut_ = false;
 };

@@ -34,25 +34,50 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::st
   return ok;
 }
 
+namespace {
+
+bool StartsWith(const std::vector<uint8_t>& bytes, const char* magic, size_t size) {
+  return bytes.size() >= size && std::memcmp(bytes.data(), magic, size) == 0;
+}
+
+// Picks the reader by the bytes' start ("S98", else VGM, which names a file that is neither).
+bool ReadPlain(const std::vector<uint8_t>& bytes, const std::string& name, MusicLog* log,
+               std::string* error) {
+  if (StartsWith(bytes, "S98", 3)) return ReadS98(bytes, name, log, error);
+  return ReadVgm(bytes, name, log, error);
+}
+
+// Inflates a gzip file (dropping the compressed bytes once inflated, so that both are never
+// held beside the log) and reads it; a cut-off stream plays what it holds, with a warning.
+bool ReadGzip(std::vector<uint8_t>* compressed, const std::string& name, MusicLog* log,
+              std::string* error) {
+  std::vector<uint8_t> inflated;
+  std::string why;
+  std::string warning;
+  const bool ok = Gunzip(*compressed, kMaxMusicBytes, &inflated, &why, &warning);
+  std::vector<uint8_t>().swap(*compressed);
+  if (!ok) {
+    *error = name + ": " + why;
+    return false;
+  }
+  if (!ReadPlain(inflated, name, log, error)) {
+    if (!warning.empty()) *error += " (" + warning + ")";
+    return false;
+  }
+  if (!warning.empty()) log->warnings.insert(log->warnings.begin(), warning);
+  return true;
+}
+
+}  // namespace
+
 bool ReadMusic(const std::vector<uint8_t>& bytes, const std::string& name, MusicLog* log,
                std::string* error) {
   if (IsGzip(bytes)) {
-    std::vector<uint8_t> inflated;
-    std::string why;
-    if (!Gunzip(bytes, kMaxMusicBytes, &inflated, &why)) {
-      *error = name + ": " + why;
-      return false;
-    }
-    if (inflated.size() >= 3 && std::memcmp(inflated.data(), "S98", 3) == 0) {
-      return ReadS98(inflated, name, log, error);
-    }
-    return ReadVgm(inflated, name, log, error);
+    std::vector<uint8_t> copy(bytes);
+    return ReadGzip(&copy, name, log, error);
   }
-  if (bytes.size() >= 3 && std::memcmp(bytes.data(), "S98", 3) == 0) {
-    return ReadS98(bytes, name, log, error);
-  }
-  if (bytes.size() >= 4 && std::memcmp(bytes.data(), "Vgm ", 4) == 0) {
-    return ReadVgm(bytes, name, log, error);
+  if (StartsWith(bytes, "S98", 3) || StartsWith(bytes, "Vgm ", 4)) {
+    return ReadPlain(bytes, name, log, error);
   }
   *error = name + ": neither a VGM (\"Vgm \"), a gzip-compressed VGZ nor an S98 file";
   return false;
@@ -61,10 +86,19 @@ bool ReadMusic(const std::vector<uint8_t>& bytes, const std::string& name, Music
 bool ReadMusicFile(const std::string& path, MusicLog* log, std::string* error) {
   std::vector<uint8_t> bytes;
   if (!ReadFileBytes(path, &bytes, error)) return false;
+  if (IsGzip(bytes)) return ReadGzip(&bytes, path, log, error);
   return ReadMusic(bytes, path, log, error);
 }
 
-bool IsMusicPath(const std::string& path) {
+bool IsMusicFile(const std::string& path) {
+  // By content first: gzip, "Vgm " or "S98" at the start.
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    uint8_t start[4] = {};
+    const size_t n = std::fread(start, 1, sizeof start, f);
+    std::fclose(f);
+    const std::vector<uint8_t> bytes(start, start + n);
+    if (IsGzip(bytes) || StartsWith(bytes, "Vgm ", 4) || StartsWith(bytes, "S98", 3)) return true;
+  }
   const size_t dot = path.rfind('.');
   const size_t slash = path.find_last_of("/\\");
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;

@@ -18,8 +18,10 @@ bool ReadMusic(const std::vector<uint8_t>& bytes, const std::string& name, Music
                std::string* error);
 bool ReadMusicFile(const std::string& path, MusicLog* log, std::string* error);
 
-// True when the path's extension names a music file (.vgm, .vgz, .s98, any case).
-bool IsMusicPath(const std::string& path);
+// True when the file starts as a music file does (gzip, "Vgm ", "S98") or, when it cannot be
+// read, its extension names one (.vgm, .vgz, .s98, any case).
+bool IsMusicFile(const std::string& path);
 
-// Files larger than this (also after inflating) are refused rather than loaded.
-inline constexpr size_t kMaxMusicBytes = 256u << 20;
+// Files larger than this (also after inflating) are refused rather than loaded: a log of this
+// size and its events stay well under 100 MB of memory.
+inline constexpr size_t kMaxMusicBytes = 16u << 20;

@@ -70,8 +70,12 @@ class S98Parser {
 
 bool S98Parser::Parse(std::string* error) {
   const size_t size = in_.size();
-  if (size < 4 || in_.U8(0) != 'S' || in_.U8(1) != '9' || in_.U8(2) != '8') {
+  if (size < 3 || in_.U8(0) != 'S' || in_.U8(1) != '9' || in_.U8(2) != '8') {
     return Fail(error, "not an S98 file (no \"S98\" at offset 0)");
+  }
+  if (size < 4) {
+    return Fail(error, "truncated header: the file has " + std::to_string(size) +
+                           " bytes, an S98 header needs at least 28");
   }
   const uint8_t v = in_.U8(3);
   if (v < '0' || v > '3') {

@@ -2,11 +2,19 @@
 
 #include "player/audio_device.h"
 
+namespace {
+
+constexpr const char* kNoDeviceHint =
+    " (on a machine without sound, SDL_AUDIODRIVER=dummy plays to nothing and "
+    "SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=out.raw to a file)";
+
+}  // namespace
+
 AudioDevice::~AudioDevice() { Close(); }
 
 bool AudioDevice::Open(uint32_t rate, Fill fill, std::string* error) {
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-    *error = std::string("cannot start SDL audio: ") + SDL_GetError();
+    *error = std::string("cannot start SDL audio: ") + SDL_GetError() + kNoDeviceHint;
     return false;
   }
   initialised_ = true;
@@ -22,7 +30,7 @@ bool AudioDevice::Open(uint32_t rate, Fill fill, std::string* error) {
   // No changes allowed: SDL converts to whatever the hardware wants.
   device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
   if (device_ == 0) {
-    *error = std::string("cannot open an audio output: ") + SDL_GetError();
+    *error = std::string("cannot open an audio output: ") + SDL_GetError() + kNoDeviceHint;
     Close();
     return false;
   }

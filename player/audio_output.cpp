@@ -1,10 +1,17 @@
 #include "player/audio_output.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <vector>
+
+#include "music/music_info.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -35,54 +42,109 @@ void WavHeader(uint8_t* h, uint32_t rate, uint32_t data_bytes) {
   PutLe32(h + 40, data_bytes);
 }
 
-constexpr uint64_t kMaxWavData = 0xFFFFFFFFull - 36;
+// A name beside the target that no other render of this process uses.
+std::string TemporaryName(const std::string& target) {
+  static std::atomic<unsigned> counter{0};
+  for (;;) {
+    std::string name = target + ".part" + std::to_string(counter++);
+    std::error_code ec;
+    if (!fs::exists(name, ec)) return name;
+  }
+}
+
+// Moves the finished file over its target (replacing it where the platform's rename will not).
+bool PutInPlace(const std::string& from, const std::string& to, std::string* why) {
+  std::error_code ec;
+  fs::rename(from, to, ec);
+  if (ec && fs::exists(to)) {
+    std::error_code removed;
+    fs::remove(to, removed);
+    ec.clear();
+    fs::rename(from, to, ec);
+  }
+  if (ec) *why = ec.message();
+  return !ec;
+}
 
 }  // namespace
 
-AudioOutput::~AudioOutput() {
-  if (wav_ != nullptr) std::fclose(wav_);
-  if (raw_ != nullptr) std::fclose(raw_);
+std::string TooLongForWav(const std::string& path, uint64_t frames, double seconds,
+                          uint32_t rate) {
+  return "cannot write " + path + ": the render is " + FormatClock(seconds) + " long (" +
+         std::to_string(frames) + " frames), more than a 16-bit stereo WAV file holds (" +
+         std::to_string(AudioOutput::kMaxWavFrames) + " frames, " +
+         FormatClock(static_cast<double>(AudioOutput::kMaxWavFrames) / rate) + " at " +
+         std::to_string(rate) + " Hz); write it with --raw, or render a part with --length SECONDS";
 }
 
-bool AudioOutput::OpenWav(const std::string& path, uint32_t rate, std::string* error) {
-  wav_ = std::fopen(path.c_str(), "wb");
-  if (wav_ == nullptr) {
+AudioOutput::~AudioOutput() { Discard(); }
+
+bool AudioOutput::Open(File* file, const std::string& path, std::string* error) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  const bool special = fs::exists(status) && !fs::is_regular_file(status);
+  if (fs::is_directory(status)) {
+    *error = "cannot write " + path + ": it is a folder";
+    return false;
+  }
+  file->target = path;
+  file->written = special ? path : TemporaryName(path);
+  file->stream = std::fopen(file->written.c_str(), "wb");
+  if (file->stream == nullptr) {
     *error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
-  wav_path_ = path;
+  return true;
+}
+
+bool AudioOutput::OpenWav(const std::string& path, uint32_t rate, std::string* error) {
+  if (!Open(&wav_, path, error)) return false;
   uint8_t header[44];
   WavHeader(header, rate, 0);
-  if (std::fwrite(header, 1, sizeof header, wav_) != sizeof header) failed_ = true;
+  Put(&wav_, header, sizeof header);
   return true;
 }
 
 bool AudioOutput::OpenRaw(const std::string& path, std::string* error) {
-  raw_ = std::fopen(path.c_str(), "wb");
-  if (raw_ == nullptr) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  raw_path_ = path;
-  return true;
+  return Open(&raw_, path, error);
 }
 
-void AudioOutput::Write(const StereoFrame* frames, int32_t count) {
-  if (count <= 0) return;
+void AudioOutput::Fail(const File& file, int error_number) {
+  if (failed_) return;
+  failed_ = true;
+  error_ = "cannot write " + file.target + ": " +
+           (error_number != 0 ? std::strerror(error_number) : "write error");
+}
+
+bool AudioOutput::Put(File* file, const void* bytes, size_t size) {
+  if (failed_) return false;
+  errno = 0;
+  if (std::fwrite(bytes, 1, size, file->stream) != size) Fail(*file, errno);
+  return !failed_;
+}
+
+bool AudioOutput::Write(const StereoFrame* frames, int32_t count) {
+  if (failed_) return false;
+  if (count <= 0) return true;
   const auto n = static_cast<size_t>(count);
   for (size_t i = 0; i < n; ++i) {
     peak_left_ = std::max<int64_t>(peak_left_, std::llabs(frames[i].left));
     peak_right_ = std::max<int64_t>(peak_right_, std::llabs(frames[i].right));
   }
-  if (raw_ != nullptr) {
+  if (raw_.stream != nullptr) {
     std::vector<uint8_t> bytes(n * 8);
     for (size_t i = 0; i < n; ++i) {
       PutLe32(&bytes[i * 8], static_cast<uint32_t>(frames[i].left));
       PutLe32(&bytes[i * 8 + 4], static_cast<uint32_t>(frames[i].right));
     }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), raw_) != bytes.size()) failed_ = true;
+    Put(&raw_, bytes.data(), bytes.size());
   }
-  if (wav_ != nullptr) {
+  if (wav_.stream != nullptr) {
+    if (frames_ + n > kMaxWavFrames) {
+      failed_ = true;
+      error_ = "cannot write " + wav_.target + ": more than a WAV file holds (4 GiB)";
+      return false;
+    }
     std::vector<uint8_t> bytes(n * 4);
     auto clamp = [this](int32_t v) -> uint16_t {
       if (v > 32767) {
@@ -98,33 +160,59 @@ void AudioOutput::Write(const StereoFrame* frames, int32_t count) {
       PutLe16(&bytes[i * 4], clamp(frames[i].left));
       PutLe16(&bytes[i * 4 + 2], clamp(frames[i].right));
     }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), wav_) != bytes.size()) failed_ = true;
+    Put(&wav_, bytes.data(), bytes.size());
   }
   frames_ += n;
+  return !failed_;
+}
+
+void AudioOutput::Drop(File* file) {
+  if (file->stream != nullptr) std::fclose(file->stream);
+  file->stream = nullptr;
+  if (!file->written.empty() && file->written != file->target) {
+    std::error_code ec;
+    fs::remove(file->written, ec);
+  }
+  file->written.clear();
+}
+
+void AudioOutput::Discard() {
+  Drop(&wav_);
+  Drop(&raw_);
 }
 
 bool AudioOutput::Close(std::string* error) {
-  bool ok = !failed_;
-  if (wav_ != nullptr) {
-    uint64_t data = frames_ * 4;
-    if (data > kMaxWavData) {
-      *error = wav_path_ + ": the render is too long for a WAV file (over 4 GiB of samples)";
-      ok = false;
-    }
-    std::fflush(wav_);
+  if (wav_.stream != nullptr && !failed_) {
+    const auto data = static_cast<uint32_t>(frames_ * 4);
     uint8_t sizes[4];
-    PutLe32(sizes, static_cast<uint32_t>(std::min<uint64_t>(36 + data, 0xFFFFFFFFull)));
-    if (std::fseek(wav_, 4, SEEK_SET) != 0 || std::fwrite(sizes, 1, 4, wav_) != 4) ok = false;
-    PutLe32(sizes, static_cast<uint32_t>(std::min<uint64_t>(data, kMaxWavData)));
-    if (std::fseek(wav_, 40, SEEK_SET) != 0 || std::fwrite(sizes, 1, 4, wav_) != 4) ok = false;
-    if (std::fclose(wav_) != 0) ok = false;
-    wav_ = nullptr;
-    if (!ok && error->empty()) *error = "cannot write " + wav_path_;
+    std::fflush(wav_.stream);
+    PutLe32(sizes, 36 + data);
+    if (std::fseek(wav_.stream, 4, SEEK_SET) != 0) Fail(wav_, errno);
+    Put(&wav_, sizes, 4);
+    PutLe32(sizes, data);
+    if (!failed_ && std::fseek(wav_.stream, 40, SEEK_SET) != 0) Fail(wav_, errno);
+    Put(&wav_, sizes, 4);
   }
-  if (raw_ != nullptr) {
-    if (std::fclose(raw_) != 0) ok = false;
-    raw_ = nullptr;
-    if (!ok && error->empty()) *error = "cannot write " + raw_path_;
+  for (File* file : {&wav_, &raw_}) {
+    if (file->stream == nullptr) continue;
+    errno = 0;
+    if (std::fclose(file->stream) != 0) Fail(*file, errno);
+    file->stream = nullptr;
   }
-  return ok;
+  for (File* file : {&wav_, &raw_}) {
+    if (failed_ || file->written.empty() || file->written == file->target) continue;
+    std::string why;
+    if (!PutInPlace(file->written, file->target, &why)) {
+      failed_ = true;
+      error_ = "cannot write " + file->target + ": " + why;
+    } else {
+      file->written = file->target;  // in place: nothing left to remove
+    }
+  }
+  if (failed_) {
+    Discard();
+    *error = error_;
+    return false;
+  }
+  return true;
 }

@@ -1,6 +1,11 @@
 // Where rendered frames go: a 16-bit stereo WAV file (clamped, clipped samples counted) and/or
 // a raw file of the unclamped little-endian int32 left/right pairs exactly as the board added
 // them to zeroed frames. Peaks are tracked for the summary.
+//
+// A file is written beside its target under a temporary name and renamed into place only when
+// it is complete, so that a failed or stopped render never leaves a file that looks whole and
+// never destroys what was there. Targets that are no regular files (/dev/null, a pipe) are
+// written directly.
 #pragma once
 
 #include <cstdint>
@@ -9,30 +14,51 @@
 
 #include "module/vyx.h"
 
+// "cannot write PATH: the render is ... long, more than a WAV file holds ...; use --raw, or
+// --length SECONDS"
+std::string TooLongForWav(const std::string& path, uint64_t frames, double seconds, uint32_t rate);
+
 class AudioOutput {
  public:
   AudioOutput() = default;
-  ~AudioOutput();
+  ~AudioOutput();  // an output not closed is discarded
   AudioOutput(const AudioOutput&) = delete;
   AudioOutput& operator=(const AudioOutput&) = delete;
 
+  // Frames a 16-bit stereo WAV file can hold (its sizes are 32-bit).
+  static constexpr uint64_t kMaxWavFrames = (0xFFFFFFFFull - 36) / 4;
+
   bool OpenWav(const std::string& path, uint32_t rate, std::string* error);
   bool OpenRaw(const std::string& path, std::string* error);
-  void Write(const StereoFrame* frames, int32_t count);
-  // Completes the files (the WAV header's sizes); false with a reason on a write error.
+  // False from the first failed write on: the render should stop; error() says why.
+  bool Write(const StereoFrame* frames, int32_t count);
+  // Completes the files (the WAV header's sizes) and puts them in place; false with a reason
+  // when anything failed (then nothing is put in place).
   bool Close(std::string* error);
+  // Drops what was written; the targets stay as they were.
+  void Discard();
 
+  const std::string& error() const { return error_; }
   uint64_t frames() const { return frames_; }
   uint64_t clipped_samples() const { return clipped_; }
   int64_t peak_left() const { return peak_left_; }
   int64_t peak_right() const { return peak_right_; }
 
  private:
-  FILE* wav_ = nullptr;
-  FILE* raw_ = nullptr;
-  std::string wav_path_;
-  std::string raw_path_;
+  struct File {
+    FILE* stream = nullptr;
+    std::string target;   // the path asked for
+    std::string written;  // the path being written: a temporary name, or the target itself
+  };
+  bool Open(File* file, const std::string& path, std::string* error);
+  bool Put(File* file, const void* bytes, size_t size);
+  void Fail(const File& file, int error_number);
+  static void Drop(File* file);
+
+  File wav_;
+  File raw_;
   bool failed_ = false;
+  std::string error_;
   uint64_t frames_ = 0;
   uint64_t clipped_ = 0;
   int64_t peak_left_ = 0;

@@ -75,6 +75,7 @@ std::unique_ptr<BoardChips> BoardChips::Create(const ModuleLibrary& library, uin
   host.set_frame_sink([raw = chips.get()](const StereoFrame* frames, int32_t count) {
     std::memcpy(raw->out_, frames, sizeof(StereoFrame) * static_cast<size_t>(count));
     raw->out_ += count;
+    return true;
   });
   {
     std::lock_guard<std::recursive_mutex> lock(host.module_lock());

@@ -45,13 +45,20 @@ MusicPlayer::MusicPlayer(const MusicLog& log, const PlaybackOptions& options, Mu
     // The file may scale the requested count (modifier / 16) and take some off (base).
     const int64_t passes = int64_t{options.loops} * log.loop_modifier / 16 - log.loop_base;
     loop_passes_ = static_cast<int>(std::clamp<int64_t>(passes, 1, 1 << 20));
-    song_ticks += static_cast<uint64_t>(loop_passes_ - 1) * log.loop_ticks;
+    // Saturating: a song that long is cut by max_seconds or refused by the caller.
+    const uint64_t repeats = MulDiv64(static_cast<uint64_t>(loop_passes_ - 1), log.loop_ticks, 1);
+    song_ticks = song_ticks > UINT64_MAX - repeats ? UINT64_MAX : song_ticks + repeats;
     if (options.fade_seconds > 0) {
       fade_frames_ = static_cast<uint64_t>(std::llround(options.fade_seconds * options.rate));
     }
   }
   fade_start_ = FrameOf(song_ticks);
-  length_ = fade_start_ + fade_frames_;
+  fade_end_ = fade_start_ > UINT64_MAX - fade_frames_ ? UINT64_MAX : fade_start_ + fade_frames_;
+  length_ = fade_end_;
+  if (options.max_seconds > 0) {
+    const double cut = options.max_seconds * options.rate;
+    if (cut < static_cast<double>(length_)) length_ = static_cast<uint64_t>(std::llround(cut));
+  }
 }
 
 uint64_t MusicPlayer::FrameOf(uint64_t tick) const { return MulDiv64(tick, frame_mul_, frame_div_); }
@@ -80,7 +87,7 @@ void MusicPlayer::Fade(StereoFrame* frames, int32_t count) const {
     const uint64_t frame = position_ + static_cast<uint64_t>(i);
     if (frame < fade_start_) continue;
     // Linear, from full at the fade's first frame to nothing after its last.
-    const int64_t left = static_cast<int64_t>(length_ - frame);
+    const int64_t left = static_cast<int64_t>(fade_end_ - frame);
     const auto span = static_cast<int64_t>(fade_frames_);
     frames[i].left = static_cast<int32_t>(frames[i].left * left / span);
     frames[i].right = static_cast<int32_t>(frames[i].right * left / span);

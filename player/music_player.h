@@ -21,6 +21,7 @@ struct PlaybackOptions {
   uint32_t rate = 44100;      // output frames per second
   int loops = 2;              // passes of the looped part, before the file's own adjustment
   double fade_seconds = 0;    // a looping song goes on this long past its last pass, fading out
+  double max_seconds = 0;     // > 0: the song is cut after this much
 };
 
 class MusicPlayer {
@@ -32,7 +33,9 @@ class MusicPlayer {
   int32_t Render(StereoFrame* frames, int32_t count);
 
   uint64_t position() const { return position_; }   // frames rendered so far
-  uint64_t length() const { return length_; }       // frames of the whole song, fade included
+  // Frames of the whole song, fade included (and cut to max_seconds); UINT64_MAX when it is
+  // longer than 64 bits of frames can tell.
+  uint64_t length() const { return length_; }
   bool finished() const { return position_ >= length_; }
   // Passes of the looped part the song plays (0 when the log does not loop).
   int loop_passes() const { return loop_passes_; }
@@ -55,6 +58,7 @@ class MusicPlayer {
   int loop_passes_ = 0;
   uint64_t fade_start_ = 0;
   uint64_t fade_frames_ = 0;
+  uint64_t fade_end_ = 0;
   uint64_t length_ = 0;
 
   size_t index_ = 0;       // next event

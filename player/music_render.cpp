@@ -11,7 +11,8 @@ namespace {
 
 constexpr int32_t kBlock = 4096;
 
-// Renders the whole song through chips into out; the seconds it took.
+// Renders the whole song through chips into out, stopping at the first failed write; the
+// seconds it took.
 double RenderPass(const MusicLog& log, const PlaybackOptions& playback, MusicChips* chips,
                   AudioOutput* out) {
   const auto start = std::chrono::steady_clock::now();
@@ -19,7 +20,7 @@ double RenderPass(const MusicLog& log, const PlaybackOptions& playback, MusicChi
   std::vector<StereoFrame> block(kBlock);
   while (!player.finished()) {
     const int32_t n = player.Render(block.data(), kBlock);
-    out->Write(block.data(), n);
+    if (!out->Write(block.data(), n)) break;
   }
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -52,12 +53,23 @@ VoiceSet VoicesOfLog(const MusicLog& log) {
   return voices;
 }
 
+uint64_t SongFrames(const MusicLog& log, const PlaybackOptions& playback) {
+  return MusicPlayer(log, playback, nullptr).length();
+}
+
 bool RenderMusic(const MusicLog& log, const MusicRunOptions& options, const std::string& wav_path,
                  const std::string& raw_path, const std::string& stems_dir,
                  MusicRenderResult* result, std::string* error) {
+  const uint32_t rate = options.playback.rate;
+  // The length is known before anything is written: a WAV file that cannot hold it is refused.
+  const uint64_t frames = SongFrames(log, options.playback);
+  const std::string& wav = !wav_path.empty() ? wav_path : stems_dir;
+  if (!wav.empty() && frames > AudioOutput::kMaxWavFrames) {
+    *error = TooLongForWav(wav, frames, static_cast<double>(frames) / rate, rate);
+    return false;
+  }
   MusicChipMaker maker;
   if (!maker.Open(options, error)) return false;
-  const uint32_t rate = options.playback.rate;
 
   if (!wav_path.empty() || !raw_path.empty()) {
     AudioOutput out;
@@ -92,14 +104,14 @@ bool RenderMusic(const MusicLog& log, const MusicRunOptions& options, const std:
     std::unique_ptr<MusicChips> chips = maker.Make(log, VoiceSet().set(v), error);
     if (chips == nullptr) return false;
     RenderPass(log, options.playback, chips.get(), &out);
-    const bool silent = out.peak_left() == 0 && out.peak_right() == 0;
-    if (!out.Close(error)) return false;
-    if (silent) {
-      std::filesystem::remove(path, ec);
+    if (out.peak_left() == 0 && out.peak_right() == 0 && out.error().empty()) {
+      // A voice that never sounds gets no file; a file of that name is left as it was.
+      out.Discard();
       result->silent_voices.push_back(VoiceName(v));
-    } else {
-      result->stems.push_back(path);
+      continue;
     }
+    if (!out.Close(error)) return false;
+    result->stems.push_back(path);
   }
   return true;
 }

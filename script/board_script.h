@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,8 +19,44 @@
 struct ScriptCommand {
   enum Kind { kRate, kOut, kIn, kWait, kApply };
   Kind kind;
-  int line;
+  int64_t line;
   int64_t args[17];
+};
+
+// Reads a script one command at a time, from text in memory or from a file, so that a script
+// of any length costs one line of memory. A line may hold at most kMaxLine bytes.
+class BoardScriptReader {
+ public:
+  static constexpr size_t kMaxLine = 4096;
+
+  BoardScriptReader(std::string_view text, std::string name);
+  // The file is read from its start; the reader does not close it.
+  BoardScriptReader(std::FILE* file, std::string name);
+
+  // The next command: true with *command; false at the end of the script ('end' or the end of
+  // the input) or on an error, which error() then gives as "NAME:LINE: message".
+  bool Next(ScriptCommand* command);
+  const std::string& error() const { return error_; }
+  // Back to the first line; false with error() set when the input cannot be read again.
+  bool Rewind();
+
+ private:
+  // The next line without its end; false at the end of the input or on an error.
+  bool ReadLine(std::string_view* line);
+  bool Fail(const std::string& message);
+  int ReadByte();
+
+  std::string_view text_;
+  std::FILE* file_ = nullptr;
+  std::string name_;
+  size_t pos_ = 0;           // in text_
+  char buffer_[65536];       // file input
+  size_t buffer_pos_ = 0;
+  size_t buffer_len_ = 0;
+  std::string line_;
+  int64_t line_number_ = 0;
+  bool ended_ = false;
+  std::string error_;
 };
 
 struct BoardScript {

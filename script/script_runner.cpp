@@ -1,7 +1,11 @@
 #include "script/script_runner.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "host/module_loader.h"
@@ -10,51 +14,125 @@
 
 namespace {
 
-// The rate in force when the first frame is rendered: the WAV file carries it.
-uint32_t FirstRenderRate(const BoardScript& script, uint32_t rate) {
-  for (const ScriptCommand& c : script.commands) {
-    if (c.kind == ScriptCommand::kWait && c.args[0] > 0) break;
-    if (c.kind == ScriptCommand::kRate) rate = static_cast<uint32_t>(c.args[0]);
+// How much of a script is rendered: every wait in full, or up to a length in seconds of audio
+// (at the rates in force). Both passes over a script count the same way.
+class RenderBudget {
+ public:
+  explicit RenderBudget(double max_seconds) : max_seconds_(max_seconds) {}
+
+  // The part of a wait of `frames` at `rate` that is rendered.
+  uint64_t Take(uint64_t frames, uint32_t rate) {
+    uint64_t n = frames;
+    if (max_seconds_ > 0) {
+      const double left = (max_seconds_ - seconds_) * rate;
+      n = left <= 0 ? 0 : std::min<uint64_t>(frames, static_cast<uint64_t>(std::llround(left)));
+      if (n < frames) cut_ = true;
+    }
+    frames_ = frames_ > UINT64_MAX - n ? UINT64_MAX : frames_ + n;
+    seconds_ += static_cast<double>(n) / rate;
+    return n;
   }
-  return rate;
+  bool cut() const { return cut_; }
+  uint64_t frames() const { return frames_; }
+  double seconds() const { return seconds_; }
+
+ private:
+  double max_seconds_;
+  uint64_t frames_ = 0;
+  double seconds_ = 0;
+  bool cut_ = false;
+};
+
+// What the checking pass learns: the rate the WAV file carries (the one in force when the first
+// frame is rendered) and how much is rendered.
+struct ScriptShape {
+  uint32_t wav_rate;
+  uint64_t frames;
+  double seconds;
+};
+
+bool CheckScript(BoardScriptReader& script, const ScriptRunOptions& options, ScriptShape* shape,
+                 std::string* error) {
+  RenderBudget budget(options.max_seconds);
+  uint32_t rate = options.rate;
+  bool rate_known = false;
+  shape->wav_rate = rate;
+  ScriptCommand c;
+  // Every line is checked, also past a cut.
+  while (script.Next(&c)) {
+    if (c.kind == ScriptCommand::kRate) rate = static_cast<uint32_t>(c.args[0]);
+    if (c.kind != ScriptCommand::kWait) continue;
+    const uint64_t n = budget.Take(static_cast<uint64_t>(c.args[0]), rate);
+    if (n > 0 && !rate_known) {
+      shape->wav_rate = rate;
+      rate_known = true;
+    }
+  }
+  if (!script.error().empty()) {
+    *error = script.error();
+    return false;
+  }
+  if (!rate_known) shape->wav_rate = rate;
+  shape->frames = budget.frames();
+  shape->seconds = budget.seconds();
+  return true;
 }
 
 }  // namespace
 
-int RunBoardScript(const BoardScript& script, const ScriptRunOptions& options,
-                   ScriptRunResult* result, std::string* error) {
+bool RunBoardScript(BoardScriptReader& script, const ScriptRunOptions& options,
+                    ScriptRunResult* result, std::string* error) {
+  ScriptShape shape{};
+  if (!CheckScript(script, options, &shape, error)) return false;
+  if (!options.wav_path.empty() && shape.frames > AudioOutput::kMaxWavFrames) {
+    *error = TooLongForWav(options.wav_path, shape.frames, shape.seconds, shape.wav_rate);
+    return false;
+  }
+  if (!script.Rewind()) {
+    *error = script.error();
+    return false;
+  }
+  result->wav_rate = shape.wav_rate;
+
   ModuleLibrary library;
-  if (!library.Open(options.module_path, error)) return 1;
+  if (!library.Open(options.module_path, error)) return false;
 
   FILE* report = stdout;
   if (!options.report_path.empty()) {
     report = std::fopen(options.report_path.c_str(), "w");
     if (report == nullptr) {
-      *error = "cannot write " + options.report_path;
-      return 1;
+      *error = "cannot write " + options.report_path + ": " + std::strerror(errno);
+      return false;
     }
   }
+  bool report_failed = false;
   auto close_report = [&] {
-    if (report != stdout) std::fclose(report);
+    if (std::fflush(report) != 0 || std::ferror(report)) report_failed = true;
+    if (report != stdout && std::fclose(report) != 0) report_failed = true;
+    if (report_failed && error->empty()) {
+      *error = "cannot write " +
+               (options.report_path.empty() ? std::string("standard output")
+                                            : options.report_path) +
+               ": " + std::strerror(errno != 0 ? errno : EIO);
+    }
   };
 
   AudioOutput output;
-  result->wav_rate = FirstRenderRate(script, options.rate);
-  if ((!options.wav_path.empty() && !output.OpenWav(options.wav_path, result->wav_rate, error)) ||
+  if ((!options.wav_path.empty() && !output.OpenWav(options.wav_path, shape.wav_rate, error)) ||
       (!options.raw_path.empty() && !output.OpenRaw(options.raw_path, error))) {
     close_report();
-    return 1;
+    return false;
   }
 
   ReferenceHost host;
   host.set_chunk(options.chunk);
   host.SetRate(options.rate);
-  double seconds = 0;
   host.set_frame_sink([&](const StereoFrame* frames, int32_t count) {
-    output.Write(frames, count);
-    seconds += static_cast<double>(count) / host.rate();
+    return output.Write(frames, count);
   });
-  host.set_report_sink([&](const std::string& line) { std::fprintf(report, "%s\n", line.c_str()); });
+  host.set_report_sink([&](const std::string& line) {
+    if (std::fprintf(report, "%s\n", line.c_str()) < 0) report_failed = true;
+  });
 
   const auto start = std::chrono::steady_clock::now();
   VyxModule* module = nullptr;
@@ -63,18 +141,22 @@ int RunBoardScript(const BoardScript& script, const ScriptRunOptions& options,
     module = library.create()(&host);
   }
   if (module == nullptr) {
-    *error = "VyxCreateModule of " + options.module_path + " returned null (the board refused to bind)";
+    *error = "VyxCreateModule of " + options.module_path +
+             " returned null (the board refused to bind)";
     close_report();
-    return 1;
+    return false;
   }
+  RenderBudget budget(options.max_seconds);
   bool rate_note = false;
-  for (const ScriptCommand& c : script.commands) {
+  ScriptCommand c;
+  while (!budget.cut() && !host.stopped() && error->empty() && script.Next(&c)) {
     switch (c.kind) {
       case ScriptCommand::kRate:
-        if (host.frames_rendered() > 0 && static_cast<uint32_t>(c.args[0]) != result->wav_rate &&
+        if (host.frames_rendered() > 0 && static_cast<uint32_t>(c.args[0]) != shape.wav_rate &&
             !options.wav_path.empty() && !rate_note) {
-          std::fprintf(stderr, "note: line %d changes the rate after rendering began; the WAV file "
-                       "is labelled %u Hz\n", c.line, result->wav_rate);
+          std::fprintf(stderr, "vorla: note: line %lld changes the rate after rendering began; "
+                       "the WAV file is labelled %u Hz\n", static_cast<long long>(c.line),
+                       shape.wav_rate);
           rate_note = true;
         }
         host.SetRate(static_cast<uint32_t>(c.args[0]));
@@ -86,7 +168,7 @@ int RunBoardScript(const BoardScript& script, const ScriptRunOptions& options,
         host.PortIn(static_cast<uint32_t>(c.args[0]));
         break;
       case ScriptCommand::kWait:
-        host.Wait(static_cast<uint64_t>(c.args[0]));
+        host.Wait(budget.Take(static_cast<uint64_t>(c.args[0]), host.rate()));
         break;
       case ScriptCommand::kApply: {
         int32_t volumes[8], outputs[8];
@@ -94,9 +176,10 @@ int RunBoardScript(const BoardScript& script, const ScriptRunOptions& options,
           volumes[i] = static_cast<int32_t>(c.args[i]);
           outputs[i] = static_cast<int32_t>(c.args[8 + i]);
         }
-        if (!host.ApplyPage(volumes, outputs, static_cast<int32_t>(c.args[16]))) {
-          std::fprintf(stderr, "note: line %d: the module offered no configuration page; "
-                       "'apply' did nothing\n", c.line);
+        std::string why;
+        if (!host.ApplyPage(volumes, outputs, static_cast<int32_t>(c.args[16]), &why)) {
+          *error = options.module_path + ": line " + std::to_string(c.line) +
+                   " of the script: 'apply' failed: " + why;
         }
         break;
       }
@@ -108,12 +191,19 @@ int RunBoardScript(const BoardScript& script, const ScriptRunOptions& options,
   }
   result->wall_seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (error->empty() && !script.error().empty()) *error = script.error();
+  if (error->empty() && host.stopped()) *error = output.error();
   close_report();
 
   result->frames = output.frames();
   result->clipped_samples = output.clipped_samples();
   result->peak_left = output.peak_left();
   result->peak_right = output.peak_right();
-  result->seconds = seconds;
-  return output.Close(error) ? 0 : 1;
+  result->seconds = budget.seconds();
+  result->cut = budget.cut();
+  if (!error->empty()) {
+    output.Discard();
+    return false;
+  }
+  return output.Close(error);
 }

@@ -1,5 +1,6 @@
-// Plays a board script through the module file: load the module file, create the board, play
-// the script into the outputs, release the board.
+// Plays a board script through the module file: the script is read once to check every line and
+// to know the length of what it renders, then, when nothing is wrong, the module file is loaded,
+// the board created, the script played into the outputs and the board released.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,7 @@ struct ScriptRunOptions {
   std::string wav_path;      // empty: none
   std::string raw_path;      // empty: none
   std::string report_path;   // empty: standard output
+  double max_seconds = 0;    // > 0: the render stops after this much audio
 };
 
 struct ScriptRunResult {
@@ -24,8 +26,10 @@ struct ScriptRunResult {
   int64_t peak_right = 0;
   double seconds = 0;         // audio rendered, at the rates in force
   double wall_seconds = 0;    // time taken
+  bool cut = false;           // max_seconds stopped the render before the script's end
 };
 
-// Returns 0 on success; otherwise prints nothing and says why in *error.
-int RunBoardScript(const BoardScript& script, const ScriptRunOptions& options,
-                   ScriptRunResult* result, std::string* error);
+// Returns true on success; otherwise says why in *error ("NAME:LINE: message" for a fault of
+// the script). Nothing is written when the script has a fault or its render cannot fit.
+bool RunBoardScript(BoardScriptReader& script, const ScriptRunOptions& options,
+                    ScriptRunResult* result, std::string* error);

@@ -56,12 +56,19 @@ TEST(BoardScript, ErrorsNameFileLineAndProblem) {
   EXPECT_EQ(ErrorOf("wait 0x\n"), "t.board:1: '0x' is not a number");
   EXPECT_EQ(ErrorOf("out 0x88 0x1,2\n"), "t.board:1: '0x1,2' is not a number");
   EXPECT_EQ(ErrorOf("wait 99999999999999999999999\n"),
-            "t.board:1: '99999999999999999999999' is not a number");
+            "t.board:1: frame count must be 0..1099511627776, got '99999999999999999999999', "
+            "which is out of range");
   EXPECT_EQ(ErrorOf("apply 0 0 0 0 0 0 0 21 1 1 1 1 1 1 1 1 0\n"),
             "t.board:1: volume must be -40..20, got 21");
   EXPECT_EQ(ErrorOf("apply 0 0 0 0 0 0 0 0 1 1 1 2 1 1 1 1 0\n"),
             "t.board:1: output flag must be 0..1, got 2");
-  EXPECT_EQ(ErrorOf("wait\x01 1\n"), "t.board:1: unexpected control character");
+  EXPECT_EQ(ErrorOf("wait\x01 1\n"), "t.board:1: control character 0x01 at column 5");
+  EXPECT_EQ(ErrorOf("\xFF\xFEw\0a\0"),
+            "t.board:1: the file is UTF-16 text (it begins with a byte-order mark); save it as "
+            "UTF-8 or ASCII");
+  EXPECT_EQ(ErrorOf("wait 1\n" + std::string(60, 'x') + "\n"),
+            "t.board:2: unknown command 'xxxxxxxxxxxxxxxxxxxxxxxx...' (60 characters)");
+  EXPECT_EQ(ErrorOf(std::string(5000, ' ')), "t.board:1: line longer than 4096 characters");
 }
 
 }  // namespace

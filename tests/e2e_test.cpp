@@ -122,8 +122,8 @@ TEST(EndToEnd, BadInputIsReportedNotCrashedOn) {
   Vorla v;
   WriteAll(v.File("bad.board"), "wait 10\nout 0x88\n");
   RunResult r = v.Exec("render '" + v.File("bad.board") + "'");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, v.File("bad.board") + ":2: 'out' takes 2 operands, got 1\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "vorla: " + v.File("bad.board") + ":2: 'out' takes 2 operands, got 1\n");
 
   r = v.Exec("render '" + v.File("missing.board") + "'");
   EXPECT_NE(r.status, 0);
@@ -144,6 +144,64 @@ TEST(EndToEnd, BadInputIsReportedNotCrashedOn) {
   r = v.Exec("render /dev/null --raw /nonexistent/dir/out.s32");
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+}
+
+// The edges a careless or hostile caller finds: lengths known before anything is written,
+// failed writes that stop the render, nothing of the user's overwritten, every failure an exit
+// status of 1 (2 for the command line) and a message that starts "vorla:".
+TEST(EndToEnd, EdgesFailCleanlyAndDestroyNothing) {
+  Vorla v;
+  WriteAll(v.File("long.board"), "in 0x89\nwait 1099511627776\n");
+  struct Case {
+    std::string args;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"render long.board -o long.wav", 1, "more than a 16-bit stereo WAV file holds"},
+      {"render long.board --raw /dev/full --report /dev/null", 1,
+       "cannot write /dev/full: No space left on device"},
+      {"render long.board --raw r.s32 --length 0.5 --report /dev/full", 1, "cannot write /dev/full"},
+      {"render long.board -o long.board", 1, "is the input"},
+      {"render long.board -o x.wav --raw ./x.wav", 1, "are one file"},
+      {"render .", 1, "is a folder"},
+      {"render long.board --raw r.s32 --report nodir/r.txt", 1,
+       "cannot write nodir/r.txt: No such file or directory"},
+      {"--module ./cut.vyx render long.board", 1, "the file is cut off"},
+      {"rendr long.board", 2, "did you mean 'render'?"},
+      {"render long.board --rate 1e4", 2, "'1e4' is not a whole number (8000 to 192000)"},
+      {"render long.board --rate 200000", 2, "200000 is out of range (8000 to 192000)"},
+      {"render long.board --length nan", 2, "'nan' is not a number"},
+      {"render long.board --rate 8000 --rate 9000", 2, "--rate is given twice"},
+      {"", 2, "a subcommand is required"},
+  };
+  const std::string module = ReadAll(v.File("Vorla.vyx"));
+  WriteAll(v.File("cut.vyx"), module.substr(0, module.size() / 3));
+  for (const Case& c : cases) {
+    RunResult r = v.Exec(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+    EXPECT_EQ(r.err.rfind("vorla: ", 0), 0u) << c.args << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
+  }
+  EXPECT_EQ(ReadAll(v.File("long.board")), "in 0x89\nwait 1099511627776\n");
+  for (const char* left : {"long.wav", "x.wav", "r.s32"}) {
+    EXPECT_FALSE(std::filesystem::exists(v.File(left))) << left << " left behind";
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(v.File(""))) {
+    EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
+  }
+
+  // --length cuts the render; a cut render is complete and says so.
+  RunResult r = v.Exec("render long.board -o long.wav --length 0.25 --rate 8000");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadAll(v.File("long.wav")).size(), 44u + 2000u * 4);
+  EXPECT_NE(r.err.find("cut after 0:00.25"), std::string::npos) << r.err;
+  for (const char* args : {"help", "--help", "--version"}) {
+    r = v.Exec(args);
+    EXPECT_EQ(r.status, 0) << args;
+    EXPECT_NE(r.out.find(args[2] == 'v' ? "vorla 2.0.1.1" : "Exit status: 0 done"),
+              std::string::npos) << args << "\n" << r.out;
+  }
 }
 
 TEST(EndToEnd, DemoWritesAWavAndSaysWhatItDid) {

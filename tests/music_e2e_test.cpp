@@ -336,24 +336,27 @@ TEST(MusicEndToEnd, BadInputEndsWithAClearMessage) {
   struct Case {
     std::string args;
     std::string message;
+    int status;  // 1 failed, 2 the command line is wrong, 0 played with a warning
   };
   const Case cases[] = {
-      {"render missing.vgm", "missing.vgm: cannot open the file"},
-      {"render short.vgm", "short.vgm: truncated header"},
-      {"render corrupt.vgz", "corrupt gzip stream"},
-      {"render cut.vgz", "ends early"},
-      {"render text.vgm", "neither a VGM"},
-      {"render " + Q(bad_data), "nothing to play"},
-      {"play " + Q(bad_data), "nothing to play"},
-      {"info short.vgm", "truncated header"},
-      {"render " + Q(deck) + " --solo fm9", "unknown voice 'fm9'"},
-      {"render " + Q(deck) + " --chunk 64", "--chunk applies to board scripts only"},
-      {"render script.board --loops 3", "--loops applies to music files"},
-      {"render script.board --stems x", "--stems applies to music files"},
+      {"render missing.vgm", "missing.vgm: cannot open the file", 1},
+      {"render short.vgm", "short.vgm: truncated header", 1},
+      {"render corrupt.vgz", "corrupt gzip stream", 1},
+      {"render cut.vgz -o cut.wav", "ends early at compressed byte", 0},
+      {"render text.vgm", "neither a VGM", 1},
+      {"render " + Q(bad_data), "nothing to play", 1},
+      {"play " + Q(bad_data), "nothing to play", 1},
+      {"info short.vgm", "truncated header", 1},
+      {"render " + Q(deck) + " --solo psg1", "leave none of the file's voices sounding", 1},
+      {"render " + Q(deck) + " --solo fm9", "unknown voice 'fm9'", 2},
+      {"render " + Q(deck) + " --chunk 64", "--chunk applies to board scripts only", 2},
+      {"render script.board --loops 3", "--loops applies to music files", 2},
+      {"render script.board --stems x", "--stems applies to music files", 2},
   };
   for (const Case& c : cases) {
     Outcome run = vorla.Exec(c.args);
-    EXPECT_EQ(run.status, 1) << c.args << "\n" << run.err;
+    EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.err;
+    EXPECT_NE(run.err.find("vorla: "), std::string::npos) << c.args << "\n" << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << c.args << "\n" << run.err;
   }
   // The reader's reason comes first, with its offset.
@@ -375,6 +378,32 @@ TEST(MusicEndToEnd, RenderWithoutAnOutputWritesTheFilesNameAsWav) {
   Outcome run = vorla.Exec("render " + Q(s98) + " --loops 1 --fade 0");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(WavFrames(vorla.File("opm_psg_v3.wav")), 234u * 441);
+  // The file named after the song is the user's now: replaced only when asked.
+  WriteAll(vorla.File("opm_psg_v3.wav"), "mine");
+  run = vorla.Exec("render " + Q(s98) + " --loops 1 --fade 0");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("--overwrite"), std::string::npos) << run.err;
+  EXPECT_EQ(ReadAll(vorla.File("opm_psg_v3.wav")), "mine");
+  ASSERT_EQ(vorla.Exec("render " + Q(s98) + " --loops 1 --fade 0 --overwrite").status, 0);
+  EXPECT_EQ(WavFrames(vorla.File("opm_psg_v3.wav")), 234u * 441);
+}
+
+TEST(MusicEndToEnd, KnownByContentCutToLengthAndNothingOfTheUsersRemoved) {
+  REQUIRE_TEST_FILE(deck, "vgm/ym2151/DeckTheHalls.vgm");
+  REQUIRE_TEST_FILE(ay, "vgm/ay/02_StartingPoint.vgm");
+  Vorla vorla;
+  // No extension: the content says it is a VGM.
+  SaveBytes(vorla.File("song"), LoadBytes(deck));
+  ASSERT_EQ(vorla.Render(vorla.File("song"), "--length 1.5").status, 0);
+  EXPECT_EQ(WavFrames(vorla.File("out.wav")), 66150u);
+  // A stem that stays silent never touches a file of that name.
+  fs::create_directory(vorla.File("stems"));
+  WriteAll(vorla.File("stems/psg1a.wav"), "mine");
+  Outcome run = vorla.Exec("render " + Q(ay) + " --stems stems --length 1 --solo psg1a,psg1c");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("silent, no stem: psg1a"), std::string::npos) << run.out;
+  EXPECT_TRUE(ReadAll(vorla.File("stems/psg1a.wav")) == "mine");
+  EXPECT_GT(WavFrames(vorla.File("stems/psg1c.wav")), 0u);
 }
 
 }  // namespace

@@ -286,7 +286,9 @@ TEST(MusicInfo, ClockTextForAnyLength) {
   EXPECT_EQ(FormatClock(-3), "0:00.00");
   EXPECT_EQ(FormatClock(std::nan("")), "0:00.00");
   // An S98 timer of 2^32 seconds a sync: no clock face, and no overflow on the way.
-  EXPECT_EQ(FormatClock(9.38e18), "9.38e+18 s");
+  EXPECT_EQ(FormatClock(5000), "1:23:20");
+  EXPECT_EQ(FormatClock(3 * 86400 + 61), "3 days 0:01:01");
+  EXPECT_EQ(FormatClock(9.38e18), "about 2.97e+11 years");
   MusicLog log;
   log.ticks_num = 1;
   log.ticks_den = 0xFFFFFFFF;

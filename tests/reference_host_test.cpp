@@ -31,6 +31,7 @@ struct Fixture {
     host.set_report_sink([this](const std::string& line) { report.push_back(line); });
     host.set_frame_sink([this](const StereoFrame* f, int32_t n) {
       for (int32_t i = 0; i < n; ++i) rendered.push_back(f[i].left);
+      return true;
     });
     host.AddSource(&source);
   }

@@ -138,6 +138,17 @@ TEST(S98Reader, WaitCounts) {
   log = Read(endless_count.Bytes());
   EXPECT_EQ(log.total_ticks, 1u);
   EXPECT_TRUE(Contains(log.warnings, "longer than 5 bytes"));
+
+  // The waits never add up past 2^48 ticks, however many 35-bit waits follow one another.
+  S98File endless({{kOpm, 4000000}});
+  for (int i = 0; i < 9000; ++i) endless.Cmd({0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F});
+  endless.Cmd({0xFD});
+  log = Read(endless.Bytes());
+  EXPECT_EQ(log.total_ticks, uint64_t{1} << 48);
+  EXPECT_TRUE(Contains(log.warnings, "the song is cut there"));
+  EXPECT_LT(log.events.size(), 70000u);
+  EXPECT_NE(ReadError({'S', '9', '8'}).find("truncated header: the file has 3 bytes"),
+            std::string::npos);
 }
 
 TEST(S98Reader, ReservedCommandsAndMissingEndStopTheStream) {

@@ -21,6 +21,7 @@ TEST(Threads, RenderingWhileWritingPortsAndApplyingThePage) {
       int64_t v = frames[i].left < 0 ? -int64_t{frames[i].left} : frames[i].left;
       if (v > peak.load()) peak.store(v);
     }
+    return true;
   });
   std::atomic<int> irqs{0};
   host.set_report_sink([&](const std::string& line) { irqs += line.rfind("irq", 0) == 0; });
@@ -59,7 +60,8 @@ TEST(Threads, RenderingWhileWritingPortsAndApplyingThePage) {
     if (round % 16 == 0) {
       int32_t volumes[8] = {round % 20, 0, 0, -(round % 40), 0, 0, 0, 0};
       int32_t outputs[8] = {1, 1, 1, 0, 1, 1, 1, 1};
-      ASSERT_TRUE(host.ApplyPage(volumes, outputs, 0));
+      std::string why;
+      ASSERT_TRUE(host.ApplyPage(volumes, outputs, 0, &why)) << why;
       ++applies;
     }
     started = true;
