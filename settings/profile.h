@@ -3,7 +3,9 @@
 // The Windows side calls GetPrivateProfileIntA / WritePrivateProfileStringA. The portable side
 // keeps the same semantics over the INI text and replaces the file atomically on Commit (a
 // temporary file beside it, renamed into place), so that a process that dies mid-save leaves
-// either the old or the new complete file, never a torn one.
+// either the old or the new complete file, never a torn one. A file that is not a regular
+// file or is larger than a megabyte counts as unreadable: defaults are read and it is never
+// replaced.
 #pragma once
 
 #include <cstdint>

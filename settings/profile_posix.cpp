@@ -12,22 +12,36 @@
 
 namespace {
 
+// The largest settings file that is read. The board's section is under 300 bytes and a host's
+// whole file a few kilobytes; a megabyte is far beyond any real one and still cheap to hold and
+// edit. A bigger file is treated as unreadable, like any file that cannot be read.
+constexpr off_t kMaxFileBytes = off_t{1} << 20;
+
 // The file's bytes; a missing file reads as empty. False when the file exists but cannot be
-// read whole: then it must not be rewritten, or the host's own sections would be lost.
-bool ReadWholeFile(const std::string& path, std::string* text) {
+// read whole: then it must not be rewritten, or the host's own sections would be lost. Only a
+// regular file of at most kMaxFileBytes is read (a device or a pipe never is).
+bool ReadSettingsFile(const std::string& path, std::string* text) {
   text->clear();
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that opening a pipe does not wait for a writer.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT || errno == ENOTDIR;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileBytes;
+  if (ok) text->reserve(static_cast<size_t>(st.st_size));
   char buffer[4096];
-  bool ok = true;
-  for (;;) {
+  while (ok) {
     ssize_t n = read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    text->append(buffer, static_cast<size_t>(n));
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    // The file may grow while it is read.
+    ok = text->size() + static_cast<size_t>(n) <= static_cast<size_t>(kMaxFileBytes);
+    if (ok) text->append(buffer, static_cast<size_t>(n));
   }
   close(fd);
+  if (!ok) text->clear();
   return ok;
 }
 
@@ -53,7 +67,7 @@ std::string DirectoryOf(const std::string& path) {
 
 void ProfileFile::Load() {
   if (loaded_) return;
-  if (!ReadWholeFile(path_, &text_)) failed_ = true;
+  if (!ReadSettingsFile(path_, &text_)) failed_ = true;
   loaded_ = true;
 }
 

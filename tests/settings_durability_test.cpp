@@ -112,3 +112,25 @@ TEST(SettingsDurability, AnUnreadableFileIsNeverReplaced) {
 }
 
 }  // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(SettingsDurability, AnOversizedOrSpecialFileIsUnreadableAndKept) {
+  TempDir dir;
+  const std::string path = dir.File("VYX.INI");
+  const std::string big = "[VORLA]\nVolume0=90\n; " + std::string(1 << 20, 'x') + "\n";
+  WriteAll(path, big);
+  ProfileFile oversized(path);
+  EXPECT_EQ(ReadSettings(oversized).volume[0], 0) << "defaults";
+  EXPECT_FALSE(WriteSettings(oversized, DefaultSettings()));
+  EXPECT_TRUE(ReadAll(path) == big) << "kept as it was";
+
+  fs::remove(path);
+  fs::create_symlink("/dev/null", path);  // a device is never replaced
+  ProfileFile device(path);
+  EXPECT_FALSE(WriteSettings(device, DefaultSettings()));
+}
+
+}  // namespace
