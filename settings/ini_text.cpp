@@ -143,7 +143,8 @@ bool IniFindValue(std::string_view text, std::string_view section, std::string_v
 int32_t IniGetInt(std::string_view text, std::string_view section, std::string_view key,
                   int32_t default_value) {
   std::string value;
-  if (!IniFindValue(text, section, key, &value)) return default_value;
+  // An empty value (nothing but blanks, or empty quotes) is as good as none.
+  if (!IniFindValue(text, section, key, &value) || value.empty()) return default_value;
   size_t i = 0;
   bool negative = false;
   if (i < value.size() && (value[i] == '-' || value[i] == '+')) {

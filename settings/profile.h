@@ -3,7 +3,10 @@
 // The Windows side calls GetPrivateProfileIntA / WritePrivateProfileStringA. The portable side
 // keeps the same semantics over the INI text and replaces the file atomically on Commit (a
 // temporary file beside it, renamed into place), so that a process that dies mid-save leaves
-// either the old or the new complete file, never a torn one.
+// either the old or the new complete file, never a torn one. A symbolic link is written
+// through (the file it leads to is replaced and the link stays), a read-only file is not
+// written, and a file that is not a regular file or is larger than a megabyte counts as
+// unreadable: defaults are read and it is never replaced.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +38,8 @@ class ProfileFile {
 
  private:
   void Load();  // portable side: reads the file once
+  // Portable side: replaces `name` in the open directory `dir` with the text.
+  bool SaveInto(int dir, const std::string& name);
   void Stage(SaveStage stage) {
     if (stage_hook_ != nullptr) stage_hook_(stage, stage_context_);
   }

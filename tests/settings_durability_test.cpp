@@ -1,7 +1,9 @@
-// The host's settings file survives a process that dies in the middle of saving: it is always
-// either the old or the new complete file, with the host's own sections intact.
+// The host's settings file on disk: it survives a process that dies in the middle of saving
+// (always either the old or the new complete file, with the host's own sections intact), and a
+// save goes where the file really is, keeps what the user set on it and is led nowhere else.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -109,6 +111,61 @@ TEST(SettingsDurability, AnUnreadableFileIsNeverReplaced) {
   EXPECT_FALSE(WriteSettings(profile, s));
   EXPECT_TRUE(std::filesystem::is_directory(dir.File("VYX.INI")));
   EXPECT_EQ(ReadAll(dir.File("VYX.INI") + "/keep"), "x");
+}
+
+}  // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(SettingsDurability, SavesThroughTheUsersLinkAndNeverThroughAPlantedOne) {
+  TempDir dir;
+  const std::string path = dir.File("VYX.INI");
+  WriteAll(dir.File("real.ini"), "[Host]\n");
+  fs::create_symlink("real.ini", path);
+  ProfileFile linked(path);
+  ASSERT_TRUE(WriteSettings(linked, DefaultSettings()));
+  EXPECT_TRUE(fs::is_symlink(path));
+  EXPECT_EQ(ReadAll(dir.File("real.ini")).rfind("[Host]\n[VORLA]\n", 0), 0u);
+
+  // Planted where the temporary file used to be made.
+  fs::create_symlink("victim", path + ".tmp." + std::to_string(getpid()));
+  ProfileFile planted(path);
+  EXPECT_TRUE(WriteSettings(planted, DefaultSettings()));
+  EXPECT_FALSE(fs::exists(dir.File("victim")));
+}
+
+TEST(SettingsDurability, KeepsTheModeAndLeavesAReadOnlyFileAsItIs) {
+  TempDir dir;
+  const std::string path = dir.File("VYX.INI");
+  WriteAll(path, "[Keep]\n");
+  chmod(path.c_str(), 0666);
+  ProfileFile shared(path);
+  ASSERT_TRUE(WriteSettings(shared, DefaultSettings()));
+  EXPECT_EQ(fs::status(path).permissions(), fs::perms(0666)) << "whatever the umask";
+
+  WriteAll(path, "[Keep]\n");
+  chmod(path.c_str(), 0444);  // not written even by root, who could
+  ProfileFile read_only(path);
+  EXPECT_FALSE(WriteSettings(read_only, DefaultSettings()));
+  EXPECT_EQ(ReadAll(path), "[Keep]\n");
+}
+
+TEST(SettingsDurability, AnOversizedOrSpecialFileIsUnreadableAndKept) {
+  TempDir dir;
+  const std::string path = dir.File("VYX.INI");
+  const std::string big = "[VORLA]\nVolume0=90\n; " + std::string(1 << 20, 'x') + "\n";
+  WriteAll(path, big);
+  ProfileFile oversized(path);
+  EXPECT_EQ(ReadSettings(oversized).volume[0], 0) << "defaults";
+  EXPECT_FALSE(WriteSettings(oversized, DefaultSettings()));
+  EXPECT_TRUE(ReadAll(path) == big) << "kept as it was";
+
+  fs::remove(path);
+  fs::create_symlink("/dev/null", path);  // a device is never replaced
+  ProfileFile device(path);
+  EXPECT_FALSE(WriteSettings(device, DefaultSettings()));
 }
 
 }  // namespace

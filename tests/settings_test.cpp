@@ -33,6 +33,8 @@ TEST(IniText, ReadsCaseInsensitivelyWithDefaults) {
   EXPECT_EQ(IniGetInt("[VORLA]\nA=99999999999\nB=-99999999999\n", "VORLA", "A", 0), INT32_MAX);
   EXPECT_EQ(IniGetInt("[VORLA]\nA=99999999999\nB=-99999999999\n", "VORLA", "B", 0), INT32_MIN);
   EXPECT_EQ(IniGetInt("", "VORLA", "A", 42), 42);
+  EXPECT_EQ(IniGetInt("[VORLA]\nA=\nB=  \n", "VORLA", "A", 42), 42) << "empty: the default";
+  EXPECT_EQ(IniGetInt("[VORLA]\nA=\nB=  \n", "VORLA", "B", 42), 42);
 }
 
 TEST(IniText, WriteReplacesInPlaceAndKeepsEveryOtherByte) {
