@@ -39,6 +39,17 @@ double Dbfs(int64_t peak) {
   return peak > 0 ? 20.0 * std::log10(static_cast<double>(peak) / 32768.0) : -INFINITY;
 }
 
+// The peaks, the clipping and the speed of a render, as both render results tell them.
+template <typename Result>
+void PrintLevels(const Result& result) {
+  std::printf("peak left %lld (%.1f dBFS), right %lld (%.1f dBFS), %llu clipped samples\n",
+              static_cast<long long>(result.peak_left), Dbfs(result.peak_left),
+              static_cast<long long>(result.peak_right), Dbfs(result.peak_right),
+              static_cast<unsigned long long>(result.clipped_samples));
+  std::printf("rendered in %.3f s: %.0fx real time\n", result.wall_seconds,
+              result.wall_seconds > 0 ? result.seconds / result.wall_seconds : 0.0);
+}
+
 int Fail(const std::string& message) {
   std::fprintf(stderr, "vorla: %s\n", message.c_str());
   return kFailed;
@@ -203,12 +214,7 @@ int RenderMusicFile(const std::string& path, const MusicArgs& args, const std::s
                 FormatClock(result.seconds).c_str(),
                 static_cast<unsigned long long>(result.frames), args.rate,
                 args.board ? "board" : "chips");
-    std::printf("peak left %lld (%.1f dBFS), right %lld (%.1f dBFS), %llu clipped samples\n",
-                static_cast<long long>(result.peak_left), Dbfs(result.peak_left),
-                static_cast<long long>(result.peak_right), Dbfs(result.peak_right),
-                static_cast<unsigned long long>(result.clipped_samples));
-    std::printf("rendered in %.3f s: %.0fx real time\n", result.wall_seconds,
-                result.wall_seconds > 0 ? result.seconds / result.wall_seconds : 0.0);
+    PrintLevels(result);
   }
   if (!args.stems.empty()) {
     for (const std::string& stem : result.stems) std::printf("stem %s\n", stem.c_str());
@@ -260,12 +266,7 @@ int RunDemo(ScriptRunOptions options, const std::string& demo_path) {
   if (!RunBoardScript(script, options, &result, &error)) return Fail(error);
   std::printf("wrote %s: %.2f s of 16-bit stereo at %u Hz\n", demo_path.c_str(), result.seconds,
               result.wav_rate);
-  std::printf("peak left %lld (%.1f dBFS), right %lld (%.1f dBFS), %llu clipped samples\n",
-              static_cast<long long>(result.peak_left), Dbfs(result.peak_left),
-              static_cast<long long>(result.peak_right), Dbfs(result.peak_right),
-              static_cast<unsigned long long>(result.clipped_samples));
-  std::printf("rendered in %.3f s: %.0fx real time\n", result.wall_seconds,
-              result.wall_seconds > 0 ? result.seconds / result.wall_seconds : 0.0);
+  PrintLevels(result);
   return kDone;
 }
 
