@@ -50,6 +50,10 @@ std::string TimeStampedName(std::string folder) {
 
 std::unique_ptr<BoardLog> BoardLog::Open(const std::string& target, uint32_t rate,
                                          std::string* error) {
+  if (target.empty()) {
+    *error = "no register log named";
+    return nullptr;
+  }
   std::error_code ec;
   const bool folder = target.back() == '/' || target.back() == '\\' ||
                       std::filesystem::is_directory(target, ec);

@@ -8,7 +8,7 @@
 // between writes; a write lands on the first tick at or after its time, which plays it back on
 // its own frame. S98: the timer is 1/R s with R the rate of the first frame or write, so one tick
 // is one frame at that rate. VGM: 44100 ticks a second. A later rate change carries the fraction
-// into the new rate (off by at most half a tick of the new rate, once per change: no drift).
+// of a tick into the new rate, rounded to 1/R of a tick (R the new rate): no drift.
 //
 // A board reset is logged as the register writes that reset the chips: PSG registers 0-13 to 0
 // and 7, 14, 15 to 0xFF (all of a PSG's reset); every FM register to 0, a key-off of all eight
