@@ -212,10 +212,11 @@ void BoardDevice::OutPsgAddress(VyxDevice* device, uint32_t port, uint32_t value
 
 void BoardDevice::OutPsgData(VyxDevice* device, uint32_t port, uint32_t value) {
   BoardDevice* self = From(device);
-  PsgSlot& slot = self->psgs_[PsgIndex(port, 0xA1)];
+  const int index = PsgIndex(port, 0xA1);
+  PsgSlot& slot = self->psgs_[index];
   self->Update();
   slot.psg.SetRegister(slot.latch, value);
-  if (self->log_ != nullptr) self->log_->PsgWrite(PsgIndex(port, 0xA1), slot.latch, value);
+  if (self->log_ != nullptr) self->log_->PsgWrite(index, slot.latch, value);
 }
 
 void BoardDevice::OutFmAddress(VyxDevice* device, uint32_t, uint32_t value) {
