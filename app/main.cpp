@@ -15,6 +15,7 @@
 
 #include "app/arguments.h"
 #include "app/demo_script.h"
+#include "module/environment.h"
 #include "module/program_directory.h"
 #include "music/music_info.h"
 #include "music/music_reader.h"
@@ -302,6 +303,10 @@ int Run(int argc, char** argv) {
                      "render at most this many seconds of audio");
   script_only.push_back(render->add_option("--report", options.report_path,
                                            "board script: report file (default: standard output)"));
+  std::string log_path;
+  script_only.push_back(render->add_option("--log", log_path,
+                                           "board script: the board logs its FM and PSG writes "
+                                           "to this file (.s98, or .vgm) or folder"));
   AddPlaybackOptions(render, &render_args, &render_numbers, &music_only);
   music_only.push_back(render->add_option("--stems", render_args.stems,
                                           "music: write one WAV a voice that sounds into this "
@@ -392,6 +397,18 @@ int Run(int argc, char** argv) {
     if (music) {
       return RenderMusicFile(input_path, render_args, module_path, options.wav_path,
                              options.raw_path, overwrite);
+    }
+    if (!log_path.empty()) {
+      if (const std::string clash = OutputClash({input_path},
+                                                {options.wav_path, options.raw_path,
+                                                 options.report_path, log_path});
+          !clash.empty()) {
+        return Fail(clash);
+      }
+      // The module reads where to log from the environment when it is created.
+      if (!SetEnvironmentValue("VORLA_LOG", log_path)) {
+        return Fail("--log: cannot set VORLA_LOG for the module");
+      }
     }
     return RenderScriptFile(input_path, options);
   }

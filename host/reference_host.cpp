@@ -14,6 +14,7 @@ void* ReferenceHost::FindService(const VyxGuid& id) {
   if (id == kHostTimerQueueId) return static_cast<HostTimerQueue*>(this);
   if (id == kHostPortsId) return static_cast<HostPorts*>(this);
   if (id == kHostPagesId) return static_cast<HostPages*>(this);
+  if (id == kHostNoticesId) return static_cast<HostNotices*>(this);
   return nullptr;
 }
 
@@ -199,4 +200,8 @@ bool ReferenceHost::ApplyPage(const int32_t volumes[8], const int32_t outputs[8]
   }
   std::lock_guard<std::recursive_mutex> lock(module_lock_);
   return ApplyThroughPage(page_, this, volumes, outputs, use_romeo, why);
+}
+
+void ReferenceHost::Notice(const char* text) {
+  if (text != nullptr) std::fprintf(stderr, "vorla: %s\n", text);
 }

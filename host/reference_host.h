@@ -1,7 +1,7 @@
 // The reference host's services behind the host interfaces: a bus that dispatches ports by the
 // connector table, a mixer that renders the source on demand, a timer queue on host time
 // (microseconds, counted in rendered frames), a port service that reports interrupt requests,
-// and a page list with an in-memory configuration dialog.
+// a page list with an in-memory configuration dialog, and the board's notices on standard error.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +19,8 @@ class ReferenceHost : public HostSystem,
                       public HostTimerQueue,
                       public HostPorts,
                       public HostPages,
-                      public HostPageSite {
+                      public HostPageSite,
+                      public HostNotices {
  public:
   static constexpr uint32_t kInterruptPort = 0x105;
 
@@ -85,6 +86,8 @@ class ReferenceHost : public HostSystem,
   void VYXCALL Applied() override {}
   void VYXCALL Activated(VyxPage*) override {}
   void VYXCALL Changed(void*) override {}
+  // HostNotices: on standard error, "vorla: TEXT".
+  void VYXCALL Notice(const char* text) override;
 
  private:
   struct Event {

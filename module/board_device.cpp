@@ -109,9 +109,12 @@ void BoardDevice::Reset() {
   control_.Reset();
   // Whether or not it plays now: USE_ROMEO may be switched on later.
   if (real_chip_ != nullptr) real_chip_->Reset();
+  if (log_ != nullptr) log_->BoardReset();
 }
 
 bool BoardDevice::SetRate(uint32_t rate) {
+  if (rate != 0) rate_ = rate;
+  if (log_ != nullptr) log_->SetRate(rate);
   tone_.SetRate(kToneClock, rate);
   for (PsgSlot& slot : psgs_) slot.psg.SetClock(kPsgClock, rate);
   opm_.SetRate(kFmClock, rate);
@@ -131,6 +134,7 @@ void BoardDevice::Mix(StereoFrame* frames, int32_t count) {
     if (slot.volume > kMuteAt && slot.routing != 0) slot.psg.Mix(frames, count);
   }
   if (!RealChipPlays()) opm_.Mix(frames, count);
+  if (log_ != nullptr) log_->Advance(count);
 }
 
 void BoardDevice::ApplySettings(const BoardSettings& settings) {
@@ -148,6 +152,18 @@ void BoardDevice::ApplySettings(const BoardSettings& settings) {
   fm_volume_ = settings.volume[7];
   opm_.SetVolume(ChipVolume(fm_volume_));
   use_romeo_ = settings.use_romeo != 0;
+}
+
+bool BoardDevice::StartLog(const std::string& target, std::string* error) {
+  log_ = BoardLog::Open(target, rate_, error);
+  return log_ != nullptr;
+}
+
+std::string BoardDevice::StopLog() {
+  if (log_ == nullptr) return std::string();
+  std::string notice = log_->Close();
+  log_.reset();
+  return notice;
 }
 
 int BoardDevice::PsgIndex(uint32_t port, uint32_t base) {
@@ -196,9 +212,11 @@ void BoardDevice::OutPsgAddress(VyxDevice* device, uint32_t port, uint32_t value
 
 void BoardDevice::OutPsgData(VyxDevice* device, uint32_t port, uint32_t value) {
   BoardDevice* self = From(device);
-  PsgSlot& slot = self->psgs_[PsgIndex(port, 0xA1)];
+  const int index = PsgIndex(port, 0xA1);
+  PsgSlot& slot = self->psgs_[index];
   self->Update();
   slot.psg.SetRegister(slot.latch, value);
+  if (self->log_ != nullptr) self->log_->PsgWrite(index, slot.latch, value);
 }
 
 void BoardDevice::OutFmAddress(VyxDevice* device, uint32_t, uint32_t value) {
@@ -209,6 +227,7 @@ void BoardDevice::OutFmData(VyxDevice* device, uint32_t, uint32_t value) {
   BoardDevice* self = From(device);
   self->Update();
   self->opm_.Write(self->fm_latch_, value);
+  if (self->log_ != nullptr) self->log_->FmWrite(self->fm_latch_, value);
   if (self->RealChipPlays()) self->real_chip_->WriteRegister(0, self->fm_latch_, value);
 }
 

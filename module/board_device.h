@@ -18,6 +18,9 @@
 // USE_ROMEO on, every FM data write goes to the card as well and the real chip plays the FM part
 // instead of the emulated one; every board reset resets the real chip. The device gives the
 // chip back when it is destroyed.
+//
+// While a register log is open (StartLog), the FM and PSG data writes and the board resets are
+// logged at the frame the mixer has reached; Mix tells the log how far that is.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +28,7 @@
 
 #include "control/board_control.h"
 #include "fm/opm_chip.h"
+#include "module/board_log.h"
 #include "module/vyx.h"
 #include "psg/psg.h"
 #include "romeo/romeo_manager.h"
@@ -68,6 +72,12 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   bool Init(HostPorts* ports, uint32_t interrupt_port, HostTimerQueue* timer_queue);
   void Reset();
   void ApplySettings(const BoardSettings& settings) override;
+  // Opens the register log that `target` names, from now on; false with the reason in *error
+  // (the board then plays on without one).
+  bool StartLog(const std::string& target, std::string* error);
+  // Completes and closes the log, if one is open; what the user should hear of it, or empty.
+  std::string StopLog();
+  const BoardLog* log() const { return log_.get(); }
 
   // The 33 connector entries and the terminating all-zero entry.
   static const Connector* ConnectorTable();
@@ -129,4 +139,6 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   RomeoManager* romeo_ = nullptr;
   std::unique_ptr<ChipHandle> real_chip_;  // freed with the device, which frees the chip
   bool use_romeo_ = false;
+  uint32_t rate_ = kInitialRate;    // the output rate in force
+  std::unique_ptr<BoardLog> log_;   // null unless a register log was asked for
 };

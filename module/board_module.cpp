@@ -2,9 +2,18 @@
 
 #include <new>
 
+#include "module/environment.h"
+#include "settings/profile.h"
+
 BoardModule::BoardModule(const std::string& settings_path, void* instance) : device_("VRLA") {
   if (!settings_path.empty()) page_.set_path(settings_path);
   page_.Load(instance, &device_);
+  // The environment wins over the settings file.
+  log_target_ = EnvironmentValue("VORLA_LOG");
+  if (log_target_.empty()) {
+    ProfileFile profile(page_.path());
+    log_target_ = ReadLogTarget(profile);
+  }
 }
 
 bool BoardModule::Bind(HostSystem* host) {
@@ -23,12 +32,23 @@ bool BoardModule::Bind(HostSystem* host) {
   device_.Connect(mixer);
   pages_ = pages;
   if (pages_ != nullptr) pages_->AddPage(&page_);
+  if (std::string error; !log_target_.empty() && !device_.StartLog(log_target_, &error)) {
+    Notify(error);
+  }
   return true;
+}
+
+void BoardModule::Notify(const std::string& text) {
+  if (host_ == nullptr) return;
+  auto* notices = static_cast<HostNotices*>(host_->FindService(kHostNoticesId));
+  if (notices != nullptr) notices->Notice(text.c_str());
 }
 
 void BoardModule::Release() {
   device_.Connect(nullptr);
   if (bus_ != nullptr) bus_->Detach(&device_);
+  // Nothing reaches the board any more: the log is complete.
+  if (std::string notice = device_.StopLog(); !notice.empty()) Notify(notice);
   // No interrupt event may reach the device once it is gone.
   if (device_.timer_queue() != nullptr) device_.timer_queue()->RemoveEvents(device_.event_owner());
   page_.Save();

@@ -26,10 +26,14 @@ class BoardModule final : public VyxModule {
   void* VYXCALL Query(void* value) override;
 
   BoardDevice& device() { return device_; }
+  // The register log asked for at creation: VORLA_LOG, else the settings file's "LOG" key.
+  const std::string& log_target() const { return log_target_; }
   ConfigPage& page() { return page_; }
 
  private:
-  ~BoardModule() = default;  // only Release (or a failed create) destroys the module
+  ~BoardModule() = default;
+  // Tells the host, if it offers a place for such notices; otherwise nobody is told.
+  void Notify(const std::string& text);  // only Release (or a failed create) destroys the module
   friend VyxModule* CreateBoardModule(HostSystem* host, const std::string& settings_path,
                                       void* instance);
 
@@ -38,6 +42,7 @@ class BoardModule final : public VyxModule {
   HostSystem* host_ = nullptr;
   HostBus* bus_ = nullptr;
   HostPages* pages_ = nullptr;
+  std::string log_target_;
 };
 
 // VyxCreateModule's work, with the settings file open to choice (empty: the host's) and the

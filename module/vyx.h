@@ -61,6 +61,12 @@ inline constexpr VyxGuid kHostPortsId = {0x328ABDEC, 0x7E10, 0x11D3,
 // {32694F5A-7F25-11D3-BD53-00A0C90AC9DA}
 inline constexpr VyxGuid kHostPagesId = {0x32694F5A, 0x7F25, 0x11D3,
                                          {0xBD, 0x53, 0x00, 0xA0, 0xC9, 0x0A, 0xC9, 0xDA}};
+// Vorla's own, offered by the reference host only: where the board tells its host what went
+// wrong with a register log it was asked to keep. Looked up only when there is something to
+// tell; a host without it (the emulator) is told nothing and the board plays on.
+// {5D0F6C21-3B7A-4E52-9A64-564F524C4131}
+inline constexpr VyxGuid kHostNoticesId = {0x5D0F6C21, 0x3B7A, 0x4E52,
+                                           {0x9A, 0x64, 0x56, 0x4F, 0x52, 0x4C, 0x41, 0x31}};
 
 class VyxDevice;
 class VyxSoundSource;
@@ -163,6 +169,12 @@ class HostPageSite {
   virtual void VYXCALL Activated(VyxPage* page) = 0;
   // 5th: a control of the page changed; the dialog window that holds it.
   virtual void VYXCALL Changed(void* dialog_window) = 0;
+};
+
+class HostNotices {
+ public:
+  // 1st: one line of text for the user, without a line end.
+  virtual void VYXCALL Notice(const char* text) = 0;
 };
 
 // ---- Module side -----------------------------------------------------------------------------

@@ -53,3 +53,7 @@ bool WriteSettings(ProfileFile& profile, const BoardSettings& settings) {
   profile.WriteString(kSettingsSection, "USE_ROMEO", Decimal(settings.use_romeo).c_str());
   return profile.Commit();
 }
+
+std::string ReadLogTarget(ProfileFile& profile) {
+  return profile.GetString(kSettingsSection, kLogKey);
+}

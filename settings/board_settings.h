@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 class ProfileFile;
 
@@ -33,6 +34,12 @@ BoardSettings ReadSettings(ProfileFile& profile);
 
 // Writes all 17 keys in order: Volume0-7, Output0-7, USE_ROMEO; then commits the file.
 bool WriteSettings(ProfileFile& profile, const BoardSettings& settings);
+
+// The register log the board keeps, a key of the section that the page neither shows nor
+// saves (the file keeps it as it is): "LOG", a file name (.s98 or .vgm) or a folder. Empty when
+// the key is missing.
+inline constexpr char kLogKey[] = "LOG";
+std::string ReadLogTarget(ProfileFile& profile);
 
 // Whatever applies the settings to the board (the device).
 class SettingsTarget {

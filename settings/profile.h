@@ -24,6 +24,8 @@ class ProfileFile {
   explicit ProfileFile(std::string path) : path_(std::move(path)) {}
 
   int32_t GetInt(const char* section, const char* key, int32_t default_value);
+  // The key's text as it stands; empty when the key is missing.
+  std::string GetString(const char* section, const char* key);
   void WriteString(const char* section, const char* key, const char* value);
   // Makes the writes so far durable; returns false when the file could not be written (the
   // old file, if any, is then left as it was).
