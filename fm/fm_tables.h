@@ -14,6 +14,10 @@
 #include <cstdint>
 
 inline constexpr int kLogToLinearSize = 8192;
+// LogToLinearTable is stored with silent entries up to this size, so that the block renderer can
+// mask its index instead of testing it. The largest index a sine lookup can form is the sine's
+// largest attenuation (under 4300) plus the envelope's (8184) plus the LFO's (8160): below 2^15.
+inline constexpr int kLogToLinearPaddedSize = 32768;
 inline constexpr int kLogSineSize = 1024;
 inline constexpr int kKeyFractionSize = 64;
 inline constexpr int kLfoSteps = 256;
@@ -140,7 +144,8 @@ inline constexpr uint8_t SlotOrder[4] = {0, 2, 1, 3};
 
 // Tables computed at run time, one copy per process.
 struct FmComputedTables {
-  int32_t LogToLinearTable[kLogToLinearSize];  // attenuation index -> signed linear sample
+  // attenuation index -> signed linear sample; entries from kLogToLinearSize on are 0
+  int32_t LogToLinearTable[kLogToLinearPaddedSize];
   int32_t LogSineTable[kLogSineSize];          // phase index -> attenuation index (with sign)
   int32_t KeyFractionTable[kKeyFractionSize];  // KF -> 2^(KF/768), 16.16 fixed point
   int32_t PitchLfoTable[8][kLfoSteps];         // PMS, LFO pitch index -> factor x 65536
@@ -167,4 +172,10 @@ inline int32_t LinearLookup(uint32_t index) {
   return index < static_cast<uint32_t>(kLogToLinearSize)
              ? fm_tables_internal::computed_tables.LogToLinearTable[index]
              : 0;
+}
+
+// The same for an index known to be below kLogToLinearPaddedSize (see there); the mask only
+// keeps a wrong index inside the table.
+inline int32_t LinearLookupPadded(uint32_t index) {
+  return fm_tables_internal::computed_tables.LogToLinearTable[index & (kLogToLinearPaddedSize - 1)];
 }

@@ -1,4 +1,5 @@
 // The per-sample path of OpmChip: LFO, noise generator and mixing. Integer work only.
+#include <algorithm>
 #include <cstdlib>
 
 #include "fm/opm_chip.h"
@@ -73,45 +74,104 @@ void OpmChip::Mix(StereoFrame* frames, int32_t count) {
   }
 }
 
+void OpmChip::SkipLfo(int32_t count) {
+  if (count <= 0) return;
+  if (lfo_waveform_ < 3) {
+    // All steps but the last only count samples and move the phase every eighth one; the last
+    // is run as it is, for the values and the previous phase it leaves.
+    const uint32_t skipped = static_cast<uint32_t>(count - 1);
+    const uint32_t advances = ((lfo_sample_count_ & 7) + skipped) / 8;
+    lfo_phase_ += advances * lfo_increment_;
+    lfo_sample_count_ += skipped;
+    LfoStep();
+    return;
+  }
+  // The noise waveform draws from rand() as it goes: step by step.
+  for (int32_t i = 0; i < count; ++i) LfoStep();
+}
+
 template <bool kLfo>
 void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
-  // Channels 1-7 that sound, in order, with the sum each feeds: 0 none, 1 left, 2 right, 3 both.
-  FmChannel* active[kChannels - 1];
-  uint8_t target[kChannels - 1];
-  int n = 0;
-  for (int ch = 0; ch < kChannels - 1; ++ch) {
-    if ((word >> (2 * (kChannels - 1 - ch))) & 1) {
-      active[n] = &channels_[ch];
-      target[n] = pan_[ch];
-      ++n;
-    }
-  }
+  // Rendered in blocks, one channel after the other through the whole block: each channel adds
+  // into the sum its pan selects (0 none, 1 left, 2 right, 3 both). Channels do not hear each
+  // other, so this gives the same sums as going channel by channel within each frame.
+  constexpr int32_t kBlock = 256;
+  int32_t sums[4][kBlock];
+  int32_t am_index[kBlock];
+  int32_t pm_index[kBlock];
+  int32_t run[kBlock];
+  const FmLfoBlock lfo{am_index, pm_index, run};
+
   FmChannel& last = channels_[kChannels - 1];
   const bool last_active = (word & 1) != 0;
   const bool noise = (noise_control_ & 0x80) != 0;
-  const uint8_t last_target = pan_[kChannels - 1];
   const int64_t volume = volume_factor_;
+  int last_rendered = -1;  // the channel whose pitch factor the chip's scratch value holds
+  for (int ch = 0; ch < kChannels; ++ch) {
+    if ((word >> (2 * (kChannels - 1 - ch))) & 1) last_rendered = ch;
+  }
 
-  for (int32_t i = 0; i < count; ++i) {
-    int32_t sums[4] = {0, 0, 0, 0};
-    LfoStep();
-    for (int k = 0; k < n; ++k) {
-      sums[target[k]] += kLfo ? active[k]->RenderLfo() : active[k]->Render();
+  for (int32_t start = 0; start < count; start += kBlock) {
+    const int32_t n = std::min(kBlock, count - start);
+    for (auto& sum : sums) std::fill(sum, sum + n, 0);
+    if constexpr (kLfo) {
+      for (int32_t i = 0; i < n; ++i) {
+        LfoStep();
+        am_index[i] = params_.am_index;
+        pm_index[i] = params_.pm_index;
+      }
+      run[n - 1] = 1;
+      for (int32_t i = n - 2; i >= 0; --i) {
+        const bool same = am_index[i] == am_index[i + 1] && pm_index[i] == pm_index[i + 1];
+        run[i] = same ? run[i + 1] + 1 : 1;
+      }
+    } else {
+      SkipLfo(n);
+    }
+
+    for (int ch = 0; ch < kChannels - 1; ++ch) {
+      if (((word >> (2 * (kChannels - 1 - ch))) & 1) == 0) continue;
+      if (kLfo) {
+        channels_[ch].RenderBlockLfo(sums[pan_[ch]], n, lfo);
+      } else {
+        channels_[ch].RenderBlock(sums[pan_[ch]], n);
+      }
     }
     if (last_active) {
-      int32_t sample;
-      if (noise) {
-        uint32_t noise_word = NoiseStep();
-        sample = kLfo ? last.RenderLfoNoise(noise_word) : last.RenderNoise(noise_word);
+      int32_t* sum = sums[pan_[kChannels - 1]];
+      if (!noise) {
+        if (kLfo) {
+          last.RenderBlockLfo(sum, n, lfo);
+        } else {
+          last.RenderBlock(sum, n);
+        }
       } else {
-        sample = kLfo ? last.RenderLfo() : last.Render();
+        for (int32_t i = 0; i < n; ++i) {
+          const uint32_t noise_word = NoiseStep();
+          if (kLfo) {
+            params_.am_index = am_index[i];
+            params_.pm_index = pm_index[i];
+            sum[i] += last.RenderLfoNoise(noise_word);
+          } else {
+            sum[i] += last.RenderNoise(noise_word);
+          }
+        }
       }
-      sums[last_target] += sample;
     }
-    // 64-bit product: the gain goes up to 51810, far past what 32 bits hold with 65535.
-    int64_t left = ClampSum(sums[1] + sums[3]);
-    int64_t right = ClampSum(sums[2] + sums[3]);
-    frames[i].left = AddWrapping(frames[i].left, static_cast<int32_t>((left * volume) >> 14));
-    frames[i].right = AddWrapping(frames[i].right, static_cast<int32_t>((right * volume) >> 14));
+    if constexpr (kLfo) {
+      // As the last frame's LFO step and its last channel left them.
+      params_.am_index = am_index[n - 1];
+      params_.pm_index = pm_index[n - 1];
+      params_.pm_value = channels_[last_rendered].pm_row[params_.pm_index];
+    }
+
+    StereoFrame* out = frames + start;
+    for (int32_t i = 0; i < n; ++i) {
+      // 64-bit product: the gain goes up to 51810, far past what 32 bits hold with 65535.
+      const int64_t left = ClampSum(sums[1][i] + sums[3][i]);
+      const int64_t right = ClampSum(sums[2][i] + sums[3][i]);
+      out[i].left = AddWrapping(out[i].left, static_cast<int32_t>((left * volume) >> 14));
+      out[i].right = AddWrapping(out[i].right, static_cast<int32_t>((right * volume) >> 14));
+    }
   }
 }
