@@ -203,15 +203,19 @@ void FmChannel::RenderSpan(int32_t* out, int32_t n, const uint32_t* inc, const u
   for (FmOperator& op : ops) op.env_timer -= n * op.env_timer_dec;
 }
 
+// The count of samples before the next tick drops by exactly n over a span of n samples, so it
+// is only worked out again after a tick.
 void FmChannel::RenderBlock(int32_t* out, int32_t count) {
   int32_t pos = 0;
+  int32_t free = SamplesBeforeTick();
   while (pos < count) {
-    const int32_t free = SamplesBeforeTick();
     if (free == 0) {
       out[pos++] += Render();
+      free = SamplesBeforeTick();
       continue;
     }
     const int32_t n = std::min(free, count - pos);
+    free -= n;
     uint32_t inc[4];
     uint32_t atten[4];
     for (int i = 0; i < 4; ++i) {
@@ -225,15 +229,17 @@ void FmChannel::RenderBlock(int32_t* out, int32_t count) {
 
 void FmChannel::RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
   int32_t pos = 0;
+  int32_t free = SamplesBeforeTick();
   while (pos < count) {
     chip->am_index = lfo.am_index[pos];
     chip->pm_index = lfo.pm_index[pos];
-    const int32_t free = SamplesBeforeTick();
     if (free == 0) {
       out[pos++] += RenderLfo();
+      free = SamplesBeforeTick();
       continue;
     }
     const int32_t n = std::min({free, count - pos, lfo.run[pos]});
+    free -= n;
     // Within the run the pitch factor and the amplitude offset are those of its first frame.
     chip->pm_value = pm_row[chip->pm_index];
     uint32_t inc[4];

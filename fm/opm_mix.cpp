@@ -90,6 +90,35 @@ void OpmChip::SkipLfo(int32_t count) {
   for (int32_t i = 0; i < count; ++i) LfoStep();
 }
 
+void OpmChip::LfoBlock(int32_t count, int32_t* am_index, int32_t* pm_index) {
+  if (lfo_waveform_ >= 3) {
+    for (int32_t i = 0; i < count; ++i) {
+      LfoStep();
+      am_index[i] = params_.am_index;
+      pm_index[i] = params_.pm_index;
+    }
+    return;
+  }
+  // The phase moves only after every eighth step, so the values hold for groups of up to eight
+  // frames: one table look-up a group.
+  int32_t i = 0;
+  while (i < count) {
+    const int32_t group =
+        std::min(8 - static_cast<int32_t>(lfo_sample_count_ & 7), count - i);
+    const uint32_t k = (lfo_phase_ >> 16) & 0xFF;
+    const int32_t am = LfoAmpWave[lfo_waveform_][k] * static_cast<int32_t>(amd_) / 128;
+    const int32_t pm = ((LfoPitchWave[lfo_waveform_][k] * static_cast<int32_t>(pmd_)) >> 7) + 128;
+    std::fill(am_index + i, am_index + i + group, am);
+    std::fill(pm_index + i, pm_index + i + group, pm);
+    params_.am_index = am;
+    params_.pm_index = pm;
+    lfo_prev_phase_ = lfo_phase_;
+    lfo_sample_count_ += static_cast<uint32_t>(group);
+    if ((lfo_sample_count_ & 7) == 0) lfo_phase_ += lfo_increment_;
+    i += group;
+  }
+}
+
 template <bool kLfo>
 void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
   // Rendered in blocks, one channel after the other through the whole block: each channel adds
@@ -115,11 +144,7 @@ void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
     const int32_t n = std::min(kBlock, count - start);
     for (auto& sum : sums) std::fill(sum, sum + n, 0);
     if constexpr (kLfo) {
-      for (int32_t i = 0; i < n; ++i) {
-        LfoStep();
-        am_index[i] = params_.am_index;
-        pm_index[i] = params_.pm_index;
-      }
+      LfoBlock(n, am_index, pm_index);
       run[n - 1] = 1;
       for (int32_t i = n - 2; i >= 0; --i) {
         const bool same = am_index[i] == am_index[i + 1] && pm_index[i] == pm_index[i + 1];
