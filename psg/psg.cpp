@@ -1,6 +1,7 @@
 #include "psg/psg.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -155,42 +156,72 @@ struct ChannelRun {
   const uint32_t* noise;
 };
 
-// Renders in runs over which nothing the channel reads changes, found by division: the span
-// between two flips of the tone bit, two noise bits or two envelope entries. Used when these
-// runs last several sub-samples; otherwise RenderSubSamples is cheaper.
+// Sub-samples until the noise bit at pos next changes value: the bits are read one after the
+// other (bit (pos >> 17) & 31 of word pos >> 22), so a run of equal bits within a word is
+// passed in one go. step is below 2^17.
+inline uint32_t StepsToNoiseChange(const uint32_t* noise, uint32_t pos, uint32_t step) {
+  if (step == 0) return kNever;
+  const uint32_t bit = pos >> 17;
+  const uint32_t rest = noise[bit >> 5] >> (bit & 31);
+  const uint32_t same = std::min<uint32_t>(std::countr_zero((rest & 1) ? ~rest : rest),
+                                           32 - (bit & 31));
+  const uint64_t left = (static_cast<uint64_t>(bit + same) << 17) - pos;
+  return static_cast<uint32_t>((left - 1) / step + 1);
+}
+
+// Renders in runs over which nothing the channel hears changes: the spans between flips of the
+// tone bit, changes of the noise bit and new envelope entries, each found by division and
+// then counted down. Used when these runs last several sub-samples; otherwise RenderSubSamples
+// is cheaper.
 void RenderRuns(int32_t* sums, uint32_t subs, ChannelRun& c) {
+  // kNever counts down too, but no block is long enough for it to reach 0.
+  uint32_t tone_bit = 0;
+  uint32_t to_tone = kNever;
+  if (c.tone_on) {
+    tone_bit = (c.phase >> 26) & 1;
+    to_tone = StepsToNext(c.phase, c.step, kToneHalfPeriod);
+  }
+  uint32_t noise_bit = 0;
+  uint32_t to_noise = kNever;
+  if (c.noise_on) {
+    noise_bit = NoiseBits(c.noise, c.noise_pos) & 1;
+    to_noise = StepsToNoiseChange(c.noise, c.noise_pos, c.noise_step);
+  }
+  int32_t amp = c.amp;
+  uint32_t to_entry = kNever;
+  if (c.envelope) {
+    amp = c.row[c.envelope_pos >> 24];
+    to_entry = StepsToNext(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
+  }
   uint32_t s = 0;
   while (s < subs) {
-    uint32_t n = subs - s;
-    uint32_t x = 0;
-    if (c.tone_on) {
-      x = (c.phase >> 26) & 1;
-      n = std::min(n, StepsToNext(c.phase, c.step, kToneHalfPeriod));
-    }
-    if (c.noise_on) {
-      x |= NoiseBits(c.noise, c.noise_pos) & 1;
-      n = std::min(n, StepsToNext(c.noise_pos, c.noise_step, kNoiseBitLength));
-    }
-    int32_t amp = c.amp;
-    uint32_t to_entry = kNever;
-    if (c.envelope) {
-      amp = c.row[c.envelope_pos >> 24];
-      to_entry = StepsToNext(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
-      n = std::min(n, to_entry);
-    }
-    AddRun(sums, s, n, Signed(amp, x));
+    const uint32_t n = std::min({subs - s, to_tone, to_noise, to_entry});
+    AddRun(sums, s, n, Signed(amp, tone_bit | noise_bit));
+    s += n;
     c.phase += n * c.step;
     c.noise_pos += n * c.noise_step;
+    to_tone -= n;
+    to_noise -= n;
+    to_entry -= n;
+    if (to_tone == 0) {
+      tone_bit = (c.phase >> 26) & 1;
+      to_tone = StepsToNext(c.phase, c.step, kToneHalfPeriod);
+    }
+    if (to_noise == 0) {
+      noise_bit = NoiseBits(c.noise, c.noise_pos) & 1;  // the same again after a word's end
+      to_noise = StepsToNoiseChange(c.noise, c.noise_pos, c.noise_step);
+    }
     if (c.envelope) {
       // Only the sub-sample that enters a new entry can pass the end of the row.
-      if (n == to_entry) {
+      if (to_entry == 0) {
         c.envelope_pos = EnvelopeStep(c.envelope_pos + (n - 1) * c.envelope_step,
                                       c.envelope_step, c.hold_bit);
+        amp = c.row[c.envelope_pos >> 24];
+        to_entry = StepsToNext(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
       } else {
         c.envelope_pos += n * c.envelope_step;
       }
     }
-    s += n;
   }
 }
 
