@@ -220,7 +220,7 @@ void FmChannel::RenderBlock(int32_t* out, int32_t count) {
     uint32_t atten[4];
     for (int i = 0; i < 4; ++i) {
       inc[i] = ops[i].phase_inc;
-      atten[i] = ops[i].atten;
+      atten[i] = std::min(ops[i].atten, kSpanAttenLimit);  // see kSpanAttenLimit
     }
     RenderSpan<false>(out + pos, n, inc, atten);
     pos += n;
@@ -246,7 +246,8 @@ void FmChannel::RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lf
     uint32_t atten[4];
     for (int i = 0; i < 4; ++i) {
       inc[i] = ops[i].LfoPhaseInc();
-      atten[i] = static_cast<uint32_t>(ops[i].am_row[chip->am_index]) + ops[i].atten;
+      atten[i] = std::min(static_cast<uint32_t>(ops[i].am_row[chip->am_index]) + ops[i].atten,
+                          kSpanAttenLimit);
     }
     RenderSpan<true>(out + pos, n, inc, atten);
     pos += n;

@@ -15,9 +15,12 @@
 
 inline constexpr int kLogToLinearSize = 8192;
 // LogToLinearTable is stored with silent entries up to this size, so that the block renderer can
-// mask its index instead of testing it. The largest index a sine lookup can form is the sine's
-// largest attenuation (under 4300) plus the envelope's (8184) plus the LFO's (8160): below 2^15.
+// look up a sine attenuation (LogSineTable, below 4300) plus an attenuation held to
+// kSpanAttenLimit without testing the index.
 inline constexpr int kLogToLinearPaddedSize = 32768;
+// Above every attenuation an operator reaches (envelope and total level 8184, LFO 8096 more),
+// and far enough above 8192 that a held value still reads silence.
+inline constexpr uint32_t kSpanAttenLimit = 16384;
 inline constexpr int kLogSineSize = 1024;
 inline constexpr int kKeyFractionSize = 64;
 inline constexpr int kLfoSteps = 256;
@@ -174,8 +177,7 @@ inline int32_t LinearLookup(uint32_t index) {
              : 0;
 }
 
-// The same for an index known to be below kLogToLinearPaddedSize (see there); the mask only
-// keeps a wrong index inside the table.
+// The same for a sine attenuation plus an attenuation of at most kSpanAttenLimit: no test.
 inline int32_t LinearLookupPadded(uint32_t index) {
-  return fm_tables_internal::computed_tables.LogToLinearTable[index & (kLogToLinearPaddedSize - 1)];
+  return fm_tables_internal::computed_tables.LogToLinearTable[index];
 }
