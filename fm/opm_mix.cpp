@@ -136,13 +136,21 @@ void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
   const bool noise = (noise_control_ & 0x80) != 0;
   const int64_t volume = volume_factor_;
   int last_rendered = -1;  // the channel whose pitch factor the chip's scratch value holds
+  uint32_t used = 0;       // bit p: some active channel adds into sums[p]
   for (int ch = 0; ch < kChannels; ++ch) {
-    if ((word >> (2 * (kChannels - 1 - ch))) & 1) last_rendered = ch;
+    if ((word >> (2 * (kChannels - 1 - ch))) & 1) {
+      last_rendered = ch;
+      used |= 1u << pan_[ch];
+    }
   }
+  const bool only_both = (used & 6) == 0;  // no left-only or right-only channel
+  const uint32_t zeroed = used | (only_both ? 8 : 14);  // and what the mix below reads
 
   for (int32_t start = 0; start < count; start += kBlock) {
     const int32_t n = std::min(kBlock, count - start);
-    for (auto& sum : sums) std::fill(sum, sum + n, 0);
+    for (int pan = 0; pan < 4; ++pan) {
+      if ((zeroed >> pan) & 1) std::fill(sums[pan], sums[pan] + n, 0);
+    }
     if constexpr (kLfo) {
       LfoBlock(n, am_index, pm_index);
       run[n - 1] = 1;
@@ -190,9 +198,18 @@ void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
       params_.pm_value = channels_[last_rendered].pm_row[params_.pm_index];
     }
 
+    // 64-bit products: the gain goes up to 51810, far past what 32 bits hold with 65535.
     StereoFrame* out = frames + start;
+    if (only_both) {
+      // Only the sum of both sides: one value for both.
+      for (int32_t i = 0; i < n; ++i) {
+        const int32_t v = static_cast<int32_t>((ClampSum(sums[3][i]) * volume) >> 14);
+        out[i].left = AddWrapping(out[i].left, v);
+        out[i].right = AddWrapping(out[i].right, v);
+      }
+      continue;
+    }
     for (int32_t i = 0; i < n; ++i) {
-      // 64-bit product: the gain goes up to 51810, far past what 32 bits hold with 65535.
       const int64_t left = ClampSum(sums[1][i] + sums[3][i]);
       const int64_t right = ClampSum(sums[2][i] + sums[3][i]);
       out[i].left = AddWrapping(out[i].left, static_cast<int32_t>((left * volume) >> 14));
