@@ -3,6 +3,9 @@
 raw output and the report byte for byte. Meant for changes that must not change the sound:
 
     bench/compare_random.py BASE_BUILD_DIR NEW_BUILD_DIR [--count 300] [--seed 1] [--keep DIR]
+                            [--runner wine]
+
+The build folders hold vorla (or vorla.exe, run through --runner) and Vorla.vyx.
 
 Each script mixes random FM, PSG and tone-generator writes (with bursts that set up sounding
 voices), waits, 'rate' lines across 8000-192000 Hz, 'apply' lines and board resets; each is
@@ -122,16 +125,17 @@ def script(r):
     return '\n'.join(lines) + '\n'
 
 
-def render(build, work, text, chunk):
+def render(build, work, text, chunk, runner):
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
-    for name in ('vorla', 'Vorla.vyx'):
+    program = 'vorla.exe' if os.path.exists(os.path.join(build, 'vorla.exe')) else 'vorla'
+    for name in (program, 'Vorla.vyx'):
         shutil.copy2(os.path.join(build, name), work)
     with open(os.path.join(work, 's.board'), 'w') as f:
         f.write(text)
-    proc = subprocess.run(['./vorla', 'render', 's.board', '--raw', 'out.raw', '--report',
-                           'report.txt', '--chunk', str(chunk)], cwd=work,
-                          capture_output=True, text=True)
+    command = ([runner, program] if runner else ['./' + program]) + [
+        'render', 's.board', '--raw', 'out.raw', '--report', 'report.txt', '--chunk', str(chunk)]
+    proc = subprocess.run(command, cwd=work, capture_output=True, text=True)
     if proc.returncode != 0:
         sys.exit('vorla failed in %s: %s' % (work, proc.stderr))
     with open(os.path.join(work, 'out.raw'), 'rb') as f:
@@ -147,6 +151,7 @@ def main():
     ap.add_argument('--count', type=int, default=300)
     ap.add_argument('--seed', type=int, default=1)
     ap.add_argument('--keep')
+    ap.add_argument('--runner', help='program that runs vorla, e.g. wine')
     a = ap.parse_args()
     keep = a.keep or tempfile.mkdtemp(prefix='compare_random.')
     rates, chunks, frames = set(), [], 0
@@ -156,8 +161,8 @@ def main():
         chunk = r.choice([1, 2, 3, 7, 64, 1024, 4096, r.randint(1, 4096), r.randint(1, 300)])
         rates.update(int(l.split()[1]) for l in text.splitlines() if l.startswith('rate'))
         chunks.append(chunk)
-        base = render(os.path.abspath(a.base), os.path.join(keep, 'base'), text, chunk)
-        new = render(os.path.abspath(a.new), os.path.join(keep, 'new'), text, chunk)
+        base = render(os.path.abspath(a.base), os.path.join(keep, 'base'), text, chunk, a.runner)
+        new = render(os.path.abspath(a.new), os.path.join(keep, 'new'), text, chunk, a.runner)
         frames += len(base[0]) // 8
         if base != new:
             with open(os.path.join(keep, 'failing.board'), 'w') as f:
