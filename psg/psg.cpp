@@ -165,8 +165,9 @@ inline uint32_t StepsToNoiseChange(const uint32_t* noise, uint32_t pos, uint32_t
   const uint32_t rest = noise[bit >> 5] >> (bit & 31);
   const uint32_t same = std::min<uint32_t>(std::countr_zero((rest & 1) ? ~rest : rest),
                                            32 - (bit & 31));
-  const uint64_t left = (static_cast<uint64_t>(bit + same) << 17) - pos;
-  return static_cast<uint32_t>((left - 1) / step + 1);
+  // At most 32 bits of 2^17 ahead: the difference fits, even where the shift wraps to 0.
+  const uint32_t left = ((bit + same) << 17) - pos;
+  return (left - 1) / step + 1;
 }
 
 // Renders in runs over which nothing the channel hears changes: the spans between flips of the
