@@ -18,7 +18,7 @@ inline constexpr int kLogToLinearSize = 8192;
 // look up a sine attenuation (LogSineTable, below 4300) plus an attenuation held to
 // kSpanAttenLimit without testing the index.
 inline constexpr int kLogToLinearPaddedSize = 32768;
-// Above every attenuation an operator reaches (envelope and total level 8184, LFO 8096 more),
+// Above every attenuation an operator reaches (envelope and total level 8184, LFO 8160 more),
 // and far enough above 8192 that a held value still reads silence.
 inline constexpr uint32_t kSpanAttenLimit = 16384;
 inline constexpr int kLogSineSize = 1024;
