@@ -9,6 +9,13 @@
 #include "fm/fm_chip_params.h"
 #include "fm/fm_operator.h"
 
+// The LFO values of a block of frames, as the chip's LFO step leaves them for each frame.
+struct FmLfoBlock {
+  const int32_t* am_index;  // per frame, 0-255
+  const int32_t* pm_index;  // per frame, 0-255
+  const int32_t* run;       // per frame: frames from this one on with the same two values
+};
+
 class FmChannel {
  public:
   // Result bits of Refresh().
@@ -39,6 +46,14 @@ class FmChannel {
     return RenderOpsNoise<true>(noise);
   }
 
+  // count samples, each added into out[i]: the same samples as count calls of Render (or of
+  // RenderLfo, with the chip's LFO values of frame i taken from lfo). Renders in spans in which
+  // no envelope ticks and the LFO values stay put, so that the span's loop has no tests; the
+  // sample of a tick goes through Render / RenderLfo. RenderBlockLfo leaves the chip's am_index,
+  // pm_index and pm_value as its last sample set them.
+  void RenderBlock(int32_t* out, int32_t count);
+  void RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo);
+
   uint32_t fb_shift = 0;        // FeedbackShifts entry, 31 = no feedback
   int32_t buffers[4] = {};      // connection buffers of the noise renderings
   uint8_t route_in[3] = {};     // buffer index each of operators 1-3 reads
@@ -61,6 +76,16 @@ class FmChannel {
   int32_t RenderOps();
   template <bool kLfo>
   int32_t RenderOpsNoise(uint32_t noise);
+
+  // Samples before the next envelope tick of any operator (0: the next sample ticks).
+  int32_t SamplesBeforeTick() const;
+  // Runs n samples with fixed phase steps and attenuations and no envelope work, then takes
+  // n samples' worth from the envelope timers. kLfo only changes which feedback sample
+  // algorithm 7 adds (RenderOps).
+  template <bool kLfo>
+  void RenderSpan(int32_t* out, int32_t n, const uint32_t* inc, const uint32_t* atten);
+  template <int kAlgorithm, bool kLfo>
+  void RenderSpanOf(int32_t* out, int32_t n, const uint32_t* inc, const uint32_t* atten);
 };
 
 // Each operator runs once per frame in the order listed; a read of another operator's output

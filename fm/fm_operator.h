@@ -48,6 +48,13 @@ class FmOperator {
   void StepEnvelope();
   void UpdateAtten();
 
+  // Phase advance with the channel's pitch modulation: the product keeps its low 32 bits.
+  uint32_t LfoPhaseInc() const {
+    int32_t product = static_cast<int32_t>(static_cast<uint32_t>(chip->pm_value) *
+                                           static_cast<uint32_t>(phase_inc_pm));
+    return phase_inc + static_cast<uint32_t>(product >> 5);
+  }
+
   FmChipParams* chip = nullptr;  // the chip's shared record, not owned
   int32_t output = 0;            // last sample
   int32_t prev_output = 0;       // the sample before that (feedback)
@@ -90,12 +97,6 @@ class FmOperator {
   void TickEnvelope() {
     env_timer -= env_timer_dec;
     if (env_timer <= 0) StepEnvelope();
-  }
-  // Phase advance with the channel's pitch modulation: the product keeps its low 32 bits.
-  uint32_t LfoPhaseInc() const {
-    int32_t product = static_cast<int32_t>(static_cast<uint32_t>(chip->pm_value) *
-                                           static_cast<uint32_t>(phase_inc_pm));
-    return phase_inc + static_cast<uint32_t>(product >> 5);
   }
   static uint32_t LogSine(int32_t index) {
     return static_cast<uint32_t>(FmTables().LogSineTable[index & (kLogSineSize - 1)]);

@@ -23,6 +23,7 @@ void FillLogToLinear() {
   }
   // Every further 512 entries halve the previous octave.
   for (int k = 512; k < kLogToLinearSize; ++k) table[k] = table[k - 512] / 2;
+  for (int k = kLogToLinearSize; k < kLogToLinearPaddedSize; ++k) table[k] = 0;
 }
 
 void FillLogSine() {

@@ -14,6 +14,13 @@
 #include <cstdint>
 
 inline constexpr int kLogToLinearSize = 8192;
+// LogToLinearTable is stored with silent entries up to this size, so that the block renderer can
+// look up a sine attenuation (LogSineTable, below 4300) plus an attenuation held to
+// kSpanAttenLimit without testing the index.
+inline constexpr int kLogToLinearPaddedSize = 32768;
+// Above every attenuation an operator reaches (envelope and total level 8184, LFO 8160 more),
+// and far enough above 8192 that a held value still reads silence.
+inline constexpr uint32_t kSpanAttenLimit = 16384;
 inline constexpr int kLogSineSize = 1024;
 inline constexpr int kKeyFractionSize = 64;
 inline constexpr int kLfoSteps = 256;
@@ -140,7 +147,8 @@ inline constexpr uint8_t SlotOrder[4] = {0, 2, 1, 3};
 
 // Tables computed at run time, one copy per process.
 struct FmComputedTables {
-  int32_t LogToLinearTable[kLogToLinearSize];  // attenuation index -> signed linear sample
+  // attenuation index -> signed linear sample; entries from kLogToLinearSize on are 0
+  int32_t LogToLinearTable[kLogToLinearPaddedSize];
   int32_t LogSineTable[kLogSineSize];          // phase index -> attenuation index (with sign)
   int32_t KeyFractionTable[kKeyFractionSize];  // KF -> 2^(KF/768), 16.16 fixed point
   int32_t PitchLfoTable[8][kLfoSteps];         // PMS, LFO pitch index -> factor x 65536
@@ -167,4 +175,9 @@ inline int32_t LinearLookup(uint32_t index) {
   return index < static_cast<uint32_t>(kLogToLinearSize)
              ? fm_tables_internal::computed_tables.LogToLinearTable[index]
              : 0;
+}
+
+// The same for a sine attenuation plus an attenuation of at most kSpanAttenLimit: no test.
+inline int32_t LinearLookupPadded(uint32_t index) {
+  return fm_tables_internal::computed_tables.LogToLinearTable[index];
 }

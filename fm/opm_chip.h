@@ -82,6 +82,11 @@ class OpmChip : public OpmTimer {
  private:
   void WriteOperator(uint32_t address, uint32_t data);
   void LfoStep();
+  // count LFO steps with nothing listening: the state each step leaves, worked out directly
+  // where the waveform allows it.
+  void SkipLfo(int32_t count);
+  // count LFO steps, with the amplitude and pitch index of each step.
+  void LfoBlock(int32_t count, int32_t* am_index, int32_t* pm_index);
   uint32_t NoiseStep();
   template <bool kLfo>
   void MixFrames(StereoFrame* frames, int32_t count, uint32_t word);

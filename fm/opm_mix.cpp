@@ -1,4 +1,5 @@
 // The per-sample path of OpmChip: LFO, noise generator and mixing. Integer work only.
+#include <algorithm>
 #include <cstdlib>
 
 #include "fm/opm_chip.h"
@@ -73,45 +74,146 @@ void OpmChip::Mix(StereoFrame* frames, int32_t count) {
   }
 }
 
+void OpmChip::SkipLfo(int32_t count) {
+  if (count <= 0) return;
+  if (lfo_waveform_ < 3) {
+    // All steps but the last only count samples and move the phase every eighth one; the last
+    // is run as it is, for the values and the previous phase it leaves.
+    const uint32_t skipped = static_cast<uint32_t>(count - 1);
+    const uint32_t advances = ((lfo_sample_count_ & 7) + skipped) / 8;
+    lfo_phase_ += advances * lfo_increment_;
+    lfo_sample_count_ += skipped;
+    LfoStep();
+    return;
+  }
+  // The noise waveform draws from rand() as it goes: step by step.
+  for (int32_t i = 0; i < count; ++i) LfoStep();
+}
+
+void OpmChip::LfoBlock(int32_t count, int32_t* am_index, int32_t* pm_index) {
+  if (lfo_waveform_ >= 3) {
+    for (int32_t i = 0; i < count; ++i) {
+      LfoStep();
+      am_index[i] = params_.am_index;
+      pm_index[i] = params_.pm_index;
+    }
+    return;
+  }
+  // The phase moves only after every eighth step, so the values hold for groups of up to eight
+  // frames: one table look-up a group.
+  int32_t i = 0;
+  while (i < count) {
+    const int32_t group =
+        std::min(8 - static_cast<int32_t>(lfo_sample_count_ & 7), count - i);
+    const uint32_t k = (lfo_phase_ >> 16) & 0xFF;
+    const int32_t am = LfoAmpWave[lfo_waveform_][k] * static_cast<int32_t>(amd_) / 128;
+    const int32_t pm = ((LfoPitchWave[lfo_waveform_][k] * static_cast<int32_t>(pmd_)) >> 7) + 128;
+    std::fill(am_index + i, am_index + i + group, am);
+    std::fill(pm_index + i, pm_index + i + group, pm);
+    params_.am_index = am;
+    params_.pm_index = pm;
+    lfo_prev_phase_ = lfo_phase_;
+    lfo_sample_count_ += static_cast<uint32_t>(group);
+    if ((lfo_sample_count_ & 7) == 0) lfo_phase_ += lfo_increment_;
+    i += group;
+  }
+}
+
 template <bool kLfo>
 void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
-  // Channels 1-7 that sound, in order, with the sum each feeds: 0 none, 1 left, 2 right, 3 both.
-  FmChannel* active[kChannels - 1];
-  uint8_t target[kChannels - 1];
-  int n = 0;
-  for (int ch = 0; ch < kChannels - 1; ++ch) {
-    if ((word >> (2 * (kChannels - 1 - ch))) & 1) {
-      active[n] = &channels_[ch];
-      target[n] = pan_[ch];
-      ++n;
-    }
-  }
+  // Rendered in blocks, one channel after the other through the whole block: each channel adds
+  // into the sum its pan selects (0 none, 1 left, 2 right, 3 both). Channels do not hear each
+  // other, so this gives the same sums as going channel by channel within each frame.
+  constexpr int32_t kBlock = 256;
+  int32_t sums[4][kBlock];
+  int32_t am_index[kBlock];
+  int32_t pm_index[kBlock];
+  int32_t run[kBlock];
+  const FmLfoBlock lfo{am_index, pm_index, run};
+
   FmChannel& last = channels_[kChannels - 1];
   const bool last_active = (word & 1) != 0;
   const bool noise = (noise_control_ & 0x80) != 0;
-  const uint8_t last_target = pan_[kChannels - 1];
   const int64_t volume = volume_factor_;
+  int last_rendered = -1;  // the channel whose pitch factor the chip's scratch value holds
+  uint32_t used = 0;       // bit p: some active channel adds into sums[p]
+  for (int ch = 0; ch < kChannels; ++ch) {
+    if ((word >> (2 * (kChannels - 1 - ch))) & 1) {
+      last_rendered = ch;
+      used |= 1u << pan_[ch];
+    }
+  }
+  const bool only_both = (used & 6) == 0;  // no left-only or right-only channel
+  const uint32_t zeroed = used | (only_both ? 8 : 14);  // and what the mix below reads
 
-  for (int32_t i = 0; i < count; ++i) {
-    int32_t sums[4] = {0, 0, 0, 0};
-    LfoStep();
-    for (int k = 0; k < n; ++k) {
-      sums[target[k]] += kLfo ? active[k]->RenderLfo() : active[k]->Render();
+  for (int32_t start = 0; start < count; start += kBlock) {
+    const int32_t n = std::min(kBlock, count - start);
+    for (int pan = 0; pan < 4; ++pan) {
+      if ((zeroed >> pan) & 1) std::fill(sums[pan], sums[pan] + n, 0);
+    }
+    if constexpr (kLfo) {
+      LfoBlock(n, am_index, pm_index);
+      run[n - 1] = 1;
+      for (int32_t i = n - 2; i >= 0; --i) {
+        const bool same = am_index[i] == am_index[i + 1] && pm_index[i] == pm_index[i + 1];
+        run[i] = same ? run[i + 1] + 1 : 1;
+      }
+    } else {
+      SkipLfo(n);
+    }
+
+    for (int ch = 0; ch < kChannels - 1; ++ch) {
+      if (((word >> (2 * (kChannels - 1 - ch))) & 1) == 0) continue;
+      if (kLfo) {
+        channels_[ch].RenderBlockLfo(sums[pan_[ch]], n, lfo);
+      } else {
+        channels_[ch].RenderBlock(sums[pan_[ch]], n);
+      }
     }
     if (last_active) {
-      int32_t sample;
-      if (noise) {
-        uint32_t noise_word = NoiseStep();
-        sample = kLfo ? last.RenderLfoNoise(noise_word) : last.RenderNoise(noise_word);
+      int32_t* sum = sums[pan_[kChannels - 1]];
+      if (!noise) {
+        if (kLfo) {
+          last.RenderBlockLfo(sum, n, lfo);
+        } else {
+          last.RenderBlock(sum, n);
+        }
       } else {
-        sample = kLfo ? last.RenderLfo() : last.Render();
+        for (int32_t i = 0; i < n; ++i) {
+          const uint32_t noise_word = NoiseStep();
+          if (kLfo) {
+            params_.am_index = am_index[i];
+            params_.pm_index = pm_index[i];
+            sum[i] += last.RenderLfoNoise(noise_word);
+          } else {
+            sum[i] += last.RenderNoise(noise_word);
+          }
+        }
       }
-      sums[last_target] += sample;
     }
-    // 64-bit product: the gain goes up to 51810, far past what 32 bits hold with 65535.
-    int64_t left = ClampSum(sums[1] + sums[3]);
-    int64_t right = ClampSum(sums[2] + sums[3]);
-    frames[i].left = AddWrapping(frames[i].left, static_cast<int32_t>((left * volume) >> 14));
-    frames[i].right = AddWrapping(frames[i].right, static_cast<int32_t>((right * volume) >> 14));
+    if constexpr (kLfo) {
+      // As the last frame's LFO step and its last channel left them.
+      params_.am_index = am_index[n - 1];
+      params_.pm_index = pm_index[n - 1];
+      params_.pm_value = channels_[last_rendered].pm_row[params_.pm_index];
+    }
+
+    // 64-bit products: the gain goes up to 51810, far past what 32 bits hold with 65535.
+    StereoFrame* out = frames + start;
+    if (only_both) {
+      // Only the sum of both sides: one value for both.
+      for (int32_t i = 0; i < n; ++i) {
+        const int32_t v = static_cast<int32_t>((ClampSum(sums[3][i]) * volume) >> 14);
+        out[i].left = AddWrapping(out[i].left, v);
+        out[i].right = AddWrapping(out[i].right, v);
+      }
+      continue;
+    }
+    for (int32_t i = 0; i < n; ++i) {
+      const int64_t left = ClampSum(sums[1][i] + sums[3][i]);
+      const int64_t right = ClampSum(sums[2][i] + sums[3][i]);
+      out[i].left = AddWrapping(out[i].left, static_cast<int32_t>((left * volume) >> 14));
+      out[i].right = AddWrapping(out[i].right, static_cast<int32_t>((right * volume) >> 14));
+    }
   }
 }

@@ -1,6 +1,9 @@
 #include "psg/psg.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "psg/noise_table.h"
 
@@ -71,26 +74,183 @@ int32_t AddWrapping(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
-// One channel in one sub-sample: +amp when the wave is high, -amp when it is low, no branch.
-inline int32_t Contribution(uint32_t& phase, uint32_t step, uint32_t tone_on, uint32_t noise_on,
-                            uint32_t noise_bits, int32_t amp) {
-  const uint32_t x = ((phase >> 26) & tone_on) | (noise_bits & noise_on);
+// +amp when the wave is high (x = 1), -amp when it is low (x = 0), no branch.
+inline int32_t Signed(int32_t amp, uint32_t x) {
   const int32_t m = static_cast<int32_t>(x) - 1;
-  phase += step;
   return (amp + m) ^ m;
 }
 
-}  // namespace
+// Bit 0: the noise bit at a noise position.
+inline uint32_t NoiseBits(const uint32_t* noise, uint32_t pos) {
+  return noise[pos >> 22] >> ((pos >> 17) & 31);
+}
 
-// Decisions taken once per Mix call, from the registers as they stand at the call.
-struct Psg::MixSetup {
-  uint32_t tone_on[kChannels];
-  uint32_t noise_on[kChannels];
-  int32_t follows_envelope[kChannels];  // all ones: the amplitude comes from the envelope
-  int32_t left_mask;
-  int32_t right_mask;
-  uint32_t envelope_hold_bit;  // set after the end of the row unless the whole row loops
+// One sub-sample's advance of the envelope position. Past entry 63 the excess carries over
+// into entry 0, or into entry 32 when hold_bit is set (every shape but the whole-row loops).
+inline uint32_t EnvelopeStep(uint32_t pos, uint32_t step, uint32_t hold_bit) {
+  pos += step;
+  const uint32_t past_end = 0u - static_cast<uint32_t>(pos >= kEnvelopeEnd);
+  return (pos | (past_end & hold_bit)) & (kEnvelopeEnd - 1);
+}
+
+constexpr uint32_t kNever = UINT32_MAX;
+constexpr uint32_t kToneHalfPeriod = 1u << 26;  // the tone bit flips at each multiple
+constexpr uint32_t kNoiseBitLength = 1u << 17;  // a new noise bit at each multiple
+constexpr uint32_t kEnvelopeEntryLength = 1u << 24;
+
+// Sub-samples until a counter at pos, advancing by step, first reaches a multiple of size (a
+// power of two): the first sub-sample that sees the next value. kNever for a counter that stands.
+inline uint32_t StepsToNext(uint32_t pos, uint32_t step, uint32_t size) {
+  if (step == 0) return kNever;
+  const uint32_t left = size - (pos & (size - 1));
+  return (left - 1) / step + 1;
+}
+
+// Envelope position after n sub-samples, jumping from one end of the row to the next.
+uint32_t AdvanceEnvelope(uint32_t pos, uint32_t step, uint32_t hold_bit, uint32_t n) {
+  while (n > 0) {
+    if (step == 0) return pos;
+    const uint32_t to_end = (kEnvelopeEnd - pos - 1) / step + 1;  // pos is below the end
+    if (n < to_end) return pos + n * step;
+    pos = EnvelopeStep(pos + (to_end - 1) * step, step, hold_bit);
+    n -= to_end;
+  }
+  return pos;
+}
+
+// Adds value to each of the sub-samples [first, first + n) of a block whose frames sum four
+// sub-samples each.
+inline void AddRun(int32_t* sums, uint32_t first, uint32_t n, int32_t value) {
+  const uint32_t end = first + n;
+  uint32_t frame = first >> 2;
+  const uint32_t end_frame = end >> 2;
+  if (frame == end_frame) {
+    sums[frame] += value * static_cast<int32_t>(n);
+    return;
+  }
+  if (first & 3) {
+    sums[frame] += value * static_cast<int32_t>(4 - (first & 3));
+    ++frame;
+  }
+  const int32_t whole = 4 * value;
+  for (; frame < end_frame; ++frame) sums[frame] += whole;
+  if (end & 3) sums[end_frame] += value * static_cast<int32_t>(end & 3);
+}
+
+// One channel through one block: what it reads (tone, noise, envelope) and its counters, which
+// it advances as it goes. Noise and envelope positions are the channel's own copies; every
+// channel starts from the chip's, and the chip advances its own after the block.
+struct ChannelRun {
+  uint32_t phase;
+  uint32_t step;
+  uint32_t tone_on;  // 0 or 1
+  uint32_t noise_pos;
+  uint32_t noise_step;
+  uint32_t noise_on;  // 0 or 1
+  uint32_t envelope_pos;
+  uint32_t envelope_step;
+  uint32_t hold_bit;
+  bool envelope;       // the amplitude comes from the envelope row
+  const int32_t* row;  // envelope amplitudes, 64 entries
+  int32_t amp;         // fixed amplitude otherwise
+  const uint32_t* noise;
 };
+
+// Sub-samples until the noise bit at pos next changes value: the bits are read one after the
+// other (bit (pos >> 17) & 31 of word pos >> 22), so a run of equal bits within a word is
+// passed in one go. step is below 2^17.
+inline uint32_t StepsToNoiseChange(const uint32_t* noise, uint32_t pos, uint32_t step) {
+  if (step == 0) return kNever;
+  const uint32_t bit = pos >> 17;
+  const uint32_t rest = noise[bit >> 5] >> (bit & 31);
+  const uint32_t same = std::min<uint32_t>(std::countr_zero((rest & 1) ? ~rest : rest),
+                                           32 - (bit & 31));
+  // At most 32 bits of 2^17 ahead: the difference fits, even where the shift wraps to 0.
+  const uint32_t left = ((bit + same) << 17) - pos;
+  return (left - 1) / step + 1;
+}
+
+// Renders in runs over which nothing the channel hears changes: the spans between flips of the
+// tone bit, changes of the noise bit and new envelope entries, each found by division and
+// then counted down. Used when these runs last several sub-samples; otherwise RenderSubSamples
+// is cheaper.
+void RenderRuns(int32_t* sums, uint32_t subs, ChannelRun& c) {
+  // kNever counts down too, but no block is long enough for it to reach 0.
+  uint32_t tone_bit = 0;
+  uint32_t to_tone = kNever;
+  if (c.tone_on) {
+    tone_bit = (c.phase >> 26) & 1;
+    to_tone = StepsToNext(c.phase, c.step, kToneHalfPeriod);
+  }
+  uint32_t noise_bit = 0;
+  uint32_t to_noise = kNever;
+  if (c.noise_on) {
+    noise_bit = NoiseBits(c.noise, c.noise_pos) & 1;
+    to_noise = StepsToNoiseChange(c.noise, c.noise_pos, c.noise_step);
+  }
+  int32_t amp = c.amp;
+  uint32_t to_entry = kNever;
+  if (c.envelope) {
+    amp = c.row[c.envelope_pos >> 24];
+    to_entry = StepsToNext(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
+  }
+  uint32_t s = 0;
+  while (s < subs) {
+    const uint32_t n = std::min({subs - s, to_tone, to_noise, to_entry});
+    AddRun(sums, s, n, Signed(amp, tone_bit | noise_bit));
+    s += n;
+    c.phase += n * c.step;
+    c.noise_pos += n * c.noise_step;
+    to_tone -= n;
+    to_noise -= n;
+    to_entry -= n;
+    if (to_tone == 0) {
+      tone_bit = (c.phase >> 26) & 1;
+      to_tone = StepsToNext(c.phase, c.step, kToneHalfPeriod);
+    }
+    if (to_noise == 0) {
+      noise_bit = NoiseBits(c.noise, c.noise_pos) & 1;  // the same again after a word's end
+      to_noise = StepsToNoiseChange(c.noise, c.noise_pos, c.noise_step);
+    }
+    if (c.envelope) {
+      // Only the sub-sample that enters a new entry can pass the end of the row.
+      if (to_entry == 0) {
+        c.envelope_pos = EnvelopeStep(c.envelope_pos + (n - 1) * c.envelope_step,
+                                      c.envelope_step, c.hold_bit);
+        amp = c.row[c.envelope_pos >> 24];
+        to_entry = StepsToNext(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
+      } else {
+        c.envelope_pos += n * c.envelope_step;
+      }
+    }
+  }
+}
+
+// Sub-sample by sub-sample, for channels whose tone, noise or envelope moves too fast for runs.
+void RenderSubSamples(int32_t* sums, uint32_t subs, ChannelRun& c) {
+  for (uint32_t s = 0; s < subs; ++s) {
+    int32_t amp = c.amp;
+    if (c.envelope) {
+      amp = c.row[c.envelope_pos >> 24];
+      c.envelope_pos = EnvelopeStep(c.envelope_pos, c.envelope_step, c.hold_bit);
+    }
+    const uint32_t x =
+        ((c.phase >> 26) & c.tone_on) | (NoiseBits(c.noise, c.noise_pos) & c.noise_on);
+    c.noise_pos += c.noise_step;
+    c.phase += c.step;
+    sums[s >> 2] += Signed(amp, x);
+  }
+}
+
+// Runs pay when each lasts about eight sub-samples or more.
+bool RunsPay(const ChannelRun& c) {
+  constexpr uint32_t kMinRun = 8;
+  return (!c.tone_on || c.step <= kToneHalfPeriod / kMinRun) &&
+         (!c.noise_on || c.noise_step <= kNoiseBitLength / kMinRun) &&
+         (!c.envelope || c.envelope_step <= kEnvelopeEntryLength / kMinRun);
+}
+
+}  // namespace
 
 Psg::Psg() {
   SetVolume(0);
@@ -214,92 +374,63 @@ void Psg::Mix(StereoFrame* frames, int32_t count) {
   if ((((regs_[8] | regs_[9] | regs_[10]) & 0x1Fu) | (~mixer & 0x3Fu)) == 0) return;
   if (frames == nullptr) count = 0;
 
-  MixSetup setup;
+  // Decisions taken once per call, from the registers as they stand at the call.
+  ChannelRun channels[kChannels];
   bool any_envelope = false;
   for (uint32_t c = 0; c < kChannels; ++c) {
-    setup.tone_on[c] = ((mixer >> c) & 1) == 0 && tone_step_[c] <= kToneStepLimit ? 1 : 0;
-    setup.noise_on[c] = ((mixer >> (3 + c)) & 1) == 0 ? 1 : 0;
-    const bool envelope = ((channel_mask_ >> c) & 1) != 0 && (regs_[8 + c] & 0x10) != 0;
-    setup.follows_envelope[c] = envelope ? -1 : 0;
-    any_envelope = any_envelope || envelope;
+    ChannelRun& run = channels[c];
+    run.step = tone_step_[c];
+    run.tone_on = ((mixer >> c) & 1) == 0 && tone_step_[c] <= kToneStepLimit ? 1 : 0;
+    run.noise_step = noise_step_;
+    run.noise_on = ((mixer >> (3 + c)) & 1) == 0 ? 1 : 0;
+    run.envelope = ((channel_mask_ >> c) & 1) != 0 && (regs_[8 + c] & 0x10) != 0;
+    run.envelope_step = envelope_step_;
+    run.hold_bit = LoopsWholeRow(regs_[13]) ? 0 : kEnvelopeSecondHalf;
+    run.row = envelope_table_[envelope_row_];
+    run.amp = fixed_amp_[c];
+    run.noise = noise_table_;
+    any_envelope = any_envelope || run.envelope;
   }
-  setup.left_mask = (routing_ & 1) != 0 ? -1 : 0;
-  setup.right_mask = (routing_ & 2) != 0 ? -1 : 0;
-  setup.envelope_hold_bit = LoopsWholeRow(regs_[13]) ? 0 : kEnvelopeSecondHalf;
+  // The noise position moves whenever some noise is on or some amplitude follows the envelope;
+  // the envelope position moves per sub-sample only in the latter case.
+  const bool noise_moves = any_envelope || (~mixer & 0x38u) != 0;
+  const int32_t left_mask = (routing_ & 1) != 0 ? -1 : 0;
+  const int32_t right_mask = (routing_ & 2) != 0 ? -1 : 0;
 
-  if (any_envelope) {
-    MixFrames<Mode::kEnvelope>(frames, count, setup);
-    return;
-  }
-  if ((~mixer & 0x38u) != 0) {
-    MixFrames<Mode::kNoise>(frames, count, setup);
-  } else {
-    MixFrames<Mode::kTone>(frames, count, setup);
-  }
-  AdvanceEnvelopeByCall(count);
-}
-
-template <Psg::Mode kMode>
-void Psg::MixFrames(StereoFrame* frames, int32_t count, const MixSetup& setup) {
-  uint32_t phase_a = tone_phase_[0];
-  uint32_t phase_b = tone_phase_[1];
-  uint32_t phase_c = tone_phase_[2];
-  const uint32_t step_a = tone_step_[0];
-  const uint32_t step_b = tone_step_[1];
-  const uint32_t step_c = tone_step_[2];
-  uint32_t noise_pos = noise_pos_;
-  const uint32_t noise_step = noise_step_;
-  uint32_t envelope_pos = envelope_pos_;
-  const uint32_t envelope_step = envelope_step_;
-  const int32_t* row = envelope_table_[envelope_row_];
-  const uint32_t* noise = noise_table_;
-  const int32_t fixed_a = fixed_amp_[0];
-  const int32_t fixed_b = fixed_amp_[1];
-  const int32_t fixed_c = fixed_amp_[2];
-
-  // Written out four times a frame; the compiler would otherwise call it in the envelope loop.
-  auto sub_sample = [&]() __attribute__((always_inline)) -> int32_t {
-    int32_t amp_a = fixed_a;
-    int32_t amp_b = fixed_b;
-    int32_t amp_c = fixed_c;
-    if constexpr (kMode == Mode::kEnvelope) {
-      const int32_t envelope = row[envelope_pos >> 24];
-      envelope_pos += envelope_step;
-      // Past entry 63: carry the excess over into entry 0, or into entry 32 unless the whole
-      // row loops.
-      const uint32_t past_end = 0u - static_cast<uint32_t>(envelope_pos >= kEnvelopeEnd);
-      envelope_pos = (envelope_pos | (past_end & setup.envelope_hold_bit)) & (kEnvelopeEnd - 1);
-      amp_a = (envelope & setup.follows_envelope[0]) | (fixed_a & ~setup.follows_envelope[0]);
-      amp_b = (envelope & setup.follows_envelope[1]) | (fixed_b & ~setup.follows_envelope[1]);
-      amp_c = (envelope & setup.follows_envelope[2]) | (fixed_c & ~setup.follows_envelope[2]);
+  // Each frame sums twelve contributions (three channels, four sub-samples), in any order:
+  // every one is at most kMaxAmplitude, so no partial sum overflows.
+  constexpr int32_t kBlock = 1024;
+  int32_t sums[kBlock];
+  for (int32_t start = 0; start < count; start += kBlock) {
+    const int32_t n = std::min(kBlock, count - start);
+    const uint32_t subs = 4 * static_cast<uint32_t>(n);
+    std::fill(sums, sums + n, 0);
+    for (uint32_t c = 0; c < kChannels; ++c) {
+      ChannelRun& run = channels[c];
+      run.phase = tone_phase_[c];
+      run.noise_pos = noise_pos_;
+      run.envelope_pos = envelope_pos_;
+      if (!run.envelope && run.amp == 0) {
+        run.phase += subs * run.step;  // adds +0 or -0 throughout
+      } else if (RunsPay(run)) {
+        RenderRuns(sums, subs, run);
+      } else {
+        RenderSubSamples(sums, subs, run);
+      }
+      tone_phase_[c] = run.phase;
     }
-    uint32_t noise_bits = 0;
-    if constexpr (kMode != Mode::kTone) {
-      noise_bits = noise[noise_pos >> 22] >> ((noise_pos >> 17) & 31);
-      noise_pos += noise_step;
+    if (noise_moves) noise_pos_ += subs * noise_step_;
+    if (any_envelope) {
+      envelope_pos_ = AdvanceEnvelope(envelope_pos_, envelope_step_, channels[0].hold_bit, subs);
     }
-    int32_t sum =
-        Contribution(phase_a, step_a, setup.tone_on[0], setup.noise_on[0], noise_bits, amp_a);
-    sum += Contribution(phase_b, step_b, setup.tone_on[1], setup.noise_on[1], noise_bits, amp_b);
-    sum += Contribution(phase_c, step_c, setup.tone_on[2], setup.noise_on[2], noise_bits, amp_c);
-    return sum;
-  };
-
-  for (int32_t i = 0; i < count; ++i) {
-    int32_t sum = sub_sample();
-    sum += sub_sample();
-    sum += sub_sample();
-    sum += sub_sample();
-    const int32_t v = sum / 4;  // rounds toward zero
-    frames[i].left = AddWrapping(frames[i].left, v & setup.left_mask);
-    frames[i].right = AddWrapping(frames[i].right, v & setup.right_mask);
+    StereoFrame* out = frames + start;
+    for (int32_t i = 0; i < n; ++i) {
+      const int32_t v = sums[i] / 4;  // rounds toward zero
+      out[i].left = AddWrapping(out[i].left, v & left_mask);
+      out[i].right = AddWrapping(out[i].right, v & right_mask);
+    }
   }
-
-  tone_phase_[0] = phase_a;
-  tone_phase_[1] = phase_b;
-  tone_phase_[2] = phase_c;
-  if constexpr (kMode != Mode::kTone) noise_pos_ = noise_pos;
-  if constexpr (kMode == Mode::kEnvelope) envelope_pos_ = envelope_pos;
+  if (!any_envelope) AdvanceEnvelopeByCall(count);
 }
 
 void Psg::AdvanceEnvelopeByCall(int32_t count) {

@@ -86,17 +86,12 @@ class Psg {
   }
 
  private:
-  enum class Mode { kTone, kNoise, kEnvelope };
-  struct MixSetup;
-
   void UpdateToneStep(uint32_t channel);
   void UpdateEnvelopeStep();
   void UpdateFixedAmp(uint32_t channel);
   void BuildEnvelopeTable();
   void WritePowerOnRegisters();
   void AdvanceEnvelopeByCall(int32_t count);
-  template <Mode kMode>
-  void MixFrames(StereoFrame* frames, int32_t count, const MixSetup& setup);
 
   uint8_t regs_[kRegisterCount] = {};
   uint32_t envelope_row_ = 0;  // row of envelope_table_ that register 13 selects

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "fm/fm_channel.h"
@@ -238,6 +239,70 @@ TEST_F(ChannelTest, NoiseRenderings) {
           int32_t heard = lfo ? op2_before.ComputeLfo(op1) : op2_before.Compute(op1);
           ASSERT_EQ(heard, op2);
         }
+      }
+    }
+  }
+}
+
+TEST_F(ChannelTest, BlocksRenderWhatSamplesRender) {
+  // Envelope ticks through attack, decay and release, LFO values holding for 1-23 frames, and
+  // blocks cut at uneven lengths: the block renderer's spans must meet all of these exactly.
+  for (uint32_t lfo = 0; lfo < 2; ++lfo) {
+    for (uint32_t a = 0; a < 8; ++a) {
+      Prepare(a);
+      ch.SetFeedback(FeedbackShifts[a % 8]);  // algorithm 0 runs without feedback
+      ch.SetLfoSensitivity(lfo ? 0x36 : 0);
+      for (int i = 0; i < 4; ++i) {
+        ch.ops[i].attack_rate = 24 + 8 * i;
+        ch.ops[i].decay_rate = 30;
+        ch.ops[i].sustain_level = 4;
+        ch.ops[i].sustain_rate = 12;
+        ch.ops[i].release_rate = 30;
+        ch.ops[i].am_enable = i % 2 == 0;
+      }
+      KeyAll();
+      FmChipParams ref_params = params;
+      FmChannel ref = ch;
+      ref.BindChip(&ref_params);
+
+      constexpr int32_t kFrames = 6000;
+      std::vector<int32_t> am(kFrames), pm(kFrames), run(kFrames), got(kFrames, 0);
+      for (int32_t i = 0; i < kFrames; ++i) {
+        const bool hold = i > 0 && (i * 7919) % 23 != 0;
+        am[i] = hold ? am[i - 1] : (i * 37) % 256;
+        pm[i] = hold ? pm[i - 1] : (i * 53) % 256;
+      }
+      for (int32_t i = kFrames - 1; i >= 0; --i) {
+        const bool same = i + 1 < kFrames && am[i] == am[i + 1] && pm[i] == pm[i + 1];
+        run[i] = same ? run[i + 1] + 1 : 1;
+      }
+      int32_t key_off = -1;  // the first block start past the middle
+      for (int32_t pos = 0, size = 1; pos < kFrames; pos += size, size = size * 3 % 701 + 1) {
+        size = std::min(size, kFrames - pos);
+        if (key_off < 0 && pos >= kFrames / 2) {
+          key_off = pos;
+          ch.SetKeyMask(0);
+        }
+        if (lfo) {
+          ch.RenderBlockLfo(&got[pos], size, FmLfoBlock{&am[pos], &pm[pos], &run[pos]});
+        } else {
+          ch.RenderBlock(&got[pos], size);
+        }
+      }
+      for (int32_t i = 0; i < kFrames; ++i) {
+        if (i == key_off) ref.SetKeyMask(0);
+        ref_params.am_index = am[i];
+        ref_params.pm_index = pm[i];
+        ASSERT_EQ(got[i], lfo ? ref.RenderLfo() : ref.Render())
+            << "algorithm " << a << " lfo " << lfo << " frame " << i;
+      }
+      for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(ch.ops[i].phase, ref.ops[i].phase);
+        EXPECT_EQ(ch.ops[i].env_timer, ref.ops[i].env_timer);
+        EXPECT_EQ(ch.ops[i].env_level, ref.ops[i].env_level);
+      }
+      if (lfo) {
+        EXPECT_EQ(params.pm_value, ref_params.pm_value);
       }
     }
   }

@@ -35,6 +35,14 @@ TEST(FmTablesTest, LinearLookupIsSilentOutsideTheTable) {
   EXPECT_EQ(LinearLookup(8191), 0);
   EXPECT_EQ(LinearLookup(8192), 0);
   EXPECT_EQ(LinearLookup(static_cast<uint32_t>(-2)), 0);
+  // The unchecked lookup of the block renderer: silent past 8192, and every sine attenuation
+  // plus the largest attenuation it passes stays inside the padded table.
+  EXPECT_EQ(LinearLookupPadded(8192), 0);
+  EXPECT_EQ(LinearLookupPadded(kLogToLinearPaddedSize - 1), 0);
+  for (int32_t sine : Built().LogSineTable) {
+    ASSERT_LT(static_cast<uint32_t>(sine) + kSpanAttenLimit,
+              static_cast<uint32_t>(kLogToLinearPaddedSize));
+  }
 }
 
 TEST(FmTablesTest, LogSineTellingValues) {

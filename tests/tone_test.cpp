@@ -198,4 +198,27 @@ TEST(TimerTone, RateZeroKeepsThePreviousRate) {
   EXPECT_EQ(t.step(), INT32_MAX);
 }
 
+TEST(TimerTone, LongMixesFollowTheCountdownFrameByFrame) {
+  // Rates whose step divides the counts exactly (7800 Hz: step 2^24) put the counter on 0 and
+  // on half a period, the edges of the voice's runs of equal output.
+  for (uint32_t rate : {7800u, 15600u, 44100u, 192000u}) {
+    for (uint32_t count : {513u, 1024u, 3000u, 4096u, 0xFFFFu}) {
+      TimerTone t = Sounding(0, count);
+      t.SetRate(3993600, rate);
+      const int32_t period = t.voice(0).period;
+      int32_t counter = t.voice(0).counter;
+      for (int32_t frames : {1, 5, 700, 3000}) {
+        auto out = Render(t, frames);
+        for (int32_t i = 0; i < frames; ++i) {
+          ASSERT_EQ(out[i].left, counter < period / 2 ? 8192 : 0)
+              << rate << " Hz, count " << count << ", frame " << i;
+          counter -= t.step();
+          if (counter <= 0) counter += period;
+        }
+        ASSERT_EQ(t.voice(0).counter, counter);
+      }
+    }
+  }
+}
+
 }  // namespace

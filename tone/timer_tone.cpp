@@ -1,5 +1,6 @@
 #include "tone/timer_tone.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -19,6 +20,15 @@ int32_t ToInt32(double value) {
     return std::numeric_limits<int32_t>::max();
   }
   return static_cast<int32_t>(value);
+}
+
+// One frame's count-down: a counter at or below 0 is reloaded with the period. Widened, so that
+// a counter near INT32_MIN minus a large step does not overflow.
+int32_t NextCount(int32_t counter, int32_t step, int32_t period) {
+  int64_t next = static_cast<int64_t>(counter) - step;
+  if (next <= 0) next += period;
+  return next < std::numeric_limits<int32_t>::min() ? std::numeric_limits<int32_t>::min()
+                                                    : static_cast<int32_t>(next);
 }
 
 }  // namespace
@@ -123,17 +133,25 @@ void TimerTone::Mix(StereoFrame* frames, int32_t count) {
       }
       continue;
     }
-    for (int32_t i = 0; i < count; ++i) {
+    // Runs of frames with one output level: while the counter stays at or above half the
+    // output is 0, below half it is the level until the counter wraps. Inside a run the counter
+    // only counts down; the step that ends the run goes through NextCount.
+    for (int32_t i = 0; i < count;) {
       const uint32_t out = counter < half ? static_cast<uint32_t>(level) : 0;
-      // The host's frames are only added to; the sum wraps rather than overflow.
-      frames[i].left = static_cast<int32_t>(static_cast<uint32_t>(frames[i].left) + out);
-      frames[i].right = static_cast<int32_t>(static_cast<uint32_t>(frames[i].right) + out);
-      // Widened: a counter near INT32_MIN minus a large step must not overflow.
-      int64_t next = static_cast<int64_t>(counter) - step_;
-      if (next <= 0) next += period;
-      counter = next < std::numeric_limits<int32_t>::min()
-                    ? std::numeric_limits<int32_t>::min()
-                    : static_cast<int32_t>(next);
+      int32_t run = 1;
+      if (step_ > 0 && counter > 0) {
+        run = counter >= half ? (counter - half) / step_ + 1 : (counter - 1) / step_ + 1;
+        run = std::min(run, count - i);
+      }
+      if (out != 0) {
+        for (int32_t j = i; j < i + run; ++j) {
+          // The host's frames are only added to; the sum wraps rather than overflow.
+          frames[j].left = static_cast<int32_t>(static_cast<uint32_t>(frames[j].left) + out);
+          frames[j].right = static_cast<int32_t>(static_cast<uint32_t>(frames[j].right) + out);
+        }
+      }
+      counter = NextCount(counter - (run - 1) * step_, step_, period);
+      i += run;
     }
     voice.counter = counter;
   }
