@@ -13,7 +13,6 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-build}" && pwd)
 frames=${2:-44100}
 perf=${PERF_DIR:-$here/../shared/perf}
-[[ -d "$perf" ]] || perf=/work/shared/perf
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -127,17 +128,29 @@ bool AudioOutput::Write(const StereoFrame* frames, int32_t count) {
   if (failed_) return false;
   if (count <= 0) return true;
   const auto n = static_cast<size_t>(count);
+  // Peaks from the smallest and largest value of each side, widened once (|INT32_MIN| needs 64
+  // bits): a plain min/max loop that the compiler vectorises.
+  int32_t min_left = 0, max_left = 0, min_right = 0, max_right = 0;
   for (size_t i = 0; i < n; ++i) {
-    peak_left_ = std::max<int64_t>(peak_left_, std::llabs(frames[i].left));
-    peak_right_ = std::max<int64_t>(peak_right_, std::llabs(frames[i].right));
+    min_left = std::min(min_left, frames[i].left);
+    max_left = std::max(max_left, frames[i].left);
+    min_right = std::min(min_right, frames[i].right);
+    max_right = std::max(max_right, frames[i].right);
   }
+  peak_left_ = std::max({peak_left_, int64_t{max_left}, -int64_t{min_left}});
+  peak_right_ = std::max({peak_right_, int64_t{max_right}, -int64_t{min_right}});
   if (raw_.stream != nullptr) {
-    std::vector<uint8_t> bytes(n * 8);
-    for (size_t i = 0; i < n; ++i) {
-      PutLe32(&bytes[i * 8], static_cast<uint32_t>(frames[i].left));
-      PutLe32(&bytes[i * 8 + 4], static_cast<uint32_t>(frames[i].right));
+    if constexpr (std::endian::native == std::endian::little && sizeof(StereoFrame) == 8) {
+      // The frames already are the file's little-endian int32 pairs.
+      Put(&raw_, frames, n * sizeof(StereoFrame));
+    } else {
+      std::vector<uint8_t> bytes(n * 8);
+      for (size_t i = 0; i < n; ++i) {
+        PutLe32(&bytes[i * 8], static_cast<uint32_t>(frames[i].left));
+        PutLe32(&bytes[i * 8 + 4], static_cast<uint32_t>(frames[i].right));
+      }
+      Put(&raw_, bytes.data(), bytes.size());
     }
-    Put(&raw_, bytes.data(), bytes.size());
   }
   if (wav_.stream != nullptr) {
     if (frames_ + n > kMaxWavFrames) {
