@@ -17,6 +17,10 @@ constexpr uint32_t kEnvelopeCallSecondHalf = kEnvelopeSecondHalf >> 8;
 
 constexpr double kFullScale = 5461.333333333333;   // 16384 / 3: three channels sum to 16384
 constexpr double kLevelStep = 0.8408964152556385;  // 2^(-1/4), 1.5 dB
+// The AY-3-8910's output for levels 0-15 relative to level 15, as measured on the chip.
+constexpr double kAyLevels[16] = {0.0,     0.00999, 0.01445, 0.02106, 0.03070, 0.04555,
+                                  0.06450, 0.10736, 0.12659, 0.20499, 0.29221, 0.37284,
+                                  0.49253, 0.63532, 0.80558, 1.0};
 
 // An envelope half is one of four ramps over the levels 0-31; levels count in 8 bits.
 struct Ramp {
@@ -342,12 +346,24 @@ void Psg::SetChannelMask(uint32_t mask) {
   for (uint32_t c = 0; c < kChannels; ++c) UpdateFixedAmp(c);
 }
 
+void Psg::SetType(Type type) {
+  type_ = type;
+  SetVolume(volume_);
+}
+
 void Psg::SetVolume(int32_t volume) {
+  volume_ = volume;
   // volume is in half-decibels: 10^(volume / 40) relative to full scale.
   double x = std::pow(10.0, static_cast<double>(volume) * 0.025) * kFullScale;
-  for (uint32_t i = kLevels - 1; i >= 2; --i) {
-    volume_table_[i] = Amplitude(x);
-    x *= kLevelStep;  // the running value, not the truncated entry
+  if (type_ == Type::kAy8910) {
+    // Entries 2L and 2L + 1 both hold level L: fixed levels read 2L + 1, and the envelope's
+    // 32 steps become 16.
+    for (uint32_t i = 2; i < kLevels; ++i) volume_table_[i] = Amplitude(x * kAyLevels[i / 2]);
+  } else {
+    for (uint32_t i = kLevels - 1; i >= 2; --i) {
+      volume_table_[i] = Amplitude(x);
+      x *= kLevelStep;  // the running value, not the truncated entry
+    }
   }
   volume_table_[0] = 0;
   volume_table_[1] = 0;

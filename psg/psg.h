@@ -30,6 +30,11 @@
 
 class Psg {
  public:
+  // The output curve of the chip family. kYm2149: 32 levels 1.5 dB apart, a fixed level L
+  // sounding at level 2L + 1, the envelope in 32 steps. kAy8910: the AY-3-8910's own 16 levels
+  // (measured, not evenly spaced), the envelope in 16 steps each held for two entries.
+  enum class Type { kYm2149, kAy8910 };
+
   static constexpr uint32_t kRegisterCount = 16;
   static constexpr uint32_t kChannels = 3;
   static constexpr uint32_t kLevels = 32;            // volume_table entries
@@ -50,6 +55,10 @@ class Psg {
   uint8_t GetRegister(uint32_t index) const;
   // Volume in half-decibel steps, 0 = unity; rebuilds the amplitude tables.
   void SetVolume(int32_t volume);
+  // The output curve; rebuilds the amplitude tables. A music player's choice by the file's
+  // chip; the board never calls it (its PSGs stay kYm2149).
+  void SetType(Type type);
+  Type type() const { return type_; }
   // Board reset: the register writes of power-on, counters and tables untouched.
   void Reset();
   // Adds count frames of output into frames, on the sides that the routing selects.
@@ -108,6 +117,8 @@ class Psg {
   // Bits 0-2: channels A-C may sound at all. Bits 3-5 are set but never tested.
   uint32_t channel_mask_ = 63;
   uint32_t routing_ = 0;
+  Type type_ = Type::kYm2149;
+  int32_t volume_ = 0;  // the last SetVolume
   int32_t envelope_table_[kShapes][kEnvelopeEntries] = {};  // amplitudes, not levels
   int32_t volume_table_[kLevels] = {};                      // entries 0 and 1 are always 0
   const uint32_t* noise_table_ = nullptr;                   // NoiseTable::Get().words
