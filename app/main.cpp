@@ -77,6 +77,7 @@ struct MusicArgs {
   double fade = 3.0;
   double length = 0;
   bool board = false;
+  std::string resampler = "soxr";
   std::string mute;
   std::string solo;
   std::string stems;
@@ -119,6 +120,15 @@ void AddPlaybackOptions(CLI::App* command, MusicArgs* args, NumberArgs* numbers,
   options->push_back(command->add_flag("--board", args->board,
                                        "music: play through the module file at the board's clocks "
                                        "(default: the chip classes at the file's clocks)"));
+  options->push_back(command->add_option(
+      "--resampler", args->resampler,
+      ChipsCanResample()
+          ? "music, chips mode: soxr (default: FM at its own rate, PSG at 4 x the output rate, "
+            "converted by libsoxr; AY-3-8910 files on the AY curve) or none (the earlier "
+            "rendering: both at the output rate, every PSG on the YM2149 curve)"
+          : "music, chips mode: soxr (default: AY-3-8910 files on the AY curve) or none (every "
+            "PSG on the YM2149 curve); this build has no libsoxr: both chips render at the "
+            "output rate either way"));
   options->push_back(command->add_option("--mute", args->mute,
                                          "music: voices left out, e.g. fm1,psg1b,psg2 (fm1..fm8, "
                                          "psg1a..psg4c, tone1..tone3; groups fm, psg, psg1..psg4, "
@@ -153,6 +163,12 @@ int PrepareMusic(const std::string& path, const MusicArgs& args, const std::stri
   options->playback.fade_seconds = args.fade;
   options->playback.max_seconds = args.length;
   options->board = args.board;
+  if (args.resampler != "soxr" && args.resampler != "none") {
+    return Usage("--resampler: '" + args.resampler + "' is neither soxr nor none");
+  }
+  // none: the rendering from before conversion and the AY curve, for comparison.
+  options->chips.resample = args.resampler == "soxr";
+  options->chips.ay_curve = options->chips.resample;
   options->module_path = module_path;
   options->voices = SelectVoices(solo, mute);
   if (voices.any() && (voices & options->voices).none()) {

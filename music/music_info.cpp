@@ -77,7 +77,8 @@ std::string FormatMusicInfo(const MusicLog& log) {
     if (!log.has_psg(i)) continue;
     Line(&out, "PSG " + std::to_string(i + 1),
          log.psg_type[i] + " " + std::to_string(log.psg_clock[i]) + " Hz, " +
-             std::to_string(log.psg_writes[i]) + " writes");
+             std::to_string(log.psg_writes[i]) + " writes; chips mode plays it as " +
+             (log.psg_is_ay(i) ? "an AY-3-8910 (16 levels)" : "a YM2149 (32 levels)"));
   }
   for (const std::string& line : MusicReportLines(log)) out += line + "\n";
   return out;

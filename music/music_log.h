@@ -131,6 +131,12 @@ struct MusicLog {
 
   bool loops() const { return loop_event != kNoLoop; }
   bool has_psg(int index) const { return psg_clock[index] != 0; }
+  // PSG index was made for the AY-3-8910 family (AY8910, AY8912, AY8913, AY8930), whose output
+  // curve differs from the YM2149 family's (and from an S98 file's PSG, a YM2149).
+  bool psg_is_ay(int index) const {
+    const std::string& t = psg_type[index];
+    return t == "AY8910" || t == "AY8912" || t == "AY8913" || t == "AY8930";
+  }
   double seconds(uint64_t ticks) const {
     return static_cast<double>(ticks) * static_cast<double>(ticks_den) /
            static_cast<double>(ticks_num);

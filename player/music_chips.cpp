@@ -1,7 +1,18 @@
 #include "player/music_chips.h"
 
+#include <cmath>
 #include <cstring>
 #include <mutex>
+
+#ifdef VORLA_HAVE_SOXR
+#include "player/chip_resampler.h"
+#else
+// Never made in a build without libsoxr; complete only for the unique_ptrs' deleter.
+class ChipResampler {
+ public:
+  void Mix(StereoFrame*, int32_t) {}
+};
+#endif
 
 namespace {
 
@@ -30,22 +41,57 @@ uint8_t FmData(uint8_t muted, uint8_t reg, uint8_t data) {
 
 }  // namespace
 
-DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voices) {
+bool ChipsCanResample() {
+#ifdef VORLA_HAVE_SOXR
+  return true;
+#else
+  return false;
+#endif
+}
+
+DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voices,
+                         const ChipsOptions& options) {
+  const bool resample = options.resample && ChipsCanResample();
   fm_muted_ = FmMutedChannels(voices);
   if (log.opm_clock != 0) {
-    opm_.Init(log.opm_clock, rate);
     opm_on_ = fm_muted_ != 0xFF;
+    if (resample) {
+      // At clock / 64 the chip's rate ratio rounds to exactly 1: one frame a chip sample.
+      const double chip_rate = log.opm_clock / 64.0;
+      opm_.Init(log.opm_clock, static_cast<uint32_t>(std::lround(chip_rate)));
+#ifdef VORLA_HAVE_SOXR
+      opm_resampler_ = std::make_unique<ChipResampler>(
+          chip_rate, rate, [this](StereoFrame* f, int32_t n) { opm_.Mix(f, n); });
+      if (!opm_resampler_->ok()) opm_resampler_.reset();
+#endif
+    }
+    if (opm_resampler_ == nullptr) opm_.Init(log.opm_clock, rate);
   }
+  uint32_t psg_rate = rate;
+#ifdef VORLA_HAVE_SOXR
+  if (resample && options.psg_oversample > 1) {
+    psg_rate = rate * options.psg_oversample;
+    psg_resampler_ = std::make_unique<ChipResampler>(
+        psg_rate, rate, [this](StereoFrame* f, int32_t n) { MixPsgs(f, n); });
+    if (!psg_resampler_->ok()) {
+      psg_resampler_.reset();
+      psg_rate = rate;
+    }
+  }
+#endif
   for (int i = 0; i < kMusicPsgCount; ++i) {
     if (!log.has_psg(i)) continue;
+    if (options.ay_curve && log.psg_is_ay(i)) psg_[i].SetType(Psg::Type::kAy8910);
     // The Psg clock is half the AY's master clock: the AY's tone is master / (16 x TP).
-    psg_[i].SetClock(log.psg_clock[i] / 2, rate);
+    psg_[i].SetClock(log.psg_clock[i] / 2, psg_rate);
     psg_[i].SetRouting(3);
     const unsigned mask = PsgChannelMask(voices, i);
     psg_[i].SetChannelMask(mask);
     psg_on_[i] = mask != 0;
   }
 }
+
+DirectChips::~DirectChips() = default;
 
 void DirectChips::Write(uint8_t chip, uint8_t reg, uint8_t data) {
   if (chip == kChipOpm) {
@@ -55,12 +101,30 @@ void DirectChips::Write(uint8_t chip, uint8_t reg, uint8_t data) {
   }
 }
 
-void DirectChips::Mix(StereoFrame* frames, int32_t count) {
+void DirectChips::MixPsgs(StereoFrame* frames, int32_t count) {
   // A chip with every voice left out adds only zeros: it need not run.
   for (int i = 0; i < kMusicPsgCount; ++i) {
     if (psg_on_[i]) psg_[i].Mix(frames, count);
   }
-  if (opm_on_) opm_.Mix(frames, count);
+}
+
+void DirectChips::Mix(StereoFrame* frames, int32_t count) {
+  bool any_psg = false;
+  for (bool on : psg_on_) any_psg = any_psg || on;
+  if (any_psg) {
+    if (psg_resampler_ != nullptr) {
+      psg_resampler_->Mix(frames, count);
+    } else {
+      MixPsgs(frames, count);
+    }
+  }
+  if (opm_on_) {
+    if (opm_resampler_ != nullptr) {
+      opm_resampler_->Mix(frames, count);
+    } else {
+      opm_.Mix(frames, count);
+    }
+  }
 }
 
 std::unique_ptr<BoardChips> BoardChips::Create(const ModuleLibrary& library, uint32_t rate,

@@ -3,12 +3,18 @@
 //                the AY clock for Psg, whose tone is clock / (8 x TP)): the right pitch.
 //   BoardChips   the board through the module file and the host services: YM2151 writes go to
 //                ports 0x88/0x89, PSG n's to 0xA0+2n/0xA1+2n; the board's clocks set the pitch.
+// DirectChips converts by default: the FM at its own rate (clock / 64, where the chip's ratio is
+// exact and its feedback runs at the chip's pace) and the PSGs at a multiple of the output rate,
+// each through a ChipResampler. Without conversion (ChipsOptions::resample false, or a build
+// without libsoxr) both chips render at the output rate directly. A PSG the file made for the
+// AY-3-8910 family plays on that chip's output curve unless ChipsOptions::ay_curve is false.
 // Both leave out the voices that are not selected. An FM channel is left out by clearing the
 // pan bits of its register 0x20+ch, so it still runs but reaches neither side. A PSG channel:
 // DirectChips clears its bit in the PSG's channel mask; BoardChips, which cannot reach the
 // PSG, writes level 0 to its amplitude register instead.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,9 +25,22 @@
 #include "player/voices.h"
 #include "psg/psg.h"
 
+struct ChipsOptions {
+  bool resample = true;        // false: the chips at the output rate, as before conversion
+  bool ay_curve = true;        // an AY-3-8910-family PSG on its own curve (false: the YM2149's)
+  uint32_t psg_oversample = 4; // the PSGs' rate over the output rate when converting
+};
+
+// True when this build converts rates (it has libsoxr).
+bool ChipsCanResample();
+
+class ChipResampler;
+
 class DirectChips : public MusicChips {
  public:
-  DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voices);
+  DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voices,
+              const ChipsOptions& options = {});
+  ~DirectChips() override;
   void Write(uint8_t chip, uint8_t reg, uint8_t data) override;
   void Mix(StereoFrame* frames, int32_t count) override;
 
@@ -29,8 +48,12 @@ class DirectChips : public MusicChips {
   const Psg& psg(int index) const { return psg_[index]; }
 
  private:
+  void MixPsgs(StereoFrame* frames, int32_t count);
+
   OpmChip opm_;
   Psg psg_[kMusicPsgCount];
+  std::unique_ptr<ChipResampler> opm_resampler_;  // null: the FM at the output rate
+  std::unique_ptr<ChipResampler> psg_resampler_;  // null: the PSGs at the output rate
   bool opm_on_ = false;                    // present and some channel selected
   bool psg_on_[kMusicPsgCount] = {};
   uint8_t fm_muted_ = 0;                   // bit ch: channel ch + 1 left out

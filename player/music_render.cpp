@@ -34,7 +34,9 @@ bool MusicChipMaker::Open(const MusicRunOptions& options, std::string* error) {
 
 std::unique_ptr<MusicChips> MusicChipMaker::Make(const MusicLog& log, const VoiceSet& voices,
                                                  std::string* error) const {
-  if (!options_.board) return std::make_unique<DirectChips>(log, options_.playback.rate, voices);
+  if (!options_.board) {
+    return std::make_unique<DirectChips>(log, options_.playback.rate, voices, options_.chips);
+  }
   std::unique_ptr<BoardChips> chips =
       BoardChips::Create(library_, options_.playback.rate, voices, error);
   if (chips == nullptr) *error = options_.module_path + ": " + *error;

@@ -9,6 +9,7 @@
 
 #include "host/module_loader.h"
 #include "music/music_log.h"
+#include "player/music_chips.h"
 #include "player/music_player.h"
 #include "player/voices.h"
 
@@ -16,6 +17,7 @@ struct MusicRunOptions {
   PlaybackOptions playback;
   bool board = false;            // through the module file instead of the chip classes
   std::string module_path;       // the module file, for board mode
+  ChipsOptions chips;            // chips mode: rate conversion
   VoiceSet voices = AllVoices(); // the voices that may sound
 };
 

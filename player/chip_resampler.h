@@ -1,0 +1,43 @@
+// ChipResampler: one chip rendered at its own rate and converted to the output rate by libsoxr
+// (passband to 0.913 of the output's Nyquist frequency, 20.1 kHz at 44.1 kHz; 20-bit stopband).
+//
+// The chip's time follows the output's exactly: after n output frames have been asked for, the
+// chip has rendered floor(n x in_rate / out_rate) frames, so a register write between two Mix
+// calls lands at the same instant at the chip's rate. The converted sound comes out a fixed
+// delay later (the filter's latency, rounded up to whole output frames), which the constructor
+// fills with silence.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "module/vyx.h"
+
+struct soxr;
+
+class ChipResampler {
+ public:
+  // render(frames, count) adds count frames at in_rate into frames (zeroed beforehand).
+  using Render = std::function<void(StereoFrame* frames, int32_t count)>;
+
+  ChipResampler(double in_rate, uint32_t out_rate, Render render);
+  ~ChipResampler();
+  ChipResampler(const ChipResampler&) = delete;
+  ChipResampler& operator=(const ChipResampler&) = delete;
+
+  // False when libsoxr refused the rates; the object is then unusable.
+  bool ok() const { return soxr_ != nullptr; }
+  // Adds count output frames into frames.
+  void Mix(StereoFrame* frames, int32_t count);
+
+ private:
+  soxr* soxr_ = nullptr;
+  Render render_;
+  double ratio_;                    // in_rate / out_rate
+  uint64_t out_asked_ = 0;          // output frames asked for so far
+  uint64_t in_rendered_ = 0;        // chip frames rendered so far
+  std::vector<StereoFrame> input_;  // one block of chip frames
+  std::vector<StereoFrame> ready_;  // converted frames not yet handed out
+  size_t ready_start_ = 0;
+};
