@@ -1,0 +1,133 @@
+// chips_measure: single tones through chips mode, measured.
+//
+//   chips_measure pitch    [OPTIONS]  FM key code 0x4A, fraction 0 at 3,579,545 Hz, rendered at
+//                                     22,050 / 44,100 / 48,000 / 96,000 Hz: Hz and cents against
+//                                     the chip at its own rate (clock / 64)
+//   chips_measure alias    [OPTIONS]  AY squares (1,789,772 Hz) near 280, 1,100, 3,700 and 7,500 Hz
+//                                     at 44,100 Hz: harmonic over inharmonic energy in dB
+//   chips_measure curve    [OPTIONS]  levels 9-15 of an AY8910 and a YM2149 tone, dB against 15
+//   chips_measure feedback [OPTIONS]  FM feedback 6 and 7 at 44,100 Hz: harmonics below 16 kHz
+//                                     against the chip at clock / 64, largest difference in dB
+// OPTIONS: --resampler none (as vorla's: the chips at the output rate, no AY curve),
+// --psg-oversample K.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "bench/tone_analysis.h"
+
+namespace {
+
+constexpr uint32_t kOpmClock = 3579545;
+constexpr uint32_t kAyClock = 1789772;
+constexpr double kChipRate = kOpmClock / 64.0;
+
+// The chip at its own rate: at the rounded clock / 64 the chip's ratio is exactly one.
+std::vector<double> ChipRateRender(const MusicLog& log) {
+  ChipsOptions direct;
+  direct.resample = false;
+  return tone::Render(log, static_cast<uint32_t>(std::lround(kChipRate)), direct);
+}
+
+void Pitch(const ChipsOptions& options) {
+  const MusicLog log = tone::FmTone(kOpmClock, 0x4A, 0, 2.5);
+  const double reference = tone::ZeroCrossingHz(ChipRateRender(log), kChipRate, 20000);
+  std::printf("chip at clock / 64: %.3f Hz\n", reference);
+  for (uint32_t rate : {22050u, 44100u, 48000u, 96000u}) {
+    const double f = tone::ZeroCrossingHz(tone::Render(log, rate, options), rate, rate / 2);
+    std::printf("%6u Hz: %.3f Hz, %+.2f cents\n", rate, f, tone::Cents(f, reference));
+  }
+}
+
+void Alias(const ChipsOptions& options) {
+  for (double want : {280.0, 1100.0, 3700.0, 7500.0}) {
+    const uint32_t tp = static_cast<uint32_t>(std::lround(kAyClock / (16 * want)));
+    const double f0 = kAyClock / (16.0 * tp);
+    const std::vector<double> x =
+        tone::Render(tone::PsgTone(kAyClock, "AY8910", tp, 15, 2.0), 44100, options);
+    std::printf("%7.1f Hz (TP %u): %.1f dB\n", f0, tp,
+                tone::HarmonicToInharmonicDb(x, 44100, f0, 4410));
+  }
+}
+
+double Rms(const std::vector<double>& x) {
+  double sum = 0;
+  for (size_t i = x.size() / 4; i < x.size(); ++i) sum += x[i] * x[i];
+  return std::sqrt(sum / static_cast<double>(x.size() - x.size() / 4));
+}
+
+void Curve(const ChipsOptions& options) {
+  for (const char* type : {"AY8910", "YM2149"}) {
+    const double top = Rms(tone::Render(tone::PsgTone(kAyClock, type, 254, 15, 0.5), 44100,
+                                        options));
+    std::printf("%s:", type);
+    for (uint8_t level = 9; level <= 14; ++level) {
+      const double rms =
+          Rms(tone::Render(tone::PsgTone(kAyClock, type, 254, level, 0.5), 44100, options));
+      std::printf("  %u: %.1f dB", level, 20 * std::log10(rms / top));
+    }
+    std::printf("\n");
+  }
+}
+
+void Feedback(const ChipsOptions& options) {
+  // Each render's own pitch, from its plain sine: a wave with feedback may cross zero more than
+  // once a period.
+  const MusicLog sine = tone::FmTone(kOpmClock, 0x4A, 0, 2.0);
+  const double chip_f0 = tone::ZeroCrossingHz(ChipRateRender(sine), kChipRate, 20000);
+  const double f0 = tone::ZeroCrossingHz(tone::Render(sine, 44100, options), 44100, 20000);
+  for (uint8_t fb : {6, 7}) {
+    const MusicLog log = tone::FmTone(kOpmClock, 0x4A, fb, 2.0);
+    const std::vector<double> chip = ChipRateRender(log);
+    const std::vector<double> ours = tone::Render(log, 44100, options);
+    std::printf("feedback %u (dB, chip at clock / 64 / chips mode):", fb);
+    double worst = 0;
+    int worst_n = 0;
+    for (int n = 2; n * chip_f0 < 16000; ++n) {
+      const double a = tone::HarmonicDb(chip, kChipRate, chip_f0, n);
+      const double b = tone::HarmonicDb(ours, 44100, f0, n);
+      if (n <= 4) std::printf("  h%d %.2f / %.2f", n, a, b);
+      if (std::fabs(a - b) > worst) {
+        worst = std::fabs(a - b);
+        worst_n = n;
+      }
+    }
+    std::printf("\n  largest difference below 16 kHz: %.2f dB at h%d (%.1f / %.1f dB)\n", worst,
+                worst_n, tone::HarmonicDb(chip, kChipRate, chip_f0, worst_n),
+                tone::HarmonicDb(ours, 44100, f0, worst_n));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ChipsOptions options;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--resampler") == 0 && i + 1 < argc) {
+      options.resample = std::strcmp(argv[++i], "none") != 0;
+      options.ay_curve = options.resample;
+    } else if (std::strcmp(argv[i], "--psg-oversample") == 0 && i + 1 < argc) {
+      options.psg_oversample = static_cast<uint32_t>(std::atoi(argv[++i]));
+    } else {
+      std::fprintf(stderr, "chips_measure: unknown option %s\n", argv[i]);
+      return 2;
+    }
+  }
+  const std::string what = argc > 1 ? argv[1] : "";
+  if (what == "pitch") {
+    Pitch(options);
+  } else if (what == "alias") {
+    Alias(options);
+  } else if (what == "curve") {
+    Curve(options);
+  } else if (what == "feedback") {
+    Feedback(options);
+  } else {
+    std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|feedback [--resampler none] "
+                         "[--psg-oversample K]\n");
+    return 2;
+  }
+  return 0;
+}
