@@ -2,64 +2,64 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include <soxr.h>
 
 namespace {
 
 constexpr int32_t kInputBlock = 4096;
-// Output frames of silence beyond the lag the probe found: other block sizes than the probe's
-// shift the bursts by a few frames.
-constexpr size_t kLagMargin = 64;
 
 }  // namespace
 
-ChipResampler::ChipResampler(double in_rate, uint32_t out_rate, Render render)
-    : render_(std::move(render)), ratio_(in_rate / out_rate) {
+ChipResampler::ChipResampler(double in_rate, uint32_t out_rate, int channels, Render render)
+    : render_(std::move(render)), ratio_(in_rate / out_rate), channels_(channels) {
   const soxr_io_spec_t io = soxr_io_spec(SOXR_INT32_I, SOXR_INT32_I);
-  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+  // 16-bit precision (96 dB stopband), the passband to 0.913 of the output's Nyquist frequency.
+  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_16_BITQ, 0);
   soxr_error_t error = nullptr;
-  soxr_ = soxr_create(in_rate, out_rate, 2, &error, &io, &quality, nullptr);
+  soxr_ = soxr_create(in_rate, out_rate, static_cast<unsigned>(channels_), &error, &io, &quality,
+                      nullptr);
   if (error != nullptr) {
     soxr_delete(soxr_);
     soxr_ = nullptr;
     return;
   }
   input_.resize(kInputBlock);
+  samples_.resize(static_cast<size_t>(kInputBlock) * 2);
   // The filter gives its frames in bursts: the sound lags the chip by up to a burst plus the
-  // filter's latency. That lag, found on a second converter fed silence in small blocks, goes
-  // ahead of the converted sound as silence, so that Mix never waits for frames still held.
-  soxr_t probe = soxr_create(in_rate, out_rate, 2, &error, &io, &quality, nullptr);
-  if (error != nullptr) {
-    soxr_delete(probe);
-    soxr_delete(soxr_);
-    soxr_ = nullptr;
-    return;
-  }
+  // filter's latency. That lag, found by feeding silence in small blocks until four bursts
+  // came out (then the converter starts afresh), goes ahead of the converted sound as silence,
+  // with half a burst more for the bursts' drift against the input blocks, so that Mix never
+  // waits for frames still held.
   constexpr size_t kProbeBlock = 64;
-  std::vector<StereoFrame> zeros(kProbeBlock, StereoFrame{0, 0});
-  std::vector<StereoFrame> sink(4096);
+  const std::vector<int32_t> zeros(kProbeBlock * 2, 0);
+  std::vector<int32_t> sink(32768);
   double lag = 0;
+  double fed = 0;
   double made = 0;
-  const size_t probe_frames = static_cast<size_t>(in_rate / 4);  // a quarter of a second
-  for (size_t fed = 0; fed < probe_frames;) {
+  size_t largest_burst = 0;
+  for (int bursts = 0; bursts < 4;) {
     size_t consumed = 0;
     size_t done = 0;
-    soxr_process(probe, zeros.data(), kProbeBlock, &consumed, sink.data(), sink.size(), &done);
-    fed += consumed;
+    soxr_process(soxr_, zeros.data(), kProbeBlock, &consumed, sink.data(),
+                 sink.size() / static_cast<size_t>(channels_), &done);
+    fed += static_cast<double>(consumed);
     made += static_cast<double>(done);
-    lag = std::max(lag, static_cast<double>(fed) / ratio_ - made);
+    lag = std::max(lag, fed / ratio_ - made);
+    if (done > 0) ++bursts;
+    largest_burst = std::max(largest_burst, done);
     if (consumed == 0 && done == 0) break;
   }
-  soxr_delete(probe);
-  ready_.assign(static_cast<size_t>(std::ceil(lag)) + kLagMargin, StereoFrame{0, 0});
+  soxr_clear(soxr_);
+  const size_t ahead = static_cast<size_t>(std::ceil(lag)) + largest_burst / 2;
+  ready_.assign(ahead * static_cast<size_t>(channels_), 0);
 }
 
 ChipResampler::~ChipResampler() { soxr_delete(soxr_); }
 
 void ChipResampler::Mix(StereoFrame* frames, int32_t count) {
   if (count <= 0) return;
+  const size_t channels = static_cast<size_t>(channels_);
   out_asked_ += static_cast<uint64_t>(count);
   const uint64_t in_target =
       static_cast<uint64_t>(std::floor(static_cast<double>(out_asked_) * ratio_));
@@ -69,32 +69,42 @@ void ChipResampler::Mix(StereoFrame* frames, int32_t count) {
     std::fill(input_.begin(), input_.begin() + n, StereoFrame{0, 0});
     render_(input_.data(), n);
     in_rendered_ += static_cast<uint64_t>(n);
+    const int32_t* in = &input_[0].left;
+    if (channels == 1) {
+      for (int32_t i = 0; i < n; ++i) samples_[static_cast<size_t>(i)] = input_[i].left;
+      in = samples_.data();
+    }
     // Room for everything this block can give; more rounds while the filter fills it.
     const size_t room = static_cast<size_t>(std::ceil(n / ratio_)) + 64;
-    const StereoFrame* in = input_.data();
     size_t left = static_cast<size_t>(n);
     size_t done = 0;
     do {
       const size_t old_size = ready_.size();
-      ready_.resize(old_size + room);
+      ready_.resize(old_size + room * channels);
       size_t consumed = 0;
       soxr_process(soxr_, in, left, &consumed, ready_.data() + old_size, room, &done);
-      ready_.resize(old_size + done);
-      in += consumed;
+      ready_.resize(old_size + done * channels);
+      in += consumed * channels;
       left -= consumed;
     } while (left > 0 || done == room);
   }
-  const size_t available = ready_.size() - ready_start_;
   // Short only if the filter lagged more than the silence ahead allows: the rest stays as it is.
-  const size_t n = std::min(available, static_cast<size_t>(count));
-  const StereoFrame* src = ready_.data() + ready_start_;
-  for (size_t i = 0; i < n; ++i) {
-    frames[i].left += src[i].left;
-    frames[i].right += src[i].right;
+  const size_t n = std::min((ready_.size() - ready_start_) / channels, static_cast<size_t>(count));
+  const int32_t* src = ready_.data() + ready_start_;
+  if (channels == 1) {
+    for (size_t i = 0; i < n; ++i) {
+      frames[i].left += src[i];
+      frames[i].right += src[i];
+    }
+  } else {
+    for (size_t i = 0; i < n; ++i) {
+      frames[i].left += src[2 * i];
+      frames[i].right += src[2 * i + 1];
+    }
   }
-  ready_start_ += n;
+  ready_start_ += n * channels;
   // Keep the queue short: drop what has been handed out once it is most of the buffer.
-  if (ready_start_ > 8192 && ready_start_ * 2 > ready_.size()) {
+  if (ready_start_ > 16384 && ready_start_ * 2 > ready_.size()) {
     ready_.erase(ready_.begin(), ready_.begin() + static_cast<ptrdiff_t>(ready_start_));
     ready_start_ = 0;
   }

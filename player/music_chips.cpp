@@ -61,7 +61,7 @@ DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voi
       opm_.Init(log.opm_clock, static_cast<uint32_t>(std::lround(chip_rate)));
 #ifdef VORLA_HAVE_SOXR
       opm_resampler_ = std::make_unique<ChipResampler>(
-          chip_rate, rate, [this](StereoFrame* f, int32_t n) { opm_.Mix(f, n); });
+          chip_rate, rate, 2, [this](StereoFrame* f, int32_t n) { opm_.Mix(f, n); });
       if (!opm_resampler_->ok()) opm_resampler_.reset();
 #endif
     }
@@ -71,12 +71,19 @@ DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voi
 #ifdef VORLA_HAVE_SOXR
   if (resample && options.psg_oversample > 1) {
     psg_rate = rate * options.psg_oversample;
+    // Every PSG sounds on both sides alike: one channel is converted.
     psg_resampler_ = std::make_unique<ChipResampler>(
-        psg_rate, rate, [this](StereoFrame* f, int32_t n) { MixPsgs(f, n); });
+        psg_rate, rate, 1, [this](StereoFrame* f, int32_t n) { MixPsgs(f, n); });
     if (!psg_resampler_->ok()) {
       psg_resampler_.reset();
       psg_rate = rate;
     }
+  }
+  // Both chips reach the output equally late, so that their notes stay together.
+  if (opm_resampler_ != nullptr && psg_resampler_ != nullptr) {
+    const size_t fm = opm_resampler_->latency();
+    const size_t psg = psg_resampler_->latency();
+    (fm < psg ? opm_resampler_ : psg_resampler_)->Delay(fm < psg ? psg - fm : fm - psg);
   }
 #endif
   for (int i = 0; i < kMusicPsgCount; ++i) {
