@@ -3,7 +3,9 @@
 // (so the board starts from its default settings), with SDL's disk driver for `play`.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -117,9 +119,21 @@ TEST(MusicEndToEnd, GoldenHashesOfTheFirstTwoSeconds) {
     std::string args;
     std::string hash;
   };
-  const Case cases[] = {{deck, "", "abe0dc167866a129"},
-                        {jingle, "", "e4c623bf65731ffd"},
-                        {ayz, "", "cf428566589344b9"},
+  // Chips mode converts rates where the build has libsoxr; --resampler none is the rendering
+  // from before, everywhere.
+#ifdef VORLA_HAVE_SOXR
+  const Case converted[] = {{deck, "", "72e9d1cdaec65559"},
+                            {jingle, "", "0c2241e78b09acf9"},
+                            {ayz, "", "69a934a9b93c1ea5"}};
+#else
+  const Case converted[] = {{deck, "", "abe0dc167866a129"},
+                            {jingle, "", "e4c623bf65731ffd"},
+                            {ayz, "", "ee0b6d8a2f0a5c17"}};
+#endif
+  const Case cases[] = {converted[0], converted[1], converted[2],
+                        {deck, "--resampler none", "abe0dc167866a129"},
+                        {jingle, "--resampler none", "e4c623bf65731ffd"},
+                        {ayz, "--resampler none", "cf428566589344b9"},
                         {deck, "--board", "775816eba51d7f69"},
                         {ayz, "--board", "ff77f9dcd60fbc2d"}};
   for (const Case& c : cases) {
@@ -153,7 +167,9 @@ TEST(MusicEndToEnd, ChipsModePlaysAtTheFilesPitchAndBoardModeAtTheBoards) {
   for (const Case& c : cases) {
     Outcome run = vorla.Render(c.path, c.args);
     ASSERT_EQ(run.status, 0) << run.err;
-    const double hz = Frequency(WavSamples(vorla.File("out.wav")), 2000, 22050, 44100.0);
+    // From 6000 frames on: the exerciser's pause near the start, converted, ends a little later
+    // (the converter's latency, about 30 ms).
+    const double hz = Frequency(WavSamples(vorla.File("out.wav")), 6000, 22050, 44100.0);
     EXPECT_NEAR(hz, c.hz, c.hz * c.tolerance) << c.path << " " << c.args;
   }
 }
@@ -195,11 +211,12 @@ TEST(MusicEndToEnd, StemsAddUpToTheMix) {
     for (size_t i = 0; i < stem.size(); ++i) sum[i] += stem[i];
   }
   EXPECT_EQ(stems, 8);
-  // The FM chip adds its channels before it scales them (by unity here): the stems add up to
-  // the mix exactly unless a sum was clipped.
-  size_t differing = 0;
-  for (size_t i = 0; i < mix.size(); ++i) differing += sum[i] != mix[i];
-  EXPECT_EQ(differing, 0u);
+  // The FM chip adds its channels before it scales them (by unity here), and the rate
+  // conversion is linear: the stems add up to the mix within the rounding of each of the eight
+  // conversions and 16-bit samples, unless a sum was clipped.
+  int32_t worst = 0;
+  for (size_t i = 0; i < mix.size(); ++i) worst = std::max(worst, std::abs(sum[i] - mix[i]));
+  EXPECT_LE(worst, 8);
   EXPECT_FALSE(fs::exists(vorla.File("stems/psg1a.wav")));  // no PSG in the file
 }
 
