@@ -3,6 +3,7 @@
 // bench/chips_measure and the tests.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -14,6 +15,8 @@
 #include "player/music_player.h"
 
 namespace tone {
+
+constexpr double kPi = 3.14159265358979323846;
 
 inline void Write(MusicLog* log, uint8_t chip, uint8_t reg, uint8_t data) {
   log->events.push_back({0, chip, reg, data});
@@ -93,6 +96,16 @@ inline double ZeroCrossingHz(const std::vector<double>& x, double rate, size_t s
   return crossings > 1 ? (crossings - 1) * rate / (last - first) : 0;
 }
 
+// Time of the first sample above a tenth of the peak: where the sound starts.
+inline double OnsetSeconds(const std::vector<double>& x, double rate) {
+  double peak = 0;
+  for (double v : x) peak = std::max(peak, std::fabs(v));
+  for (size_t i = 0; i < x.size(); ++i) {
+    if (std::fabs(x[i]) > peak / 10) return static_cast<double>(i) / rate;
+  }
+  return 0;
+}
+
 inline double Cents(double f, double reference) { return 1200 * std::log2(f / reference); }
 
 // Power spectrum of x[skip, skip + 65536) under a Hann window.
@@ -100,7 +113,7 @@ inline std::vector<double> PowerSpectrum(const std::vector<double>& x, size_t sk
   constexpr size_t kN = 65536;
   std::vector<std::complex<double>> a(kN);
   for (size_t i = 0; i < kN; ++i) {
-    const double w = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / kN);
+    const double w = 0.5 - 0.5 * std::cos(2 * kPi * static_cast<double>(i) / kN);
     a[i] = skip + i < x.size() ? w * x[skip + i] : 0.0;
   }
   for (size_t i = 1, j = 0; i < kN; ++i) {  // bit reversal
@@ -110,7 +123,7 @@ inline std::vector<double> PowerSpectrum(const std::vector<double>& x, size_t sk
     if (i < j) std::swap(a[i], a[j]);
   }
   for (size_t len = 2; len <= kN; len <<= 1) {
-    const std::complex<double> wl = std::polar(1.0, -2 * M_PI / static_cast<double>(len));
+    const std::complex<double> wl = std::polar(1.0, -2 * kPi / static_cast<double>(len));
     for (size_t i = 0; i < kN; i += len) {
       std::complex<double> w = 1;
       for (size_t k = 0; k < len / 2; ++k, w *= wl) {
@@ -154,10 +167,10 @@ inline double HarmonicDb(const std::vector<double>& x, double rate, double f0, i
   const size_t count = static_cast<size_t>(rate);
   auto level = [&](double f) {
     std::complex<double> sum = 0;
-    const std::complex<double> turn = std::polar(1.0, -2 * M_PI * f / rate);
+    const std::complex<double> turn = std::polar(1.0, -2 * kPi * f / rate);
     std::complex<double> w = 1;
     for (size_t i = 0; i < count && first + i < x.size(); ++i, w *= turn) {
-      const double hann = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / count);
+      const double hann = 0.5 - 0.5 * std::cos(2 * kPi * static_cast<double>(i) / count);
       sum += hann * x[first + i] * w;
     }
     return std::abs(sum);

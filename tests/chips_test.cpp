@@ -1,0 +1,86 @@
+// Chips mode against the chips themselves: the FM's pitch and feedback tone at every output
+// rate equal the chip's at its own rate (clock / 64), and the file's PSG family picks the curve.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "bench/tone_analysis.h"
+#include "psg/psg.h"
+
+namespace {
+
+constexpr uint32_t kOpmClock = 3579545;
+constexpr double kChipRate = kOpmClock / 64.0;
+
+// The chip at its own rate: at the rounded clock / 64 its rate ratio is exactly one.
+std::vector<double> AtChipRate(const MusicLog& log) {
+  ChipsOptions direct;
+  direct.resample = false;
+  return tone::Render(log, static_cast<uint32_t>(std::lround(kChipRate)), direct);
+}
+
+TEST(Chips, FmPitchIsTheChipsAtEveryRate) {
+  if (!ChipsCanResample()) GTEST_SKIP() << "built without libsoxr";
+  const MusicLog log = tone::FmTone(kOpmClock, 0x4A, 0, 2.5);
+  const double chip = tone::ZeroCrossingHz(AtChipRate(log), kChipRate, 20000);
+  EXPECT_NEAR(chip, 439.94, 0.01);
+  for (uint32_t rate : {8000u, 22050u, 44100u, 48000u, 96000u, 192000u}) {
+    const double hz = tone::ZeroCrossingHz(tone::Render(log, rate, {}), rate, rate / 2);
+    EXPECT_NEAR(tone::Cents(hz, chip), 0, 0.2) << rate;
+  }
+}
+
+TEST(Chips, FeedbackHarmonicsAreTheChipsAtItsOwnRate) {
+  if (!ChipsCanResample()) GTEST_SKIP() << "built without libsoxr";
+  const double f0 = tone::ZeroCrossingHz(AtChipRate(tone::FmTone(kOpmClock, 0x4A, 0, 2)),
+                                         kChipRate, 20000);
+  for (uint8_t feedback : {6, 7}) {
+    const MusicLog log = tone::FmTone(kOpmClock, 0x4A, feedback, 2);
+    const std::vector<double> chip = AtChipRate(log);
+    const std::vector<double> ours = tone::Render(log, 44100, {});
+    // The same stretch of the sound in both: the converted output starts later.
+    const double late = tone::OnsetSeconds(ours, 44100) - tone::OnsetSeconds(chip, kChipRate);
+    // The harmonics that carry the sound; the weaker ones of feedback 7 are noise-like.
+    for (int n = 2; n * f0 < 16000; ++n) {
+      const double want = tone::HarmonicDb(chip, kChipRate, f0, n);
+      if (want < -30) continue;
+      EXPECT_NEAR(tone::HarmonicDb(ours, 44100, f0, n, 0.5 + late), want, 0.2)
+          << "feedback " << int{feedback} << " harmonic " << n;
+    }
+  }
+}
+
+TEST(Chips, TheFilesPsgFamilyPicksTheCurve) {
+  // The AY-3-8910's measured levels against level 15; the YM2149 keeps 3 dB a level.
+  Psg ay;
+  ay.SetType(Psg::Type::kAy8910);
+  const Psg ym;
+  auto db = [](const Psg& p, int level) {
+    return 20 * std::log10(static_cast<double>(p.volume_table(2 * level + 1)) /
+                           p.volume_table(31));
+  };
+  EXPECT_NEAR(db(ay, 12), -6.15, 0.05);
+  EXPECT_NEAR(db(ay, 10), -10.68, 0.05);
+  EXPECT_NEAR(db(ay, 9), -13.77, 0.05);
+  EXPECT_NEAR(db(ym, 12), -9.0, 0.05);
+  // Its envelope climbs in 16 steps, each level held for two of the 32 entries.
+  for (uint32_t e = 0; e < 32; e += 2) {
+    EXPECT_EQ(ay.envelope_table(13, e), ay.envelope_table(13, e + 1)) << e;
+    if (e >= 2) {
+      EXPECT_LT(ay.envelope_table(13, e - 1), ay.envelope_table(13, e)) << e;
+    }
+  }
+  // Chips mode follows the file's chip; --resampler none (ay_curve false) keeps the YM2149's.
+  for (const char* type : {"AY8910", "AY8930", "YM2149"}) {
+    const MusicLog log = tone::PsgTone(1789772, type, 254, 15, 0.1);
+    const bool is_ay = type[0] == 'A';
+    EXPECT_EQ(DirectChips(log, 44100, AllVoices()).psg(0).type() == Psg::Type::kAy8910, is_ay)
+        << type;
+    ChipsOptions earlier;
+    earlier.resample = false;
+    earlier.ay_curve = false;
+    EXPECT_EQ(DirectChips(log, 44100, AllVoices(), earlier).psg(0).type(), Psg::Type::kYm2149);
+  }
+}
+
+}  // namespace
