@@ -2,7 +2,8 @@
 # Installs every Debian package the build, the tests and the benchmarks need. Safe to run again:
 # it only calls apt-get when something is missing.
 #
-#   bash setup.sh          the native build (GCC, GoogleTest, Google Benchmark, CLI11, zlib, SDL2)
+#   bash setup.sh          the native build (GCC, GoogleTest, Google Benchmark, CLI11, zlib, SDL2,
+#                          libsoxr)
 #   bash setup.sh win32    also the i686 Windows cross build and Wine to run it (with a virtual
 #                          X display and a Japanese font for the configuration page)
 #   bash setup.sh fuzz     also clang and its libFuzzer and sanitizer runtimes for the fuzz targets
