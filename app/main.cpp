@@ -146,6 +146,9 @@ int PrepareMusic(const std::string& path, const MusicArgs& args, const std::stri
   VoiceSet solo;
   if (!ParseVoiceList(args.mute, &mute, &error)) return Usage("--mute: " + error);
   if (!ParseVoiceList(args.solo, &solo, &error)) return Usage("--solo: " + error);
+  if (args.resampler != "soxr" && args.resampler != "none") {
+    return Usage("--resampler: '" + args.resampler + "' is neither soxr nor none");
+  }
   if (!ReadMusicFile(path, log, &error)) return Fail(error);
   for (const std::string& line : MusicReportLines(*log)) {
     std::fprintf(stderr, "vorla: %s: %s\n", path.c_str(), line.c_str());
@@ -163,9 +166,6 @@ int PrepareMusic(const std::string& path, const MusicArgs& args, const std::stri
   options->playback.fade_seconds = args.fade;
   options->playback.max_seconds = args.length;
   options->board = args.board;
-  if (args.resampler != "soxr" && args.resampler != "none") {
-    return Usage("--resampler: '" + args.resampler + "' is neither soxr nor none");
-  }
   // none: the rendering from before conversion and the AY curve, for comparison.
   options->chips.resample = args.resampler == "soxr";
   options->chips.ay_curve = options->chips.resample;
