@@ -20,20 +20,12 @@
 
 namespace {
 
-constexpr uint32_t kOpmClock = 3579545;
 constexpr uint32_t kAyClock = 1789772;
-constexpr double kChipRate = kOpmClock / 64.0;
-
-// The chip at its own rate: at the rounded clock / 64 the chip's ratio is exactly one.
-std::vector<double> ChipRateRender(const MusicLog& log) {
-  ChipsOptions direct;
-  direct.resample = false;
-  return tone::Render(log, static_cast<uint32_t>(std::lround(kChipRate)), direct);
-}
 
 void Pitch(const ChipsOptions& options) {
-  const MusicLog log = tone::FmTone(kOpmClock, 0x4A, 0, 2.5);
-  const double reference = tone::ZeroCrossingHz(ChipRateRender(log), kChipRate, 20000);
+  const MusicLog log = tone::FmTone(tone::kOpmClock, 0x4A, 0, 2.5);
+  const double reference = tone::ZeroCrossingHz(tone::RenderAtChipRate(log), tone::kChipRate,
+                                          20000);
   std::printf("chip at clock / 64: %.3f Hz\n", reference);
   for (uint32_t rate : {22050u, 44100u, 48000u, 96000u}) {
     const double f = tone::ZeroCrossingHz(tone::Render(log, rate, options), rate, rate / 2);
@@ -75,21 +67,21 @@ void Curve(const ChipsOptions& options) {
 void Feedback(const ChipsOptions& options) {
   // Each render's own pitch, from its plain sine: a wave with feedback may cross zero more than
   // once a period.
-  const MusicLog sine = tone::FmTone(kOpmClock, 0x4A, 0, 2.0);
-  const double chip_f0 = tone::ZeroCrossingHz(ChipRateRender(sine), kChipRate, 20000);
+  const MusicLog sine = tone::FmTone(tone::kOpmClock, 0x4A, 0, 2.0);
+  const double chip_f0 = tone::ZeroCrossingHz(tone::RenderAtChipRate(sine), tone::kChipRate, 20000);
   const double f0 = tone::ZeroCrossingHz(tone::Render(sine, 44100, options), 44100, 20000);
   for (uint8_t fb : {6, 7}) {
-    const MusicLog log = tone::FmTone(kOpmClock, 0x4A, fb, 2.0);
-    const std::vector<double> chip = ChipRateRender(log);
+    const MusicLog log = tone::FmTone(tone::kOpmClock, 0x4A, fb, 2.0);
+    const std::vector<double> chip = tone::RenderAtChipRate(log);
     const std::vector<double> ours = tone::Render(log, 44100, options);
     // The same stretch of the sound in both: chips mode's output starts later.
     const double late =
-        tone::OnsetSeconds(ours, 44100) - tone::OnsetSeconds(chip, kChipRate);
+        tone::OnsetSeconds(ours, 44100) - tone::OnsetSeconds(chip, tone::kChipRate);
     std::printf("feedback %u (dB, chip at clock / 64 / chips mode):", fb);
     double worst = 0;
     int worst_n = 0;
     for (int n = 2; n * chip_f0 < 16000; ++n) {
-      const double a = tone::HarmonicDb(chip, kChipRate, chip_f0, n);
+      const double a = tone::HarmonicDb(chip, tone::kChipRate, chip_f0, n);
       const double b = tone::HarmonicDb(ours, 44100, f0, n, 0.5 + late);
       if (n <= 4) std::printf("  h%d %.2f / %.2f", n, a, b);
       if (std::fabs(a - b) > worst) {
@@ -98,7 +90,7 @@ void Feedback(const ChipsOptions& options) {
       }
     }
     std::printf("\n  largest difference below 16 kHz: %.2f dB at h%d (%.1f / %.1f dB)\n", worst,
-                worst_n, tone::HarmonicDb(chip, kChipRate, chip_f0, worst_n),
+                worst_n, tone::HarmonicDb(chip, tone::kChipRate, chip_f0, worst_n),
                 tone::HarmonicDb(ours, 44100, f0, worst_n, 0.5 + late));
   }
 }

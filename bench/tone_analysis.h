@@ -81,6 +81,18 @@ inline std::vector<double> Render(const MusicLog& log, uint32_t rate,
 }
 
 // Frequency from the rising zero crossings of x[skip, end), interpolated between samples.
+// The YM2151 clock of the measurements, and the chip's own rate (clock / 64).
+inline constexpr uint32_t kOpmClock = 3579545;
+inline constexpr double kChipRate = kOpmClock / 64.0;
+
+// A log rendered on the chip at its own rate: at the rounded clock / 64 its rate ratio is
+// exactly one, so nothing is converted.
+inline std::vector<double> RenderAtChipRate(const MusicLog& log) {
+  ChipsOptions direct;
+  direct.resample = false;
+  return Render(log, static_cast<uint32_t>(std::lround(kChipRate)), direct);
+}
+
 inline double ZeroCrossingHz(const std::vector<double>& x, double rate, size_t skip) {
   double first = -1;
   double last = -1;

@@ -9,20 +9,11 @@
 
 namespace {
 
-constexpr uint32_t kOpmClock = 3579545;
-constexpr double kChipRate = kOpmClock / 64.0;
-
-// The chip at its own rate: at the rounded clock / 64 its rate ratio is exactly one.
-std::vector<double> AtChipRate(const MusicLog& log) {
-  ChipsOptions direct;
-  direct.resample = false;
-  return tone::Render(log, static_cast<uint32_t>(std::lround(kChipRate)), direct);
-}
-
 TEST(Chips, FmPitchIsTheChipsAtEveryRate) {
   if (!ChipsCanResample()) GTEST_SKIP() << "built without libsoxr";
-  const MusicLog log = tone::FmTone(kOpmClock, 0x4A, 0, 2.5);
-  const double chip = tone::ZeroCrossingHz(AtChipRate(log), kChipRate, 20000);
+  const MusicLog log = tone::FmTone(tone::kOpmClock, 0x4A, 0, 2.5);
+  const double chip = tone::ZeroCrossingHz(tone::RenderAtChipRate(log), tone::kChipRate,
+                                          20000);
   EXPECT_NEAR(chip, 439.94, 0.01);
   for (uint32_t rate : {8000u, 22050u, 44100u, 48000u, 96000u, 192000u}) {
     const double hz = tone::ZeroCrossingHz(tone::Render(log, rate, {}), rate, rate / 2);
@@ -32,17 +23,17 @@ TEST(Chips, FmPitchIsTheChipsAtEveryRate) {
 
 TEST(Chips, FeedbackHarmonicsAreTheChipsAtItsOwnRate) {
   if (!ChipsCanResample()) GTEST_SKIP() << "built without libsoxr";
-  const double f0 = tone::ZeroCrossingHz(AtChipRate(tone::FmTone(kOpmClock, 0x4A, 0, 2)),
-                                         kChipRate, 20000);
+  const double f0 = tone::ZeroCrossingHz(tone::RenderAtChipRate(tone::FmTone(tone::kOpmClock, 0x4A, 0, 2)),
+                                         tone::kChipRate, 20000);
   for (uint8_t feedback : {6, 7}) {
-    const MusicLog log = tone::FmTone(kOpmClock, 0x4A, feedback, 2);
-    const std::vector<double> chip = AtChipRate(log);
+    const MusicLog log = tone::FmTone(tone::kOpmClock, 0x4A, feedback, 2);
+    const std::vector<double> chip = tone::RenderAtChipRate(log);
     const std::vector<double> ours = tone::Render(log, 44100, {});
     // The same stretch of the sound in both: the converted output starts later.
-    const double late = tone::OnsetSeconds(ours, 44100) - tone::OnsetSeconds(chip, kChipRate);
+    const double late = tone::OnsetSeconds(ours, 44100) - tone::OnsetSeconds(chip, tone::kChipRate);
     // The harmonics that carry the sound; the weaker ones of feedback 7 are noise-like.
     for (int n = 2; n * f0 < 16000; ++n) {
-      const double want = tone::HarmonicDb(chip, kChipRate, f0, n);
+      const double want = tone::HarmonicDb(chip, tone::kChipRate, f0, n);
       if (want < -30) continue;
       EXPECT_NEAR(tone::HarmonicDb(ours, 44100, f0, n, 0.5 + late), want, 0.2)
           << "feedback " << int{feedback} << " harmonic " << n;
