@@ -23,8 +23,8 @@ TEST(Chips, FmPitchIsTheChipsAtEveryRate) {
 
 TEST(Chips, FeedbackHarmonicsAreTheChipsAtItsOwnRate) {
   if (!ChipsCanResample()) GTEST_SKIP() << "built without libsoxr";
-  const double f0 = tone::ZeroCrossingHz(tone::RenderAtChipRate(tone::FmTone(tone::kOpmClock, 0x4A, 0, 2)),
-                                         tone::kChipRate, 20000);
+  const MusicLog sine = tone::FmTone(tone::kOpmClock, 0x4A, 0, 2);
+  const double f0 = tone::ZeroCrossingHz(tone::RenderAtChipRate(sine), tone::kChipRate, 20000);
   for (uint8_t feedback : {6, 7}) {
     const MusicLog log = tone::FmTone(tone::kOpmClock, 0x4A, feedback, 2);
     const std::vector<double> chip = tone::RenderAtChipRate(log);
