@@ -3,17 +3,13 @@
 #include <new>
 
 #include "module/environment.h"
-#include "settings/profile.h"
 
 BoardModule::BoardModule(const std::string& settings_path, void* instance) : device_("VRLA") {
   if (!settings_path.empty()) page_.set_path(settings_path);
   page_.Load(instance, &device_);
   // The environment wins over the settings file.
   log_target_ = EnvironmentValue("VORLA_LOG");
-  if (log_target_.empty()) {
-    ProfileFile profile(page_.path());
-    log_target_ = ReadLogTarget(profile);
-  }
+  if (log_target_.empty()) log_target_ = page_.log_target();
 }
 
 bool BoardModule::Bind(HostSystem* host) {

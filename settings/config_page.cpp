@@ -26,6 +26,7 @@ bool ConfigPage::Load(void* instance, SettingsTarget* device) {
   if (path_.empty()) path_ = HostSettingsPath();
   ProfileFile profile(path_);
   settings_ = ReadSettings(profile);
+  log_target_ = ReadLogTarget(profile);
   device_ = device;
   instance_ = instance;
   if (device_ != nullptr) device_->ApplySettings(settings_);

@@ -25,8 +25,9 @@ class ConfigPage : public VyxPage {
   ConfigPage(const ConfigPage&) = delete;
   ConfigPage& operator=(const ConfigPage&) = delete;
 
-  // Computes the settings path, reads the 17 values, keeps the device and the instance handle
-  // and applies the values to the device. Always true.
+  // Computes the settings path, reads the 17 values (and, from the same read, the register-log
+  // key the page does not show), keeps the device and the instance handle and applies the
+  // values to the device. Always true.
   bool Load(void* instance, SettingsTarget* device);
   // Writes the 17 values to the settings file.
   bool Save();
@@ -38,6 +39,8 @@ class ConfigPage : public VyxPage {
                                      intptr_t lparam);
 
   const BoardSettings& settings() const { return settings_; }
+  // The LOG key as Load read it; empty when the file has none.
+  const std::string& log_target() const { return log_target_; }
   const std::string& path() const { return path_; }
   // Tests and substitute hosts may point the page at another settings file before Load.
   void set_path(std::string path) { path_ = std::move(path); }
@@ -52,5 +55,6 @@ class ConfigPage : public VyxPage {
   HostPageSite* site_ = nullptr;
   std::string path_;
   BoardSettings settings_ = DefaultSettings();
+  std::string log_target_;
   SettingsTarget* device_ = nullptr;
 };
