@@ -6,6 +6,8 @@
 //   chips_measure alias    [OPTIONS]  AY squares (1,789,772 Hz) near 280, 1,100, 3,700 and 7,500 Hz
 //                                     at 44,100 Hz: harmonic over inharmonic energy in dB
 //   chips_measure curve    [OPTIONS]  levels 9-15 of an AY8910 and a YM2149 tone, dB against 15
+//   chips_measure timing   [OPTIONS]  when an FM and a PSG note start after 0.1 s of silence, in
+//                                     ms against the chips at the output rate (no conversion)
 //   chips_measure feedback [OPTIONS]  FM feedback 6 and 7 at 44,100 Hz: harmonics below 16 kHz
 //                                     against the chip at clock / 64, largest difference in dB
 // OPTIONS: --resampler none (as vorla's: the chips at the output rate, no AY curve),
@@ -64,6 +66,22 @@ void Curve(const ChipsOptions& options) {
   }
 }
 
+void Timing(const ChipsOptions& options) {
+  ChipsOptions unconverted;
+  unconverted.resample = false;
+  const MusicLog fm = tone::AfterSilence(tone::FmTone(tone::kOpmClock, 0x4A, 0, 0.2), 0.1);
+  const MusicLog psg = tone::AfterSilence(tone::PsgTone(kAyClock, "YM2149", 254, 15, 0.2), 0.1);
+  for (uint32_t rate : {22050u, 44100u, 48000u, 96000u}) {
+    std::printf("%6u Hz:", rate);
+    for (const MusicLog* log : {&fm, &psg}) {
+      const double late = tone::OnsetSeconds(tone::Render(*log, rate, options), rate) -
+                          tone::OnsetSeconds(tone::Render(*log, rate, unconverted), rate);
+      std::printf("  %s %+.2f ms", log == &fm ? "FM" : "PSG", 1000 * late);
+    }
+    std::printf("\n");
+  }
+}
+
 void Feedback(const ChipsOptions& options) {
   // Each render's own pitch, from its plain sine: a wave with feedback may cross zero more than
   // once a period.
@@ -74,15 +92,12 @@ void Feedback(const ChipsOptions& options) {
     const MusicLog log = tone::FmTone(tone::kOpmClock, 0x4A, fb, 2.0);
     const std::vector<double> chip = tone::RenderAtChipRate(log);
     const std::vector<double> ours = tone::Render(log, 44100, options);
-    // The same stretch of the sound in both: chips mode's output starts later.
-    const double late =
-        tone::OnsetSeconds(ours, 44100) - tone::OnsetSeconds(chip, tone::kChipRate);
     std::printf("feedback %u (dB, chip at clock / 64 / chips mode):", fb);
     double worst = 0;
     int worst_n = 0;
     for (int n = 2; n * chip_f0 < 16000; ++n) {
       const double a = tone::HarmonicDb(chip, tone::kChipRate, chip_f0, n);
-      const double b = tone::HarmonicDb(ours, 44100, f0, n, 0.5 + late);
+      const double b = tone::HarmonicDb(ours, 44100, f0, n, 0.5);
       if (n <= 4) std::printf("  h%d %.2f / %.2f", n, a, b);
       if (std::fabs(a - b) > worst) {
         worst = std::fabs(a - b);
@@ -91,7 +106,7 @@ void Feedback(const ChipsOptions& options) {
     }
     std::printf("\n  largest difference below 16 kHz: %.2f dB at h%d (%.1f / %.1f dB)\n", worst,
                 worst_n, tone::HarmonicDb(chip, tone::kChipRate, chip_f0, worst_n),
-                tone::HarmonicDb(ours, 44100, f0, worst_n, 0.5 + late));
+                tone::HarmonicDb(ours, 44100, f0, worst_n, 0.5));
   }
 }
 
@@ -117,11 +132,13 @@ int main(int argc, char** argv) {
     Alias(options);
   } else if (what == "curve") {
     Curve(options);
+  } else if (what == "timing") {
+    Timing(options);
   } else if (what == "feedback") {
     Feedback(options);
   } else {
-    std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|feedback [--resampler none] "
-                         "[--psg-oversample K]\n");
+    std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|timing|feedback "
+                         "[--resampler none] [--psg-oversample K]\n");
     return 2;
   }
   return 0;

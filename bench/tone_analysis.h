@@ -64,6 +64,17 @@ inline MusicLog PsgTone(uint32_t clock, const std::string& type, uint32_t tp, ui
   return log;
 }
 
+// log with seconds of silence before it.
+inline MusicLog AfterSilence(const MusicLog& log, double seconds) {
+  MusicLog out = log;
+  out.events = {};
+  out.total_ticks = 0;
+  Wait(&out, seconds);
+  for (const MusicEvent& e : log.events) out.events.push_back(e);
+  out.total_ticks += log.total_ticks;
+  return out;
+}
+
 // The left side of the whole render of log in chips mode.
 inline std::vector<double> Render(const MusicLog& log, uint32_t rate,
                                   const ChipsOptions& options) {

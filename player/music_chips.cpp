@@ -1,5 +1,6 @@
 #include "player/music_chips.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -79,11 +80,15 @@ DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voi
       psg_rate = rate;
     }
   }
-  // Both chips reach the output equally late, so that their notes stay together.
+  // Both chips reach the output equally late, so that their notes stay together; the player
+  // makes up for that latency by writing that far ahead.
   if (opm_resampler_ != nullptr && psg_resampler_ != nullptr) {
     const size_t fm = opm_resampler_->latency();
     const size_t psg = psg_resampler_->latency();
     (fm < psg ? opm_resampler_ : psg_resampler_)->Delay(fm < psg ? psg - fm : fm - psg);
+  }
+  for (const auto* resampler : {opm_resampler_.get(), psg_resampler_.get()}) {
+    if (resampler != nullptr) lead_ = std::max<uint64_t>(lead_, resampler->latency());
   }
 #endif
   for (int i = 0; i < kMusicPsgCount; ++i) {

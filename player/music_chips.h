@@ -43,6 +43,7 @@ class DirectChips : public MusicChips {
   ~DirectChips() override;
   void Write(uint8_t chip, uint8_t reg, uint8_t data) override;
   void Mix(StereoFrame* frames, int32_t count) override;
+  uint64_t lead() const override { return lead_; }
 
   const OpmChip& opm() const { return opm_; }
   const Psg& psg(int index) const { return psg_[index]; }
@@ -57,6 +58,7 @@ class DirectChips : public MusicChips {
   bool opm_on_ = false;                    // present and some channel selected
   bool psg_on_[kMusicPsgCount] = {};
   uint8_t fm_muted_ = 0;                   // bit ch: channel ch + 1 left out
+  uint64_t lead_ = 0;                      // the converters' latency, in output frames
 };
 
 class BoardChips : public MusicChips {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <vector>
 
 uint64_t MulDiv64(uint64_t a, uint64_t b, uint64_t c) {
   // The 128-bit product in two halves, then a long division by c, one bit at a time.
@@ -30,7 +31,7 @@ uint64_t MulDiv64(uint64_t a, uint64_t b, uint64_t c) {
 }
 
 MusicPlayer::MusicPlayer(const MusicLog& log, const PlaybackOptions& options, MusicChips* chips)
-    : log_(log), chips_(chips) {
+    : log_(log), chips_(chips), lead_(chips != nullptr ? chips->lead() : 0) {
   // frame = tick * rate / ticks-per-second = tick * rate * ticks_den / ticks_num.
   uint64_t mul = uint64_t{options.rate} * std::max<uint64_t>(log.ticks_den, 1);
   uint64_t div = std::max<uint64_t>(log.ticks_num, 1);
@@ -94,20 +95,36 @@ void MusicPlayer::Fade(StereoFrame* frames, int32_t count) const {
   }
 }
 
+void MusicPlayer::Run(StereoFrame* frames, int32_t count) {
+  int32_t done = 0;
+  while (done < count) {
+    // Everything due at this frame of the chips' time is written before the frame is rendered.
+    while (!events_done_ && FrameOf(tick_) <= chip_time_) Step();
+    uint64_t n = static_cast<uint64_t>(count - done);
+    if (!events_done_) n = std::min(n, FrameOf(tick_) - chip_time_);
+    chips_->Mix(frames + done, static_cast<int32_t>(n));
+    done += static_cast<int32_t>(n);
+    chip_time_ += n;
+  }
+}
+
 int32_t MusicPlayer::Render(StereoFrame* frames, int32_t count) {
   if (count <= 0) return 0;
-  std::memset(frames, 0, sizeof(StereoFrame) * static_cast<size_t>(count));
-  int32_t done = 0;
-  while (done < count && position_ < length_) {
-    // Everything due at this frame is written before the frame is rendered.
-    while (!events_done_ && FrameOf(tick_) <= position_) Step();
-    const uint64_t until = events_done_ ? length_ : std::min(length_, FrameOf(tick_));
-    const auto n = static_cast<int32_t>(
-        std::min<uint64_t>(until - position_, static_cast<uint64_t>(count - done)));
-    chips_->Mix(frames + done, n);
-    Fade(frames + done, n);
-    done += n;
-    position_ += static_cast<uint64_t>(n);
+  if (chip_time_ < lead_) {
+    // The chips start lead_ frames ahead: what they give for that stretch is the converters'
+    // latency, and goes nowhere.
+    std::vector<StereoFrame> scratch(static_cast<size_t>(std::min<uint64_t>(lead_, 4096)));
+    while (chip_time_ < lead_) {
+      const auto n = static_cast<int32_t>(std::min<uint64_t>(lead_ - chip_time_, scratch.size()));
+      std::fill(scratch.begin(), scratch.begin() + n, StereoFrame{0, 0});
+      Run(scratch.data(), n);
+    }
   }
-  return done;
+  std::memset(frames, 0, sizeof(StereoFrame) * static_cast<size_t>(count));
+  const auto n = static_cast<int32_t>(
+      std::min<uint64_t>(length_ - std::min(position_, length_), static_cast<uint64_t>(count)));
+  Run(frames, n);
+  Fade(frames, n);
+  position_ += static_cast<uint64_t>(n);
+  return n;
 }

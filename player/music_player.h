@@ -15,6 +15,9 @@ class MusicChips {
   virtual void Write(uint8_t chip, uint8_t reg, uint8_t data) = 0;
   // Adds count frames of output into frames.
   virtual void Mix(StereoFrame* frames, int32_t count) = 0;
+  // Output frames between a write and the first frame that sounds it (a converter's latency):
+  // the player applies its writes this far ahead of the frames it hands out.
+  virtual uint64_t lead() const { return 0; }
 };
 
 struct PlaybackOptions {
@@ -48,6 +51,8 @@ class MusicPlayer {
 
  private:
   void Step();
+  // Renders count frames into frames, applying each write when the chips' own time reaches it.
+  void Run(StereoFrame* frames, int32_t count);
   void Fade(StereoFrame* frames, int32_t count) const;
 
   const MusicLog& log_;
@@ -66,6 +71,8 @@ class MusicPlayer {
   bool events_done_ = false;
   int current_pass_ = 0;
   uint64_t position_ = 0;
+  uint64_t lead_ = 0;      // the chips' time runs this many frames ahead of position_
+  uint64_t chip_time_ = 0; // frames the chips have rendered
 };
 
 // floor(a * b / c) without overflow of the product; UINT64_MAX when the result does not fit.
