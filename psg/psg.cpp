@@ -6,9 +6,30 @@
 #include <cstdint>
 
 #include "psg/noise_table.h"
+#include "psg/step_kernel.h"
+
+// One channel through one block: what it reads (tone, noise, envelope) and its counters, which
+// it advances as it goes. Noise and envelope positions are the channel's own copies; every
+// channel starts from the chip's, and the chip advances its own after the block.
+struct Psg::ChannelRun {
+  uint32_t phase;
+  uint32_t step;
+  uint32_t tone_on;  // 0 or 1
+  uint32_t noise_pos;
+  uint32_t noise_step;
+  uint32_t noise_on;  // 0 or 1
+  uint32_t envelope_pos;
+  uint32_t envelope_step;
+  uint32_t hold_bit;
+  bool envelope;       // the amplitude comes from the envelope row
+  const int32_t* row;  // envelope amplitudes, 64 entries
+  int32_t amp;         // fixed amplitude otherwise
+  const uint32_t* noise;
+};
 
 namespace {
 
+constexpr int32_t kBlock = 1024;          // frames rendered at a time
 constexpr uint32_t kToneStepLimit = 0x1000000;  // above this a half-period is under one frame
 constexpr uint32_t kEnvelopeEnd = 0x40000000;   // 64 entries of 2^24
 constexpr uint32_t kEnvelopeSecondHalf = 0x20000000;
@@ -122,43 +143,74 @@ uint32_t AdvanceEnvelope(uint32_t pos, uint32_t step, uint32_t hold_bit, uint32_
   return pos;
 }
 
-// Adds value to each of the sub-samples [first, first + n) of a block whose frames sum four
-// sub-samples each.
-inline void AddRun(int32_t* sums, uint32_t first, uint32_t n, int32_t value) {
-  const uint32_t end = first + n;
-  uint32_t frame = first >> 2;
-  const uint32_t end_frame = end >> 2;
-  if (frame == end_frame) {
-    sums[frame] += value * static_cast<int32_t>(n);
-    return;
+// Where a channel's sound goes. BoxSums: frames that sum four sub-samples each, the sub-samples
+// as they are. Edges (below): each change of level at its exact time, as a band-limited step.
+// Run(s, n, value, back): sub-samples [s, s + n) sound value, which the wave reached back / 256
+// of a sub-sample before s. One(s, value): sub-sample s alone. End(subs, value, back): the
+// level the block ends on, for the next to carry on from.
+struct BoxSums {
+  static constexpr bool kTimesChanges = false;
+  int32_t* sums;
+
+  void Channel(uint32_t /*c*/) const {}
+  // Adds value to each of the sub-samples [first, first + n).
+  void Run(uint32_t first, uint32_t n, int32_t value, uint32_t /*back*/) const {
+    const uint32_t end = first + n;
+    uint32_t frame = first >> 2;
+    const uint32_t end_frame = end >> 2;
+    if (frame == end_frame) {
+      sums[frame] += value * static_cast<int32_t>(n);
+      return;
+    }
+    if (first & 3) {
+      sums[frame] += value * static_cast<int32_t>(4 - (first & 3));
+      ++frame;
+    }
+    const int32_t whole = 4 * value;
+    for (; frame < end_frame; ++frame) sums[frame] += whole;
+    if (end & 3) sums[end_frame] += value * static_cast<int32_t>(end & 3);
   }
-  if (first & 3) {
-    sums[frame] += value * static_cast<int32_t>(4 - (first & 3));
-    ++frame;
-  }
-  const int32_t whole = 4 * value;
-  for (; frame < end_frame; ++frame) sums[frame] += whole;
-  if (end & 3) sums[end_frame] += value * static_cast<int32_t>(end & 3);
+  void One(uint32_t s, int32_t value) const { sums[s >> 2] += value; }
+  void End(uint32_t /*subs*/, int32_t /*value*/, uint32_t /*back*/) const {}
+};
+
+// How far before the counter's present position pos it crossed its last multiple of size, in
+// 1/256 of a sub-sample (0-255): the exact time of the change the crossing made.
+inline uint32_t Back(uint32_t pos, uint32_t step, uint32_t size) {
+  return static_cast<uint32_t>((uint64_t{pos & (size - 1)} << 8) / step);
 }
 
-// One channel through one block: what it reads (tone, noise, envelope) and its counters, which
-// it advances as it goes. Noise and envelope positions are the channel's own copies; every
-// channel starts from the chip's, and the chip advances its own after the block.
-struct ChannelRun {
-  uint32_t phase;
-  uint32_t step;
-  uint32_t tone_on;  // 0 or 1
-  uint32_t noise_pos;
-  uint32_t noise_step;
-  uint32_t noise_on;  // 0 or 1
-  uint32_t envelope_pos;
-  uint32_t envelope_step;
-  uint32_t hold_bit;
-  bool envelope;       // the amplitude comes from the envelope row
-  const int32_t* row;  // envelope amplitudes, 64 entries
-  int32_t amp;         // fixed amplitude otherwise
-  const uint32_t* noise;
+// The band-limited sink: a change of a channel's level by d at sub-sample time t adds
+// d x the step kernel's row for t's fraction of a frame to the frames from t's on. last holds
+// each channel's level as the previous block ended.
+struct Edges {
+  static constexpr bool kTimesChanges = true;
+  int64_t* changes;
+  const int32_t (*taps)[StepKernel::kTaps];
+  int32_t* last;
+  uint32_t channel;
+
+  void Channel(uint32_t c) { channel = c; }
+  // A change to value at back / 256 of a sub-sample before sub-sample s.
+  void Change(uint32_t s, uint32_t back, int32_t value) const {
+    const int32_t before = last[channel];
+    if (value == before) return;
+    last[channel] = value;
+    const uint32_t t = (s << 8) - back;  // in 1/256 sub-samples; four sub-samples a frame
+    const int64_t d = int64_t{value} - before;
+    const int32_t* row = taps[(t >> 2) & (StepKernel::kPhases - 1)];
+    int64_t* at = changes + (t >> 10);
+    for (uint32_t j = 0; j < StepKernel::kTaps; ++j) at[j] += d * row[j];
+  }
+  void Run(uint32_t s, uint32_t /*n*/, int32_t value, uint32_t back) const {
+    Change(s, back, value);
+  }
+  void One(uint32_t s, int32_t value) const { Change(s, 0, value); }
+  void End(uint32_t subs, int32_t value, uint32_t back) const { Change(subs, back, value); }
 };
+
+using ChannelRun = Psg::ChannelRun;
+
 
 // Sub-samples until the noise bit at pos next changes value: the bits are read one after the
 // other (bit (pos >> 17) & 31 of word pos >> 22), so a run of equal bits within a word is
@@ -178,7 +230,8 @@ inline uint32_t StepsToNoiseChange(const uint32_t* noise, uint32_t pos, uint32_t
 // tone bit, changes of the noise bit and new envelope entries, each found by division and
 // then counted down. Used when these runs last several sub-samples; otherwise RenderSubSamples
 // is cheaper.
-void RenderRuns(int32_t* sums, uint32_t subs, ChannelRun& c) {
+template <class Sink>
+void RenderRuns(Sink& sink, uint32_t subs, ChannelRun& c) {
   // kNever counts down too, but no block is long enough for it to reach 0.
   uint32_t tone_bit = 0;
   uint32_t to_tone = kNever;
@@ -199,22 +252,34 @@ void RenderRuns(int32_t* sums, uint32_t subs, ChannelRun& c) {
     to_entry = StepsToNext(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
   }
   uint32_t s = 0;
+  uint32_t back = 0;  // when the value of sub-sample s was reached, for a sink that times changes
   while (s < subs) {
     const uint32_t n = std::min({subs - s, to_tone, to_noise, to_entry});
-    AddRun(sums, s, n, Signed(amp, tone_bit | noise_bit));
+    sink.Run(s, n, Signed(amp, tone_bit | noise_bit), back);
     s += n;
     c.phase += n * c.step;
     c.noise_pos += n * c.noise_step;
     to_tone -= n;
     to_noise -= n;
     to_entry -= n;
+    // Where two counters cross within one sub-sample, the change is timed by the first of
+    // tone, noise, envelope that crossed.
+    bool timed = false;
     if (to_tone == 0) {
       tone_bit = (c.phase >> 26) & 1;
       to_tone = StepsToNext(c.phase, c.step, kToneHalfPeriod);
+      if constexpr (Sink::kTimesChanges) {
+        back = Back(c.phase, c.step, kToneHalfPeriod);
+        timed = true;
+      }
     }
     if (to_noise == 0) {
       noise_bit = NoiseBits(c.noise, c.noise_pos) & 1;  // the same again after a word's end
       to_noise = StepsToNoiseChange(c.noise, c.noise_pos, c.noise_step);
+      if constexpr (Sink::kTimesChanges) {
+        if (!timed) back = Back(c.noise_pos, c.noise_step, kNoiseBitLength);
+        timed = true;
+      }
     }
     if (c.envelope) {
       // Only the sub-sample that enters a new entry can pass the end of the row.
@@ -223,15 +288,21 @@ void RenderRuns(int32_t* sums, uint32_t subs, ChannelRun& c) {
                                       c.envelope_step, c.hold_bit);
         amp = c.row[c.envelope_pos >> 24];
         to_entry = StepsToNext(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
+        if constexpr (Sink::kTimesChanges) {
+          if (!timed) back = Back(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
+        }
       } else {
         c.envelope_pos += n * c.envelope_step;
       }
     }
   }
+  sink.End(subs, Signed(amp, tone_bit | noise_bit), back);
 }
 
 // Sub-sample by sub-sample, for channels whose tone, noise or envelope moves too fast for runs.
-void RenderSubSamples(int32_t* sums, uint32_t subs, ChannelRun& c) {
+// A sink that times changes gets them on the sub-sample grid.
+template <class Sink>
+void RenderSubSamples(Sink& sink, uint32_t subs, ChannelRun& c) {
   for (uint32_t s = 0; s < subs; ++s) {
     int32_t amp = c.amp;
     if (c.envelope) {
@@ -242,7 +313,7 @@ void RenderSubSamples(int32_t* sums, uint32_t subs, ChannelRun& c) {
         ((c.phase >> 26) & c.tone_on) | (NoiseBits(c.noise, c.noise_pos) & c.noise_on);
     c.noise_pos += c.noise_step;
     c.phase += c.step;
-    sums[s >> 2] += Signed(amp, x);
+    sink.One(s, Signed(amp, x));
   }
 }
 
@@ -384,14 +455,9 @@ void Psg::BuildEnvelopeTable() {
   }
 }
 
-void Psg::Mix(StereoFrame* frames, int32_t count) {
-  const uint32_t mixer = regs_[7];
-  // Nothing can sound: every level 0 without the envelope, every tone and noise off.
-  if ((((regs_[8] | regs_[9] | regs_[10]) & 0x1Fu) | (~mixer & 0x3Fu)) == 0) return;
-  if (frames == nullptr) count = 0;
-
+bool Psg::PrepareChannels(ChannelRun* channels) const {
   // Decisions taken once per call, from the registers as they stand at the call.
-  ChannelRun channels[kChannels];
+  const uint32_t mixer = regs_[7];
   bool any_envelope = false;
   for (uint32_t c = 0; c < kChannels; ++c) {
     ChannelRun& run = channels[c];
@@ -407,38 +473,56 @@ void Psg::Mix(StereoFrame* frames, int32_t count) {
     run.noise = noise_table_;
     any_envelope = any_envelope || run.envelope;
   }
+  return any_envelope;
+}
+
+bool Psg::Silent() const {
+  return (((regs_[8] | regs_[9] | regs_[10]) & 0x1Fu) | (~regs_[7] & 0x3Fu)) == 0;
+}
+
+template <class Sink>
+void Psg::RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint32_t subs,
+                      bool runs_always) {
+  for (uint32_t c = 0; c < kChannels; ++c) {
+    ChannelRun& run = channels[c];
+    run.phase = tone_phase_[c];
+    run.noise_pos = noise_pos_;
+    run.envelope_pos = envelope_pos_;
+    sink.Channel(c);
+    if (!run.envelope && run.amp == 0) {
+      sink.End(0, 0, 0);
+      run.phase += subs * run.step;  // adds +0 or -0 throughout
+    } else if (RunsPay(run) || (runs_always && (!run.noise_on || run.noise_step < kNoiseBitLength))) {
+      RenderRuns(sink, subs, run);
+    } else {
+      RenderSubSamples(sink, subs, run);
+    }
+    tone_phase_[c] = run.phase;
+  }
   // The noise position moves whenever some noise is on or some amplitude follows the envelope;
   // the envelope position moves per sub-sample only in the latter case.
-  const bool noise_moves = any_envelope || (~mixer & 0x38u) != 0;
+  if (any_envelope || (~regs_[7] & 0x38u) != 0) noise_pos_ += subs * noise_step_;
+  if (any_envelope) {
+    envelope_pos_ = AdvanceEnvelope(envelope_pos_, envelope_step_, channels[0].hold_bit, subs);
+  }
+}
+
+void Psg::Mix(StereoFrame* frames, int32_t count) {
+  if (Silent()) return;
+  if (frames == nullptr) count = 0;
+  ChannelRun channels[kChannels];
+  const bool any_envelope = PrepareChannels(channels);
   const int32_t left_mask = (routing_ & 1) != 0 ? -1 : 0;
   const int32_t right_mask = (routing_ & 2) != 0 ? -1 : 0;
 
   // Each frame sums twelve contributions (three channels, four sub-samples), in any order:
   // every one is at most kMaxAmplitude, so no partial sum overflows.
-  constexpr int32_t kBlock = 1024;
   int32_t sums[kBlock];
+  BoxSums sink{sums};
   for (int32_t start = 0; start < count; start += kBlock) {
     const int32_t n = std::min(kBlock, count - start);
-    const uint32_t subs = 4 * static_cast<uint32_t>(n);
     std::fill(sums, sums + n, 0);
-    for (uint32_t c = 0; c < kChannels; ++c) {
-      ChannelRun& run = channels[c];
-      run.phase = tone_phase_[c];
-      run.noise_pos = noise_pos_;
-      run.envelope_pos = envelope_pos_;
-      if (!run.envelope && run.amp == 0) {
-        run.phase += subs * run.step;  // adds +0 or -0 throughout
-      } else if (RunsPay(run)) {
-        RenderRuns(sums, subs, run);
-      } else {
-        RenderSubSamples(sums, subs, run);
-      }
-      tone_phase_[c] = run.phase;
-    }
-    if (noise_moves) noise_pos_ += subs * noise_step_;
-    if (any_envelope) {
-      envelope_pos_ = AdvanceEnvelope(envelope_pos_, envelope_step_, channels[0].hold_bit, subs);
-    }
+    RenderBlock(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n), false);
     StereoFrame* out = frames + start;
     for (int32_t i = 0; i < n; ++i) {
       const int32_t v = sums[i] / 4;  // rounds toward zero
@@ -447,6 +531,48 @@ void Psg::Mix(StereoFrame* frames, int32_t count) {
     }
   }
   if (!any_envelope) AdvanceEnvelopeByCall(count);
+}
+
+void Psg::MixBandLimited(StereoFrame* frames, int32_t count) {
+  if (frames == nullptr) count = 0;
+  const bool silent = Silent();
+  if (silent && settled_) return;
+  ChannelRun channels[kChannels];
+  const bool any_envelope = PrepareChannels(channels);
+  const int32_t left_mask = (routing_ & 1) != 0 ? -1 : 0;
+  const int32_t right_mask = (routing_ & 2) != 0 ? -1 : 0;
+
+  // The changes of a block land on its frames and up to kTaps - 1 frames past them; those go
+  // on to the next block (and the next call) in tail_.
+  constexpr uint32_t kTaps = StepKernel::kTaps;
+  int64_t changes[kBlock + kTaps];
+  Edges sink{changes, StepKernel::Get().taps, last_level_, 0};
+  for (int32_t start = 0; start < count; start += kBlock) {
+    const int32_t n = std::min(kBlock, count - start);
+    std::copy(tail_, tail_ + kTaps, changes);
+    std::fill(changes + kTaps, changes + n + kTaps, 0);
+    if (silent) {
+      // Nothing can sound and no counter moves, as in Mix: each channel falls to 0 at once.
+      for (uint32_t c = 0; c < kChannels; ++c) {
+        sink.Channel(c);
+        sink.End(0, 0, 0);
+      }
+    } else {
+      RenderBlock(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n), true);
+    }
+    StereoFrame* out = frames + start;
+    for (int32_t i = 0; i < n; ++i) {
+      level_ += changes[i];
+      const auto v = static_cast<int32_t>(level_ >> StepKernel::kUnityBits);
+      out[i].left = AddWrapping(out[i].left, v & left_mask);
+      out[i].right = AddWrapping(out[i].right, v & right_mask);
+    }
+    std::copy(changes + n, changes + n + kTaps, tail_);
+  }
+  settled_ = true;
+  for (uint32_t c = 0; c < kChannels; ++c) settled_ = settled_ && last_level_[c] == 0;
+  for (uint32_t j = 0; j < kTaps; ++j) settled_ = settled_ && tail_[j] == 0;
+  if (!silent && !any_envelope) AdvanceEnvelopeByCall(count);
 }
 
 void Psg::AdvanceEnvelopeByCall(int32_t count) {

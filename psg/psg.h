@@ -27,6 +27,7 @@
 #include <cstdint>
 
 #include "module/vyx.h"
+#include "psg/step_kernel.h"
 
 class Psg {
  public:
@@ -63,6 +64,12 @@ class Psg {
   void Reset();
   // Adds count frames of output into frames, on the sides that the routing selects.
   void Mix(StereoFrame* frames, int32_t count);
+  // As Mix, from the same counters and registers, but each change of a channel's level is
+  // drawn at its exact time as a band-limited step (StepKernel) instead of being sampled four
+  // times a frame: nothing of the square waves folds back below half the rate. The sound comes
+  // out StepKernel::kDelay frames late. A music player's rendering; the board never calls it.
+  // One Psg is rendered by Mix or by MixBandLimited, not by both.
+  void MixBandLimited(StereoFrame* frames, int32_t count);
   // Bit 0: add the output to the left side; bit 1: to the right side.
   void SetRouting(uint32_t routing) { routing_ = routing; }
   // Bits 0-2: channels A-C may sound; a clear bit holds that channel at amplitude 0. A music
@@ -94,7 +101,19 @@ class Psg {
     return shape < kShapes && entry < kEnvelopeEntries ? envelope_table_[shape][entry] : 0;
   }
 
+  // One channel's view of a block as it renders (defined where Psg renders).
+  struct ChannelRun;
+
  private:
+  // Fills channels from the registers; true when some channel follows the envelope.
+  bool PrepareChannels(ChannelRun* channels) const;
+  // Nothing can sound: every level 0 without the envelope, every tone and noise off.
+  bool Silent() const;
+  // Renders subs sub-samples of every channel into sink and advances the counters. runs_always:
+  // in runs wherever the noise allows it, however short they are.
+  template <class Sink>
+  void RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint32_t subs,
+                   bool runs_always);
   void UpdateToneStep(uint32_t channel);
   void UpdateEnvelopeStep();
   void UpdateFixedAmp(uint32_t channel);
@@ -122,4 +141,10 @@ class Psg {
   int32_t envelope_table_[kShapes][kEnvelopeEntries] = {};  // amplitudes, not levels
   int32_t volume_table_[kLevels] = {};                      // entries 0 and 1 are always 0
   const uint32_t* noise_table_ = nullptr;                   // NoiseTable::Get().words
+  // MixBandLimited's: each channel's level as the last call ended, the sum of every change
+  // so far (StepKernel::kUnity a level) and the changes still to come of the frames ahead.
+  int32_t last_level_[kChannels] = {};
+  int64_t level_ = 0;
+  int64_t tail_[StepKernel::kTaps] = {};
+  bool settled_ = true;  // every level 0 and nothing ahead
 };
