@@ -123,12 +123,12 @@ void AddPlaybackOptions(CLI::App* command, MusicArgs* args, NumberArgs* numbers,
   options->push_back(command->add_option(
       "--resampler", args->resampler,
       ChipsCanResample()
-          ? "music, chips mode: soxr (default: FM at its own rate, PSG at 4 x the output rate, "
-            "converted by libsoxr; AY-3-8910 files on the AY curve) or none (the earlier "
-            "rendering: both at the output rate, every PSG on the YM2149 curve)"
-          : "music, chips mode: soxr (default: AY-3-8910 files on the AY curve) or none (every "
-            "PSG on the YM2149 curve); this build has no libsoxr: both chips render at the "
-            "output rate either way"));
+          ? "music, chips mode: soxr (default: FM at its own rate converted by libsoxr, PSG "
+            "band-limited, AY-3-8910 files on the AY curve) or none (the earlier rendering: both "
+            "at the output rate, the PSG sampled, every PSG on the YM2149 curve)"
+          : "music, chips mode: soxr (default: PSG band-limited, AY-3-8910 files on the AY "
+            "curve) or none (the PSG sampled, every PSG on the YM2149 curve); this build has no "
+            "libsoxr: the FM renders at the output rate either way"));
   options->push_back(command->add_option("--mute", args->mute,
                                          "music: voices left out, e.g. fm1,psg1b,psg2 (fm1..fm8, "
                                          "psg1a..psg4c, tone1..tone3; groups fm, psg, psg1..psg4, "

@@ -10,8 +10,7 @@
 //                                     ms against the chips at the output rate (no conversion)
 //   chips_measure feedback [OPTIONS]  FM feedback 6 and 7 at 44,100 Hz: harmonics below 16 kHz
 //                                     against the chip at clock / 64, largest difference in dB
-// OPTIONS: --resampler none (as vorla's: the chips at the output rate, no AY curve),
-// --psg-oversample K.
+// OPTIONS: --resampler none (as vorla's: the chips at the output rate, no AY curve).
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -118,8 +117,6 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--resampler") == 0 && i + 1 < argc) {
       options.resample = std::strcmp(argv[++i], "none") != 0;
       options.ay_curve = options.resample;
-    } else if (std::strcmp(argv[i], "--psg-oversample") == 0 && i + 1 < argc) {
-      options.psg_oversample = static_cast<uint32_t>(std::atoi(argv[++i]));
     } else {
       std::fprintf(stderr, "chips_measure: unknown option %s\n", argv[i]);
       return 2;
@@ -138,7 +135,7 @@ int main(int argc, char** argv) {
     Feedback(options);
   } else {
     std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|timing|feedback "
-                         "[--resampler none] [--psg-oversample K]\n");
+                         "[--resampler none]\n");
     return 2;
   }
   return 0;

@@ -11,13 +11,13 @@ constexpr int32_t kInputBlock = 4096;
 
 }  // namespace
 
-ChipResampler::ChipResampler(double in_rate, uint32_t out_rate, int channels, Render render)
-    : render_(std::move(render)), ratio_(in_rate / out_rate), channels_(channels) {
+ChipResampler::ChipResampler(double in_rate, uint32_t out_rate, Render render)
+    : render_(std::move(render)), ratio_(in_rate / out_rate) {
   const soxr_io_spec_t io = soxr_io_spec(SOXR_INT32_I, SOXR_INT32_I);
   // 16-bit precision (96 dB stopband), the passband to 0.913 of the output's Nyquist frequency.
   const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_16_BITQ, 0);
   soxr_error_t error = nullptr;
-  soxr_ = soxr_create(in_rate, out_rate, static_cast<unsigned>(channels_), &error, &io, &quality,
+  soxr_ = soxr_create(in_rate, out_rate, 2, &error, &io, &quality,
                       nullptr);
   if (error != nullptr) {
     soxr_delete(soxr_);
@@ -25,7 +25,6 @@ ChipResampler::ChipResampler(double in_rate, uint32_t out_rate, int channels, Re
     return;
   }
   input_.resize(kInputBlock);
-  samples_.resize(static_cast<size_t>(kInputBlock) * 2);
   // The filter gives its frames in bursts: the sound lags the chip by up to a burst plus the
   // filter's latency. That lag, found by feeding silence in small blocks until four bursts
   // came out (then the converter starts afresh), goes ahead of the converted sound as silence,
@@ -42,7 +41,7 @@ ChipResampler::ChipResampler(double in_rate, uint32_t out_rate, int channels, Re
     size_t consumed = 0;
     size_t done = 0;
     soxr_process(soxr_, zeros.data(), kProbeBlock, &consumed, sink.data(),
-                 sink.size() / static_cast<size_t>(channels_), &done);
+                 sink.size() / 2, &done);
     fed += static_cast<double>(consumed);
     made += static_cast<double>(done);
     lag = std::max(lag, fed / ratio_ - made);
@@ -52,14 +51,14 @@ ChipResampler::ChipResampler(double in_rate, uint32_t out_rate, int channels, Re
   }
   soxr_clear(soxr_);
   const size_t ahead = static_cast<size_t>(std::ceil(lag)) + largest_burst / 2;
-  ready_.assign(ahead * static_cast<size_t>(channels_), 0);
+  ready_.assign(ahead * 2, 0);
 }
 
 ChipResampler::~ChipResampler() { soxr_delete(soxr_); }
 
 void ChipResampler::Mix(StereoFrame* frames, int32_t count) {
   if (count <= 0) return;
-  const size_t channels = static_cast<size_t>(channels_);
+  constexpr size_t channels = 2;
   out_asked_ += static_cast<uint64_t>(count);
   const uint64_t in_target =
       static_cast<uint64_t>(std::floor(static_cast<double>(out_asked_) * ratio_));
@@ -70,10 +69,6 @@ void ChipResampler::Mix(StereoFrame* frames, int32_t count) {
     render_(input_.data(), n);
     in_rendered_ += static_cast<uint64_t>(n);
     const int32_t* in = &input_[0].left;
-    if (channels == 1) {
-      for (int32_t i = 0; i < n; ++i) samples_[static_cast<size_t>(i)] = input_[i].left;
-      in = samples_.data();
-    }
     // Room for everything this block can give; more rounds while the filter fills it.
     const size_t room = static_cast<size_t>(std::ceil(n / ratio_)) + 64;
     size_t left = static_cast<size_t>(n);
@@ -91,16 +86,9 @@ void ChipResampler::Mix(StereoFrame* frames, int32_t count) {
   // Short only if the filter lagged more than the silence ahead allows: the rest stays as it is.
   const size_t n = std::min((ready_.size() - ready_start_) / channels, static_cast<size_t>(count));
   const int32_t* src = ready_.data() + ready_start_;
-  if (channels == 1) {
-    for (size_t i = 0; i < n; ++i) {
-      frames[i].left += src[i];
-      frames[i].right += src[i];
-    }
-  } else {
-    for (size_t i = 0; i < n; ++i) {
-      frames[i].left += src[2 * i];
-      frames[i].right += src[2 * i + 1];
-    }
+  for (size_t i = 0; i < n; ++i) {
+    frames[i].left += src[2 * i];
+    frames[i].right += src[2 * i + 1];
   }
   ready_start_ += n * channels;
   // Keep the queue short: drop what has been handed out once it is most of the buffer.

@@ -1,7 +1,5 @@
 // ChipResampler: one chip rendered at its own rate and converted to the output rate by libsoxr
 // (passband to 0.913 of the output's Nyquist frequency, 20.1 kHz at 44.1 kHz; 96 dB stopband).
-// Stereo, or mono for a chip whose two sides are equal: its left side converted once and added
-// to both.
 //
 // The chip's time follows the output's exactly: after n output frames have been asked for, the
 // chip has rendered floor(n x in_rate / out_rate) frames, so a register write between two Mix
@@ -23,7 +21,7 @@ class ChipResampler {
   // render(frames, count) adds count frames at in_rate into frames (zeroed beforehand).
   using Render = std::function<void(StereoFrame* frames, int32_t count)>;
 
-  ChipResampler(double in_rate, uint32_t out_rate, int channels, Render render);
+  ChipResampler(double in_rate, uint32_t out_rate, Render render);
   ~ChipResampler();
   ChipResampler(const ChipResampler&) = delete;
   ChipResampler& operator=(const ChipResampler&) = delete;
@@ -31,9 +29,7 @@ class ChipResampler {
   // False when libsoxr refused the rates; the object is then unusable.
   bool ok() const { return soxr_ != nullptr; }
   // Output frames of silence ahead of the converted sound.
-  size_t latency() const { return ready_.size() / static_cast<size_t>(channels_); }
-  // Puts frames more silence ahead (before the first Mix): to line up with another converter.
-  void Delay(size_t frames) { ready_.resize(ready_.size() + frames * channels_, 0); }
+  size_t latency() const { return ready_.size() / 2; }
   // Adds count output frames into frames.
   void Mix(StereoFrame* frames, int32_t count);
 
@@ -41,11 +37,9 @@ class ChipResampler {
   soxr* soxr_ = nullptr;
   Render render_;
   double ratio_;                    // in_rate / out_rate
-  int channels_;                    // 1 or 2
   uint64_t out_asked_ = 0;          // output frames asked for so far
   uint64_t in_rendered_ = 0;        // chip frames rendered so far
   std::vector<StereoFrame> input_;  // one block of chip frames
-  std::vector<int32_t> samples_;    // the same as mono samples
   std::vector<int32_t> ready_;      // converted samples not yet handed out, interleaved
   size_t ready_start_ = 0;          // in samples
 };

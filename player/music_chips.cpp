@@ -14,6 +14,7 @@ class ChipResampler {
   void Mix(StereoFrame*, int32_t) {}
 };
 #endif
+#include "psg/step_kernel.h"
 
 namespace {
 
@@ -51,56 +52,46 @@ bool ChipsCanResample() {
 }
 
 DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voices,
-                         const ChipsOptions& options) {
-  const bool resample = options.resample && ChipsCanResample();
+                         const ChipsOptions& options)
+    : band_limited_(options.resample) {
   fm_muted_ = FmMutedChannels(voices);
+  size_t fm_latency = 0;
   if (log.opm_clock != 0) {
     opm_on_ = fm_muted_ != 0xFF;
-    if (resample) {
+#ifdef VORLA_HAVE_SOXR
+    if (options.resample) {
       // At clock / 64 the chip's rate ratio rounds to exactly 1: one frame a chip sample.
       const double chip_rate = log.opm_clock / 64.0;
       opm_.Init(log.opm_clock, static_cast<uint32_t>(std::lround(chip_rate)));
-#ifdef VORLA_HAVE_SOXR
       opm_resampler_ = std::make_unique<ChipResampler>(
-          chip_rate, rate, 2, [this](StereoFrame* f, int32_t n) { opm_.Mix(f, n); });
-      if (!opm_resampler_->ok()) opm_resampler_.reset();
-#endif
+          chip_rate, rate, [this](StereoFrame* f, int32_t n) { opm_.Mix(f, n); });
+      if (opm_resampler_->ok()) {
+        fm_latency = opm_resampler_->latency();
+      } else {
+        opm_resampler_.reset();
+      }
     }
+#endif
     if (opm_resampler_ == nullptr) opm_.Init(log.opm_clock, rate);
   }
-  uint32_t psg_rate = rate;
-#ifdef VORLA_HAVE_SOXR
-  if (resample && options.psg_oversample > 1) {
-    psg_rate = rate * options.psg_oversample;
-    // Every PSG sounds on both sides alike: one channel is converted.
-    psg_resampler_ = std::make_unique<ChipResampler>(
-        psg_rate, rate, 1, [this](StereoFrame* f, int32_t n) { MixPsgs(f, n); });
-    if (!psg_resampler_->ok()) {
-      psg_resampler_.reset();
-      psg_rate = rate;
-    }
-  }
-  // Both chips reach the output equally late, so that their notes stay together; the player
-  // makes up for that latency by writing that far ahead.
-  if (opm_resampler_ != nullptr && psg_resampler_ != nullptr) {
-    const size_t fm = opm_resampler_->latency();
-    const size_t psg = psg_resampler_->latency();
-    (fm < psg ? opm_resampler_ : psg_resampler_)->Delay(fm < psg ? psg - fm : fm - psg);
-  }
-  for (const auto* resampler : {opm_resampler_.get(), psg_resampler_.get()}) {
-    if (resampler != nullptr) lead_ = std::max<uint64_t>(lead_, resampler->latency());
-  }
-#endif
+  bool any_psg = false;
   for (int i = 0; i < kMusicPsgCount; ++i) {
     if (!log.has_psg(i)) continue;
+    any_psg = true;
     if (options.ay_curve && log.psg_is_ay(i)) psg_[i].SetType(Psg::Type::kAy8910);
     // The Psg clock is half the AY's master clock: the AY's tone is master / (16 x TP).
-    psg_[i].SetClock(log.psg_clock[i] / 2, psg_rate);
+    psg_[i].SetClock(log.psg_clock[i] / 2, rate);
     psg_[i].SetRouting(3);
     const unsigned mask = PsgChannelMask(voices, i);
     psg_[i].SetChannelMask(mask);
     psg_on_[i] = mask != 0;
   }
+  // Both chips reach the output equally late, so that their notes stay together; the player
+  // makes up for that latency by writing that far ahead.
+  const size_t psg_latency = any_psg && band_limited_ ? StepKernel::kDelay : 0;
+  lead_ = std::max(fm_latency, psg_latency);
+  if (log.opm_clock != 0) fm_delay_ = FrameDelay(lead_ - fm_latency);
+  if (any_psg) psg_delay_ = FrameDelay(lead_ - psg_latency);
 }
 
 DirectChips::~DirectChips() = default;
@@ -116,26 +107,42 @@ void DirectChips::Write(uint8_t chip, uint8_t reg, uint8_t data) {
 void DirectChips::MixPsgs(StereoFrame* frames, int32_t count) {
   // A chip with every voice left out adds only zeros: it need not run.
   for (int i = 0; i < kMusicPsgCount; ++i) {
-    if (psg_on_[i]) psg_[i].Mix(frames, count);
+    if (!psg_on_[i]) continue;
+    if (band_limited_) {
+      psg_[i].MixBandLimited(frames, count);
+    } else {
+      psg_[i].Mix(frames, count);
+    }
   }
+}
+
+void DirectChips::MixFm(StereoFrame* frames, int32_t count) {
+  if (opm_resampler_ != nullptr) {
+    opm_resampler_->Mix(frames, count);
+  } else {
+    opm_.Mix(frames, count);
+  }
+}
+
+template <class Render>
+void DirectChips::MixHeld(FrameDelay& delay, StereoFrame* frames, int32_t count, Render render) {
+  if (delay.frames() == 0) {
+    render(frames, count);
+    return;
+  }
+  held_.assign(static_cast<size_t>(count), StereoFrame{0, 0});
+  render(held_.data(), count);
+  delay.Pass(held_.data(), frames, count);
 }
 
 void DirectChips::Mix(StereoFrame* frames, int32_t count) {
   bool any_psg = false;
   for (bool on : psg_on_) any_psg = any_psg || on;
   if (any_psg) {
-    if (psg_resampler_ != nullptr) {
-      psg_resampler_->Mix(frames, count);
-    } else {
-      MixPsgs(frames, count);
-    }
+    MixHeld(psg_delay_, frames, count, [this](StereoFrame* f, int32_t n) { MixPsgs(f, n); });
   }
   if (opm_on_) {
-    if (opm_resampler_ != nullptr) {
-      opm_resampler_->Mix(frames, count);
-    } else {
-      opm_.Mix(frames, count);
-    }
+    MixHeld(fm_delay_, frames, count, [this](StereoFrame* f, int32_t n) { MixFm(f, n); });
   }
 }
 

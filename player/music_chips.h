@@ -3,11 +3,13 @@
 //                the AY clock for Psg, whose tone is clock / (8 x TP)): the right pitch.
 //   BoardChips   the board through the module file and the host services: YM2151 writes go to
 //                ports 0x88/0x89, PSG n's to 0xA0+2n/0xA1+2n; the board's clocks set the pitch.
-// DirectChips converts by default: the FM at its own rate (clock / 64, where the chip's ratio is
-// exact and its feedback runs at the chip's pace) and the PSGs at a multiple of the output rate,
-// each through a ChipResampler. Without conversion (ChipsOptions::resample false, or a build
-// without libsoxr) both chips render at the output rate directly. A PSG the file made for the
-// AY-3-8910 family plays on that chip's output curve unless ChipsOptions::ay_curve is false.
+// DirectChips renders the FM at its own rate (clock / 64, where the chip's ratio is exact and
+// its feedback runs at the chip's pace), converted by a ChipResampler where the build has
+// libsoxr, and the PSGs band-limited at the output rate (Psg::MixBandLimited); the faster of
+// the two is held back to the other's latency, and lead() tells the player that latency.
+// ChipsOptions::resample false gives the earlier rendering: both chips at the output rate,
+// the PSGs sampled four times a frame. A PSG the file made for the AY-3-8910 family plays on
+// that chip's output curve unless ChipsOptions::ay_curve is false.
 // Both leave out the voices that are not selected. An FM channel is left out by clearing the
 // pan bits of its register 0x20+ch, so it still runs but reaches neither side. A PSG channel:
 // DirectChips clears its bit in the PSG's channel mask; BoardChips, which cannot reach the
@@ -17,18 +19,19 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "fm/opm_chip.h"
 #include "host/module_loader.h"
 #include "host/reference_host.h"
+#include "player/frame_delay.h"
 #include "player/music_player.h"
 #include "player/voices.h"
 #include "psg/psg.h"
 
 struct ChipsOptions {
-  bool resample = true;        // false: the chips at the output rate, as before conversion
-  bool ay_curve = true;        // an AY-3-8910-family PSG on its own curve (false: the YM2149's)
-  uint32_t psg_oversample = 4; // the PSGs' rate over the output rate when converting
+  bool resample = true;  // false: the chips at the output rate, the PSGs sampled
+  bool ay_curve = true;  // an AY-3-8910-family PSG on its own curve (false: the YM2149's)
 };
 
 // True when this build converts rates (it has libsoxr).
@@ -50,11 +53,18 @@ class DirectChips : public MusicChips {
 
  private:
   void MixPsgs(StereoFrame* frames, int32_t count);
+  void MixFm(StereoFrame* frames, int32_t count);
+  // render(frames, count) straight into frames, or through delay when it holds frames back.
+  template <class Render>
+  void MixHeld(FrameDelay& delay, StereoFrame* frames, int32_t count, Render render);
 
   OpmChip opm_;
   Psg psg_[kMusicPsgCount];
   std::unique_ptr<ChipResampler> opm_resampler_;  // null: the FM at the output rate
-  std::unique_ptr<ChipResampler> psg_resampler_;  // null: the PSGs at the output rate
+  bool band_limited_ = false;              // the PSGs by MixBandLimited
+  FrameDelay fm_delay_;                    // each held back to the later one's latency
+  FrameDelay psg_delay_;
+  std::vector<StereoFrame> held_;          // a delayed chip's frames on their way
   bool opm_on_ = false;                    // present and some channel selected
   bool psg_on_[kMusicPsgCount] = {};
   uint8_t fm_muted_ = 0;                   // bit ch: channel ch + 1 left out

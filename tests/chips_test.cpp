@@ -39,6 +39,14 @@ TEST(Chips, FeedbackHarmonicsAreTheChipsAtItsOwnRate) {
   }
 }
 
+TEST(Chips, PsgSquaresDoNotFoldBack) {
+  // An AY square at 7.5 kHz: its harmonics against everything else (30 dB is the least a
+  // listener should get; sampled four times a frame it was 12 dB).
+  const MusicLog log = tone::PsgTone(1789772, "AY8910", 15, 15, 2.0);
+  const double f0 = 1789772 / (16.0 * 15);
+  EXPECT_GT(tone::HarmonicToInharmonicDb(tone::Render(log, 44100, {}), 44100, f0, 4410), 45);
+}
+
 TEST(Chips, ConvertedSoundStartsWithItsWrites) {
   if (!ChipsCanResample()) GTEST_SKIP() << "built without libsoxr";
   ChipsOptions unconverted;
