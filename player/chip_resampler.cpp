@@ -8,6 +8,7 @@
 namespace {
 
 constexpr int32_t kInputBlock = 4096;
+constexpr size_t kChannels = 2;  // left and right, interleaved
 
 }  // namespace
 
@@ -17,8 +18,7 @@ ChipResampler::ChipResampler(double in_rate, uint32_t out_rate, Render render)
   // 16-bit precision (96 dB stopband), the passband to 0.913 of the output's Nyquist frequency.
   const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_16_BITQ, 0);
   soxr_error_t error = nullptr;
-  soxr_ = soxr_create(in_rate, out_rate, 2, &error, &io, &quality,
-                      nullptr);
+  soxr_ = soxr_create(in_rate, out_rate, kChannels, &error, &io, &quality, nullptr);
   if (error != nullptr) {
     soxr_delete(soxr_);
     soxr_ = nullptr;
@@ -41,7 +41,7 @@ ChipResampler::ChipResampler(double in_rate, uint32_t out_rate, Render render)
     size_t consumed = 0;
     size_t done = 0;
     soxr_process(soxr_, zeros.data(), kProbeBlock, &consumed, sink.data(),
-                 sink.size() / 2, &done);
+                 sink.size() / kChannels, &done);
     fed += static_cast<double>(consumed);
     made += static_cast<double>(done);
     lag = std::max(lag, fed / ratio_ - made);
@@ -51,14 +51,13 @@ ChipResampler::ChipResampler(double in_rate, uint32_t out_rate, Render render)
   }
   soxr_clear(soxr_);
   const size_t ahead = static_cast<size_t>(std::ceil(lag)) + largest_burst / 2;
-  ready_.assign(ahead * 2, 0);
+  ready_.assign(ahead * kChannels, 0);
 }
 
 ChipResampler::~ChipResampler() { soxr_delete(soxr_); }
 
 void ChipResampler::Mix(StereoFrame* frames, int32_t count) {
   if (count <= 0) return;
-  constexpr size_t channels = 2;
   out_asked_ += static_cast<uint64_t>(count);
   const uint64_t in_target =
       static_cast<uint64_t>(std::floor(static_cast<double>(out_asked_) * ratio_));
@@ -75,22 +74,22 @@ void ChipResampler::Mix(StereoFrame* frames, int32_t count) {
     size_t done = 0;
     do {
       const size_t old_size = ready_.size();
-      ready_.resize(old_size + room * channels);
+      ready_.resize(old_size + room * kChannels);
       size_t consumed = 0;
       soxr_process(soxr_, in, left, &consumed, ready_.data() + old_size, room, &done);
-      ready_.resize(old_size + done * channels);
-      in += consumed * channels;
+      ready_.resize(old_size + done * kChannels);
+      in += consumed * kChannels;
       left -= consumed;
     } while (left > 0 || done == room);
   }
   // Short only if the filter lagged more than the silence ahead allows: the rest stays as it is.
-  const size_t n = std::min((ready_.size() - ready_start_) / channels, static_cast<size_t>(count));
+  const size_t n = std::min((ready_.size() - ready_start_) / kChannels, static_cast<size_t>(count));
   const int32_t* src = ready_.data() + ready_start_;
   for (size_t i = 0; i < n; ++i) {
     frames[i].left += src[2 * i];
     frames[i].right += src[2 * i + 1];
   }
-  ready_start_ += n * channels;
+  ready_start_ += n * kChannels;
   // Keep the queue short: drop what has been handed out once it is most of the buffer.
   if (ready_start_ > 16384 && ready_start_ * 2 > ready_.size()) {
     ready_.erase(ready_.begin(), ready_.begin() + static_cast<ptrdiff_t>(ready_start_));

@@ -29,7 +29,7 @@ class ChipResampler {
   // False when libsoxr refused the rates; the object is then unusable.
   bool ok() const { return soxr_ != nullptr; }
   // Output frames of silence ahead of the converted sound.
-  size_t latency() const { return ready_.size() / 2; }
+  size_t latency() const { return ready_.size() / 2; }  // two samples a frame
   // Adds count output frames into frames.
   void Mix(StereoFrame* frames, int32_t count);
 

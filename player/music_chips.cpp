@@ -5,6 +5,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "psg/step_kernel.h"
+
 #ifdef VORLA_HAVE_SOXR
 #include "player/chip_resampler.h"
 #else
@@ -14,7 +16,6 @@ class ChipResampler {
   void Mix(StereoFrame*, int32_t) {}
 };
 #endif
-#include "psg/step_kernel.h"
 
 namespace {
 

@@ -29,7 +29,7 @@ struct Psg::ChannelRun {
 
 namespace {
 
-constexpr int32_t kBlock = 1024;          // frames rendered at a time
+constexpr int32_t kBlock = 1024;  // frames rendered at a time
 constexpr uint32_t kToneStepLimit = 0x1000000;  // above this a half-period is under one frame
 constexpr uint32_t kEnvelopeEnd = 0x40000000;   // 64 entries of 2^24
 constexpr uint32_t kEnvelopeSecondHalf = 0x20000000;
@@ -210,7 +210,6 @@ struct Edges {
 };
 
 using ChannelRun = Psg::ChannelRun;
-
 
 // Sub-samples until the noise bit at pos next changes value: the bits are read one after the
 // other (bit (pos >> 17) & 31 of word pos >> 22), so a run of equal bits within a word is
@@ -492,7 +491,8 @@ void Psg::RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint3
     if (!run.envelope && run.amp == 0) {
       sink.End(0, 0, 0);
       run.phase += subs * run.step;  // adds +0 or -0 throughout
-    } else if (RunsPay(run) || (runs_always && (!run.noise_on || run.noise_step < kNoiseBitLength))) {
+    } else if (RunsPay(run) ||
+               (runs_always && (!run.noise_on || run.noise_step < kNoiseBitLength))) {
       RenderRuns(sink, subs, run);
     } else {
       RenderSubSamples(sink, subs, run);
