@@ -6,11 +6,14 @@
 //   chips_measure alias    [OPTIONS]  AY squares (1,789,772 Hz) near 280, 1,100, 3,700 and 7,500 Hz
 //                                     at 44,100 Hz: harmonic over inharmonic energy in dB
 //   chips_measure curve    [OPTIONS]  levels 9-15 of an AY8910 and a YM2149 tone, dB against 15
+//   chips_measure kernel             the band-limited PSG step's response, from its table: dB at
+//                                     fractions of the output rate
 //   chips_measure timing   [OPTIONS]  when an FM and a PSG note start after 0.1 s of silence, in
 //                                     ms against the chips at the output rate (no conversion)
 //   chips_measure feedback [OPTIONS]  FM feedback 6 and 7 at 44,100 Hz: harmonics below 16 kHz
 //                                     against the chip at clock / 64, largest difference in dB
 // OPTIONS: --resampler none (as vorla's: the chips at the output rate, no AY curve).
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +21,7 @@
 #include <string>
 
 #include "bench/tone_analysis.h"
+#include "psg/step_kernel.h"
 
 namespace {
 
@@ -63,6 +67,33 @@ void Curve(const ChipsOptions& options) {
     }
     std::printf("\n");
   }
+}
+
+void Kernel() {
+  // Row p, tap j holds the impulse at j - kTaps / 2 - p / kPhases frames: together the rows
+  // sample it every 1 / kPhases of a frame.
+  const StepKernel& k = StepKernel::Get();
+  auto response_db = [&k](double f) {
+    double re = 0;
+    double im = 0;
+    double sum = 0;
+    for (uint32_t p = 0; p < StepKernel::kPhases; ++p) {
+      for (uint32_t j = 0; j < StepKernel::kTaps; ++j) {
+        const double x =
+            j - StepKernel::kTaps / 2.0 - static_cast<double>(p) / StepKernel::kPhases;
+        re += k.taps[p][j] * std::cos(2 * tone::kPi * f * x);
+        im += k.taps[p][j] * std::sin(2 * tone::kPi * f * x);
+        sum += k.taps[p][j];
+      }
+    }
+    return 20 * std::log10(std::hypot(re, im) / sum);
+  };
+  for (double f : {0.30, 0.38, 0.40, 0.42, 0.44, 0.46, 0.48, 0.50}) {
+    std::printf("  %.2f of the rate: %7.2f dB\n", f, response_db(f));
+  }
+  double worst = -1000;
+  for (double f = 0.5; f <= 4.0; f += 0.001) worst = std::max(worst, response_db(f));
+  std::printf("  highest from 0.50 to 4.00 of the rate: %.1f dB\n", worst);
 }
 
 void Timing(const ChipsOptions& options) {
@@ -129,12 +160,14 @@ int main(int argc, char** argv) {
     Alias(options);
   } else if (what == "curve") {
     Curve(options);
+  } else if (what == "kernel") {
+    Kernel();
   } else if (what == "timing") {
     Timing(options);
   } else if (what == "feedback") {
     Feedback(options);
   } else {
-    std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|timing|feedback "
+    std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|kernel|timing|feedback "
                          "[--resampler none]\n");
     return 2;
   }
