@@ -480,8 +480,7 @@ bool Psg::Silent() const {
 }
 
 template <class Sink>
-void Psg::RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint32_t subs,
-                      bool runs_always) {
+void Psg::RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint32_t subs) {
   for (uint32_t c = 0; c < kChannels; ++c) {
     ChannelRun& run = channels[c];
     run.phase = tone_phase_[c];
@@ -492,7 +491,7 @@ void Psg::RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint3
       sink.End(0, 0, 0);
       run.phase += subs * run.step;  // adds +0 or -0 throughout
     } else if (RunsPay(run) ||
-               (runs_always && (!run.noise_on || run.noise_step < kNoiseBitLength))) {
+               (Sink::kTimesChanges && (!run.noise_on || run.noise_step < kNoiseBitLength))) {
       RenderRuns(sink, subs, run);
     } else {
       RenderSubSamples(sink, subs, run);
@@ -522,7 +521,7 @@ void Psg::Mix(StereoFrame* frames, int32_t count) {
   for (int32_t start = 0; start < count; start += kBlock) {
     const int32_t n = std::min(kBlock, count - start);
     std::fill(sums, sums + n, 0);
-    RenderBlock(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n), false);
+    RenderBlock(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n));
     StereoFrame* out = frames + start;
     for (int32_t i = 0; i < n; ++i) {
       const int32_t v = sums[i] / 4;  // rounds toward zero
@@ -558,7 +557,7 @@ void Psg::MixBandLimited(StereoFrame* frames, int32_t count) {
         sink.End(0, 0, 0);
       }
     } else {
-      RenderBlock(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n), true);
+      RenderBlock(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n));
     }
     StereoFrame* out = frames + start;
     for (int32_t i = 0; i < n; ++i) {

@@ -109,11 +109,10 @@ class Psg {
   bool PrepareChannels(ChannelRun* channels) const;
   // Nothing can sound: every level 0 without the envelope, every tone and noise off.
   bool Silent() const;
-  // Renders subs sub-samples of every channel into sink and advances the counters. runs_always:
-  // in runs wherever the noise allows it, however short they are.
+  // Renders subs sub-samples of every channel into sink and advances the counters. A sink that
+  // times changes gets runs wherever the noise allows them, however short they are.
   template <class Sink>
-  void RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint32_t subs,
-                   bool runs_always);
+  void RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint32_t subs);
   void UpdateToneStep(uint32_t channel);
   void UpdateEnvelopeStep();
   void UpdateFixedAmp(uint32_t channel);
