@@ -6,8 +6,9 @@
 #   golden_check.sh RUNNER PROGRAM MODULE SCRIPTS_DIR GOLDEN_LIST [--update]
 #
 # RUNNER is "wine" for the Windows program, "-" for none. Each script runs in a fresh copy of
-# program and module, so that its settings file starts from the defaults.
+# program and module (fresh_run.sh).
 set -euo pipefail
+. "$(dirname "$0")/fresh_run.sh"
 runner=$1 program=$2 module=$3 scripts=$4 golden=$5 update=${6:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -19,16 +20,8 @@ while read -r name raw_hash report_hash; do
     lines+=("$name${raw_hash:+ $raw_hash}${report_hash:+ $report_hash}")
     continue
   fi
-  rm -rf "$work/run" && mkdir "$work/run"
-  cp "$program" "$module" "$scripts/$name" "$work/run/"
-  (
-    cd "$work/run"
-    if [[ "$runner" == "-" ]]; then
-      "./$(basename "$program")" render "$name" --raw out.s32 --report report.txt
-    else
-      $runner "$(basename "$program")" render "$name" --raw out.s32 --report report.txt
-    fi
-  ) >"$work/stdout.txt" 2>&1 || { echo "FAIL $name: vorla failed:"; cat "$work/stdout.txt"; fail=1; continue; }
+  fresh_run "$work" "$runner" "$program" "$module" "$scripts/$name" \
+    render "$name" --raw out.s32 --report report.txt || { fail=1; continue; }
   # Reports may carry CRLF line endings on Windows; the text is what is compared.
   raw=$(sha256sum <"$work/run/out.s32" | cut -c1-64)
   report=$(tr -d '\r' <"$work/run/report.txt" | sha256sum | cut -c1-64)

@@ -8,6 +8,7 @@
 # RUNNER is "wine" for the Windows program, "-" for none. LOGS_DIR holds the scripts and
 # logs.sha256 ("SCRIPT LOG HASH" lines).
 set -euo pipefail
+. "$(dirname "$0")/fresh_run.sh"
 runner=$1 program=$2 module=$3 logs=$4 update=${5:-}
 list="$logs/logs.sha256"
 work=$(mktemp -d)
@@ -17,16 +18,8 @@ fail=0
 lines=()
 while read -r script log hash; do
   [[ -z "$script" || "$script" == \#* ]] && { lines+=("$script${log:+ $log}${hash:+ $hash}"); continue; }
-  rm -rf "$work/run" && mkdir "$work/run"
-  cp "$program" "$module" "$logs/$script" "$work/run/"
-  (
-    cd "$work/run"
-    if [[ "$runner" == "-" ]]; then
-      "./$(basename "$program")" render "$script" --raw out.s32 --log "$log"
-    else
-      $runner "$(basename "$program")" render "$script" --raw out.s32 --log "$log"
-    fi
-  ) >"$work/out.txt" 2>&1 || { echo "FAIL $script: vorla failed:"; cat "$work/out.txt"; fail=1; continue; }
+  fresh_run "$work" "$runner" "$program" "$module" "$logs/$script" \
+    render "$script" --raw out.s32 --log "$log" || { fail=1; continue; }
   got=$(sha256sum <"$work/run/$log" | cut -c1-64)
   lines+=("$script $log $got")
   if [[ "$got" != "$hash" ]]; then
