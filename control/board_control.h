@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "module/vyx.h"
+#include "vyx/vyx.h"
 
 class BoardControl {
  public:

@@ -31,7 +31,7 @@
 #include "fm/fm_channel.h"
 #include "fm/fm_chip_params.h"
 #include "fm/opm_timer.h"
-#include "module/vyx.h"
+#include "vyx/stereo_frame.h"
 
 class OpmChip : public OpmTimer {
  public:

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "module/vyx_page.h"
+#include "vyx/vyx_page.h"
 
 class MemoryDialog : public DialogControls {
  public:

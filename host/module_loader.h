@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "module/vyx.h"
+#include "vyx/vyx.h"
 
 class ModuleLibrary {
  public:

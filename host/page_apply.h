@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "module/vyx.h"
+#include "vyx/vyx.h"
 
 // False with the reason in *why when the page could not be shown.
 bool ApplyThroughPage(VyxPage* page, HostPageSite* site, const int32_t volumes[8],

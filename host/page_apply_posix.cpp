@@ -1,6 +1,6 @@
 #include "host/memory_dialog.h"
 #include "host/page_apply.h"
-#include "module/vyx_page.h"
+#include "vyx/vyx_page.h"
 
 // Without a window system the dialog is an in-memory control set that the page drives through
 // the same dialog procedure and messages.

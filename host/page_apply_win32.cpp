@@ -5,7 +5,7 @@
 #include <string>
 
 #include "host/page_apply.h"
-#include "module/vyx_page.h"
+#include "vyx/vyx_page.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "module/vyx.h"
+#include "vyx/vyx.h"
 
 class ReferenceHost : public HostSystem,
                       public HostBus,

@@ -29,7 +29,7 @@
 #include "control/board_control.h"
 #include "fm/opm_chip.h"
 #include "module/board_log.h"
-#include "module/vyx.h"
+#include "vyx/vyx.h"
 #include "psg/psg.h"
 #include "romeo/romeo_manager.h"
 #include "settings/board_settings.h"

@@ -2,14 +2,17 @@
 
 #include <new>
 
-#include "module/environment.h"
+#include "platform/environment.h"
+#include "settings/profile.h"
 
 BoardModule::BoardModule(const std::string& settings_path, void* instance) : device_("VRLA") {
-  if (!settings_path.empty()) page_.set_path(settings_path);
-  page_.Load(instance, &device_);
+  // One read of the settings file serves the page and the keys it does not show.
+  ProfileFile profile(settings_path.empty() ? HostSettingsPath() : settings_path);
+  page_.Load(profile, instance, &device_);
+  const UnshownSettings unshown = ReadUnshownSettings(profile);
   // The environment wins over the settings file.
   log_target_ = EnvironmentValue("VORLA_LOG");
-  if (log_target_.empty()) log_target_ = page_.log_target();
+  if (log_target_.empty()) log_target_ = unshown.log_target;
 }
 
 bool BoardModule::Bind(HostSystem* host) {

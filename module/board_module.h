@@ -3,7 +3,7 @@
 #pragma once
 
 #include "module/board_device.h"
-#include "module/vyx.h"
+#include "vyx/vyx.h"
 #include "settings/config_page.h"
 
 class BoardModule final : public VyxModule {

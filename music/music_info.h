@@ -11,6 +11,3 @@ std::string FormatMusicInfo(const MusicLog& log);
 
 // "skipped 1234 YM2612 writes" lines, then the warnings ("warning: ..."), then the notes.
 std::vector<std::string> MusicReportLines(const MusicLog& log);
-
-// "1:23.45" for a duration in seconds.
-std::string FormatClock(double seconds);

@@ -12,7 +12,7 @@
 #include <functional>
 #include <vector>
 
-#include "module/vyx.h"
+#include "vyx/stereo_frame.h"
 
 struct soxr;
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "module/vyx.h"
+#include "vyx/stereo_frame.h"
 
 class FrameDelay {
  public:

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "music/music_info.h"
+#include "output/clock_text.h"
 #include "player/audio_device.h"
 #include "player/terminal.h"
 

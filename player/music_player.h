@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "module/vyx.h"
+#include "vyx/stereo_frame.h"
 #include "music/music_log.h"
 
 // Where a log's writes go and where its sound comes from: the chip classes themselves, or the

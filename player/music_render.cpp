@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "player/audio_output.h"
+#include "output/audio_output.h"
 #include "player/music_chips.h"
 
 namespace {

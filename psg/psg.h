@@ -26,7 +26,7 @@
 
 #include <cstdint>
 
-#include "module/vyx.h"
+#include "vyx/stereo_frame.h"
 #include "psg/step_kernel.h"
 
 class Psg {

@@ -10,7 +10,7 @@
 
 #include "host/module_loader.h"
 #include "host/reference_host.h"
-#include "player/audio_output.h"
+#include "output/audio_output.h"
 
 namespace {
 

@@ -54,6 +54,8 @@ bool WriteSettings(ProfileFile& profile, const BoardSettings& settings) {
   return profile.Commit();
 }
 
-std::string ReadLogTarget(ProfileFile& profile) {
-  return profile.GetString(kSettingsSection, kLogKey);
+UnshownSettings ReadUnshownSettings(ProfileFile& profile) {
+  UnshownSettings unshown;
+  unshown.log_target = profile.GetString(kSettingsSection, kLogKey);
+  return unshown;
 }

@@ -35,11 +35,15 @@ BoardSettings ReadSettings(ProfileFile& profile);
 // Writes all 17 keys in order: Volume0-7, Output0-7, USE_ROMEO; then commits the file.
 bool WriteSettings(ProfileFile& profile, const BoardSettings& settings);
 
-// The register log the board keeps, a key of the section that the page neither shows nor
-// saves (the file keeps it as it is): "LOG", a file name (.s98 or .vgm) or a folder. Empty when
-// the key is missing.
+// The keys of the section that the page neither shows nor saves (the file keeps them as they
+// are), read by the module beside the page from the same read of the file.
 inline constexpr char kLogKey[] = "LOG";
-std::string ReadLogTarget(ProfileFile& profile);
+struct UnshownSettings {
+  // "LOG": the register log the board keeps, a file name (.s98 or .vgm) or a folder; empty
+  // when the key is missing.
+  std::string log_target;
+};
+UnshownSettings ReadUnshownSettings(ProfileFile& profile);
 
 // Whatever applies the settings to the board (the device).
 class SettingsTarget {

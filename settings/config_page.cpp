@@ -22,15 +22,17 @@ bool IsCheckBox(int id) {
 
 }  // namespace
 
-bool ConfigPage::Load(void* instance, SettingsTarget* device) {
-  if (path_.empty()) path_ = HostSettingsPath();
-  ProfileFile profile(path_);
+void ConfigPage::Load(ProfileFile& profile, void* instance, SettingsTarget* device) {
+  path_ = profile.path();
   settings_ = ReadSettings(profile);
-  log_target_ = ReadLogTarget(profile);
   device_ = device;
   instance_ = instance;
   if (device_ != nullptr) device_->ApplySettings(settings_);
-  return true;
+}
+
+void ConfigPage::Load(void* instance, SettingsTarget* device) {
+  ProfileFile profile(path_.empty() ? HostSettingsPath() : path_);
+  Load(profile, instance, device);
 }
 
 bool ConfigPage::Save() {

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "module/vyx.h"
+#include "vyx/vyx.h"
 #include "settings/board_settings.h"
 #include "settings/dialog_controls.h"
 
@@ -25,10 +25,11 @@ class ConfigPage : public VyxPage {
   ConfigPage(const ConfigPage&) = delete;
   ConfigPage& operator=(const ConfigPage&) = delete;
 
-  // Computes the settings path, reads the 17 values (and, from the same read, the register-log
-  // key the page does not show), keeps the device and the instance handle and applies the
-  // values to the device. Always true.
-  bool Load(void* instance, SettingsTarget* device);
+  // Reads the 17 values from `profile` (whose path the page saves to), keeps the device and
+  // the instance handle and applies the values to the device.
+  void Load(ProfileFile& profile, void* instance, SettingsTarget* device);
+  // The same from the page's own path: set_path's, or the host's settings file.
+  void Load(void* instance, SettingsTarget* device);
   // Writes the 17 values to the settings file.
   bool Save();
 
@@ -39,8 +40,6 @@ class ConfigPage : public VyxPage {
                                      intptr_t lparam);
 
   const BoardSettings& settings() const { return settings_; }
-  // The LOG key as Load read it; empty when the file has none.
-  const std::string& log_target() const { return log_target_; }
   const std::string& path() const { return path_; }
   // Tests and substitute hosts may point the page at another settings file before Load.
   void set_path(std::string path) { path_ = std::move(path); }
@@ -55,6 +54,5 @@ class ConfigPage : public VyxPage {
   HostPageSite* site_ = nullptr;
   std::string path_;
   BoardSettings settings_ = DefaultSettings();
-  std::string log_target_;
   SettingsTarget* device_ = nullptr;
 };

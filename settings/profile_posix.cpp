@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "module/program_directory.h"
+#include "platform/program_directory.h"
 #include "settings/ini_text.h"
 #include "settings/profile.h"
 

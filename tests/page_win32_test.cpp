@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "module/vyx_page.h"
+#include "vyx/vyx_page.h"
 #include "tests/png_writer.h"
 #include "tests/recording_host.h"
 #include "tests/temp_dir.h"

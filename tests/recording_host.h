@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "module/vyx.h"
+#include "vyx/vyx.h"
 
 class RecordingHost : public HostSystem,
                       public HostBus,

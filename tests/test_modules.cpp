@@ -1,6 +1,6 @@
 // Two broken module files for the host's error paths: one whose VyxCreateModule refuses, and
 // (built with VORLA_NO_EXPORT_MODULE) one without the export.
-#include "module/vyx.h"
+#include "vyx/vyx.h"
 
 #ifndef VORLA_NO_EXPORT_MODULE
 extern "C" VYX_EXPORT VyxModule* VyxCreateModule(HostSystem*) { return nullptr; }

@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "module/vyx.h"
+#include "vyx/stereo_frame.h"
 
 struct TimerVoice {
   int32_t period = 0;        // count x 32768: low byte in bits 15-22, high byte in bits 23-30

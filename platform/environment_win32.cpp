@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "module/environment.h"
+#include "platform/environment.h"
 
 // The process's own block, not a C runtime's copy: the module and the host may each link a
 // runtime of their own.

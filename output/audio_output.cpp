@@ -1,4 +1,4 @@
-#include "player/audio_output.h"
+#include "output/audio_output.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,7 +10,7 @@
 #include <system_error>
 #include <vector>
 
-#include "music/music_info.h"
+#include "output/clock_text.h"
 
 namespace fs = std::filesystem;
 

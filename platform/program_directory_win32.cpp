@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "module/program_directory.h"
+#include "platform/program_directory.h"
 
 std::string ProgramDirectory() {
   char buffer[MAX_PATH + 1];

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "vyx/stereo_frame.h"
+
 #if defined(_WIN32) && !defined(_WIN64)
 #define VYXCALL __stdcall
 #else
@@ -21,13 +23,6 @@
 #else
 #define VYX_EXPORT __attribute__((visibility("default")))
 #endif
-
-// One output sample pair. The host owns the array; generators add into it, never clear or clamp.
-struct StereoFrame {
-  int32_t left;
-  int32_t right;
-};
-static_assert(sizeof(StereoFrame) == 8, "StereoFrame is two packed int32");
 
 // 16-byte service identifier in the standard GUID layout.
 struct VyxGuid {

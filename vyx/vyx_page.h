@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "module/vyx.h"
+#include "vyx/vyx.h"
 
 class DialogControls {
  public:

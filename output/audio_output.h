@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <string>
 
-#include "module/vyx.h"
+#include "vyx/stereo_frame.h"
 
 // "cannot write PATH: the render is ... long, more than a WAV file holds ...; use --raw, or
 // --length SECONDS"

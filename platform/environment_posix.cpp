@@ -1,6 +1,6 @@
 #include <cstdlib>
 
-#include "module/environment.h"
+#include "platform/environment.h"
 
 std::string EnvironmentValue(const char* name) {
   const char* value = std::getenv(name);

@@ -1,7 +1,7 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include "module/program_directory.h"
+#include "platform/program_directory.h"
 
 std::string ProgramDirectory() {
   char buffer[PATH_MAX + 1];
