@@ -12,8 +12,12 @@ constexpr size_t kChannels = 2;  // left and right, interleaved
 
 }  // namespace
 
-ChipResampler::ChipResampler(double in_rate, uint32_t out_rate, Render render)
-    : render_(std::move(render)), ratio_(in_rate / out_rate) {
+ChipResampler::ChipResampler(uint32_t in_clock, uint32_t in_divider, uint32_t out_rate,
+                             Render render)
+    : render_(std::move(render)),
+      in_clock_(in_clock),
+      out_ticks_(uint64_t{in_divider} * out_rate) {
+  const double in_rate = static_cast<double>(in_clock) / in_divider;
   const soxr_io_spec_t io = soxr_io_spec(SOXR_INT32_I, SOXR_INT32_I);
   // 16-bit precision (96 dB stopband), the passband to 0.913 of the output's Nyquist frequency.
   const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_16_BITQ, 0);
@@ -33,24 +37,29 @@ ChipResampler::ChipResampler(double in_rate, uint32_t out_rate, Render render)
   constexpr size_t kProbeBlock = 64;
   const std::vector<int32_t> zeros(kProbeBlock * 2, 0);
   std::vector<int32_t> sink(32768);
-  double lag = 0;
-  double fed = 0;
-  double made = 0;
+  // The lag in output frames is fed x out_rate / in_rate - made: kept as whole numbers over
+  // in_clock_ (fed and made stay far below 2^32, in_clock_ and out_ticks_ below 2^40).
+  int64_t lag = 0;
+  uint64_t fed = 0;
+  uint64_t made = 0;
   size_t largest_burst = 0;
   for (int bursts = 0; bursts < 4;) {
     size_t consumed = 0;
     size_t done = 0;
     soxr_process(soxr_, zeros.data(), kProbeBlock, &consumed, sink.data(),
                  sink.size() / kChannels, &done);
-    fed += static_cast<double>(consumed);
-    made += static_cast<double>(done);
-    lag = std::max(lag, fed / ratio_ - made);
+    fed += consumed;
+    made += done;
+    lag = std::max(lag, static_cast<int64_t>(fed * out_ticks_) -
+                            static_cast<int64_t>(made * in_clock_));
     if (done > 0) ++bursts;
     largest_burst = std::max(largest_burst, done);
     if (consumed == 0 && done == 0) break;
   }
   soxr_clear(soxr_);
-  const size_t ahead = static_cast<size_t>(std::ceil(lag)) + largest_burst / 2;
+  const auto lag_frames =
+      static_cast<size_t>((static_cast<uint64_t>(lag) + in_clock_ - 1) / in_clock_);
+  const size_t ahead = lag_frames + largest_burst / 2;
   ready_.assign(ahead * kChannels, 0);
 }
 
@@ -58,18 +67,18 @@ ChipResampler::~ChipResampler() { soxr_delete(soxr_); }
 
 void ChipResampler::Mix(StereoFrame* frames, int32_t count) {
   if (count <= 0) return;
-  out_asked_ += static_cast<uint64_t>(count);
-  const uint64_t in_target =
-      static_cast<uint64_t>(std::floor(static_cast<double>(out_asked_) * ratio_));
-  while (in_rendered_ < in_target) {
+  in_fraction_ += static_cast<uint64_t>(count) * in_clock_;
+  in_target_ += in_fraction_ / out_ticks_;
+  in_fraction_ %= out_ticks_;
+  while (in_rendered_ < in_target_) {
     const int32_t n =
-        static_cast<int32_t>(std::min<uint64_t>(kInputBlock, in_target - in_rendered_));
+        static_cast<int32_t>(std::min<uint64_t>(kInputBlock, in_target_ - in_rendered_));
     std::fill(input_.begin(), input_.begin() + n, StereoFrame{0, 0});
     render_(input_.data(), n);
     in_rendered_ += static_cast<uint64_t>(n);
     const int32_t* in = &input_[0].left;
     // Room for everything this block can give; more rounds while the filter fills it.
-    const size_t room = static_cast<size_t>(std::ceil(n / ratio_)) + 64;
+    const size_t room = static_cast<size_t>(static_cast<uint64_t>(n) * out_ticks_ / in_clock_) + 65;
     size_t left = static_cast<size_t>(n);
     size_t done = 0;
     do {
