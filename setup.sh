@@ -5,7 +5,9 @@
 #   bash setup.sh          the native build (GCC, GoogleTest, Google Benchmark, CLI11, zlib, SDL2,
 #                          libsoxr)
 #   bash setup.sh win32    also the i686 Windows cross build and Wine to run it (with a virtual
-#                          X display and a Japanese font for the configuration page)
+#                          X display and a Japanese font for the configuration page), and
+#                          libsoxr and SDL2 built for it from Debian's source packages (once
+#                          per machine: cmake/win32_libraries.sh)
 #   bash setup.sh fuzz     also clang and its libFuzzer and sanitizer runtimes for the fuzz targets
 set -euo pipefail
 
@@ -18,13 +20,13 @@ case "${1:-}" in
   "") ;;
   win32)
     packages+=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth fonts-ipafont-gothic googletest
-               libz-mingw-w64-dev)
+               libz-mingw-w64-dev dpkg-dev)
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
       $sudo dpkg --add-architecture i386
     fi
     ;;
   fuzz)
-    packages+=(clang libclang-rt-14-dev)
+    packages+=(clang libclang-rt-dev)
     ;;
   *)
     echo "setup: unknown set '$1' (known: win32, fuzz)" >&2
@@ -41,4 +43,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+if [ "${1:-}" = win32 ]; then
+  bash "$(dirname "$0")/cmake/win32_libraries.sh"
 fi

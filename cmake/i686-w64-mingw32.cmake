@@ -7,7 +7,14 @@ set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
+# The mingw-w64 packages' own root, and the prefix where setup.sh builds libsoxr and SDL2 from
+# Debian's source packages (cmake/win32_libraries.sh; the same default there).
+if(DEFINED ENV{VORLA_WIN32_PREFIX})
+  set(VORLA_WIN32_PREFIX $ENV{VORLA_WIN32_PREFIX})
+else()
+  set(VORLA_WIN32_PREFIX $ENV{HOME}/.cache/vorla-win32)
+endif()
+set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32 ${VORLA_WIN32_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Builds the libraries the Windows player needs and Debian ships no mingw build of (libsoxr for
+# chips mode's rate conversion, SDL2 for live audio) from Debian's own source packages, with the
+# i686 mingw-w64 toolchain, as static libraries in a prefix that the win32 preset searches.
+#
+#   bash cmake/win32_libraries.sh        (setup.sh win32 calls it)
+#
+# The prefix is $VORLA_WIN32_PREFIX, default ~/.cache/vorla-win32 (the toolchain file uses the
+# same). It is built once per machine: a prefix that already holds these source versions, built
+# by this script as it stands, is left as it is. Only the libraries are built: no tests, no examples, no
+# documentation; of SDL2 only what audio needs.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+prefix=${VORLA_WIN32_PREFIX:-$HOME/.cache/vorla-win32}
+toolchain=$here/i686-w64-mingw32.cmake
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+# Source lines for Debian's archive: deb822 files get deb-src beside deb, one-line lists a
+# deb-src twin of each deb line.
+has_sources() {
+  grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/
+}
+if ! has_sources; then
+  echo "win32 libraries: enabling Debian's source package lines"
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] && $sudo sed -i 's/^Types: deb$/Types: deb deb-src/' "$f"
+  done
+  if [ -f /etc/apt/sources.list ]; then
+    grep -E '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
+      $sudo tee -a /etc/apt/sources.list >/dev/null
+  fi
+  $sudo apt-get update -qq
+fi
+
+# The source version apt-get would fetch, e.g. libsoxr_0.1.3-4.
+source_version() {
+  apt-get source --print-uris -qq "$1" | grep -oE "${1}_[^ ']+\.dsc" | head -n 1 | sed 's/\.dsc$//; s/%2b/+/g'
+}
+soxr_version=$(source_version libsoxr)
+sdl_version=$(source_version libsdl2)
+[ -n "$soxr_version" ] && [ -n "$sdl_version" ] ||
+  { echo "win32 libraries: Debian's source packages libsoxr and libsdl2 are not to be had" >&2; exit 1; }
+
+# Scalar floating point in SSE registers, as on x86-64, so that the converter computes what the
+# native build computes.
+cflags="-O2 -msse2 -mfpmath=sse"
+# Any change of this script (its options) builds them anew.
+stamp="$soxr_version $sdl_version $(sha1sum <"$here/win32_libraries.sh" | cut -c1-12)"
+if [ -f "$prefix/versions" ] && [ "$(cat "$prefix/versions")" = "$stamp" ]; then
+  echo "win32 libraries: $prefix holds $soxr_version and $sdl_version"
+  exit 0
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+echo "win32 libraries: fetching $soxr_version and $sdl_version"
+apt-get source -qq libsoxr libsdl2 >/dev/null 2>&1 ||
+  { echo "win32 libraries: apt-get source failed" >&2; apt-get source libsoxr libsdl2; exit 1; }
+rm -rf "$prefix"
+
+configure_and_install() {  # NAME SOURCE_DIR OPTIONS...
+  local name=$1 source=$2
+  shift 2
+  echo "win32 libraries: building $name"
+  cmake -S "$source" -B "build-$name" -G Ninja -Wno-dev \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_C_FLAGS_RELEASE="$cflags" -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DBUILD_SHARED_LIBS=OFF "$@" >"$name-configure.log" 2>&1 ||
+    { tail -n 40 "$name-configure.log"; exit 1; }
+  cmake --build "build-$name" -j2 >"$name-build.log" 2>&1 || { tail -n 40 "$name-build.log"; exit 1; }
+  cmake --install "build-$name" >/dev/null
+}
+
+configure_and_install libsoxr "$(ls -d libsoxr-*/ | head -n 1)" \
+  -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF -DWITH_OPENMP=OFF -DWITH_LSR_BINDINGS=OFF
+
+# SDL2: audio, its threads and timers, and the Windows video core that its entry table needs;
+# no renderers, input devices, sensors or tests.
+configure_and_install libsdl2 "$(ls -d libsdl2-*/ | head -n 1)" \
+  -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF -DSDL_TESTS=OFF -DSDL2_DISABLE_SDL2MAIN=ON \
+  -DSDL_JOYSTICK=OFF -DSDL_HAPTIC=OFF -DSDL_HIDAPI=OFF \
+  -DSDL_SENSOR=OFF -DSDL_POWER=OFF -DSDL_LOCALE=OFF -DSDL_OPENGL=OFF -DSDL_OPENGLES=OFF \
+  -DSDL_VULKAN=OFF -DSDL_RENDER_D3D=OFF -DSDL_XINPUT=OFF -DSDL_CCACHE=OFF
+
+rm -rf "$prefix/doc" "$prefix/share"
+echo "$stamp" >"$prefix/versions"
+echo "win32 libraries: $soxr_version and $sdl_version in $prefix"
