@@ -7,15 +7,7 @@
 
 #include "psg/step_kernel.h"
 
-#ifdef VORLA_HAVE_SOXR
 #include "player/chip_resampler.h"
-#else
-// Never made in a build without libsoxr; complete only for the unique_ptrs' deleter.
-class ChipResampler {
- public:
-  void Mix(StereoFrame*, int32_t) {}
-};
-#endif
 
 namespace {
 
@@ -44,13 +36,7 @@ uint8_t FmData(uint8_t muted, uint8_t reg, uint8_t data) {
 
 }  // namespace
 
-bool ChipsCanResample() {
-#ifdef VORLA_HAVE_SOXR
-  return true;
-#else
-  return false;
-#endif
-}
+bool ChipsCanResample() { return true; }
 
 DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voices,
                          const ChipsOptions& options)
@@ -59,20 +45,18 @@ DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voi
   size_t fm_latency = 0;
   if (log.opm_clock != 0) {
     opm_on_ = fm_muted_ != 0xFF;
-#ifdef VORLA_HAVE_SOXR
     if (options.resample) {
       // At clock / 64 the chip's rate ratio rounds to exactly 1: one frame a chip sample.
       const double chip_rate = log.opm_clock / 64.0;
       opm_.Init(log.opm_clock, static_cast<uint32_t>(std::lround(chip_rate)));
       opm_resampler_ = std::make_unique<ChipResampler>(
-          chip_rate, rate, [this](StereoFrame* f, int32_t n) { opm_.Mix(f, n); });
+          log.opm_clock, 64, rate, [this](StereoFrame* f, int32_t n) { opm_.Mix(f, n); });
       if (opm_resampler_->ok()) {
         fm_latency = opm_resampler_->latency();
       } else {
         opm_resampler_.reset();
       }
     }
-#endif
     if (opm_resampler_ == nullptr) opm_.Init(log.opm_clock, rate);
   }
   bool any_psg = false;

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# play_check.sh RUNNER PROGRAM SONG: `vorla play` through SDL's disk driver (which writes what it
+# plays to a file) gives exactly the samples of a render of the same stretch of the song,
+# followed by nothing but silence. RUNNER is "-" for a native program, or e.g. wine.
+set -euo pipefail
+runner=$1 program=$2 song=$3
+[ -f "$song" ] || { echo "SKIP: $song is missing"; [ -n "${CI:-}" ] && exit 1; exit 77; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+run() { if [[ "$runner" == "-" ]]; then "$program" "$@"; else $runner "$program" "$@"; fi; }
+
+SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/played.raw" \
+  run play "$song" --length 2 >"$work/play.txt" 2>&1 || { cat "$work/play.txt"; exit 1; }
+run render "$song" --length 2 -o "$work/rendered.wav" >"$work/render.txt" 2>&1 ||
+  { cat "$work/render.txt"; exit 1; }
+
+tail -c +45 "$work/rendered.wav" >"$work/rendered.raw"  # the samples behind the 44-byte header
+rendered=$(stat -c %s "$work/rendered.raw")
+played=$(stat -c %s "$work/played.raw")
+[ "$rendered" -gt 100000 ] || { echo "FAIL: the render holds only $rendered bytes"; exit 1; }
+[ "$played" -ge "$rendered" ] || { echo "FAIL: played $played bytes, rendered $rendered"; exit 1; }
+cmp -n "$rendered" "$work/played.raw" "$work/rendered.raw" ||
+  { echo "FAIL: what play played is not what render rendered"; exit 1; }
+after=$(tail -c +"$((rendered + 1))" "$work/played.raw" | tr -d '\0' | wc -c)
+[ "$after" -eq 0 ] || { echo "FAIL: $after bytes of sound after the song's end"; exit 1; }
+echo "play: $played bytes played, the first $rendered equal to the render, silence after"
