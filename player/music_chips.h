@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "fm/opm_chip.h"
+#include "host/loaded_board.h"
 #include "host/module_loader.h"
-#include "host/reference_host.h"
 #include "player/frame_delay.h"
 #include "player/music_player.h"
 #include "player/voices.h"
@@ -84,9 +84,8 @@ class BoardChips : public MusicChips {
  private:
   BoardChips() = default;
 
-  ReferenceHost host_;
-  VyxModule* module_ = nullptr;
+  LoadedBoard board_;
   uint8_t fm_muted_ = 0;
   uint8_t psg_muted_[kMusicPsgCount] = {};   // bits 0-2: channels A-C left out
-  StereoFrame* out_ = nullptr;               // where Mix copies the host's rendered frames
+  StereoFrame* out_ = nullptr;               // where the sink adds the host's rendered frames
 };
