@@ -98,10 +98,12 @@ bool AudioOutput::Open(File* file, const std::string& path, std::string* error) 
   return true;
 }
 
-bool AudioOutput::OpenWav(const std::string& path, uint32_t rate, std::string* error) {
+bool AudioOutput::OpenWav(const std::string& path, uint32_t rate, uint64_t frames,
+                          std::string* error) {
   if (!Open(&wav_, path, error)) return false;
+  wav_frames_ = frames <= kMaxWavFrames ? frames : 0;
   uint8_t header[44];
-  WavHeader(header, rate, 0);
+  WavHeader(header, rate, static_cast<uint32_t>(wav_frames_ * 4));
   Put(&wav_, header, sizeof header);
   return true;
 }
@@ -195,7 +197,7 @@ void AudioOutput::Discard() {
 }
 
 bool AudioOutput::Close(std::string* error) {
-  if (wav_.stream != nullptr && !failed_) {
+  if (wav_.stream != nullptr && !failed_ && frames_ != wav_frames_) {
     const auto data = static_cast<uint32_t>(frames_ * 4);
     uint8_t sizes[4];
     std::fflush(wav_.stream);

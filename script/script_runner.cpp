@@ -181,9 +181,10 @@ bool PrepareScript(BoardScriptReader& script, const ScriptRunOptions& options, S
   return true;
 }
 
-bool OpenOutputs(const ScriptRunOptions& options, uint32_t wav_rate, AudioOutput* output,
+bool OpenOutputs(const ScriptRunOptions& options, const ScriptShape& shape, AudioOutput* output,
                  std::string* error) {
-  return (options.wav_path.empty() || output->OpenWav(options.wav_path, wav_rate, error)) &&
+  return (options.wav_path.empty() ||
+          output->OpenWav(options.wav_path, shape.wav_rate, shape.frames, error)) &&
          (options.raw_path.empty() || output->OpenRaw(options.raw_path, error));
 }
 
@@ -209,7 +210,7 @@ bool RunBoardScript(BoardScriptReader& script, const ScriptRunOptions& options,
   ReportFile report(options.report_path);
   if (!report.Open(error)) return false;
   AudioOutput output;
-  if (!OpenOutputs(options, shape.wav_rate, &output, error)) {
+  if (!OpenOutputs(options, shape, &output, error)) {
     report.Close(error);
     return false;
   }

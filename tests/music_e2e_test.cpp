@@ -181,6 +181,11 @@ TEST(MusicEndToEnd, LoopsAndFadeSetTheLength) {
   EXPECT_EQ(WavFrames(vorla.File("out.wav")), (234u + 231) * 441 + 3 * 44100);
   ASSERT_EQ(vorla.Render(s98, "--loops 1 --fade 0").status, 0);
   EXPECT_EQ(WavFrames(vorla.File("out.wav")), 234u * 441);
+  // Into a pipe, which cannot seek back, the same file (the summary line follows it).
+  const std::string wav = ReadAll(vorla.File("out.wav"));
+  const Outcome piped = vorla.Exec("render " + Q(s98) + " --loops 1 --fade 0 -o /dev/stdout");
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out.substr(0, wav.size()), wav);
   // 74634 samples with a loop of 73000, three passes, at 22050 Hz, then a 1 s fade.
   ASSERT_EQ(vorla.Render(dual, "--loops 3 --fade 1 --rate 22050").status, 0);
   EXPECT_EQ(WavFrames(vorla.File("out.wav")), (74634u + 2 * 73000) / 2 + 22050);
