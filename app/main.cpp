@@ -425,13 +425,19 @@ int ParseCommandLine(CLI::App* app, const CommandLine& c, const std::string& usa
 }
 
 // A board script with --log: the module reads where to log from the environment when it is
-// created.
-int PrepareScriptLog(const CommandLine& c) {
+// created. A folder named with a trailing slash is made when it is missing (one level, as mkdir
+// makes it: *made_folder then says so); one that cannot be made is the module's to report, as
+// any log it cannot create, and the board plays on.
+int PrepareScriptLog(const CommandLine& c, bool* made_folder) {
   if (const std::string clash = OutputClash({c.input_path},
                                             {c.options.wav_path, c.options.raw_path,
                                              c.options.report_path, c.log_path});
       !clash.empty()) {
     return Fail(clash);
+  }
+  if (const char last = c.log_path.back(); last == '/' || last == '\\') {
+    std::error_code ec;
+    *made_folder = std::filesystem::create_directory(c.log_path, ec);
   }
   if (!SetEnvironmentValue("VORLA_LOG", c.log_path)) {
     return Fail("--log: cannot set VORLA_LOG for the module");
@@ -457,10 +463,15 @@ int RunRender(CommandLine& c) {
     return RenderMusicFile(c.input_path, c.render_args, c.module_path, c.options.wav_path,
                            c.options.raw_path, c.overwrite);
   }
-  if (!c.log_path.empty()) {
-    if (const int status = PrepareScriptLog(c); status != kDone) return status;
+  bool made_folder = false;
+  int status = c.log_path.empty() ? kDone : PrepareScriptLog(c, &made_folder);
+  if (status == kDone) status = RenderScriptFile(c.input_path, c.options);
+  if (status != kDone && made_folder) {
+    // A failed run leaves no folder of its own behind (remove takes it only while empty).
+    std::error_code ec;
+    std::filesystem::remove(c.log_path, ec);
   }
-  return RenderScriptFile(c.input_path, c.options);
+  return status;
 }
 
 int RunPlay(CommandLine& c) {
