@@ -126,11 +126,11 @@ void AddPlaybackOptions(CLI::App* command, MusicArgs* args, NumberArgs* numbers,
       "--resampler", args->resampler,
       ChipsCanResample()
           ? "music, chips mode: soxr (default: FM at its own rate converted by libsoxr, PSG "
-            "band-limited, AY-3-8910 files on the AY curve) or none (the earlier rendering: both "
-            "at the output rate, the PSG sampled, every PSG on the YM2149 curve)"
+            "band-limited, AY-3-8910 files on the AY curve) or none (FM at the output rate, PSG "
+            "sampled four times a frame, every PSG on the YM2149 curve)"
           : "music, chips mode: soxr (default: PSG band-limited, AY-3-8910 files on the AY "
-            "curve) or none (the PSG sampled, every PSG on the YM2149 curve); this build has no "
-            "libsoxr: the FM renders at the output rate either way"));
+            "curve) or none (PSG sampled four times a frame, every PSG on the YM2149 curve); "
+            "this build has no libsoxr: the FM renders at the output rate either way"));
   options->push_back(command->add_option("--mute", args->mute,
                                          "music: voices left out, e.g. fm1,psg1b,psg2 (fm1..fm8, "
                                          "psg1a..psg4c, tone1..tone3; groups fm, psg, psg1..psg4, "
@@ -168,7 +168,7 @@ int PrepareMusic(const std::string& path, const MusicArgs& args, const std::stri
   options->playback.fade_seconds = args.fade;
   options->playback.max_seconds = args.length;
   options->board = args.board;
-  // none: the rendering from before conversion and the AY curve, for comparison.
+  // none: the FM at the output rate, the PSGs sampled, every PSG on the YM2149 curve.
   options->chips.resample = args.resampler == "soxr";
   options->chips.ay_curve = options->chips.resample;
   options->module_path = module_path;

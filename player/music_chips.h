@@ -7,8 +7,8 @@
 // its feedback runs at the chip's pace), converted by a ChipResampler where the build has
 // libsoxr, and the PSGs band-limited at the output rate (Psg::MixBandLimited); the faster of
 // the two is held back to the other's latency, and lead() tells the player that latency.
-// ChipsOptions::resample false gives the earlier rendering: both chips at the output rate,
-// the PSGs sampled four times a frame. A PSG the file made for the AY-3-8910 family plays on
+// ChipsOptions::resample false renders both chips at the output rate, the PSGs sampled four
+// times a frame. A PSG the file made for the AY-3-8910 family plays on
 // that chip's output curve unless ChipsOptions::ay_curve is false.
 // Both leave out the voices that are not selected. An FM channel is left out by clearing the
 // pan bits of its register 0x20+ch, so it still runs but reaches neither side. A PSG channel:

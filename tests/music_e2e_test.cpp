@@ -120,8 +120,8 @@ TEST(MusicEndToEnd, GoldenHashesOfTheFirstTwoSeconds) {
     std::string hash;
   };
   // Chips mode converts the FM's rate where the build has libsoxr (the band-limited PSG needs
-  // no library: the AY song is the same either way); --resampler none is the rendering from
-  // before, everywhere.
+  // no library: the AY song is the same either way); --resampler none renders the FM at the
+  // output rate and samples the PSGs, everywhere, and --help says so.
 #ifdef VORLA_HAVE_SOXR
   const Case converted[] = {{deck, "", "22eef87bbe8fe519"}, {jingle, "", "82bf377115888319"}};
 #else
@@ -140,6 +140,9 @@ TEST(MusicEndToEnd, GoldenHashesOfTheFirstTwoSeconds) {
     EXPECT_EQ(Fnv1a(ReadAll(vorla.File("out.s32")).substr(0, kTwoSeconds)), c.hash)
         << c.path << " " << c.args;
   }
+  const std::string help = vorla.Exec("render --help").out;
+  EXPECT_NE(help.find("PSG sampled four times a frame, every PSG on the YM2149 curve)"),
+            std::string::npos) << help;
 }
 
 TEST(MusicEndToEnd, ChipsModePlaysAtTheFilesPitchAndBoardModeAtTheBoards) {
