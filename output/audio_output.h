@@ -55,6 +55,10 @@ class AudioOutput {
   };
   bool Open(File* file, const std::string& path, std::string* error);
   bool Put(File* file, const void* bytes, size_t size);
+  void TrackPeaks(const StereoFrame* frames, size_t n);
+  void PutRaw(const StereoFrame* frames, size_t n);
+  // False when the WAV file would grow past what it holds.
+  bool PutWav(const StereoFrame* frames, size_t n);
   void Fail(const File& file, int error_number);
   static void Drop(File* file);
 
