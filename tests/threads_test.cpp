@@ -72,4 +72,41 @@ TEST(Threads, RenderingWhileWritingPortsAndApplyingThePage) {
   EXPECT_GT(irqs.load(), 0) << "the interrupt was switched on and raised";
 }
 
+// The board is made and released under the host's lock, so that no audio thread is inside
+// the module meanwhile; a module that refuses, or a file that does not load, is no board.
+TEST(Threads, LoadedBoardCreatesAndReleasesUnderTheHostsLock) {
+  TempDir dir;
+  LoadedBoard board;
+  ReferenceHost& host = board.host();
+  const auto locked_elsewhere = [&host] {
+    bool locked = true;
+    std::thread other([&] {
+      if (host.module_lock().try_lock()) {
+        locked = false;
+        host.module_lock().unlock();
+      }
+    });
+    other.join();
+    return locked;
+  };
+  EXPECT_FALSE(locked_elsewhere());
+  bool locked_at_create = false;
+  ASSERT_TRUE(board.Create([&](HostSystem* system) {
+    locked_at_create = locked_elsewhere();
+    return CreateBoardModule(system, dir.File("VYX.INI"), nullptr);
+  }));
+  EXPECT_TRUE(locked_at_create);
+  EXPECT_TRUE(host.attached());
+  board.Release();
+  EXPECT_FALSE(host.attached());
+  EXPECT_FALSE(host.has_source());
+  EXPECT_EQ(board.module(), nullptr);
+
+  EXPECT_FALSE(board.Create([](HostSystem*) { return static_cast<VyxModule*>(nullptr); }));
+  EXPECT_FALSE(board.Create()) << "no module file was loaded";
+  std::string error;
+  EXPECT_FALSE(board.Load(dir.File("none.vyx"), &error));
+  EXPECT_NE(error.find("cannot load module file"), std::string::npos) << error;
+}
+
 }  // namespace
