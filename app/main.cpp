@@ -3,6 +3,7 @@
 //
 // Exit status: 0 done, 1 failed, 2 the command line is wrong. Every message starts "vorla:".
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -125,11 +126,11 @@ void AddPlaybackOptions(CLI::App* command, MusicArgs* args, NumberArgs* numbers,
       "--resampler", args->resampler,
       ChipsCanResample()
           ? "music, chips mode: soxr (default: FM at its own rate converted by libsoxr, PSG "
-            "band-limited, AY-3-8910 files on the AY curve) or none (the earlier rendering: both "
-            "at the output rate, the PSG sampled, every PSG on the YM2149 curve)"
+            "band-limited, AY-3-8910 files on the AY curve) or none (FM at the output rate, PSG "
+            "sampled four times a frame, every PSG on the YM2149 curve)"
           : "music, chips mode: soxr (default: PSG band-limited, AY-3-8910 files on the AY "
-            "curve) or none (the PSG sampled, every PSG on the YM2149 curve); this build has no "
-            "libsoxr: the FM renders at the output rate either way"));
+            "curve) or none (PSG sampled four times a frame, every PSG on the YM2149 curve); "
+            "this build has no libsoxr: the FM renders at the output rate either way"));
   options->push_back(command->add_option("--mute", args->mute,
                                          "music: voices left out, e.g. fm1,psg1b,psg2 (fm1..fm8, "
                                          "psg1a..psg4c, tone1..tone3; groups fm, psg, psg1..psg4, "
@@ -167,7 +168,7 @@ int PrepareMusic(const std::string& path, const MusicArgs& args, const std::stri
   options->playback.fade_seconds = args.fade;
   options->playback.max_seconds = args.length;
   options->board = args.board;
-  // none: the rendering from before conversion and the AY curve, for comparison.
+  // none: the FM at the output rate, the PSGs sampled, every PSG on the YM2149 curve.
   options->chips.resample = args.resampler == "soxr";
   options->chips.ay_curve = options->chips.resample;
   options->module_path = module_path;
@@ -245,6 +246,10 @@ int RenderMusicFile(const std::string& path, const MusicArgs& args, const std::s
   return kDone;
 }
 
+void PrintNotes(const std::vector<std::string>& notes) {
+  for (const std::string& note : notes) std::fprintf(stderr, "vorla: %s\n", note.c_str());
+}
+
 int RenderScriptFile(const std::string& path, const ScriptRunOptions& options) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) {
@@ -262,6 +267,7 @@ int RenderScriptFile(const std::string& path, const ScriptRunOptions& options) {
   std::string error;
   const bool ok = RunBoardScript(script, options, &result, &error);
   std::fclose(file);
+  PrintNotes(result.notes);
   if (!ok) return Fail(error);
   if (!options.wav_path.empty()) {
     std::fprintf(stderr, "vorla: %s: %llu frames at %u Hz, %llu clipped samples\n",
@@ -281,10 +287,214 @@ int RunDemo(ScriptRunOptions options, const std::string& demo_path) {
   options.wav_path = demo_path;
   ScriptRunResult result;
   std::string error;
-  if (!RunBoardScript(script, options, &result, &error)) return Fail(error);
+  const bool ok = RunBoardScript(script, options, &result, &error);
+  PrintNotes(result.notes);
+  if (!ok) return Fail(error);
   std::printf("wrote %s: %.2f s of 16-bit stereo at %u Hz\n", demo_path.c_str(), result.seconds,
               result.wav_rate);
   PrintLevels(result);
+  return kDone;
+}
+
+// Everything the command line can hold, as CLI11 fills it in, and the subcommands.
+struct CommandLine {
+  std::string module_path = ProgramDirectory() + "Vorla.vyx";
+  ScriptRunOptions options;
+  std::string input_path;
+  MusicArgs render_args;
+  NumberArgs render_numbers;
+  bool overwrite = false;
+  std::string log_path;
+  std::vector<CLI::Option*> music_only;
+  std::vector<CLI::Option*> script_only;
+
+  MusicArgs play_args;
+  NumberArgs play_numbers;
+  std::string play_path;
+  std::vector<CLI::Option*> play_options;
+
+  std::string info_path;
+  std::string demo_path = "demo.wav";
+
+  CLI::App* render = nullptr;
+  CLI::App* play = nullptr;
+  CLI::App* info = nullptr;
+  CLI::App* demo = nullptr;
+  CLI::App* help = nullptr;
+};
+
+void AddRenderCommand(CLI::App* app, CommandLine* c) {
+  CLI::App* render = app->add_subcommand("render", "render a board script or a music file");
+  c->render = render;
+  render->add_option("file", c->input_path,
+                     "board script (.board), or music file (.vgm, .vgz, .s98)")->required();
+  render->add_option("--rate", c->render_numbers.rate,
+                     "output rate (8000 to 192000, default 44100)");
+  c->script_only.push_back(render->add_option("--chunk", c->render_numbers.chunk,
+                                              "board script: largest Mix call, in frames (1 to "
+                                              "1048576, default 1024)"));
+  render->add_option("-o,--output", c->options.wav_path,
+                     "16-bit stereo WAV file (music default: the file's name with .wav)");
+  render->add_option("--raw", c->options.raw_path, "raw little-endian int32 left/right pairs");
+  render->add_option("--length", c->render_numbers.length,
+                     "render at most this many seconds of audio");
+  c->script_only.push_back(render->add_option("--report", c->options.report_path,
+                                              "board script: report file (default: standard "
+                                              "output)"));
+  c->script_only.push_back(render->add_option("--log", c->log_path,
+                                              "board script: the board logs its FM and PSG "
+                                              "writes to this file (.s98, or .vgm) or folder"));
+  AddPlaybackOptions(render, &c->render_args, &c->render_numbers, &c->music_only);
+  c->music_only.push_back(render->add_option("--stems", c->render_args.stems,
+                                             "music: write one WAV a voice that sounds into "
+                                             "this folder"));
+  c->music_only.push_back(render->add_flag("-y,--overwrite", c->overwrite,
+                                           "music: replace an existing WAV named after the "
+                                           "file"));
+}
+
+void AddOtherCommands(CLI::App* app, CommandLine* c) {
+  c->play = app->add_subcommand("play", "play a music file to the speakers");
+  c->play->add_option("file", c->play_path, "music file (.vgm, .vgz, .s98)")->required();
+  c->play->add_option("--rate", c->play_numbers.rate,
+                      "output rate (8000 to 192000, default 44100)");
+  c->play->add_option("--length", c->play_numbers.length, "play at most this many seconds");
+  AddPlaybackOptions(c->play, &c->play_args, &c->play_numbers, &c->play_options);
+
+  c->info = app->add_subcommand("info", "print a music file's header and tag");
+  c->info->add_option("file", c->info_path, "music file (.vgm, .vgz, .s98)")->required();
+
+  c->demo = app->add_subcommand("demo", "render the built-in demo to a WAV file");
+  c->demo->add_option("-o,--output", c->demo_path, "WAV file to write");
+
+  c->help = app->add_subcommand("help", "say how vorla is used");
+}
+
+// The first word that is not an option must name a subcommand: "" or the message saying it
+// does not.
+std::string UnknownSubcommand(int argc, char** argv) {
+  const std::vector<std::string> commands = {"render", "play", "info", "demo", "help"};
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--module") {
+      ++i;
+      continue;
+    }
+    if (arg.rfind("-", 0) == 0) continue;
+    if (std::find(commands.begin(), commands.end(), arg) == commands.end()) {
+      const std::string near = NearestWord(arg, commands);
+      return "unknown subcommand '" + arg + "'" +
+             (near.empty() ? "" : "; did you mean '" + near + "'?") +
+             " (vorla --help lists them)";
+    }
+    break;
+  }
+  return "";
+}
+
+constexpr int kGoOn = -1;
+
+// Parses the command line; kGoOn when a subcommand is to run, otherwise the exit status (help
+// and version printed, or the line is wrong). usage is the whole program's help.
+int ParseCommandLine(CLI::App* app, const CommandLine& c, const std::string& usage, int argc,
+                     char** argv) {
+  try {
+    app->parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    const bool whole = app->get_subcommands().empty() || c.help->parsed();
+    std::printf("%s", whole ? usage.c_str() : app->help().c_str());
+    return kDone;
+  } catch (const CLI::CallForAllHelp&) {
+    std::printf("%s", app->help("", CLI::AppFormatMode::All).c_str());
+    return kDone;
+  } catch (const CLI::CallForVersion&) {
+    std::printf("%s\n", kVersion);
+    return kDone;
+  } catch (const CLI::ParseError& e) {
+    return Usage(std::string(e.what()) + " (vorla --help says how vorla is used)");
+  }
+  if (c.help->parsed()) {
+    std::printf("%s", usage.c_str());
+    return kDone;
+  }
+  if (app->get_subcommands().empty()) {
+    return Usage("a subcommand is required: render, play, info, demo or help "
+                 "(vorla --help says more)");
+  }
+  return kGoOn;
+}
+
+// A board script with --log: the module reads where to log from the environment when it is
+// created. A folder named with a trailing slash is made when it is missing (one level, as mkdir
+// makes it: *made_folder then says so); one that cannot be made is the module's to report, as
+// any log it cannot create, and the board plays on.
+int PrepareScriptLog(const CommandLine& c, bool* made_folder) {
+  if (const std::string clash = OutputClash({c.input_path},
+                                            {c.options.wav_path, c.options.raw_path,
+                                             c.options.report_path, c.log_path});
+      !clash.empty()) {
+    return Fail(clash);
+  }
+  if (const char last = c.log_path.back(); last == '/' || last == '\\') {
+    std::error_code ec;
+    *made_folder = std::filesystem::create_directory(c.log_path, ec);
+  }
+  if (!SetEnvironmentValue("VORLA_LOG", c.log_path)) {
+    return Fail("--log: cannot set VORLA_LOG for the module");
+  }
+  return kDone;
+}
+
+int RunRender(CommandLine& c) {
+  if (const std::string e = CheckNumbers(c.render_numbers, &c.render_args, &c.options.chunk);
+      !e.empty()) {
+    return Usage(e);
+  }
+  c.options.rate = c.render_args.rate;
+  c.options.max_seconds = c.render_args.length;
+  const bool music = IsMusicFile(c.input_path);
+  for (CLI::Option* o : music ? c.script_only : c.music_only) {
+    if (o->count() > 0) {
+      return Usage(o->get_name() + " applies to " +
+                   (music ? "board scripts" : "music files (.vgm, .vgz, .s98)") + " only");
+    }
+  }
+  if (music) {
+    return RenderMusicFile(c.input_path, c.render_args, c.module_path, c.options.wav_path,
+                           c.options.raw_path, c.overwrite);
+  }
+  bool made_folder = false;
+  int status = c.log_path.empty() ? kDone : PrepareScriptLog(c, &made_folder);
+  if (status == kDone) status = RenderScriptFile(c.input_path, c.options);
+  if (status != kDone && made_folder) {
+    // A failed run leaves no folder of its own behind (remove takes it only while empty).
+    std::error_code ec;
+    std::filesystem::remove(c.log_path, ec);
+  }
+  return status;
+}
+
+int RunPlay(CommandLine& c) {
+  if (const std::string e = CheckNumbers(c.play_numbers, &c.play_args, nullptr); !e.empty()) {
+    return Usage(e);
+  }
+  MusicLog log;
+  MusicRunOptions run;
+  if (int status = PrepareMusic(c.play_path, c.play_args, c.module_path, &log, &run);
+      status != kDone) {
+    return status;
+  }
+  bool interrupted = false;
+  std::string error;
+  if (!PlayMusic(log, run, &interrupted, &error)) return Fail(error);
+  return interrupted ? 130 : kDone;
+}
+
+int RunInfo(const CommandLine& c) {
+  MusicLog log;
+  std::string error;
+  if (!ReadMusicFile(c.info_path, &log, &error)) return Fail(error);
+  std::printf("%s", FormatMusicInfo(log).c_str());
   return kDone;
 }
 
@@ -296,166 +506,28 @@ int Run(int argc, char** argv) {
   // Paths may begin with "/" (also under Wine): options are only ever "-x" and "--name".
   app.allow_windows_style_options(false);
   app.set_version_flag("--version", kVersion);
-  std::string module_path = ProgramDirectory() + "Vorla.vyx";
-  app.add_option("--module", module_path, "module file to load (default: Vorla.vyx beside vorla)");
+  CommandLine c;
+  app.add_option("--module", c.module_path,
+                 "module file to load (default: Vorla.vyx beside vorla)");
+  AddRenderCommand(&app, &c);
+  AddOtherCommands(&app, &c);
 
-  ScriptRunOptions options;
-  std::string input_path;
-  MusicArgs render_args;
-  NumberArgs render_numbers;
-  bool overwrite = false;
-  std::vector<CLI::Option*> music_only;
-  std::vector<CLI::Option*> script_only;
-  CLI::App* render = app.add_subcommand("render", "render a board script or a music file");
-  render->add_option("file", input_path,
-                     "board script (.board), or music file (.vgm, .vgz, .s98)")->required();
-  render->add_option("--rate", render_numbers.rate, "output rate (8000 to 192000, default 44100)");
-  script_only.push_back(render->add_option("--chunk", render_numbers.chunk,
-                                           "board script: largest Mix call, in frames (1 to "
-                                           "1048576, default 1024)"));
-  render->add_option("-o,--output", options.wav_path,
-                     "16-bit stereo WAV file (music default: the file's name with .wav)");
-  render->add_option("--raw", options.raw_path, "raw little-endian int32 left/right pairs");
-  render->add_option("--length", render_numbers.length,
-                     "render at most this many seconds of audio");
-  script_only.push_back(render->add_option("--report", options.report_path,
-                                           "board script: report file (default: standard output)"));
-  std::string log_path;
-  script_only.push_back(render->add_option("--log", log_path,
-                                           "board script: the board logs its FM and PSG writes "
-                                           "to this file (.s98, or .vgm) or folder"));
-  AddPlaybackOptions(render, &render_args, &render_numbers, &music_only);
-  music_only.push_back(render->add_option("--stems", render_args.stems,
-                                          "music: write one WAV a voice that sounds into this "
-                                          "folder"));
-  music_only.push_back(render->add_flag("-y,--overwrite", overwrite,
-                                        "music: replace an existing WAV named after the file"));
-
-  MusicArgs play_args;
-  NumberArgs play_numbers;
-  std::string play_path;
-  std::vector<CLI::Option*> play_options;
-  CLI::App* play = app.add_subcommand("play", "play a music file to the speakers");
-  play->add_option("file", play_path, "music file (.vgm, .vgz, .s98)")->required();
-  play->add_option("--rate", play_numbers.rate, "output rate (8000 to 192000, default 44100)");
-  play->add_option("--length", play_numbers.length, "play at most this many seconds");
-  AddPlaybackOptions(play, &play_args, &play_numbers, &play_options);
-
-  std::string info_path;
-  CLI::App* info = app.add_subcommand("info", "print a music file's header and tag");
-  info->add_option("file", info_path, "music file (.vgm, .vgz, .s98)")->required();
-
-  std::string demo_path = "demo.wav";
-  CLI::App* demo = app.add_subcommand("demo", "render the built-in demo to a WAV file");
-  demo->add_option("-o,--output", demo_path, "WAV file to write");
-
-  CLI::App* help = app.add_subcommand("help", "say how vorla is used");
-
-  const std::vector<std::string> commands = {"render", "play", "info", "demo", "help"};
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--module") {
-      ++i;
-      continue;
-    }
-    if (arg.rfind("-", 0) == 0) continue;
-    if (std::find(commands.begin(), commands.end(), arg) == commands.end()) {
-      const std::string near = NearestWord(arg, commands);
-      return Usage("unknown subcommand '" + arg + "'" +
-                   (near.empty() ? "" : "; did you mean '" + near + "'?") +
-                   " (vorla --help lists them)");
-    }
-    break;
+  if (const std::string unknown = UnknownSubcommand(argc, argv); !unknown.empty()) {
+    return Usage(unknown);
   }
   if (const std::string repeated = RepeatedOption(argc, argv); !repeated.empty()) {
     return Usage(repeated + " is given twice; give it once");
   }
   // The whole program's help, taken before a parsed subcommand would make it the subcommand's.
   const std::string usage = app.help();
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    const bool whole = app.get_subcommands().empty() || help->parsed();
-    std::printf("%s", whole ? usage.c_str() : app.help().c_str());
-    return kDone;
-  } catch (const CLI::CallForAllHelp&) {
-    std::printf("%s", app.help("", CLI::AppFormatMode::All).c_str());
-    return kDone;
-  } catch (const CLI::CallForVersion&) {
-    std::printf("%s\n", kVersion);
-    return kDone;
-  } catch (const CLI::ParseError& e) {
-    return Usage(std::string(e.what()) + " (vorla --help says how vorla is used)");
+  if (const int status = ParseCommandLine(&app, c, usage, argc, argv); status != kGoOn) {
+    return status;
   }
-  if (help->parsed()) {
-    std::printf("%s", usage.c_str());
-    return kDone;
-  }
-  if (app.get_subcommands().empty()) {
-    return Usage("a subcommand is required: render, play, info, demo or help "
-                 "(vorla --help says more)");
-  }
-  options.module_path = module_path;
-
-  if (render->parsed()) {
-    if (const std::string e = CheckNumbers(render_numbers, &render_args, &options.chunk);
-        !e.empty()) {
-      return Usage(e);
-    }
-    options.rate = render_args.rate;
-    options.max_seconds = render_args.length;
-    const bool music = IsMusicFile(input_path);
-    for (CLI::Option* o : music ? script_only : music_only) {
-      if (o->count() > 0) {
-        return Usage(o->get_name() + " applies to " +
-                     (music ? "board scripts" : "music files (.vgm, .vgz, .s98)") + " only");
-      }
-    }
-    if (music) {
-      return RenderMusicFile(input_path, render_args, module_path, options.wav_path,
-                             options.raw_path, overwrite);
-    }
-    if (!log_path.empty()) {
-      if (const std::string clash = OutputClash({input_path},
-                                                {options.wav_path, options.raw_path,
-                                                 options.report_path, log_path});
-          !clash.empty()) {
-        return Fail(clash);
-      }
-      // The module reads where to log from the environment when it is created.
-      if (!SetEnvironmentValue("VORLA_LOG", log_path)) {
-        return Fail("--log: cannot set VORLA_LOG for the module");
-      }
-    }
-    return RenderScriptFile(input_path, options);
-  }
-
-  if (play->parsed()) {
-    if (const std::string e = CheckNumbers(play_numbers, &play_args, nullptr); !e.empty()) {
-      return Usage(e);
-    }
-    MusicLog log;
-    MusicRunOptions run;
-    if (int status = PrepareMusic(play_path, play_args, module_path, &log, &run);
-        status != kDone) {
-      return status;
-    }
-    bool interrupted = false;
-    std::string error;
-    if (!PlayMusic(log, run, &interrupted, &error)) return Fail(error);
-    return interrupted ? 130 : kDone;
-  }
-
-  if (info->parsed()) {
-    MusicLog log;
-    std::string error;
-    if (!ReadMusicFile(info_path, &log, &error)) return Fail(error);
-    std::printf("%s", FormatMusicInfo(log).c_str());
-    return kDone;
-  }
-
-  (void)demo;
-  return RunDemo(options, demo_path);
+  c.options.module_path = c.module_path;
+  if (c.render->parsed()) return RunRender(c);
+  if (c.play->parsed()) return RunPlay(c);
+  if (c.info->parsed()) return RunInfo(c);
+  return RunDemo(c.options, c.demo_path);
 }
 
 }  // namespace

@@ -55,8 +55,16 @@ class S98Parser {
     return false;
   }
   void Warn(const std::string& message) { log_->warnings.push_back(message); }
+  // The header, field by field.
+  bool ReadVersion(size_t* header_size, std::string* error);
+  bool ReadTimer(std::string* error);
+  bool CheckPacked(std::string* error);
   bool ReadDevices(std::string* error);
+  void ReadLoopPoint(uint32_t dump, size_t end);
+  // The dump data.
   void Walk(size_t start, size_t end);
+  bool ReadWait(size_t* pos, size_t end);
+  void AddWrite(uint8_t op, uint8_t reg, uint8_t data);
   void ReadTitle(size_t start, size_t limit);
   void ReadTag(size_t start, size_t limit);
 
@@ -69,6 +77,49 @@ class S98Parser {
 };
 
 bool S98Parser::Parse(std::string* error) {
+  const size_t size = in_.size();
+  size_t header_size = 0;
+  if (!ReadVersion(&header_size, error) || !ReadTimer(error) || !CheckPacked(error) ||
+      !ReadDevices(error)) {
+    return false;
+  }
+
+  const uint32_t dump = in_.U32(0x14);
+  if (dump < header_size) {
+    return Fail(error, "offset 0x14: the dump data offset " + Hex(dump) + " lies inside the header");
+  }
+  if (dump >= size) {
+    return Fail(error, "offset 0x14: the dump data offset " + Hex(dump) +
+                           " points past the end of the file (" + std::to_string(size) + " bytes)");
+  }
+  log_->header.emplace_back("dump data offset", Hex(dump));
+
+  // A tag after the dump data ends it: a stream without its end command must not run into it.
+  size_t end = size;
+  const uint32_t tag = in_.U32(0x10);
+  if (tag != 0 && tag >= size) {
+    Warn("offset 0x10: the " + std::string(version_ >= 3 ? "tag" : "song name") + " offset " +
+         Hex(tag) + " points past the end of the file; no tag");
+  } else if (tag > dump) {
+    end = tag;
+  }
+
+  ReadLoopPoint(dump, end);
+  Walk(dump, end);
+  build_.Finish();
+
+  if (tag != 0 && tag < size) {
+    const size_t limit = tag < dump ? dump : size;
+    if (version_ >= 3 && size - tag >= 5 && std::equal(in_.data(tag), in_.data(tag) + 5, "[S98]")) {
+      ReadTag(tag + 5, limit);
+    } else {
+      ReadTitle(tag, limit);
+    }
+  }
+  return true;
+}
+
+bool S98Parser::ReadVersion(size_t* header_size_out, std::string* error) {
   const size_t size = in_.size();
   if (size < 3 || in_.U8(0) != 'S' || in_.U8(1) != '9' || in_.U8(2) != '8') {
     return Fail(error, "not an S98 file (no \"S98\" at offset 0)");
@@ -91,7 +142,11 @@ bool S98Parser::Parse(std::string* error) {
                            " bytes, an S98 version " + std::to_string(version_) + " header needs " +
                            std::to_string(header_size));
   }
+  *header_size_out = header_size;
+  return true;
+}
 
+bool S98Parser::ReadTimer(std::string* error) {
   uint32_t numerator = in_.U32(4);
   uint32_t denominator = version_ >= 2 ? in_.U32(8) : 0;
   if (numerator == 0) numerator = 10;
@@ -108,7 +163,10 @@ bool S98Parser::Parse(std::string* error) {
   header.emplace_back("format", log_->format);
   header.emplace_back("timer", std::to_string(numerator) + "/" + std::to_string(denominator) +
                                    " s a sync");
+  return true;
+}
 
+bool S98Parser::CheckPacked(std::string* error) {
   if (const uint32_t packed = in_.U32(0x0C); packed != 0) {
     if (version_ <= 2) {
       return Fail(error, "offset 0xC: the dump data is compressed (" + std::to_string(packed) +
@@ -116,49 +174,19 @@ bool S98Parser::Parse(std::string* error) {
     }
     Warn("offset 0xC: a compression value in a version 3 file (" + Hex(packed) + "); ignored");
   }
-  if (!ReadDevices(error)) return false;
+  return true;
+}
 
-  const uint32_t dump = in_.U32(0x14);
-  if (dump < header_size) {
-    return Fail(error, "offset 0x14: the dump data offset " + Hex(dump) + " lies inside the header");
-  }
-  if (dump >= size) {
-    return Fail(error, "offset 0x14: the dump data offset " + Hex(dump) +
-                           " points past the end of the file (" + std::to_string(size) + " bytes)");
-  }
-  header.emplace_back("dump data offset", Hex(dump));
-
-  // A tag after the dump data ends it: a stream without its end command must not run into it.
-  size_t end = size;
-  const uint32_t tag = in_.U32(0x10);
-  if (tag != 0 && tag >= size) {
-    Warn("offset 0x10: the " + std::string(version_ >= 3 ? "tag" : "song name") + " offset " +
-         Hex(tag) + " points past the end of the file; no tag");
-  } else if (tag > dump) {
-    end = tag;
-  }
-
+void S98Parser::ReadLoopPoint(uint32_t dump, size_t end) {
   const uint32_t loop = in_.U32(0x18);
   if (loop != 0) {
-    header.emplace_back("loop point", Hex(loop));
+    log_->header.emplace_back("loop point", Hex(loop));
     if (loop < dump || loop >= end) {
       Warn("offset 0x18: the loop point " + Hex(loop) + " lies outside the dump data (" +
            Hex(dump) + " to " + Hex(end) + "); played without a loop");
     }
   }
   if (loop >= dump && loop < end) build_.SetLoopOffset(loop);
-  Walk(dump, end);
-  build_.Finish();
-
-  if (tag != 0 && tag < size) {
-    const size_t limit = tag < dump ? dump : size;
-    if (version_ >= 3 && size - tag >= 5 && std::equal(in_.data(tag), in_.data(tag) + 5, "[S98]")) {
-      ReadTag(tag + 5, limit);
-    } else {
-      ReadTitle(tag, limit);
-    }
-  }
-  return true;
 }
 
 bool S98Parser::ReadDevices(std::string* error) {
@@ -233,28 +261,7 @@ void S98Parser::Walk(size_t start, size_t end) {
       continue;
     }
     if (op == 0xFE) {
-      uint64_t value = 0;
-      size_t p = pos + 1;
-      int bytes = 0;
-      bool done = false;
-      while (p < end && bytes < kMaxWaitBytes) {
-        const uint8_t b = in_.U8(p++);
-        value |= uint64_t{b & 0x7Fu} << (7 * bytes);
-        ++bytes;
-        if ((b & 0x80) == 0) {
-          done = true;
-          break;
-        }
-      }
-      if (!done) {
-        Warn("offset " + Hex(pos) + (p >= end && bytes < kMaxWaitBytes
-                                          ? ": a wait count is cut off by the end of the data"
-                                          : ": a wait count longer than 5 bytes (corrupt stream)") +
-             "; the stream stops here");
-        return;
-      }
-      build_.AddWait(value + 2);
-      pos = p;
+      if (!ReadWait(&pos, end)) return;
       continue;
     }
     if (op >= 0x80) {
@@ -267,29 +274,61 @@ void S98Parser::Walk(size_t start, size_t end) {
            "stream stops here");
       return;
     }
-    const size_t index = op >> 1;
-    const uint8_t reg = in_.U8(pos + 1);
-    const uint8_t data = in_.U8(pos + 2);
+    AddWrite(op, in_.U8(pos + 1), in_.U8(pos + 2));
     pos += 3;
-    if (index >= devices_.size()) {
-      ++log_->skipped["writes to device " + std::to_string(index) +
-                      ", which the header does not list"];
-      continue;
-    }
-    const Device& d = devices_[index];
-    if (d.chip < 0) {
-      ++log_->skipped[DeviceName(d.type) + " writes"];
-      continue;
-    }
-    if (op & 1) {
-      // OPM and PSG have one register bank: a second-port write means nothing.
-      ++log_->skipped["second-port writes to " + DeviceName(d.type)];
-      continue;
-    }
-    build_.AddWrite(static_cast<uint8_t>(d.chip), reg, data);
   }
   if (!ended) Warn("offset " + Hex(end) + ": the dump data ends without an end command (0xFD)");
   build_.EndWalk();
+}
+
+// The wait command at *pos: its count, 7 bits a byte, low bytes first, the top bit set on every
+// byte but the last. False (with a warning) when the stream stops there.
+bool S98Parser::ReadWait(size_t* pos_io, size_t end) {
+  const size_t pos = *pos_io;
+  uint64_t value = 0;
+  size_t p = pos + 1;
+  int bytes = 0;
+  bool done = false;
+  while (p < end && bytes < kMaxWaitBytes) {
+    const uint8_t b = in_.U8(p++);
+    value |= uint64_t{b & 0x7Fu} << (7 * bytes);
+    ++bytes;
+    if ((b & 0x80) == 0) {
+      done = true;
+      break;
+    }
+  }
+  if (!done) {
+    Warn("offset " + Hex(pos) + (p >= end && bytes < kMaxWaitBytes
+                                      ? ": a wait count is cut off by the end of the data"
+                                      : ": a wait count longer than 5 bytes (corrupt stream)") +
+         "; the stream stops here");
+    return false;
+  }
+  build_.AddWait(value + 2);
+  *pos_io = p;
+  return true;
+}
+
+// A register write to device op / 2 (op odd: its second port), or the reason it is skipped.
+void S98Parser::AddWrite(uint8_t op, uint8_t reg, uint8_t data) {
+  const size_t index = op >> 1;
+  if (index >= devices_.size()) {
+    ++log_->skipped["writes to device " + std::to_string(index) +
+                    ", which the header does not list"];
+    return;
+  }
+  const Device& d = devices_[index];
+  if (d.chip < 0) {
+    ++log_->skipped[DeviceName(d.type) + " writes"];
+    return;
+  }
+  if (op & 1) {
+    // OPM and PSG have one register bank: a second-port write means nothing.
+    ++log_->skipped["second-port writes to " + DeviceName(d.type)];
+    return;
+  }
+  build_.AddWrite(static_cast<uint8_t>(d.chip), reg, data);
 }
 
 void S98Parser::ReadTitle(size_t start, size_t limit) {

@@ -147,9 +147,22 @@ class VgmParser {
     if (version_ < since || offset + 1 > header_end_) return absent;
     return in_.U8(offset);
   }
+  // The header, field by field.
+  bool ReadVersion(std::string* error);
+  bool FindData(uint64_t* data_start, std::string* error);
   void ReadExtraHeader(size_t start);
+  void ReadOpmClock();
+  void ReadAyClock();
+  void ReadOtherClocks();
+  void ReadTimes();
+  void FindDataEnd(uint64_t data_start, uint32_t eof_field, uint64_t* end, uint64_t* tag_start);
+  void ReadLoopOffset(uint64_t data_start, uint64_t end);
+  void CheckTimes();
   void ReadTag(size_t start);
+  // The commands.
   void Walk(size_t start, size_t end);
+  bool SkipDataBlock(size_t* pos, size_t end);
+  void Play(uint8_t op, uint8_t a, uint8_t b);
   void Skip(const std::string& kind) { ++log_->skipped[kind]; }
 
   ByteView in_;
@@ -158,12 +171,43 @@ class VgmParser {
   uint32_t version_ = 0;
   size_t header_end_ = kMinHeader;
   uint32_t second_ay_clock_ = 0;
+  uint32_t header_total_ = 0;         // samples in all, as the header gives them
+  uint32_t header_loop_samples_ = 0;  // samples of the loop, as the header gives them
   MusicLogBuilder build_;
   bool opm_dual_ = false;
   bool ay_dual_ = false;
 };
 
 bool VgmParser::Parse(std::string* error) {
+  if (!ReadVersion(error)) return false;
+  uint64_t data_start = kMinHeader;
+  if (!FindData(&data_start, error)) return false;
+
+  auto& header = log_->header;
+  header.emplace_back("format", log_->format);
+  header.emplace_back("data offset", Hex(data_start));
+  const size_t size = in_.size();
+  const uint32_t eof_field = in_.U32(4);
+  header.emplace_back("EOF offset", Hex(eof_field) + " (file length " + std::to_string(size) + ")");
+
+  ReadOpmClock();
+  ReadAyClock();
+  ReadOtherClocks();
+  ReadTimes();
+
+  uint64_t end = size;
+  uint64_t tag_start = 0;
+  FindDataEnd(data_start, eof_field, &end, &tag_start);
+  ReadLoopOffset(data_start, end);
+
+  Walk(static_cast<size_t>(data_start), static_cast<size_t>(end));
+  CheckTimes();
+
+  if (tag_start != 0) ReadTag(static_cast<size_t>(tag_start));
+  return true;
+}
+
+bool VgmParser::ReadVersion(std::string* error) {
   const size_t size = in_.size();
   if (size < 4 || in_.U32(0) != 0x206D6756) return Fail(error, "not a VGM file (no \"Vgm \" at offset 0)");
   if (size < kMinHeader) {
@@ -176,7 +220,11 @@ bool VgmParser::Parse(std::string* error) {
                            " (this reader knows 1.00 to 1.72)");
   }
   log_->format = "VGM " + VersionText(version_);
+  return true;
+}
 
+bool VgmParser::FindData(uint64_t* data_start_out, std::string* error) {
+  const size_t size = in_.size();
   uint64_t data_start = kMinHeader;
   if (version_ >= 0x150 && in_.U32(0x34) != 0) data_start = 0x34 + uint64_t{in_.U32(0x34)};
   if (data_start < kMinHeader) {
@@ -188,6 +236,7 @@ bool VgmParser::Parse(std::string* error) {
                            ", past the end of the file (" + std::to_string(size) + " bytes)");
   }
   header_end_ = static_cast<size_t>(std::min<uint64_t>({data_start, kFullHeader, size}));
+  *data_start_out = data_start;
 
   // The extra header sits between the main header and the data; main-header bytes from its
   // start on are not header fields.
@@ -200,13 +249,11 @@ bool VgmParser::Parse(std::string* error) {
       ReadExtraHeader(static_cast<size_t>(start));
     }
   }
+  return true;
+}
 
+void VgmParser::ReadOpmClock() {
   auto& header = log_->header;
-  header.emplace_back("format", log_->format);
-  header.emplace_back("data offset", Hex(data_start));
-  const uint32_t eof_field = in_.U32(4);
-  header.emplace_back("EOF offset", Hex(eof_field) + " (file length " + std::to_string(size) + ")");
-
   // YM2151: its own clock from 1.10 on; before that the YM2413 field clocks it too.
   const uint32_t opm_field = version_ < 0x110 ? Field(0x10, 0x100) : Field(0x30, 0x110);
   const uint32_t opm_clock = opm_field & kClockMask;
@@ -218,7 +265,10 @@ bool VgmParser::Parse(std::string* error) {
     if (opm_dual_) text += ", two chips";
     header.emplace_back("YM2151 clock", text);
   }
+}
 
+void VgmParser::ReadAyClock() {
+  auto& header = log_->header;
   const uint32_t ay_field = Field(0x74, 0x151);
   const uint32_t ay_clock = ay_field & kClockMask;
   if (ay_clock != 0) {
@@ -242,7 +292,9 @@ bool VgmParser::Parse(std::string* error) {
       log_->psg_type[1] = log_->psg_type[0];
     }
   }
+}
 
+void VgmParser::ReadOtherClocks() {
   std::string others;
   for (const ClockField& f : kOtherClocks) {
     const uint32_t clock = Field(f.offset, f.since) & kClockMask;
@@ -255,11 +307,14 @@ bool VgmParser::Parse(std::string* error) {
       others = "YM2413 " + std::to_string(clock) + " Hz" + (others.empty() ? "" : ", ") + others;
     }
   }
-  if (!others.empty()) header.emplace_back("other chips (not on the board)", others);
+  if (!others.empty()) log_->header.emplace_back("other chips (not on the board)", others);
+}
 
-  const uint32_t header_total = Field(0x18, 0x100);
-  const uint32_t header_loop_samples = Field(0x20, 0x100);
-  header.emplace_back("total samples", Seconds(header_total));
+void VgmParser::ReadTimes() {
+  auto& header = log_->header;
+  header_total_ = Field(0x18, 0x100);
+  header_loop_samples_ = Field(0x20, 0x100);
+  header.emplace_back("total samples", Seconds(header_total_));
   if (const uint32_t rate = Field(0x24, 0x101); rate != 0) {
     header.emplace_back("recording rate", std::to_string(rate) + " Hz");
   }
@@ -271,7 +326,11 @@ bool VgmParser::Parse(std::string* error) {
   if (loop_modifier == 0) loop_modifier = 16;
   log_->loop_base = loop_base;
   log_->loop_modifier = loop_modifier;
+}
 
+void VgmParser::FindDataEnd(uint64_t data_start, uint32_t eof_field, uint64_t* end_out,
+                            uint64_t* tag_start_out) {
+  const size_t size = in_.size();
   // Where the commands end: the file, cut short by the EOF offset and by a tag that follows
   // the data (a stream without its end command must not run into the tag).
   uint64_t end = size;
@@ -293,7 +352,11 @@ bool VgmParser::Parse(std::string* error) {
       end = tag_start;
     }
   }
+  *end_out = end;
+  *tag_start_out = tag_start;
+}
 
+void VgmParser::ReadLoopOffset(uint64_t data_start, uint64_t end) {
   if (const uint32_t rel = Field(0x1C, 0x100); rel != 0) {
     const uint64_t loop = 0x1C + uint64_t{rel};
     if (loop < data_start || loop >= end) {
@@ -302,31 +365,29 @@ bool VgmParser::Parse(std::string* error) {
     } else {
       build_.SetLoopOffset(loop);
     }
-    header.emplace_back("loop", "offset " + Hex(loop) + ", " + Seconds(header_loop_samples));
+    log_->header.emplace_back("loop", "offset " + Hex(loop) + ", " + Seconds(header_loop_samples_));
   }
+}
 
-  Walk(static_cast<size_t>(data_start), static_cast<size_t>(end));
-
+// After the walk: the header's times against the commands', and the log finished.
+void VgmParser::CheckTimes() {
   if (version_ < 0x110 && log_->opm_writes == 0) log_->opm_clock = 0;
   const uint64_t ticks = build_.ticks();
-  if (ticks != header_total) {
-    Warn("offset 0x18: the header gives " + std::to_string(header_total) +
+  if (ticks != header_total_) {
+    Warn("offset 0x18: the header gives " + std::to_string(header_total_) +
          " samples in all, the commands add up to " + std::to_string(ticks) + "; playing those");
   }
-  if (build_.loop_found() && header_loop_samples == 0) {
+  if (build_.loop_found() && header_loop_samples_ == 0) {
     log_->notes.push_back("the loop offset is set but the header gives the loop 0 samples: "
                           "no loop, played once");
     build_.DropLoop();
   }
   build_.Finish();
-  if (log_->loops() && log_->loop_ticks != header_loop_samples) {
-    Warn("offset 0x20: the header gives the loop " + std::to_string(header_loop_samples) +
+  if (log_->loops() && log_->loop_ticks != header_loop_samples_) {
+    Warn("offset 0x20: the header gives the loop " + std::to_string(header_loop_samples_) +
          " samples, its commands add up to " + std::to_string(log_->loop_ticks) +
          "; playing those");
   }
-
-  if (tag_start != 0) ReadTag(static_cast<size_t>(tag_start));
-  return true;
 }
 
 void VgmParser::ReadExtraHeader(size_t start) {
@@ -372,25 +433,7 @@ void VgmParser::Walk(size_t start, size_t end) {
       break;
     }
     if (op == 0x67) {
-      // 67 66 tt ss ss ss ss, then ss bytes of data.
-      if (end - pos < 7) {
-        Warn("offset " + Hex(pos) + ": a data block is cut off by the end of the data; the "
-             "stream stops here");
-        return;
-      }
-      if (in_.U8(pos + 1) != 0x66) {
-        Warn("offset " + Hex(pos) + ": a data block without its 0x66 marker (corrupt stream); "
-             "the stream stops here");
-        return;
-      }
-      const uint32_t length = in_.U32(pos + 3);
-      if (length > end - pos - 7) {
-        Warn("offset " + Hex(pos) + ": a data block of " + std::to_string(length) +
-             " bytes runs past the end of the data; the stream stops here");
-        return;
-      }
-      Skip("data blocks");
-      pos += 7 + size_t{length};
+      if (!SkipDataBlock(&pos, end)) return;
       continue;
     }
     const int operands = OperandCount(op, version_);
@@ -408,54 +451,84 @@ void VgmParser::Walk(size_t start, size_t end) {
     }
     const uint8_t a = operands >= 1 ? in_.U8(pos + 1) : 0;
     const uint8_t b = operands >= 2 ? in_.U8(pos + 2) : 0;
-    switch (op) {
-      case 0x54:
-        if (log_->opm_clock != 0) {
-          build_.AddWrite(kChipOpm, a, b);
-        } else {
-          Skip("YM2151 writes (the header declares no YM2151)");
-        }
-        break;
-      case 0xA4:
-        Skip(opm_dual_ ? "second YM2151 writes (the board has one FM chip)"
-                       : "second YM2151 writes (the header declares no second YM2151)");
-        break;
-      case 0xA0: {
-        const int chip = (a & 0x80) ? 1 : 0;
-        if (log_->psg_clock[chip] != 0) {
-          build_.AddWrite(static_cast<uint8_t>(kChipPsg1 + chip), a & 0x7F, b);
-        } else {
-          Skip(chip == 0 ? "AY8910 writes (the header declares no AY8910)"
-                         : "second AY8910 writes (the header declares no second AY8910)");
-        }
-        break;
-      }
-      case 0x61:
-        build_.AddWait(a | (uint32_t{b} << 8));
-        break;
-      case 0x62:
-        build_.AddWait(735);
-        break;
-      case 0x63:
-        build_.AddWait(882);
-        break;
-      default:
-        if (op >= 0x70 && op <= 0x7F) {
-          build_.AddWait((op & 15u) + 1);
-        } else if (op >= 0x80 && op <= 0x8F) {
-          Skip(SkippedKind(op));
-          build_.AddWait(op & 15u);
-        } else {
-          Skip(SkippedKind(op));
-        }
-        break;
-    }
+    Play(op, a, b);
     pos += 1 + static_cast<size_t>(operands);
   }
   if (!ended) {
     Warn("offset " + Hex(end) + ": the data ends without an end command (0x66)");
   }
   build_.EndWalk();
+}
+
+// Steps over a data block at *pos; false (with a warning) when the stream stops there.
+bool VgmParser::SkipDataBlock(size_t* pos_io, size_t end) {
+  const size_t pos = *pos_io;
+  // 67 66 tt ss ss ss ss, then ss bytes of data.
+  if (end - pos < 7) {
+    Warn("offset " + Hex(pos) + ": a data block is cut off by the end of the data; the "
+         "stream stops here");
+    return false;
+  }
+  if (in_.U8(pos + 1) != 0x66) {
+    Warn("offset " + Hex(pos) + ": a data block without its 0x66 marker (corrupt stream); "
+         "the stream stops here");
+    return false;
+  }
+  const uint32_t length = in_.U32(pos + 3);
+  if (length > end - pos - 7) {
+    Warn("offset " + Hex(pos) + ": a data block of " + std::to_string(length) +
+         " bytes runs past the end of the data; the stream stops here");
+    return false;
+  }
+  Skip("data blocks");
+  *pos_io = pos + 7 + size_t{length};
+  return true;
+}
+
+// One command with its first two operand bytes: a write for the board, a wait, or a skip.
+void VgmParser::Play(uint8_t op, uint8_t a, uint8_t b) {
+  switch (op) {
+    case 0x54:
+      if (log_->opm_clock != 0) {
+        build_.AddWrite(kChipOpm, a, b);
+      } else {
+        Skip("YM2151 writes (the header declares no YM2151)");
+      }
+      break;
+    case 0xA4:
+      Skip(opm_dual_ ? "second YM2151 writes (the board has one FM chip)"
+                     : "second YM2151 writes (the header declares no second YM2151)");
+      break;
+    case 0xA0: {
+      const int chip = (a & 0x80) ? 1 : 0;
+      if (log_->psg_clock[chip] != 0) {
+        build_.AddWrite(static_cast<uint8_t>(kChipPsg1 + chip), a & 0x7F, b);
+      } else {
+        Skip(chip == 0 ? "AY8910 writes (the header declares no AY8910)"
+                       : "second AY8910 writes (the header declares no second AY8910)");
+      }
+      break;
+    }
+    case 0x61:
+      build_.AddWait(a | (uint32_t{b} << 8));
+      break;
+    case 0x62:
+      build_.AddWait(735);
+      break;
+    case 0x63:
+      build_.AddWait(882);
+      break;
+    default:
+      if (op >= 0x70 && op <= 0x7F) {
+        build_.AddWait((op & 15u) + 1);
+      } else if (op >= 0x80 && op <= 0x8F) {
+        Skip(SkippedKind(op));
+        build_.AddWait(op & 15u);
+      } else {
+        Skip(SkippedKind(op));
+      }
+      break;
+  }
 }
 
 void VgmParser::ReadTag(size_t start) {

@@ -98,10 +98,12 @@ bool AudioOutput::Open(File* file, const std::string& path, std::string* error) 
   return true;
 }
 
-bool AudioOutput::OpenWav(const std::string& path, uint32_t rate, std::string* error) {
+bool AudioOutput::OpenWav(const std::string& path, uint32_t rate, uint64_t frames,
+                          std::string* error) {
   if (!Open(&wav_, path, error)) return false;
+  wav_frames_ = frames <= kMaxWavFrames ? frames : 0;
   uint8_t header[44];
-  WavHeader(header, rate, 0);
+  WavHeader(header, rate, static_cast<uint32_t>(wav_frames_ * 4));
   Put(&wav_, header, sizeof header);
   return true;
 }
@@ -128,6 +130,14 @@ bool AudioOutput::Write(const StereoFrame* frames, int32_t count) {
   if (failed_) return false;
   if (count <= 0) return true;
   const auto n = static_cast<size_t>(count);
+  TrackPeaks(frames, n);
+  if (raw_.stream != nullptr) PutRaw(frames, n);
+  if (wav_.stream != nullptr && !PutWav(frames, n)) return false;
+  frames_ += n;
+  return !failed_;
+}
+
+void AudioOutput::TrackPeaks(const StereoFrame* frames, size_t n) {
   // Peaks from the smallest and largest value of each side, widened once (|INT32_MIN| needs 64
   // bits): a plain min/max loop that the compiler vectorises.
   int32_t min_left = 0, max_left = 0, min_right = 0, max_right = 0;
@@ -139,44 +149,45 @@ bool AudioOutput::Write(const StereoFrame* frames, int32_t count) {
   }
   peak_left_ = std::max({peak_left_, int64_t{max_left}, -int64_t{min_left}});
   peak_right_ = std::max({peak_right_, int64_t{max_right}, -int64_t{min_right}});
-  if (raw_.stream != nullptr) {
-    if constexpr (std::endian::native == std::endian::little && sizeof(StereoFrame) == 8) {
-      // The frames already are the file's little-endian int32 pairs.
-      Put(&raw_, frames, n * sizeof(StereoFrame));
-    } else {
-      std::vector<uint8_t> bytes(n * 8);
-      for (size_t i = 0; i < n; ++i) {
-        PutLe32(&bytes[i * 8], static_cast<uint32_t>(frames[i].left));
-        PutLe32(&bytes[i * 8 + 4], static_cast<uint32_t>(frames[i].right));
-      }
-      Put(&raw_, bytes.data(), bytes.size());
-    }
-  }
-  if (wav_.stream != nullptr) {
-    if (frames_ + n > kMaxWavFrames) {
-      failed_ = true;
-      error_ = "cannot write " + wav_.target + ": more than a WAV file holds (4 GiB)";
-      return false;
-    }
-    std::vector<uint8_t> bytes(n * 4);
-    auto clamp = [this](int32_t v) -> uint16_t {
-      if (v > 32767) {
-        ++clipped_;
-        v = 32767;
-      } else if (v < -32768) {
-        ++clipped_;
-        v = -32768;
-      }
-      return static_cast<uint16_t>(static_cast<int16_t>(v));
-    };
+}
+
+void AudioOutput::PutRaw(const StereoFrame* frames, size_t n) {
+  if constexpr (std::endian::native == std::endian::little && sizeof(StereoFrame) == 8) {
+    // The frames already are the file's little-endian int32 pairs.
+    Put(&raw_, frames, n * sizeof(StereoFrame));
+  } else {
+    std::vector<uint8_t> bytes(n * 8);
     for (size_t i = 0; i < n; ++i) {
-      PutLe16(&bytes[i * 4], clamp(frames[i].left));
-      PutLe16(&bytes[i * 4 + 2], clamp(frames[i].right));
+      PutLe32(&bytes[i * 8], static_cast<uint32_t>(frames[i].left));
+      PutLe32(&bytes[i * 8 + 4], static_cast<uint32_t>(frames[i].right));
     }
-    Put(&wav_, bytes.data(), bytes.size());
+    Put(&raw_, bytes.data(), bytes.size());
   }
-  frames_ += n;
-  return !failed_;
+}
+
+bool AudioOutput::PutWav(const StereoFrame* frames, size_t n) {
+  if (frames_ + n > kMaxWavFrames) {
+    failed_ = true;
+    error_ = "cannot write " + wav_.target + ": more than a WAV file holds (4 GiB)";
+    return false;
+  }
+  std::vector<uint8_t> bytes(n * 4);
+  auto clamp = [this](int32_t v) -> uint16_t {
+    if (v > 32767) {
+      ++clipped_;
+      v = 32767;
+    } else if (v < -32768) {
+      ++clipped_;
+      v = -32768;
+    }
+    return static_cast<uint16_t>(static_cast<int16_t>(v));
+  };
+  for (size_t i = 0; i < n; ++i) {
+    PutLe16(&bytes[i * 4], clamp(frames[i].left));
+    PutLe16(&bytes[i * 4 + 2], clamp(frames[i].right));
+  }
+  Put(&wav_, bytes.data(), bytes.size());
+  return true;
 }
 
 void AudioOutput::Drop(File* file) {
@@ -195,7 +206,7 @@ void AudioOutput::Discard() {
 }
 
 bool AudioOutput::Close(std::string* error) {
-  if (wav_.stream != nullptr && !failed_) {
+  if (wav_.stream != nullptr && !failed_ && frames_ != wav_frames_) {
     const auto data = static_cast<uint32_t>(frames_ * 4);
     uint8_t sizes[4];
     std::fflush(wav_.stream);

@@ -28,7 +28,10 @@ class AudioOutput {
   // Frames a 16-bit stereo WAV file can hold (its sizes are 32-bit).
   static constexpr uint64_t kMaxWavFrames = (0xFFFFFFFFull - 36) / 4;
 
-  bool OpenWav(const std::string& path, uint32_t rate, std::string* error);
+  // frames: the length of the render, known before anything is written. The header carries
+  // its final sizes from the start, so that a target that cannot seek back (a pipe, standard
+  // output) still gets a complete file; Close rewrites them only if the length came out other.
+  bool OpenWav(const std::string& path, uint32_t rate, uint64_t frames, std::string* error);
   bool OpenRaw(const std::string& path, std::string* error);
   // False from the first failed write on: the render should stop; error() says why.
   bool Write(const StereoFrame* frames, int32_t count);
@@ -52,11 +55,16 @@ class AudioOutput {
   };
   bool Open(File* file, const std::string& path, std::string* error);
   bool Put(File* file, const void* bytes, size_t size);
+  void TrackPeaks(const StereoFrame* frames, size_t n);
+  void PutRaw(const StereoFrame* frames, size_t n);
+  // False when the WAV file would grow past what it holds.
+  bool PutWav(const StereoFrame* frames, size_t n);
   void Fail(const File& file, int error_number);
   static void Drop(File* file);
 
   File wav_;
   File raw_;
+  uint64_t wav_frames_ = 0;  // the length the WAV header gives
   bool failed_ = false;
   std::string error_;
   uint64_t frames_ = 0;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <mutex>
 
 #include "psg/step_kernel.h"
 
@@ -138,34 +137,29 @@ std::unique_ptr<BoardChips> BoardChips::Create(const ModuleLibrary& library, uin
   for (int i = 0; i < kMusicPsgCount; ++i) {
     chips->psg_muted_[i] = static_cast<uint8_t>(~PsgChannelMask(voices, i) & 7u);
   }
-  ReferenceHost& host = chips->host_;
+  ReferenceHost& host = chips->board_.host();
   host.SetRate(rate);
   host.set_frame_sink([raw = chips.get()](const StereoFrame* frames, int32_t count) {
-    std::memcpy(raw->out_, frames, sizeof(StereoFrame) * static_cast<size_t>(count));
+    for (int32_t i = 0; i < count; ++i) {
+      raw->out_[i].left += frames[i].left;
+      raw->out_[i].right += frames[i].right;
+    }
     raw->out_ += count;
     return true;
   });
-  {
-    std::lock_guard<std::recursive_mutex> lock(host.module_lock());
-    chips->module_ = library.create()(&host);
-  }
-  if (chips->module_ == nullptr) {
+  if (!chips->board_.Create(library)) {
     *error = "VyxCreateModule returned null (the board refused to bind)";
     return nullptr;
   }
   return chips;
 }
 
-BoardChips::~BoardChips() {
-  if (module_ == nullptr) return;
-  std::lock_guard<std::recursive_mutex> lock(host_.module_lock());
-  module_->Release();
-}
+BoardChips::~BoardChips() = default;
 
 void BoardChips::Write(uint8_t chip, uint8_t reg, uint8_t data) {
   if (chip == kChipOpm) {
-    host_.PortOut(kFmAddressPort, reg);
-    host_.PortOut(kFmDataPort, FmData(fm_muted_, reg, data));
+    board_.host().PortOut(kFmAddressPort, reg);
+    board_.host().PortOut(kFmDataPort, FmData(fm_muted_, reg, data));
   } else if (chip >= kChipPsg1 && chip < kChipPsg1 + kMusicPsgCount) {
     const int index = chip - kChipPsg1;
     const uint32_t port = kPsgAddressPort + 2u * static_cast<uint32_t>(index);
@@ -173,15 +167,15 @@ void BoardChips::Write(uint8_t chip, uint8_t reg, uint8_t data) {
         ((psg_muted_[index] >> (reg - kPsgAmplitudeA)) & 1)) {
       data = 0;
     }
-    host_.PortOut(port, reg);
-    host_.PortOut(port + 1, data);
+    board_.host().PortOut(port, reg);
+    board_.host().PortOut(port + 1, data);
   }
 }
 
 void BoardChips::Mix(StereoFrame* frames, int32_t count) {
-  // The host renders into its own zeroed buffer and hands the frames to the sink, which copies
-  // them here; the player's frames are zero before this call, so a copy is the sum.
+  // The host renders into its own zeroed buffer and hands the frames, block by block, to the
+  // sink, which adds them into these.
   out_ = frames;
-  host_.Wait(static_cast<uint64_t>(count));
+  board_.host().Wait(static_cast<uint64_t>(count));
   out_ = nullptr;
 }

@@ -7,8 +7,8 @@
 // its feedback runs at the chip's pace), converted by a ChipResampler where the build has
 // libsoxr, and the PSGs band-limited at the output rate (Psg::MixBandLimited); the faster of
 // the two is held back to the other's latency, and lead() tells the player that latency.
-// ChipsOptions::resample false gives the earlier rendering: both chips at the output rate,
-// the PSGs sampled four times a frame. A PSG the file made for the AY-3-8910 family plays on
+// ChipsOptions::resample false renders both chips at the output rate, the PSGs sampled four
+// times a frame. A PSG the file made for the AY-3-8910 family plays on
 // that chip's output curve unless ChipsOptions::ay_curve is false.
 // Both leave out the voices that are not selected. An FM channel is left out by clearing the
 // pan bits of its register 0x20+ch, so it still runs but reaches neither side. A PSG channel:
@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "fm/opm_chip.h"
+#include "host/loaded_board.h"
 #include "host/module_loader.h"
-#include "host/reference_host.h"
 #include "player/frame_delay.h"
 #include "player/music_player.h"
 #include "player/voices.h"
@@ -84,9 +84,8 @@ class BoardChips : public MusicChips {
  private:
   BoardChips() = default;
 
-  ReferenceHost host_;
-  VyxModule* module_ = nullptr;
+  LoadedBoard board_;
   uint8_t fm_muted_ = 0;
   uint8_t psg_muted_[kMusicPsgCount] = {};   // bits 0-2: channels A-C left out
-  StereoFrame* out_ = nullptr;               // where Mix copies the host's rendered frames
+  StereoFrame* out_ = nullptr;               // where the sink adds the host's rendered frames
 };

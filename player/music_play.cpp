@@ -42,6 +42,27 @@ void PrintStatus(const MusicPlayer& player, uint64_t position, int pass, uint32_
   std::fflush(stdout);
 }
 
+void PrintTitle(const MusicLog& log) {
+  const std::string title = !log.tag.title.empty() ? log.tag.title : log.tag.title_original;
+  const std::string author = !log.tag.author.empty() ? log.tag.author : log.tag.author_original;
+  std::printf("%s\n", title.empty() ? "(untitled)" : title.c_str());
+  if (!author.empty()) std::printf("%s\n", author.c_str());
+  if (!log.tag.game.empty()) std::printf("%s\n", log.tag.game.c_str());
+}
+
+// The device asks for the next buffer once it has taken the one before: two requests after the
+// end mean the song's last frames are out of our hands. Then give the hardware one buffer's time
+// to sound them.
+void WaitForLastFrames(const std::atomic<int>& calls_after_end, const AudioDevice& device,
+                       uint32_t rate) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (calls_after_end.load() < 2 && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  std::this_thread::sleep_for(
+      std::chrono::milliseconds(1000ull * device.buffer_frames() / rate + 20));
+}
+
 }  // namespace
 
 bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, bool* interrupted,
@@ -81,13 +102,7 @@ bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, bool* interr
   if (!device.Open(rate, fill, error)) return false;
 
   const bool terminal = StdoutIsTerminal();
-  if (terminal) {
-    const std::string title = !log.tag.title.empty() ? log.tag.title : log.tag.title_original;
-    const std::string author = !log.tag.author.empty() ? log.tag.author : log.tag.author_original;
-    std::printf("%s\n", title.empty() ? "(untitled)" : title.c_str());
-    if (!author.empty()) std::printf("%s\n", author.c_str());
-    if (!log.tag.game.empty()) std::printf("%s\n", log.tag.game.c_str());
-  }
+  if (terminal) PrintTitle(log);
 
   g_interrupted = 0;
   auto previous = std::signal(SIGINT, OnInterrupt);
@@ -96,17 +111,7 @@ bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, bool* interr
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (terminal) PrintStatus(player, position.load(), pass.load(), rate);
   }
-  if (g_interrupted == 0) {
-    // The device asks for the next buffer once it has taken the one before: two requests after
-    // the end mean the song's last frames are out of our hands. Then give the hardware one
-    // buffer's time to sound them.
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (calls_after_end.load() < 2 && std::chrono::steady_clock::now() < give_up) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    std::this_thread::sleep_for(
-        std::chrono::milliseconds(1000ull * device.buffer_frames() / rate + 20));
-  }
+  if (g_interrupted == 0) WaitForLastFrames(calls_after_end, device, rate);
   *interrupted = g_interrupted != 0;
   device.Close();
   std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);

@@ -59,38 +59,33 @@ uint64_t SongFrames(const MusicLog& log, const PlaybackOptions& playback) {
   return MusicPlayer(log, playback, nullptr).length();
 }
 
-bool RenderMusic(const MusicLog& log, const MusicRunOptions& options, const std::string& wav_path,
-                 const std::string& raw_path, const std::string& stems_dir,
-                 MusicRenderResult* result, std::string* error) {
+namespace {
+
+// The main pass: the song into the WAV and/or raw file.
+bool RenderMix(const MusicLog& log, const MusicRunOptions& options, const MusicChipMaker& maker,
+               uint64_t frames, const std::string& wav_path, const std::string& raw_path,
+               MusicRenderResult* result, std::string* error) {
   const uint32_t rate = options.playback.rate;
-  // The length is known before anything is written: a WAV file that cannot hold it is refused.
-  const uint64_t frames = SongFrames(log, options.playback);
-  const std::string& wav = !wav_path.empty() ? wav_path : stems_dir;
-  if (!wav.empty() && frames > AudioOutput::kMaxWavFrames) {
-    *error = TooLongForWav(wav, frames, static_cast<double>(frames) / rate, rate);
+  AudioOutput out;
+  if ((!wav_path.empty() && !out.OpenWav(wav_path, rate, frames, error)) ||
+      (!raw_path.empty() && !out.OpenRaw(raw_path, error))) {
     return false;
   }
-  MusicChipMaker maker;
-  if (!maker.Open(options, error)) return false;
+  std::unique_ptr<MusicChips> chips = maker.Make(log, options.voices, error);
+  if (chips == nullptr) return false;
+  result->wall_seconds = RenderPass(log, options.playback, chips.get(), &out);
+  result->frames = out.frames();
+  result->seconds = static_cast<double>(out.frames()) / rate;
+  result->clipped_samples = out.clipped_samples();
+  result->peak_left = out.peak_left();
+  result->peak_right = out.peak_right();
+  return out.Close(error);
+}
 
-  if (!wav_path.empty() || !raw_path.empty()) {
-    AudioOutput out;
-    if ((!wav_path.empty() && !out.OpenWav(wav_path, rate, error)) ||
-        (!raw_path.empty() && !out.OpenRaw(raw_path, error))) {
-      return false;
-    }
-    std::unique_ptr<MusicChips> chips = maker.Make(log, options.voices, error);
-    if (chips == nullptr) return false;
-    result->wall_seconds = RenderPass(log, options.playback, chips.get(), &out);
-    result->frames = out.frames();
-    result->seconds = static_cast<double>(out.frames()) / rate;
-    result->clipped_samples = out.clipped_samples();
-    result->peak_left = out.peak_left();
-    result->peak_right = out.peak_right();
-    if (!out.Close(error)) return false;
-  }
-
-  if (stems_dir.empty()) return true;
+// One pass a selected voice of the song, each into its own WAV file in stems_dir.
+bool RenderStems(const MusicLog& log, const MusicRunOptions& options, const MusicChipMaker& maker,
+                 uint64_t frames, const std::string& stems_dir, MusicRenderResult* result,
+                 std::string* error) {
   std::error_code ec;
   std::filesystem::create_directories(stems_dir, ec);
   if (ec) {
@@ -102,7 +97,7 @@ bool RenderMusic(const MusicLog& log, const MusicRunOptions& options, const std:
     if (!candidates[v]) continue;
     const std::string path = (std::filesystem::path(stems_dir) / (VoiceName(v) + ".wav")).string();
     AudioOutput out;
-    if (!out.OpenWav(path, rate, error)) return false;
+    if (!out.OpenWav(path, options.playback.rate, frames, error)) return false;
     std::unique_ptr<MusicChips> chips = maker.Make(log, VoiceSet().set(v), error);
     if (chips == nullptr) return false;
     RenderPass(log, options.playback, chips.get(), &out);
@@ -116,4 +111,26 @@ bool RenderMusic(const MusicLog& log, const MusicRunOptions& options, const std:
     result->stems.push_back(path);
   }
   return true;
+}
+
+}  // namespace
+
+bool RenderMusic(const MusicLog& log, const MusicRunOptions& options, const std::string& wav_path,
+                 const std::string& raw_path, const std::string& stems_dir,
+                 MusicRenderResult* result, std::string* error) {
+  const uint32_t rate = options.playback.rate;
+  // The length is known before anything is written: a WAV file that cannot hold it is refused.
+  const uint64_t frames = SongFrames(log, options.playback);
+  const std::string& wav = !wav_path.empty() ? wav_path : stems_dir;
+  if (!wav.empty() && frames > AudioOutput::kMaxWavFrames) {
+    *error = TooLongForWav(wav, frames, static_cast<double>(frames) / rate, rate);
+    return false;
+  }
+  MusicChipMaker maker;
+  if (!maker.Open(options, error)) return false;
+  if ((!wav_path.empty() || !raw_path.empty()) &&
+      !RenderMix(log, options, maker, frames, wav_path, raw_path, result, error)) {
+    return false;
+  }
+  return stems_dir.empty() || RenderStems(log, options, maker, frames, stems_dir, result, error);
 }

@@ -88,6 +88,92 @@ std::string RangeText(const Operand& op) {
          std::to_string(op.max);
 }
 
+// A line made ready for its tokens: a first line's UTF-8 byte-order mark, a carriage return at
+// the end and a comment taken off. "" or what is wrong with the line.
+std::string CleanLine(std::string_view* line_io, bool first) {
+  std::string_view line = *line_io;
+  if (first) {
+    // A UTF-8 byte-order mark is skipped; UTF-16 text is named as such.
+    if (line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
+    if (line.substr(0, 2) == "\xFF\xFE" || line.substr(0, 2) == "\xFE\xFF") {
+      return "the file is UTF-16 text (it begins with a byte-order mark); save it as "
+             "UTF-8 or ASCII";
+    }
+  }
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  size_t hash = line.find('#');
+  if (hash != std::string_view::npos) line = line.substr(0, hash);
+
+  for (size_t i = 0; i < line.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(line[i]);
+    if (byte < 0x20 && byte != '\t') {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%02X", byte);
+      std::string message = "control character " + std::string(hex) + " at column " +
+                            std::to_string(i + 1);
+      if (byte == 0 && (i == 1 || (i + 1 < line.size() && line[i + 1] != 0))) {
+        message += " (UTF-16 text? save it as UTF-8 or ASCII)";
+      }
+      return message;
+    }
+  }
+  *line_io = line;
+  return "";
+}
+
+// The command a verb names and the operands it takes; false for a verb that names none.
+bool CommandOf(std::string_view verb, ScriptCommand::Kind* kind, std::vector<Operand>* operands) {
+  if (Equal(verb, "rate")) {
+    *kind = ScriptCommand::kRate;
+    *operands = {{"rate", 8000, 192000}};
+  } else if (Equal(verb, "out")) {
+    *kind = ScriptCommand::kOut;
+    *operands = {{"port", 0, 0xFFFF}, {"value", 0, 0xFF}};
+  } else if (Equal(verb, "in")) {
+    *kind = ScriptCommand::kIn;
+    *operands = {{"port", 0, 0xFFFF}};
+  } else if (Equal(verb, "wait")) {
+    *kind = ScriptCommand::kWait;
+    *operands = {{"frame count", 0, int64_t{1} << 40}};
+  } else if (Equal(verb, "apply")) {
+    *kind = ScriptCommand::kApply;
+    for (int i = 0; i < 8; ++i) operands->push_back({"volume", -40, 20});
+    for (int i = 0; i < 8; ++i) operands->push_back({"output flag", 0, 1});
+    operands->push_back({"USE_ROMEO flag", 0, 1});
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The operands after the verb into command->args, each in its range; "" or what is wrong.
+std::string ReadOperands(const std::vector<std::string_view>& tokens,
+                         const std::vector<Operand>& operands, ScriptCommand* command) {
+  const std::string_view verb = tokens[0];
+  if (tokens.size() - 1 != operands.size()) {
+    return "'" + std::string(verb) + "' takes " + std::to_string(operands.size()) +
+           " operand" + (operands.size() == 1 ? "" : "s") + ", got " +
+           std::to_string(tokens.size() - 1);
+  }
+  for (size_t i = 0; i < operands.size(); ++i) {
+    int64_t value = 0;
+    switch (ParseNumber(tokens[i + 1], &value)) {
+      case Number::kNotANumber:
+        return Quote(tokens[i + 1]) + " is not a number";
+      case Number::kTooLarge:
+        return RangeText(operands[i]) + ", got " + Quote(tokens[i + 1]) +
+               ", which is out of range";
+      case Number::kOk:
+        break;
+    }
+    if (value < operands[i].min || value > operands[i].max) {
+      return RangeText(operands[i]) + ", got " + std::string(tokens[i + 1]);
+    }
+    command->args[i] = value;
+  }
+  return "";
+}
+
 }  // namespace
 
 BoardScriptReader::BoardScriptReader(std::string_view text, std::string name)
@@ -157,30 +243,8 @@ bool BoardScriptReader::Next(ScriptCommand* command) {
   if (ended_ || !error_.empty()) return false;
   std::string_view line;
   while (ReadLine(&line)) {
-    if (line_number_ == 1) {
-      // A UTF-8 byte-order mark is skipped; UTF-16 text is named as such.
-      if (line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
-      if (line.substr(0, 2) == "\xFF\xFE" || line.substr(0, 2) == "\xFE\xFF") {
-        return Fail("the file is UTF-16 text (it begins with a byte-order mark); save it as "
-                    "UTF-8 or ASCII");
-      }
-    }
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    size_t hash = line.find('#');
-    if (hash != std::string_view::npos) line = line.substr(0, hash);
-
-    for (size_t i = 0; i < line.size(); ++i) {
-      const auto byte = static_cast<unsigned char>(line[i]);
-      if (byte < 0x20 && byte != '\t') {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "0x%02X", byte);
-        std::string message = "control character " + std::string(hex) + " at column " +
-                              std::to_string(i + 1);
-        if (byte == 0 && (i == 1 || (i + 1 < line.size() && line[i + 1] != 0))) {
-          message += " (UTF-16 text? save it as UTF-8 or ASCII)";
-        }
-        return Fail(message);
-      }
+    if (const std::string fault = CleanLine(&line, line_number_ == 1); !fault.empty()) {
+      return Fail(fault);
     }
     std::vector<std::string_view> tokens = Tokens(line);
     if (tokens.empty()) continue;
@@ -193,46 +257,12 @@ bool BoardScriptReader::Next(ScriptCommand* command) {
       if (tokens.size() != 1) return Fail("'end' takes no operand");
       ended_ = true;
       return false;
-    } else if (Equal(verb, "rate")) {
-      command->kind = ScriptCommand::kRate;
-      operands = {{"rate", 8000, 192000}};
-    } else if (Equal(verb, "out")) {
-      command->kind = ScriptCommand::kOut;
-      operands = {{"port", 0, 0xFFFF}, {"value", 0, 0xFF}};
-    } else if (Equal(verb, "in")) {
-      command->kind = ScriptCommand::kIn;
-      operands = {{"port", 0, 0xFFFF}};
-    } else if (Equal(verb, "wait")) {
-      command->kind = ScriptCommand::kWait;
-      operands = {{"frame count", 0, int64_t{1} << 40}};
-    } else if (Equal(verb, "apply")) {
-      command->kind = ScriptCommand::kApply;
-      for (int i = 0; i < 8; ++i) operands.push_back({"volume", -40, 20});
-      for (int i = 0; i < 8; ++i) operands.push_back({"output flag", 0, 1});
-      operands.push_back({"USE_ROMEO flag", 0, 1});
-    } else {
+    }
+    if (!CommandOf(verb, &command->kind, &operands)) {
       return Fail("unknown command " + Quote(verb));
     }
-    if (tokens.size() - 1 != operands.size()) {
-      return Fail("'" + std::string(verb) + "' takes " + std::to_string(operands.size()) +
-                  " operand" + (operands.size() == 1 ? "" : "s") + ", got " +
-                  std::to_string(tokens.size() - 1));
-    }
-    for (size_t i = 0; i < operands.size(); ++i) {
-      int64_t value = 0;
-      switch (ParseNumber(tokens[i + 1], &value)) {
-        case Number::kNotANumber:
-          return Fail(Quote(tokens[i + 1]) + " is not a number");
-        case Number::kTooLarge:
-          return Fail(RangeText(operands[i]) + ", got " + Quote(tokens[i + 1]) +
-                      ", which is out of range");
-        case Number::kOk:
-          break;
-      }
-      if (value < operands[i].min || value > operands[i].max) {
-        return Fail(RangeText(operands[i]) + ", got " + std::string(tokens[i + 1]));
-      }
-      command->args[i] = value;
+    if (const std::string fault = ReadOperands(tokens, operands, command); !fault.empty()) {
+      return Fail(fault);
     }
     return true;
   }

@@ -6,9 +6,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
-#include "host/module_loader.h"
+#include "host/loaded_board.h"
 #include "host/reference_host.h"
 #include "output/audio_output.h"
 
@@ -78,85 +77,74 @@ bool CheckScript(BoardScriptReader& script, const ScriptRunOptions& options, Scr
   return true;
 }
 
-}  // namespace
-
-bool RunBoardScript(BoardScriptReader& script, const ScriptRunOptions& options,
-                    ScriptRunResult* result, std::string* error) {
-  ScriptShape shape{};
-  if (!CheckScript(script, options, &shape, error)) return false;
-  if (!options.wav_path.empty() && shape.frames > AudioOutput::kMaxWavFrames) {
-    *error = TooLongForWav(options.wav_path, shape.frames, shape.seconds, shape.wav_rate);
-    return false;
+// Where the report lines go: standard output, or the file the options name.
+class ReportFile {
+ public:
+  explicit ReportFile(const std::string& path) : path_(path) {}
+  ~ReportFile() {
+    if (file_ != nullptr && file_ != stdout) std::fclose(file_);
   }
-  if (!script.Rewind()) {
-    *error = script.error();
-    return false;
+
+  bool Open(std::string* error) {
+    if (path_.empty()) {
+      file_ = stdout;
+      return true;
+    }
+    file_ = std::fopen(path_.c_str(), "w");
+    if (file_ == nullptr) *error = "cannot write " + path_ + ": " + std::strerror(errno);
+    return file_ != nullptr;
   }
-  result->wav_rate = shape.wav_rate;
-
-  ModuleLibrary library;
-  if (!library.Open(options.module_path, error)) return false;
-
-  FILE* report = stdout;
-  if (!options.report_path.empty()) {
-    report = std::fopen(options.report_path.c_str(), "w");
-    if (report == nullptr) {
-      *error = "cannot write " + options.report_path + ": " + std::strerror(errno);
-      return false;
+  void Write(const std::string& line) {
+    if (std::fprintf(file_, "%s\n", line.c_str()) < 0) failed_ = true;
+  }
+  // Flushes and closes; a failed write or close is the error unless one was already set.
+  void Close(std::string* error) {
+    if (std::fflush(file_) != 0 || std::ferror(file_)) failed_ = true;
+    if (file_ != stdout && std::fclose(file_) != 0) failed_ = true;
+    file_ = nullptr;
+    if (failed_ && error->empty()) {
+      *error = "cannot write " + (path_.empty() ? std::string("standard output") : path_) + ": " +
+               std::strerror(errno != 0 ? errno : EIO);
     }
   }
-  bool report_failed = false;
-  auto close_report = [&] {
-    if (std::fflush(report) != 0 || std::ferror(report)) report_failed = true;
-    if (report != stdout && std::fclose(report) != 0) report_failed = true;
-    if (report_failed && error->empty()) {
-      *error = "cannot write " +
-               (options.report_path.empty() ? std::string("standard output")
-                                            : options.report_path) +
-               ": " + std::strerror(errno != 0 ? errno : EIO);
-    }
-  };
 
-  AudioOutput output;
-  if ((!options.wav_path.empty() && !output.OpenWav(options.wav_path, shape.wav_rate, error)) ||
-      (!options.raw_path.empty() && !output.OpenRaw(options.raw_path, error))) {
-    close_report();
-    return false;
-  }
+ private:
+  std::string path_;
+  FILE* file_ = nullptr;
+  bool failed_ = false;
+};
 
-  ReferenceHost host;
-  host.set_chunk(options.chunk);
-  host.SetRate(options.rate);
-  host.set_frame_sink([&](const StereoFrame* frames, int32_t count) {
-    return output.Write(frames, count);
-  });
-  host.set_report_sink([&](const std::string& line) {
-    if (std::fprintf(report, "%s\n", line.c_str()) < 0) report_failed = true;
-  });
+// The user's 'apply': the page's controls set and applied; false with the reason in *error.
+bool ApplyCommand(const ScriptCommand& c, ReferenceHost& host, const ScriptRunOptions& options,
+                  std::string* error) {
+  int32_t volumes[8], outputs[8];
+  for (int i = 0; i < 8; ++i) {
+    volumes[i] = static_cast<int32_t>(c.args[i]);
+    outputs[i] = static_cast<int32_t>(c.args[8 + i]);
+  }
+  std::string why;
+  if (host.ApplyPage(volumes, outputs, static_cast<int32_t>(c.args[16]), &why)) return true;
+  *error = options.module_path + ": line " + std::to_string(c.line) +
+           " of the script: 'apply' failed: " + why;
+  return false;
+}
 
-  const auto start = std::chrono::steady_clock::now();
-  VyxModule* module = nullptr;
-  {
-    std::lock_guard<std::recursive_mutex> lock(host.module_lock());
-    module = library.create()(&host);
-  }
-  if (module == nullptr) {
-    *error = "VyxCreateModule of " + options.module_path +
-             " returned null (the board refused to bind)";
-    close_report();
-    return false;
-  }
-  RenderBudget budget(options.max_seconds);
+// Plays the script's commands on the board until its end, the budget's cut, a stopped host or an
+// error. A rate change after rendering began leaves one note in result->notes when a WAV file,
+// which carries one rate, is written.
+void PlayCommands(BoardScriptReader& script, ReferenceHost& host, const ScriptRunOptions& options,
+                  uint32_t wav_rate, RenderBudget* budget, ScriptRunResult* result,
+                  std::string* error) {
   bool rate_note = false;
   ScriptCommand c;
-  while (!budget.cut() && !host.stopped() && error->empty() && script.Next(&c)) {
+  while (!budget->cut() && !host.stopped() && error->empty() && script.Next(&c)) {
     switch (c.kind) {
       case ScriptCommand::kRate:
-        if (host.frames_rendered() > 0 && static_cast<uint32_t>(c.args[0]) != shape.wav_rate &&
+        if (host.frames_rendered() > 0 && static_cast<uint32_t>(c.args[0]) != wav_rate &&
             !options.wav_path.empty() && !rate_note) {
-          std::fprintf(stderr, "vorla: note: line %lld changes the rate after rendering began; "
-                       "the WAV file is labelled %u Hz\n", static_cast<long long>(c.line),
-                       shape.wav_rate);
+          result->notes.push_back("note: line " + std::to_string(c.line) +
+                                  " changes the rate after rendering began; the WAV file is "
+                                  "labelled " + std::to_string(wav_rate) + " Hz");
           rate_note = true;
         }
         host.SetRate(static_cast<uint32_t>(c.args[0]));
@@ -168,39 +156,90 @@ bool RunBoardScript(BoardScriptReader& script, const ScriptRunOptions& options,
         host.PortIn(static_cast<uint32_t>(c.args[0]));
         break;
       case ScriptCommand::kWait:
-        host.Wait(budget.Take(static_cast<uint64_t>(c.args[0]), host.rate()));
+        host.Wait(budget->Take(static_cast<uint64_t>(c.args[0]), host.rate()));
         break;
-      case ScriptCommand::kApply: {
-        int32_t volumes[8], outputs[8];
-        for (int i = 0; i < 8; ++i) {
-          volumes[i] = static_cast<int32_t>(c.args[i]);
-          outputs[i] = static_cast<int32_t>(c.args[8 + i]);
-        }
-        std::string why;
-        if (!host.ApplyPage(volumes, outputs, static_cast<int32_t>(c.args[16]), &why)) {
-          *error = options.module_path + ": line " + std::to_string(c.line) +
-                   " of the script: 'apply' failed: " + why;
-        }
+      case ScriptCommand::kApply:
+        ApplyCommand(c, host, options, error);
         break;
-      }
     }
   }
-  {
-    std::lock_guard<std::recursive_mutex> lock(host.module_lock());
-    module->Release();
-  }
-  result->wall_seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (error->empty() && !script.error().empty()) *error = script.error();
-  if (error->empty() && host.stopped()) *error = output.error();
-  close_report();
+}
 
+// The script's first pass: every line checked, the length known, the WAV file's limit kept, and
+// the script rewound for the pass that plays it.
+bool PrepareScript(BoardScriptReader& script, const ScriptRunOptions& options, ScriptShape* shape,
+                   std::string* error) {
+  if (!CheckScript(script, options, shape, error)) return false;
+  if (!options.wav_path.empty() && shape->frames > AudioOutput::kMaxWavFrames) {
+    *error = TooLongForWav(options.wav_path, shape->frames, shape->seconds, shape->wav_rate);
+    return false;
+  }
+  if (!script.Rewind()) {
+    *error = script.error();
+    return false;
+  }
+  return true;
+}
+
+bool OpenOutputs(const ScriptRunOptions& options, const ScriptShape& shape, AudioOutput* output,
+                 std::string* error) {
+  return (options.wav_path.empty() ||
+          output->OpenWav(options.wav_path, shape.wav_rate, shape.frames, error)) &&
+         (options.raw_path.empty() || output->OpenRaw(options.raw_path, error));
+}
+
+void TakeLevels(const AudioOutput& output, const RenderBudget& budget, ScriptRunResult* result) {
   result->frames = output.frames();
   result->clipped_samples = output.clipped_samples();
   result->peak_left = output.peak_left();
   result->peak_right = output.peak_right();
   result->seconds = budget.seconds();
   result->cut = budget.cut();
+}
+
+}  // namespace
+
+bool RunBoardScript(BoardScriptReader& script, const ScriptRunOptions& options,
+                    ScriptRunResult* result, std::string* error) {
+  ScriptShape shape{};
+  if (!PrepareScript(script, options, &shape, error)) return false;
+  result->wav_rate = shape.wav_rate;
+
+  LoadedBoard board;
+  if (!board.Load(options.module_path, error)) return false;
+  ReportFile report(options.report_path);
+  if (!report.Open(error)) return false;
+  AudioOutput output;
+  if (!OpenOutputs(options, shape, &output, error)) {
+    report.Close(error);
+    return false;
+  }
+
+  ReferenceHost& host = board.host();
+  host.set_chunk(options.chunk);
+  host.SetRate(options.rate);
+  host.set_frame_sink([&](const StereoFrame* frames, int32_t count) {
+    return output.Write(frames, count);
+  });
+  host.set_report_sink([&](const std::string& line) { report.Write(line); });
+
+  const auto start = std::chrono::steady_clock::now();
+  if (!board.Create()) {
+    *error = "VyxCreateModule of " + options.module_path +
+             " returned null (the board refused to bind)";
+    report.Close(error);
+    return false;
+  }
+  RenderBudget budget(options.max_seconds);
+  PlayCommands(script, host, options, shape.wav_rate, &budget, result, error);
+  board.Release();
+  result->wall_seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (error->empty() && !script.error().empty()) *error = script.error();
+  if (error->empty() && host.stopped()) *error = output.error();
+  report.Close(error);
+
+  TakeLevels(output, budget, result);
   if (!error->empty()) {
     output.Discard();
     return false;

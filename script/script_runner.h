@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "script/board_script.h"
 
@@ -27,6 +28,7 @@ struct ScriptRunResult {
   double seconds = 0;         // audio rendered, at the rates in force
   double wall_seconds = 0;    // time taken
   bool cut = false;           // max_seconds stopped the render before the script's end
+  std::vector<std::string> notes;  // for the user, also when the run fails ("note: ...")
 };
 
 // Returns true on success; otherwise says why in *error ("NAME:LINE: message" for a fault of

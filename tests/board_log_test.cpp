@@ -105,6 +105,23 @@ TEST(BoardLog, SettingsKeyIsReadAndKeptAndTheEnvironmentWins) {
   EXPECT_EQ(made, 1);
 }
 
+// --log DIR/ makes a missing folder (one level); a run that fails leaves none behind.
+TEST(BoardLog, AMissingLogFolderIsMade) {
+  VorlaProgram vorla;
+  ProgramRun run = vorla.Exec("render " + Script("log_psg12.board") + " --raw a.s32 --log new/");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  int logs = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(vorla.File("new"))) {
+    EXPECT_EQ(entry.path().extension(), ".s98");
+    ++logs;
+  }
+  EXPECT_EQ(logs, 1);
+  WriteAll(vorla.File("bad.board"), "wait 10\nout 0x88\n");
+  EXPECT_EQ(vorla.Exec("render bad.board --raw b.s32 --log failed/").status, 1);
+  EXPECT_FALSE(std::filesystem::exists(vorla.File("failed")));
+}
+
 TEST(BoardLog, ALogThatCannotBeMadeIsReportedOnceAndTheBoardPlaysOn) {
   VorlaProgram vorla;
   ASSERT_EQ(vorla.Exec("render " + Script("log_psg12.board") + " --raw plain.s32").status, 0);

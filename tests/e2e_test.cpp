@@ -118,6 +118,18 @@ TEST(EndToEnd, WavIsClampedSixteenBitStereo) {
   EXPECT_NE(r.err.find("0 clipped samples"), std::string::npos) << r.err;
 }
 
+// A pipe cannot seek back: the WAV header must be final before the first frame.
+TEST(EndToEnd, WavAndRawGoToAPipeWhole) {
+  Vorla v;
+  ASSERT_EQ(v.Render("tone.board", "-o out.wav --report /dev/null").status, 0);
+  for (const std::string option : {"-o", "--raw"}) {
+    RunResult r = v.Exec("render '" + std::string(VORLA_SCRIPTS) + "/tone.board' " + option +
+                         " /dev/stdout --report /dev/null");
+    EXPECT_EQ(r.status, 0) << option << "\n" << r.err;
+    EXPECT_EQ(r.out, ReadAll(v.File(option == "-o" ? "out.wav" : "out.s32"))) << option;
+  }
+}
+
 TEST(EndToEnd, BadInputIsReportedNotCrashedOn) {
   Vorla v;
   WriteAll(v.File("bad.board"), "wait 10\nout 0x88\n");

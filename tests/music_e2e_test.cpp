@@ -120,8 +120,8 @@ TEST(MusicEndToEnd, GoldenHashesOfTheFirstTwoSeconds) {
     std::string hash;
   };
   // Chips mode converts the FM's rate where the build has libsoxr (the band-limited PSG needs
-  // no library: the AY song is the same either way); --resampler none is the rendering from
-  // before, everywhere.
+  // no library: the AY song is the same either way); --resampler none renders the FM at the
+  // output rate and samples the PSGs, everywhere, and --help says so.
 #ifdef VORLA_HAVE_SOXR
   const Case converted[] = {{deck, "", "22eef87bbe8fe519"}, {jingle, "", "82bf377115888319"}};
 #else
@@ -140,6 +140,9 @@ TEST(MusicEndToEnd, GoldenHashesOfTheFirstTwoSeconds) {
     EXPECT_EQ(Fnv1a(ReadAll(vorla.File("out.s32")).substr(0, kTwoSeconds)), c.hash)
         << c.path << " " << c.args;
   }
+  const std::string help = vorla.Exec("render --help").out;
+  EXPECT_NE(help.find("PSG sampled four times a frame, every PSG on the YM2149 curve)"),
+            std::string::npos) << help;
 }
 
 TEST(MusicEndToEnd, ChipsModePlaysAtTheFilesPitchAndBoardModeAtTheBoards) {
@@ -181,6 +184,11 @@ TEST(MusicEndToEnd, LoopsAndFadeSetTheLength) {
   EXPECT_EQ(WavFrames(vorla.File("out.wav")), (234u + 231) * 441 + 3 * 44100);
   ASSERT_EQ(vorla.Render(s98, "--loops 1 --fade 0").status, 0);
   EXPECT_EQ(WavFrames(vorla.File("out.wav")), 234u * 441);
+  // Into a pipe, which cannot seek back, the same file (the summary line follows it).
+  const std::string wav = ReadAll(vorla.File("out.wav"));
+  const Outcome piped = vorla.Exec("render " + Q(s98) + " --loops 1 --fade 0 -o /dev/stdout");
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out.substr(0, wav.size()), wav);
   // 74634 samples with a loop of 73000, three passes, at 22050 Hz, then a 1 s fade.
   ASSERT_EQ(vorla.Render(dual, "--loops 3 --fade 1 --rate 22050").status, 0);
   EXPECT_EQ(WavFrames(vorla.File("out.wav")), (74634u + 2 * 73000) / 2 + 22050);

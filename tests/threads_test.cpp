@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "host/reference_host.h"
+#include "host/loaded_board.h"
 #include "module/board_module.h"
 #include "tests/temp_dir.h"
 
@@ -14,7 +14,8 @@ namespace {
 
 TEST(Threads, RenderingWhileWritingPortsAndApplyingThePage) {
   TempDir dir;
-  ReferenceHost host;
+  LoadedBoard board;
+  ReferenceHost& host = board.host();
   std::atomic<int64_t> peak{0};
   host.set_frame_sink([&](const StereoFrame* frames, int32_t count) {
     for (int32_t i = 0; i < count; ++i) {
@@ -25,12 +26,9 @@ TEST(Threads, RenderingWhileWritingPortsAndApplyingThePage) {
   });
   std::atomic<int> irqs{0};
   host.set_report_sink([&](const std::string& line) { irqs += line.rfind("irq", 0) == 0; });
-  VyxModule* module = nullptr;
-  {
-    std::lock_guard<std::recursive_mutex> lock(host.module_lock());
-    module = CreateBoardModule(&host, dir.File("VYX.INI"), nullptr);
-  }
-  ASSERT_NE(module, nullptr);
+  ASSERT_TRUE(board.Create([&](HostSystem* system) {
+    return CreateBoardModule(system, dir.File("VYX.INI"), nullptr);
+  }));
 
   // The tone voice sounds from the start, so that whatever the two threads' timing the audio
   // thread renders it.
@@ -67,14 +65,48 @@ TEST(Threads, RenderingWhileWritingPortsAndApplyingThePage) {
     started = true;
   }
   audio.join();
-  {
-    std::lock_guard<std::recursive_mutex> lock(host.module_lock());
-    module->Release();
-  }
+  board.Release();
   EXPECT_EQ(host.frames_rendered(), 400u * 256);
   EXPECT_EQ(applies, 19);
   EXPECT_GT(peak.load(), 0) << "the tone voices sounded";
   EXPECT_GT(irqs.load(), 0) << "the interrupt was switched on and raised";
+}
+
+// The board is made and released under the host's lock, so that no audio thread is inside
+// the module meanwhile; a module that refuses, or a file that does not load, is no board.
+TEST(Threads, LoadedBoardCreatesAndReleasesUnderTheHostsLock) {
+  TempDir dir;
+  LoadedBoard board;
+  ReferenceHost& host = board.host();
+  const auto locked_elsewhere = [&host] {
+    bool locked = true;
+    std::thread other([&] {
+      if (host.module_lock().try_lock()) {
+        locked = false;
+        host.module_lock().unlock();
+      }
+    });
+    other.join();
+    return locked;
+  };
+  EXPECT_FALSE(locked_elsewhere());
+  bool locked_at_create = false;
+  ASSERT_TRUE(board.Create([&](HostSystem* system) {
+    locked_at_create = locked_elsewhere();
+    return CreateBoardModule(system, dir.File("VYX.INI"), nullptr);
+  }));
+  EXPECT_TRUE(locked_at_create);
+  EXPECT_TRUE(host.attached());
+  board.Release();
+  EXPECT_FALSE(host.attached());
+  EXPECT_FALSE(host.has_source());
+  EXPECT_EQ(board.module(), nullptr);
+
+  EXPECT_FALSE(board.Create([](HostSystem*) { return static_cast<VyxModule*>(nullptr); }));
+  EXPECT_FALSE(board.Create()) << "no module file was loaded";
+  std::string error;
+  EXPECT_FALSE(board.Load(dir.File("none.vyx"), &error));
+  EXPECT_NE(error.find("cannot load module file"), std::string::npos) << error;
 }
 
 }  // namespace
