@@ -124,13 +124,9 @@ void AddPlaybackOptions(CLI::App* command, MusicArgs* args, NumberArgs* numbers,
                                        "(default: the chip classes at the file's clocks)"));
   options->push_back(command->add_option(
       "--resampler", args->resampler,
-      ChipsCanResample()
-          ? "music, chips mode: soxr (default: FM at its own rate converted by libsoxr, PSG "
-            "band-limited, AY-3-8910 files on the AY curve) or none (FM at the output rate, PSG "
-            "sampled four times a frame, every PSG on the YM2149 curve)"
-          : "music, chips mode: soxr (default: PSG band-limited, AY-3-8910 files on the AY "
-            "curve) or none (PSG sampled four times a frame, every PSG on the YM2149 curve); "
-            "this build has no libsoxr: the FM renders at the output rate either way"));
+      "music, chips mode: soxr (default: FM at its own rate converted by libsoxr, PSG "
+      "band-limited, AY-3-8910 files on the AY curve) or none (FM at the output rate, PSG "
+      "sampled four times a frame, every PSG on the YM2149 curve)"));
   options->push_back(command->add_option("--mute", args->mute,
                                          "music: voices left out, e.g. fm1,psg1b,psg2 (fm1..fm8, "
                                          "psg1a..psg4c, tone1..tone3; groups fm, psg, psg1..psg4, "

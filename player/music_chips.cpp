@@ -35,7 +35,6 @@ uint8_t FmData(uint8_t muted, uint8_t reg, uint8_t data) {
 
 }  // namespace
 
-bool ChipsCanResample() { return true; }
 
 DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voices,
                          const ChipsOptions& options)

@@ -34,9 +34,6 @@ struct ChipsOptions {
   bool ay_curve = true;  // an AY-3-8910-family PSG on its own curve (false: the YM2149's)
 };
 
-// True when this build converts rates (it has libsoxr).
-bool ChipsCanResample();
-
 class ChipResampler;
 
 class DirectChips : public MusicChips {
