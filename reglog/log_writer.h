@@ -8,9 +8,7 @@
 #include <string>
 #include <vector>
 
-// The chips a log writes to, numbered as the music readers number them.
-enum LogChip : uint8_t { kLogOpm = 0, kLogPsg1 = 1, kLogPsg2, kLogPsg3, kLogPsg4 };
-inline constexpr int kLogPsgCount = 4;
+#include "common/music_chip.h"
 
 // The text a log carries about itself (ASCII or UTF-8).
 struct LogTag {

@@ -16,7 +16,7 @@ struct S98Layout {
   uint32_t timer_num = 1;        // a sync lasts timer_num / timer_den seconds
   uint32_t timer_den = 44100;
   uint32_t opm_clock = 0;
-  uint32_t psg_clock[kLogPsgCount] = {};
+  uint32_t psg_clock[kMusicPsgCount] = {};
 };
 
 class S98Writer final : public RegisterLogWriter {
