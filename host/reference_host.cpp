@@ -87,7 +87,7 @@ void ReferenceHost::RemoveEvents(void* owner) {
 uint32_t ReferenceHost::In(uint32_t) { return 0xFF; }
 
 void ReferenceHost::Out(uint32_t port, uint32_t value) {
-  if (port == kInterruptPort && value == 1 && report_) {
+  if (port == kHostInterruptPort && value == 1 && report_) {
     report_("irq frame " + std::to_string(frames_rendered_));
   }
 }

@@ -22,8 +22,6 @@ class ReferenceHost : public HostSystem,
                       public HostPageSite,
                       public HostNotices {
  public:
-  static constexpr uint32_t kInterruptPort = 0x105;
-
   ReferenceHost();
 
   // Receives each block of rendered frames, in order; false stops the rendering (a failed

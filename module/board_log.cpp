@@ -77,12 +77,12 @@ std::unique_ptr<BoardLog> BoardLog::Open(const std::string& target, uint32_t rat
 BoardLog::BoardLog(std::FILE* file, std::string path, bool vgm, uint32_t rate)
     : file_(file), path_(std::move(path)), rate_(rate) {
   if (vgm) {
-    writer_ = std::make_unique<VgmWriter>(VgmLayout{kFmClock, kPsgMasterClock});
+    writer_ = std::make_unique<VgmWriter>(VgmLayout{kBoardFmClock, kPsgMasterClock});
   } else {
     S98Layout layout;
     layout.timer_num = 1;
     layout.timer_den = rate;
-    layout.opm_clock = kFmClock;
+    layout.opm_clock = kBoardFmClock;
     for (uint32_t& clock : layout.psg_clock) clock = kPsgMasterClock;
     auto s98 = std::make_unique<S98Writer>(layout);
     s98_ = s98.get();
