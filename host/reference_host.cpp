@@ -8,14 +8,8 @@
 
 ReferenceHost::ReferenceHost() { buffer_.resize(static_cast<size_t>(chunk_)); }
 
-void* ReferenceHost::FindService(const VyxGuid& id) {
-  if (id == kHostBusId) return static_cast<HostBus*>(this);
-  if (id == kHostMixerId) return static_cast<HostMixer*>(this);
-  if (id == kHostTimerQueueId) return static_cast<HostTimerQueue*>(this);
-  if (id == kHostPortsId) return static_cast<HostPorts*>(this);
-  if (id == kHostPagesId) return static_cast<HostPages*>(this);
-  if (id == kHostNoticesId) return static_cast<HostNotices*>(this);
-  return nullptr;
+void* ReferenceHost::OfferOther(const VyxGuid& id) {
+  return id == kHostNoticesId ? static_cast<HostNotices*>(this) : nullptr;
 }
 
 bool ReferenceHost::Attach(VyxDevice* device, const Connector* table) {
@@ -23,7 +17,7 @@ bool ReferenceHost::Attach(VyxDevice* device, const Connector* table) {
   const DeviceDescriptor& descriptor = device->GetDescriptor();
   std::map<uint32_t, VyxInHandler> ins;
   std::map<uint32_t, VyxOutHandler> outs;
-  for (const Connector* c = table; c->port != 0 || c->kind != 0 || c->index != 0; ++c) {
+  for (const Connector* c = table; !IsConnectorTableEnd(*c); ++c) {
     if (c->kind == kConnectorIn) {
       ins[c->port] = descriptor.in_handlers[c->index];
     } else if (c->kind == kConnectorOut) {
