@@ -31,9 +31,6 @@ class S98Writer final : public RegisterLogWriter {
     layout_.timer_den = den;
   }
 
-  uint64_t ticks_num() const override { return layout_.timer_den; }
-  uint64_t ticks_den() const override { return layout_.timer_num; }
-  size_t header_size() const override { return kHeaderSize; }
   void Wait(uint64_t ticks) override;
   bool Write(uint8_t chip, uint8_t reg, uint8_t data) override;
   void Finish(const LogTag& tag) override;

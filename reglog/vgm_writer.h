@@ -24,9 +24,6 @@ class VgmWriter final : public RegisterLogWriter {
 
   explicit VgmWriter(const VgmLayout& layout) : layout_(layout) {}
 
-  uint64_t ticks_num() const override { return kSampleRate; }
-  uint64_t ticks_den() const override { return 1; }
-  size_t header_size() const override { return kHeaderSize; }
   void Wait(uint64_t ticks) override;
   // PSG 3 and 4 have no place: false. So has a PSG register of 0x80 and above.
   bool Write(uint8_t chip, uint8_t reg, uint8_t data) override;
