@@ -217,7 +217,7 @@ std::string BoardLog::Close() {
                  "block have no place in this format and are not logged.";
     if (dropped_ != 0) {
       tag.notes += " " + std::to_string(dropped_) + " writes to PSG 3 and 4 not logged (the "
-                   "format holds two AY-3-8910s).";
+                   "format holds two PSGs).";
     }
     writer_->Finish(tag);
     Flush();
@@ -230,7 +230,7 @@ std::string BoardLog::Close() {
   }
   if (dropped_ != 0) {
     return "the register log " + path_ + ": " + std::to_string(dropped_) +
-           " writes to PSG 3 and 4 not logged (a VGM file holds two AY-3-8910s)";
+           " writes to PSG 3 and 4 not logged (a VGM file holds two PSGs)";
   }
   return std::string();
 }

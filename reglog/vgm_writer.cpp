@@ -9,11 +9,13 @@ constexpr uint32_t kVersion = 0x171;
 constexpr uint32_t kDualChip = 1u << 30;
 constexpr uint8_t kOpmWrite = 0x54;
 constexpr uint8_t kAyWrite = 0xA0;
-constexpr uint8_t kAySecond = 0x80;   // register bit 7 selects the second AY
+constexpr uint8_t kAySecond = 0x80;   // register bit 7 selects the second PSG
 constexpr uint8_t kWaitShort = 0x70;  // 0x70 + n - 1: n = 1..16 samples
 constexpr uint8_t kWait = 0x61;
 constexpr uint8_t kEnd = 0x66;
 constexpr uint32_t kGd3Version = 0x100;
+// The PSG type byte: the board's PSGs are of the YM2149 kind (0x00 would be an AY-3-8910).
+constexpr uint8_t kYm2149 = 0x10;
 
 // The header's 32-bit fields; a larger count keeps its low 32 bits.
 void Store32(std::vector<uint8_t>* bytes, size_t offset, uint64_t value) {
@@ -104,7 +106,7 @@ std::vector<uint8_t> VgmWriter::Header() const {
   Store32(&h, 0x30, layout_.opm_clock);
   Store32(&h, 0x34, kHeaderSize - 0x34);
   Store32(&h, 0x74, layout_.psg_clock != 0 ? layout_.psg_clock | kDualChip : 0);
-  h[0x78] = 0x00;  // AY8910
+  h[0x78] = kYm2149;
   h[0x79] = 0x01;  // the default flags
   return h;
 }
