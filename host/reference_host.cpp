@@ -41,8 +41,8 @@ void ReferenceHost::Detach(VyxDevice* device) {
 
 bool ReferenceHost::AddSource(VyxSoundSource* source) {
   if (source == nullptr) return false;
-  source_ = source;
   std::lock_guard<std::recursive_mutex> lock(module_lock_);
+  source_ = source;
   source_->SetRate(rate_);
   return true;
 }
@@ -105,18 +105,19 @@ void ReferenceHost::SetRate(uint32_t rate) {
 }
 
 void ReferenceHost::PortOut(uint32_t port, uint32_t value) {
+  // The lock first: the handler maps change under it when the module attaches or detaches.
+  std::lock_guard<std::recursive_mutex> lock(module_lock_);
   auto it = out_handlers_.find(port);
   if (it == out_handlers_.end()) return;
-  std::lock_guard<std::recursive_mutex> lock(module_lock_);
   it->second(device_, port, value);
 }
 
 uint32_t ReferenceHost::PortIn(uint32_t port) {
   uint32_t value = 0xFF;  // an open bus
-  auto it = in_handlers_.find(port);
-  if (it != in_handlers_.end()) {
+  {
     std::lock_guard<std::recursive_mutex> lock(module_lock_);
-    value = it->second(device_, port);
+    auto it = in_handlers_.find(port);
+    if (it != in_handlers_.end()) value = it->second(device_, port);
   }
   if (report_) {
     char line[64];
