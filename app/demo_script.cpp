@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <string>
 
+#include "module/board_clocks.h"
+
 namespace {
 
-constexpr double kToneClock = 3993600.0;
-constexpr double kPsgClock = 998400.0;
+constexpr double kToneClock = kBoardToneClock;
+constexpr double kPsgClock = kBoardPsgClock;
 constexpr int kRate = 44100;
 constexpr int kStep = kRate / 8;  // one eighth-second step
 

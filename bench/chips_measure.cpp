@@ -20,7 +20,7 @@
 #include <cstring>
 #include <string>
 
-#include "bench/tone_analysis.h"
+#include "tests/tone_analysis.h"
 #include "psg/step_kernel.h"
 
 namespace {

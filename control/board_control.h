@@ -47,7 +47,6 @@ class BoardControl {
   bool active() const { return active_; }
   uint32_t select() const { return select_; }
   uint32_t control() const { return control_; }
-  uint32_t changed() const { return changed_; }
 
  private:
   bool active_ = false;

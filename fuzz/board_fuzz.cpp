@@ -5,18 +5,14 @@
 #include <cstring>
 #include <vector>
 
+#include "host/host_services.h"
 #include "module/board_module.h"
 
 namespace {
 
 // A host with every service, keeping just enough to run the board: handlers, one source,
 // pending events.
-class FuzzHost final : public HostSystem,
-                       public HostBus,
-                       public HostMixer,
-                       public HostTimerQueue,
-                       public HostPorts,
-                       public HostPages {
+class FuzzHost final : public HostServiceSet {
  public:
   struct Event {
     void* owner;
@@ -27,14 +23,6 @@ class FuzzHost final : public HostSystem,
   VyxSoundSource* source = nullptr;
   std::vector<Event> events;
 
-  void* VYXCALL FindService(const VyxGuid& id) override {
-    if (id == kHostBusId) return static_cast<HostBus*>(this);
-    if (id == kHostMixerId) return static_cast<HostMixer*>(this);
-    if (id == kHostTimerQueueId) return static_cast<HostTimerQueue*>(this);
-    if (id == kHostPortsId) return static_cast<HostPorts*>(this);
-    if (id == kHostPagesId) return static_cast<HostPages*>(this);
-    return nullptr;
-  }
   bool VYXCALL Attach(VyxDevice* d, const Connector*) override {
     device = d;
     return true;

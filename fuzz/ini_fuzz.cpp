@@ -5,11 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include "common/ascii.h"
 #include "settings/ini_text.h"
 
 namespace {
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Where the first "[VORLA]" section's body starts and where the next section begins, found
 // with a scan of its own (not the code under test): [body, end) may change, nothing else.
@@ -32,9 +31,7 @@ bool VorlaSpan(std::string_view text, size_t* body, size_t* end) {
       auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
       while (!name.empty() && blank(name.front())) name.remove_prefix(1);
       while (!name.empty() && blank(name.back())) name.remove_suffix(1);
-      std::string lower;
-      for (char c : name) lower += Lower(c);
-      if (lower == "vorla") {
+      if (AsciiLower(name) == "vorla") {
         found = true;
         *body = next;
       }

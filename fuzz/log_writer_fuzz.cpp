@@ -70,14 +70,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   s98.timer_num = static_cast<uint32_t>(log.ticks_den);
   s98.timer_den = static_cast<uint32_t>(log.ticks_num);
   s98.opm_clock = ClockOr1(log.opm_clock);
-  for (int i = 0; i < kLogPsgCount; ++i) s98.psg_clock[i] = ClockOr1(log.psg_clock[i]);
+  for (int i = 0; i < kMusicPsgCount; ++i) s98.psg_clock[i] = ClockOr1(log.psg_clock[i]);
   S98Writer s98_writer(s98);
   RoundTrip(log, s98_writer, [](const MusicEvent&) { return true; });
 
   if (log.ticks_num == 44100 && log.ticks_den == 1 && log.total_ticks <= UINT32_MAX) {
     VgmWriter vgm_writer(VgmLayout{ClockOr1(log.opm_clock), ClockOr1(log.psg_clock[0])});
     RoundTrip(log, vgm_writer, [](const MusicEvent& e) {
-      return e.chip == kLogOpm || ((e.chip == kLogPsg1 || e.chip == kLogPsg2) && e.reg < 0x80);
+      return e.chip == kChipOpm || ((e.chip == kChipPsg1 || e.chip == kChipPsg2) && e.reg < 0x80);
     });
   }
   return 0;

@@ -8,14 +8,8 @@
 
 ReferenceHost::ReferenceHost() { buffer_.resize(static_cast<size_t>(chunk_)); }
 
-void* ReferenceHost::FindService(const VyxGuid& id) {
-  if (id == kHostBusId) return static_cast<HostBus*>(this);
-  if (id == kHostMixerId) return static_cast<HostMixer*>(this);
-  if (id == kHostTimerQueueId) return static_cast<HostTimerQueue*>(this);
-  if (id == kHostPortsId) return static_cast<HostPorts*>(this);
-  if (id == kHostPagesId) return static_cast<HostPages*>(this);
-  if (id == kHostNoticesId) return static_cast<HostNotices*>(this);
-  return nullptr;
+void* ReferenceHost::OfferOther(const VyxGuid& id) {
+  return id == kHostNoticesId ? static_cast<HostNotices*>(this) : nullptr;
 }
 
 bool ReferenceHost::Attach(VyxDevice* device, const Connector* table) {
@@ -23,7 +17,7 @@ bool ReferenceHost::Attach(VyxDevice* device, const Connector* table) {
   const DeviceDescriptor& descriptor = device->GetDescriptor();
   std::map<uint32_t, VyxInHandler> ins;
   std::map<uint32_t, VyxOutHandler> outs;
-  for (const Connector* c = table; c->port != 0 || c->kind != 0 || c->index != 0; ++c) {
+  for (const Connector* c = table; !IsConnectorTableEnd(*c); ++c) {
     if (c->kind == kConnectorIn) {
       ins[c->port] = descriptor.in_handlers[c->index];
     } else if (c->kind == kConnectorOut) {
@@ -47,8 +41,8 @@ void ReferenceHost::Detach(VyxDevice* device) {
 
 bool ReferenceHost::AddSource(VyxSoundSource* source) {
   if (source == nullptr) return false;
-  source_ = source;
   std::lock_guard<std::recursive_mutex> lock(module_lock_);
+  source_ = source;
   source_->SetRate(rate_);
   return true;
 }
@@ -87,7 +81,7 @@ void ReferenceHost::RemoveEvents(void* owner) {
 uint32_t ReferenceHost::In(uint32_t) { return 0xFF; }
 
 void ReferenceHost::Out(uint32_t port, uint32_t value) {
-  if (port == kInterruptPort && value == 1 && report_) {
+  if (port == kHostInterruptPort && value == 1 && report_) {
     report_("irq frame " + std::to_string(frames_rendered_));
   }
 }
@@ -111,18 +105,19 @@ void ReferenceHost::SetRate(uint32_t rate) {
 }
 
 void ReferenceHost::PortOut(uint32_t port, uint32_t value) {
+  // The lock first: the handler maps change under it when the module attaches or detaches.
+  std::lock_guard<std::recursive_mutex> lock(module_lock_);
   auto it = out_handlers_.find(port);
   if (it == out_handlers_.end()) return;
-  std::lock_guard<std::recursive_mutex> lock(module_lock_);
   it->second(device_, port, value);
 }
 
 uint32_t ReferenceHost::PortIn(uint32_t port) {
   uint32_t value = 0xFF;  // an open bus
-  auto it = in_handlers_.find(port);
-  if (it != in_handlers_.end()) {
+  {
     std::lock_guard<std::recursive_mutex> lock(module_lock_);
-    value = it->second(device_, port);
+    auto it = in_handlers_.find(port);
+    if (it != in_handlers_.end()) value = it->second(device_, port);
   }
   if (report_) {
     char line[64];

@@ -11,19 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "host/host_services.h"
 #include "vyx/vyx.h"
 
-class ReferenceHost : public HostSystem,
-                      public HostBus,
-                      public HostMixer,
-                      public HostTimerQueue,
-                      public HostPorts,
-                      public HostPages,
-                      public HostPageSite,
-                      public HostNotices {
+class ReferenceHost : public HostServiceSet, public HostPageSite, public HostNotices {
  public:
-  static constexpr uint32_t kInterruptPort = 0x105;
-
   ReferenceHost();
 
   // Receives each block of rendered frames, in order; false stops the rendering (a failed
@@ -59,8 +51,6 @@ class ReferenceHost : public HostSystem,
   bool has_source() const { return source_ != nullptr; }
   size_t pending_events() const { return events_.size(); }
 
-  // HostSystem
-  void* VYXCALL FindService(const VyxGuid& id) override;
   // HostBus
   bool VYXCALL Attach(VyxDevice* device, const Connector* table) override;
   void VYXCALL Detach(VyxDevice* device) override;
@@ -98,6 +88,8 @@ class ReferenceHost : public HostSystem,
     uint32_t argument;
   };
 
+  // Beyond the six: the notices.
+  void* OfferOther(const VyxGuid& id) override;
   void Render(uint64_t frames);
   void RunDueEvents();
   bool NextDue(uint64_t* due) const;

@@ -88,7 +88,7 @@ const DeviceDescriptor& BoardDevice::GetDescriptor() {
 bool BoardDevice::Init(HostPorts* ports, uint32_t interrupt_port, HostTimerQueue* timer_queue) {
   timer_queue_ = timer_queue;
   control_.Bind(ports, interrupt_port, timer_queue);
-  if (!opm_.Init(kFmClock, kInitialRate)) return false;
+  if (!opm_.Init(kBoardFmClock, kInitialRate)) return false;
   romeo_ = GetRomeoManager();
   // A refusal (no YM2151 on the card, or another board holds it) leaves the FM part emulated.
   if (romeo_ != nullptr) romeo_->Request(RomeoManager::kOpmCode, &real_chip_);
@@ -115,9 +115,9 @@ void BoardDevice::Reset() {
 bool BoardDevice::SetRate(uint32_t rate) {
   if (rate != 0) rate_ = rate;
   if (log_ != nullptr) log_->SetRate(rate);
-  tone_.SetRate(kToneClock, rate);
-  for (PsgSlot& slot : psgs_) slot.psg.SetClock(kPsgClock, rate);
-  opm_.SetRate(kFmClock, rate);
+  tone_.SetRate(kBoardToneClock, rate);
+  for (PsgSlot& slot : psgs_) slot.psg.SetClock(kBoardPsgClock, rate);
+  opm_.SetRate(kBoardFmClock, rate);
   return true;
 }
 

@@ -28,6 +28,7 @@
 
 #include "control/board_control.h"
 #include "fm/opm_chip.h"
+#include "module/board_clocks.h"
 #include "module/board_log.h"
 #include "vyx/vyx.h"
 #include "psg/psg.h"
@@ -37,9 +38,6 @@
 
 class BoardDevice final : public VyxDevice, public VyxSoundSource, public SettingsTarget {
  public:
-  static constexpr uint32_t kToneClock = 3993600;
-  static constexpr uint32_t kPsgClock = 998400;
-  static constexpr uint32_t kFmClock = 3993600;
   static constexpr uint32_t kInitialRate = 44100;
   static constexpr int kPsgCount = 4;
   static constexpr int kConnectorCount = 33;

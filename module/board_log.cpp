@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/ascii.h"
 #include "reglog/s98_writer.h"
 #include "reglog/vgm_writer.h"
 
@@ -19,9 +20,7 @@ bool EndsWith(const std::string& text, const char* suffix) {
   const size_t n = std::strlen(suffix);
   if (text.size() < n) return false;
   for (size_t i = 0; i < n; ++i) {
-    char c = text[text.size() - n + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != suffix[i]) return false;
+    if (AsciiLower(text[text.size() - n + i]) != suffix[i]) return false;
   }
   return true;
 }
@@ -78,12 +77,12 @@ std::unique_ptr<BoardLog> BoardLog::Open(const std::string& target, uint32_t rat
 BoardLog::BoardLog(std::FILE* file, std::string path, bool vgm, uint32_t rate)
     : file_(file), path_(std::move(path)), rate_(rate) {
   if (vgm) {
-    writer_ = std::make_unique<VgmWriter>(VgmLayout{kFmClock, kPsgMasterClock});
+    writer_ = std::make_unique<VgmWriter>(VgmLayout{kBoardFmClock, kPsgMasterClock});
   } else {
     S98Layout layout;
     layout.timer_num = 1;
     layout.timer_den = rate;
-    layout.opm_clock = kFmClock;
+    layout.opm_clock = kBoardFmClock;
     for (uint32_t& clock : layout.psg_clock) clock = kPsgMasterClock;
     auto s98 = std::make_unique<S98Writer>(layout);
     s98_ = s98.get();
@@ -131,13 +130,13 @@ void BoardLog::SetRate(uint32_t rate) {
 
 void BoardLog::FmWrite(uint32_t latch, uint32_t value) {
   if (latch < kFmRegisters) {
-    Record(kLogOpm, static_cast<uint8_t>(latch), static_cast<uint8_t>(value));
+    Record(kChipOpm, static_cast<uint8_t>(latch), static_cast<uint8_t>(value));
   }
 }
 
 void BoardLog::PsgWrite(int psg, uint32_t latch, uint32_t value) {
   if (latch < kPsgRegisters) {
-    Record(static_cast<uint8_t>(kLogPsg1 + psg), static_cast<uint8_t>(latch),
+    Record(static_cast<uint8_t>(kChipPsg1 + psg), static_cast<uint8_t>(latch),
            static_cast<uint8_t>(value));
   }
 }
@@ -145,8 +144,8 @@ void BoardLog::PsgWrite(int psg, uint32_t latch, uint32_t value) {
 void BoardLog::BoardReset() {
   // A format without PSG 3 and 4 loses nothing of the program's by leaving out their reset.
   const uint64_t dropped = dropped_;
-  for (int psg = 0; psg < kLogPsgCount; ++psg) {
-    const auto chip = static_cast<uint8_t>(kLogPsg1 + psg);
+  for (int psg = 0; psg < kMusicPsgCount; ++psg) {
+    const auto chip = static_cast<uint8_t>(kChipPsg1 + psg);
     for (uint8_t reg = 0; reg <= 13; ++reg) Record(chip, reg, 0);
     Record(chip, 7, 0xFF);
     Record(chip, 14, 0xFF);
@@ -155,12 +154,12 @@ void BoardLog::BoardReset() {
   dropped_ = dropped;
   for (uint32_t address = 0; address < kFmRegisters; ++address) {
     if (address == 0x08) {
-      for (uint8_t channel = 0; channel < 8; ++channel) Record(kLogOpm, 0x08, channel);
+      for (uint8_t channel = 0; channel < 8; ++channel) Record(kChipOpm, 0x08, channel);
     } else {
-      Record(kLogOpm, static_cast<uint8_t>(address), 0);
+      Record(kChipOpm, static_cast<uint8_t>(address), 0);
     }
   }
-  Record(kLogOpm, 0x19, 0x80);
+  Record(kChipOpm, 0x19, 0x80);
 }
 
 void BoardLog::Record(uint8_t chip, uint8_t reg, uint8_t data) {
@@ -218,7 +217,7 @@ std::string BoardLog::Close() {
                  "block have no place in this format and are not logged.";
     if (dropped_ != 0) {
       tag.notes += " " + std::to_string(dropped_) + " writes to PSG 3 and 4 not logged (the "
-                   "format holds two AY-3-8910s).";
+                   "format holds two PSGs).";
     }
     writer_->Finish(tag);
     Flush();
@@ -231,7 +230,7 @@ std::string BoardLog::Close() {
   }
   if (dropped_ != 0) {
     return "the register log " + path_ + ": " + std::to_string(dropped_) +
-           " writes to PSG 3 and 4 not logged (a VGM file holds two AY-3-8910s)";
+           " writes to PSG 3 and 4 not logged (a VGM file holds two PSGs)";
   }
   return std::string();
 }

@@ -25,16 +25,15 @@
 #include <memory>
 #include <string>
 
+#include "module/board_clocks.h"
 #include "reglog/log_writer.h"
 
 class S98Writer;
 
 class BoardLog {
  public:
-  static constexpr uint32_t kFmClock = 3993600;
-  // The AY-3-8910 master clock that sounds at the board's pitch: the board's PSGs count at half
-  // of it (998400 Hz).
-  static constexpr uint32_t kPsgMasterClock = 2 * 998400;
+  // The PSG master clock that sounds at the board's pitch: the board's PSGs count at half of it.
+  static constexpr uint32_t kPsgMasterClock = 2 * kBoardPsgClock;
 
   // Creates the log named by `target`: a file (".vgm": VGM, anything else S98), or a folder
   // (an existing one, or a name ending in a separator) that gets a new time-stamped S98 file.

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "platform/environment.h"
+#include "platform/program_directory.h"
 #include "settings/profile.h"
 
 BoardModule::BoardModule(const std::string& settings_path, void* instance) : device_("VRLA") {
@@ -25,7 +26,7 @@ bool BoardModule::Bind(HostSystem* host) {
   auto* ports = static_cast<HostPorts*>(host->FindService(kHostPortsId));
   auto* pages = static_cast<HostPages*>(host->FindService(kHostPagesId));
   if (bus == nullptr || mixer == nullptr) return false;
-  if (!device_.Init(ports, kInterruptPort, timer_queue)) return false;
+  if (!device_.Init(ports, kHostInterruptPort, timer_queue)) return false;
   if (!bus->Attach(&device_, BoardDevice::ConnectorTable())) return false;
   bus_ = bus;
   device_.Connect(mixer);

@@ -8,9 +8,6 @@
 
 class BoardModule final : public VyxModule {
  public:
-  // The interrupt-request port of the host through which the board raises its interrupt.
-  static constexpr uint32_t kInterruptPort = 0x105;
-
   // Constructs the device, the page, and loads and applies the settings. `settings_path`
   // empty means the host's settings file beside the host executable; `instance` is the module
   // file's instance handle, where the page finds its dialog template.

@@ -5,19 +5,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/hex_text.h"
+
 bool IsGzip(const std::vector<uint8_t>& bytes) {
   return bytes.size() >= 2 && bytes[0] == 0x1F && bytes[1] == 0x8B;
 }
-
-namespace {
-
-std::string Hex(size_t value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "0x%zX", value);
-  return text;
-}
-
-}  // namespace
 
 namespace {
 

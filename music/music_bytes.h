@@ -1,12 +1,13 @@
-// Little helpers for reading binary music files: bounds-checked little-endian fields and hex
-// text for messages.
+// Little helpers for reading binary music files: bounds-checked little-endian fields, and the
+// hex text that messages quote offsets in.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "common/hex_text.h"
 
 class ByteView {
  public:
@@ -27,15 +28,3 @@ class ByteView {
  private:
   const std::vector<uint8_t>& bytes_;
 };
-
-inline std::string Hex(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-  return text;
-}
-
-inline std::string Hex2(uint32_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
-  return text;
-}

@@ -13,9 +13,7 @@
 #include <utility>
 #include <vector>
 
-// The chips a log writes to: the FM chip and PSG 1 to 4.
-enum MusicChip : uint8_t { kChipOpm = 0, kChipPsg1 = 1, kChipPsg2, kChipPsg3, kChipPsg4 };
-inline constexpr int kMusicPsgCount = 4;
+#include "common/music_chip.h"
 
 // One step of the log: a wait of `ticks` (> 0), or a register write (ticks == 0).
 struct MusicEvent {

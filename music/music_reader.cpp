@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/ascii.h"
 #include "music/gzip_inflate.h"
 #include "music/music_reader.h"
 #include "music/s98_reader.h"
@@ -103,6 +104,6 @@ bool IsMusicFile(const std::string& path) {
   const size_t slash = path.find_last_of("/\\");
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
   std::string ext = path.substr(dot + 1);
-  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  ext = AsciiLower(ext);
   return ext == "vgm" || ext == "vgz" || ext == "s98";
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/ascii.h"
 #include "music/music_bytes.h"
 #include "music/music_log_builder.h"
 #include "music/text_convert.h"
@@ -364,7 +365,7 @@ void S98Parser::ReadTag(size_t start, size_t limit) {
     const size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
     std::string key = line.substr(0, eq);
-    for (char& c : key) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    key = AsciiLower(key);
     std::string value = line.substr(eq + 1);
     if (key == "title") {
       t.title = value;

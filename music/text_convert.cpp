@@ -1,5 +1,7 @@
 #include "music/text_convert.h"
 
+#include "common/utf8.h"
+
 namespace {
 
 void PutUtf8(uint32_t cp, std::string* out) {
@@ -42,36 +44,9 @@ std::string Utf16LeToUtf8(const uint8_t* units, size_t count) {
 
 bool IsValidUtf8(const std::string& text) {
   size_t i = 0;
-  const size_t n = text.size();
-  while (i < n) {
-    const auto c = static_cast<uint8_t>(text[i]);
-    size_t extra;
-    uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= n) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      const auto d = static_cast<uint8_t>(text[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    static constexpr uint32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += extra + 1;
+  uint32_t cp = 0;
+  while (i < text.size()) {
+    if (!DecodeUtf8(text, &i, &cp)) return false;
   }
   return true;
 }

@@ -10,23 +10,12 @@
 #include <system_error>
 #include <vector>
 
+#include "common/le_bytes.h"
 #include "output/clock_text.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-void PutLe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-void PutLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
 
 void WavHeader(uint8_t* h, uint32_t rate, uint32_t data_bytes) {
   std::memcpy(h, "RIFF", 4);

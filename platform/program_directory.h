@@ -7,3 +7,6 @@
 // The directory of the running program (the process's main executable, not a loaded module and
 // not the current directory), with a trailing separator; "./" (".\" on Windows) when unknown.
 std::string ProgramDirectory();
+
+// The host's settings file: "VYX.INI" in that directory.
+std::string HostSettingsPath();

@@ -10,3 +10,5 @@ std::string ProgramDirectory() {
   size_t slash = exe.rfind('/');
   return slash == std::string::npos ? std::string("./") : exe.substr(0, slash + 1);
 }
+
+std::string HostSettingsPath() { return ProgramDirectory() + "VYX.INI"; }

@@ -25,8 +25,6 @@ class AudioDevice {
   void Close();
   // Frames of one device buffer: how long the last samples take to be heard.
   uint32_t buffer_frames() const { return buffer_frames_; }
-  // The name of the driver in use ("pulseaudio", "dummy", "disk").
-  const std::string& driver() const { return driver_; }
 
  private:
   static void Callback(void* self, uint8_t* stream, int bytes);
@@ -35,5 +33,4 @@ class AudioDevice {
   uint32_t device_ = 0;
   bool initialised_ = false;
   uint32_t buffer_frames_ = 0;
-  std::string driver_;
 };

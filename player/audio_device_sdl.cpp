@@ -35,8 +35,6 @@ bool AudioDevice::Open(uint32_t rate, Fill fill, std::string* error) {
     return false;
   }
   buffer_frames_ = have.samples;
-  const char* driver = SDL_GetCurrentAudioDriver();
-  driver_ = driver != nullptr ? driver : "";
   return true;
 }
 

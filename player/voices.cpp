@@ -1,5 +1,7 @@
 #include "player/voices.h"
 
+#include "common/ascii.h"
+
 std::string VoiceName(int voice) {
   if (voice >= kVoiceFm && voice < kVoicePsg) return "fm" + std::to_string(voice - kVoiceFm + 1);
   if (voice >= kVoicePsg && voice < kVoiceTone) {
@@ -52,7 +54,7 @@ bool ParseVoiceList(const std::string& list, VoiceSet* voices, std::string* erro
     // Spaces around an item are allowed; case does not matter.
     while (!item.empty() && item.front() == ' ') item.erase(item.begin());
     while (!item.empty() && item.back() == ' ') item.pop_back();
-    for (char& c : item) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    item = AsciiLower(item);
     if (!item.empty() && !AddVoiceName(item, voices)) {
       *error = "unknown voice '" + item + "' (voices: fm1..fm8, psg1a..psg4c, tone1..tone3; "
                "groups: fm, psg, psg1..psg4, tone)";

@@ -38,7 +38,8 @@ constexpr uint32_t kEnvelopeCallSecondHalf = kEnvelopeSecondHalf >> 8;
 
 constexpr double kFullScale = 5461.333333333333;   // 16384 / 3: three channels sum to 16384
 constexpr double kLevelStep = 0.8408964152556385;  // 2^(-1/4), 1.5 dB
-// The AY-3-8910's output for levels 0-15 relative to level 15, as measured on the chip.
+// The AY-3-8910's output for levels 0-15 relative to level 15, as measured on the chip: the
+// measurements published with the ayumi emulator (MIT licence).
 constexpr double kAyLevels[16] = {0.0,     0.00999, 0.01445, 0.02106, 0.03070, 0.04555,
                                   0.06450, 0.10736, 0.12659, 0.20499, 0.29221, 0.37284,
                                   0.49253, 0.63532, 0.80558, 1.0};

@@ -132,7 +132,8 @@ class Psg {
   uint32_t tone_base_ = 0;      // clock * 2^22 / rate
   uint32_t envelope_base_ = 0;  // clock * 2^20 / rate
   uint32_t noise_base_ = 0;     // clock * 2^12 / rate
-  // Bits 0-2: channels A-C may sound at all. Bits 3-5 are set but never tested.
+  // Bits 0-2: channels A-C may sound at all. Bits 3-5 are kept set, as the board's register
+  // state defines the mask (63 from construction), though nothing reads them.
   uint32_t channel_mask_ = 63;
   uint32_t routing_ = 0;
   Type type_ = Type::kYm2149;

@@ -1,5 +1,7 @@
 #include "reglog/log_writer.h"
 
+#include "common/le_bytes.h"
+
 void RegisterLogWriter::TakeStream(std::vector<uint8_t>* out) {
   out->insert(out->end(), pending_.begin(), pending_.end());
   taken_ += pending_.size();
@@ -7,7 +9,9 @@ void RegisterLogWriter::TakeStream(std::vector<uint8_t>* out) {
 }
 
 void RegisterLogWriter::Put32(uint32_t value) {
-  for (int i = 0; i < 4; ++i) Put(static_cast<uint8_t>(value >> (8 * i)));
+  uint8_t bytes[4];
+  PutLe32(bytes, value);
+  for (uint8_t b : bytes) Put(b);
 }
 
 std::vector<uint8_t> WholeLogFile(RegisterLogWriter& writer) {

@@ -8,9 +8,7 @@
 #include <string>
 #include <vector>
 
-// The chips a log writes to, numbered as the music readers number them.
-enum LogChip : uint8_t { kLogOpm = 0, kLogPsg1 = 1, kLogPsg2, kLogPsg3, kLogPsg4 };
-inline constexpr int kLogPsgCount = 4;
+#include "common/music_chip.h"
 
 // The text a log carries about itself (ASCII or UTF-8).
 struct LogTag {
@@ -24,12 +22,6 @@ class RegisterLogWriter {
  public:
   virtual ~RegisterLogWriter() = default;
 
-  // Ticks per second of the waits, as num / den.
-  virtual uint64_t ticks_num() const = 0;
-  virtual uint64_t ticks_den() const = 0;
-  // The size of the header: the command stream starts here.
-  virtual size_t header_size() const = 0;
-
   // Appends a wait of `ticks`.
   virtual void Wait(uint64_t ticks) = 0;
   // Appends a write; false (and nothing appended) when the format has no place for the chip.
@@ -42,7 +34,6 @@ class RegisterLogWriter {
   // Moves the bytes appended since the last call to the end of *out.
   void TakeStream(std::vector<uint8_t>* out);
   bool has_pending() const { return !pending_.empty(); }
-  uint64_t total_ticks() const { return total_ticks_; }
 
  protected:
   void Put(uint8_t byte) { pending_.push_back(byte); }
@@ -50,7 +41,7 @@ class RegisterLogWriter {
   // Bytes of the stream taken or pending, the end included once it is there.
   uint64_t stream_size() const { return taken_ + pending_.size(); }
 
-  uint64_t total_ticks_ = 0;
+  uint64_t total_ticks_ = 0;   // the sum of the waits so far
 
  private:
   std::vector<uint8_t> pending_;

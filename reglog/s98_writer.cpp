@@ -1,5 +1,7 @@
 #include "reglog/s98_writer.h"
 
+#include "common/le_bytes.h"
+
 namespace {
 
 constexpr uint32_t kTypeOpm = 5;
@@ -10,8 +12,9 @@ constexpr uint8_t kEnd = 0xFD;
 // Readers take at most five 7-bit groups after FE; longer waits are split.
 constexpr uint64_t kMaxWaitCommand = (uint64_t{1} << 35) - 1 + 2;
 
+// The header's 32-bit fields; a larger count keeps its low 32 bits.
 void Store32(std::vector<uint8_t>* bytes, size_t offset, uint64_t value) {
-  for (int i = 0; i < 4; ++i) (*bytes)[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+  PutLe32(bytes->data() + offset, static_cast<uint32_t>(value));
 }
 
 }  // namespace
@@ -36,7 +39,7 @@ void S98Writer::Wait(uint64_t ticks) {
 }
 
 bool S98Writer::Write(uint8_t chip, uint8_t reg, uint8_t data) {
-  if (chip > kLogPsg4) return false;
+  if (chip > kChipPsg4) return false;
   Put(static_cast<uint8_t>(2 * chip));
   Put(reg);
   Put(data);
@@ -78,7 +81,7 @@ std::vector<uint8_t> S98Writer::Header() const {
   Store32(&h, 0x1C, 5);
   Store32(&h, 0x20, kTypeOpm);
   Store32(&h, 0x24, layout_.opm_clock);
-  for (int i = 0; i < kLogPsgCount; ++i) {
+  for (int i = 0; i < kMusicPsgCount; ++i) {
     Store32(&h, 0x30 + 16 * static_cast<size_t>(i), kTypePsg);
     Store32(&h, 0x34 + 16 * static_cast<size_t>(i), layout_.psg_clock[i]);
   }

@@ -16,7 +16,7 @@ struct S98Layout {
   uint32_t timer_num = 1;        // a sync lasts timer_num / timer_den seconds
   uint32_t timer_den = 44100;
   uint32_t opm_clock = 0;
-  uint32_t psg_clock[kLogPsgCount] = {};
+  uint32_t psg_clock[kMusicPsgCount] = {};
 };
 
 class S98Writer final : public RegisterLogWriter {
@@ -31,9 +31,6 @@ class S98Writer final : public RegisterLogWriter {
     layout_.timer_den = den;
   }
 
-  uint64_t ticks_num() const override { return layout_.timer_den; }
-  uint64_t ticks_den() const override { return layout_.timer_num; }
-  size_t header_size() const override { return kHeaderSize; }
   void Wait(uint64_t ticks) override;
   bool Write(uint8_t chip, uint8_t reg, uint8_t data) override;
   void Finish(const LogTag& tag) override;

@@ -1,22 +1,28 @@
 #include "reglog/vgm_writer.h"
 
+#include "common/le_bytes.h"
+#include "common/utf8.h"
+
 namespace {
 
 constexpr uint32_t kVersion = 0x171;
 constexpr uint32_t kDualChip = 1u << 30;
 constexpr uint8_t kOpmWrite = 0x54;
 constexpr uint8_t kAyWrite = 0xA0;
-constexpr uint8_t kAySecond = 0x80;   // register bit 7 selects the second AY
+constexpr uint8_t kAySecond = 0x80;   // register bit 7 selects the second PSG
 constexpr uint8_t kWaitShort = 0x70;  // 0x70 + n - 1: n = 1..16 samples
 constexpr uint8_t kWait = 0x61;
 constexpr uint8_t kEnd = 0x66;
 constexpr uint32_t kGd3Version = 0x100;
+// The PSG type byte: the board's PSGs are of the YM2149 kind (0x00 would be an AY-3-8910).
+constexpr uint8_t kYm2149 = 0x10;
 
+// The header's 32-bit fields; a larger count keeps its low 32 bits.
 void Store32(std::vector<uint8_t>* bytes, size_t offset, uint64_t value) {
-  for (int i = 0; i < 4; ++i) (*bytes)[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+  PutLe32(bytes->data() + offset, static_cast<uint32_t>(value));
 }
 
-// UTF-8 to UTF-16LE code units; a broken sequence becomes U+FFFD.
+// UTF-8 to UTF-16LE code units; each byte that starts no well-formed sequence becomes U+FFFD.
 void AppendUtf16(const std::string& text, std::vector<uint8_t>* out) {
   auto unit = [out](uint32_t u) {
     out->push_back(static_cast<uint8_t>(u));
@@ -24,21 +30,12 @@ void AppendUtf16(const std::string& text, std::vector<uint8_t>* out) {
   };
   size_t i = 0;
   while (i < text.size()) {
-    const auto b = static_cast<uint8_t>(text[i]);
-    int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
-    uint32_t cp = extra == 0 ? b : extra == 1 ? (b & 0x1Fu) : extra == 2 ? (b & 0x0Fu) : (b & 0x07u);
-    bool ok = extra >= 0 && i + static_cast<size_t>(extra < 0 ? 0 : extra) < text.size();
-    for (int k = 1; ok && k <= extra; ++k) {
-      const auto c = static_cast<uint8_t>(text[i + static_cast<size_t>(k)]);
-      if ((c & 0xC0) != 0x80) ok = false;
-      cp = (cp << 6) | (c & 0x3Fu);
-    }
-    if (!ok) {
+    uint32_t cp = 0;
+    if (!DecodeUtf8(text, &i, &cp)) {
       unit(0xFFFD);
       ++i;
       continue;
     }
-    i += static_cast<size_t>(extra) + 1;
     if (cp >= 0x10000) {
       cp -= 0x10000;
       unit(0xD800 + (cp >> 10));
@@ -68,12 +65,12 @@ void VgmWriter::Wait(uint64_t ticks) {
 }
 
 bool VgmWriter::Write(uint8_t chip, uint8_t reg, uint8_t data) {
-  if (chip == kLogOpm) {
+  if (chip == kChipOpm) {
     Put(kOpmWrite);
     Put(reg);
-  } else if ((chip == kLogPsg1 || chip == kLogPsg2) && reg < kAySecond) {
+  } else if ((chip == kChipPsg1 || chip == kChipPsg2) && reg < kAySecond) {
     Put(kAyWrite);
-    Put(static_cast<uint8_t>(chip == kLogPsg2 ? reg | kAySecond : reg));
+    Put(static_cast<uint8_t>(chip == kChipPsg2 ? reg | kAySecond : reg));
   } else {
     return false;
   }
@@ -109,7 +106,7 @@ std::vector<uint8_t> VgmWriter::Header() const {
   Store32(&h, 0x30, layout_.opm_clock);
   Store32(&h, 0x34, kHeaderSize - 0x34);
   Store32(&h, 0x74, layout_.psg_clock != 0 ? layout_.psg_clock | kDualChip : 0);
-  h[0x78] = 0x00;  // AY8910
+  h[0x78] = kYm2149;
   h[0x79] = 0x01;  // the default flags
   return h;
 }

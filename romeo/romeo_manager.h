@@ -36,13 +36,16 @@ class ChipHandle {
   ChipHandle(const ChipHandle&) = delete;
   ChipHandle& operator=(const ChipHandle&) = delete;
 
-  // The port's reset without the manager's lock; the argument means nothing. Returns 1.
+  // The port's reset without the manager's lock; the argument means nothing. Returns 1. The
+  // board never calls it; it stays because the handle's interface has it, in this place.
   int32_t ResetUnlocked(uint32_t unused);
   // The port's reset with the manager's lock held.
   void Reset();
-  // The first argument means nothing (the board passes 0). Returns true.
+  // The first argument means nothing (the board passes 0). Returns true: the handle's
+  // interface gives it a result.
   bool WriteRegister(uint32_t unused, uint32_t reg, uint32_t value);
-  // Two further operations of the handle, which do nothing for a ROMEO chip.
+  // Two further operations of the handle, which do nothing for a ROMEO chip; kept because the
+  // handle's interface has them, in this order.
   void NoOp1(uint32_t unused);
   void NoOp2(uint32_t unused1, uint32_t unused2);
 

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "common/ascii.h"
+
 namespace {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t'; }
@@ -21,15 +23,8 @@ std::vector<std::string_view> Tokens(std::string_view line) {
   return tokens;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool Equal(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
+// Verbs are read without regard to case.
+bool Equal(std::string_view a, std::string_view b) { return AsciiEqualNoCase(a, b); }
 
 // A token as messages quote it: whole when short, its start and its length when long.
 std::string Quote(std::string_view token) {
@@ -51,7 +46,7 @@ Number ParseNumber(std::string_view token, int64_t* value) {
     token.remove_prefix(1);
   }
   int base = 10;
-  if (token.size() > 2 && token[0] == '0' && Lower(token[1]) == 'x') {
+  if (token.size() > 2 && token[0] == '0' && AsciiLower(token[1]) == 'x') {
     if (negative) return Number::kNotANumber;
     base = 16;
     token.remove_prefix(2);
@@ -61,7 +56,7 @@ Number ParseNumber(std::string_view token, int64_t* value) {
   bool too_large = false;
   for (char c : token) {
     int digit;
-    char l = Lower(c);
+    char l = AsciiLower(c);
     if (l >= '0' && l <= '9') {
       digit = l - '0';
     } else if (base == 16 && l >= 'a' && l <= 'f') {

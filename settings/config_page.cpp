@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "settings/dialog_controls.h"
+#include "platform/program_directory.h"
 #include "settings/profile.h"
 
 namespace {

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <limits>
 
+#include "common/ascii.h"
+
 namespace {
 
 // Spaces and tabs around names and values do not count, nor does a stray carriage return.
@@ -14,16 +16,8 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool SameName(std::string_view a, std::string_view b) {
-  a = Trim(a);
-  b = Trim(b);
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
+  return AsciiEqualNoCase(Trim(a), Trim(b));
 }
 
 // One line of the text: [begin, content_end) is the line without its end-of-line bytes,

@@ -54,7 +54,3 @@ class ProfileFile {
   SaveStageHook stage_hook_ = nullptr;
   void* stage_context_ = nullptr;
 };
-
-// "VYX.INI" in the directory of the host executable (the process's main program, not this
-// module and not the current directory).
-std::string HostSettingsPath();

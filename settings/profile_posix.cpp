@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/program_directory.h"
 #include "settings/ini_text.h"
 #include "settings/profile.h"
 
@@ -186,5 +185,3 @@ bool ProfileFile::SaveInto(int dir, const std::string& name) {
   Stage(SaveStage::kRenamed);
   return true;
 }
-
-std::string HostSettingsPath() { return ProgramDirectory() + "VYX.INI"; }

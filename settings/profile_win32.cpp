@@ -18,16 +18,3 @@ bool ProfileFile::Commit() {
   dirty_ = false;
   return !failed_;
 }
-
-std::string HostSettingsPath() {
-  char exe[MAX_PATH];
-  char full[MAX_PATH];
-  char* name = nullptr;
-  // The host program's file, not this module's.
-  DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return "VYX.INI";
-  DWORD m = GetFullPathNameA(exe, MAX_PATH, full, &name);
-  if (m == 0 || m >= MAX_PATH || name == nullptr) return "VYX.INI";
-  lstrcpyA(name, "VYX.INI");
-  return full;
-}

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "bench/tone_analysis.h"
+#include "tests/tone_analysis.h"
 #include "psg/psg.h"
 
 namespace {

@@ -105,7 +105,7 @@ TEST(BoardModule, StoredSettingsHoldFromTheFirstMix) {
   auto* module = static_cast<BoardModule*>(CreateBoardModule(&host, dir.File("VYX.INI"), nullptr));
   ASSERT_NE(module, nullptr);
   const BoardDevice& d = module->device();
-  EXPECT_EQ(d.tone().voice(0).volume, 5 * 50 + 256) << "+50 reaches the device unchanged";
+  EXPECT_EQ(d.tone().voice(0).volume, 506) << "+50 reaches the device unchanged";
   EXPECT_EQ(d.psg_slot(0).volume, -40);
   EXPECT_EQ(d.psg_slot(0).routing, 2u) << "right output only";
   EXPECT_EQ(d.fm_volume(), -45);

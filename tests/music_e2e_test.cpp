@@ -119,21 +119,15 @@ TEST(MusicEndToEnd, GoldenHashesOfTheFirstTwoSeconds) {
     std::string args;
     std::string hash;
   };
-  // Chips mode converts the FM's rate where the build has libsoxr (the band-limited PSG needs
-  // no library: the AY song is the same either way); --resampler none renders the FM at the
-  // output rate and samples the PSGs, everywhere, and --help says so.
-#ifdef VORLA_HAVE_SOXR
-  const Case converted[] = {{deck, "", "22eef87bbe8fe519"}, {jingle, "", "82bf377115888319"}};
-#else
-  const Case converted[] = {{deck, "", "abe0dc167866a129"}, {jingle, "", "e4c623bf65731ffd"}};
-#endif
-  const Case cases[] = {converted[0], converted[1],
-                        {ayz, "", "d479dfb188bb26a9"},
-                        {deck, "--resampler none", "abe0dc167866a129"},
-                        {jingle, "--resampler none", "e4c623bf65731ffd"},
-                        {ayz, "--resampler none", "cf428566589344b9"},
-                        {deck, "--board", "775816eba51d7f69"},
-                        {ayz, "--board", "ff77f9dcd60fbc2d"}};
+  // Exact hashes only of renderings that convert no rate: the band-limited PSG, --resampler
+  // none and board mode. Converted FM is checked against the chip's own rate below, by
+  // measurement, as any libsoxr build may round differently.
+  const Case cases[] = {{ayz, "", "d479dfb188bb26a9"},
+                             {deck, "--resampler none", "abe0dc167866a129"},
+                             {jingle, "--resampler none", "e4c623bf65731ffd"},
+                             {ayz, "--resampler none", "cf428566589344b9"},
+                             {deck, "--board", "775816eba51d7f69"},
+                             {ayz, "--board", "ff77f9dcd60fbc2d"}};
   for (const Case& c : cases) {
     Outcome run = vorla.Render(c.path, c.args);
     ASSERT_EQ(run.status, 0) << run.err;
@@ -143,6 +137,79 @@ TEST(MusicEndToEnd, GoldenHashesOfTheFirstTwoSeconds) {
   const std::string help = vorla.Exec("render --help").out;
   EXPECT_NE(help.find("PSG sampled four times a frame, every PSG on the YM2149 curve)"),
             std::string::npos) << help;
+}
+
+// One side of a raw render (two int32 a frame), frames [0, count).
+std::vector<double> RawSide(const std::string& path, size_t count, int side) {
+  const std::string bytes = ReadAll(path);
+  std::vector<double> x;
+  for (size_t i = 0; i < count && (i + 1) * 8 <= bytes.size(); ++i) {
+    const size_t at = i * 8 + 4 * static_cast<size_t>(side);
+    uint32_t v = 0;
+    for (size_t k = 0; k < 4; ++k) {
+      v |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + k])) << (8 * k);
+    }
+    x.push_back(static_cast<int32_t>(v));
+  }
+  return x;
+}
+
+// x sampled at `rate` and read at `out_rate` by linear interpolation, count frames.
+std::vector<double> Reread(const std::vector<double>& x, double rate, double out_rate,
+                           size_t count) {
+  std::vector<double> y(count, 0.0);
+  for (size_t i = 0; i < count; ++i) {
+    const double t = static_cast<double>(i) * rate / out_rate;
+    const auto k = static_cast<size_t>(t);
+    if (k + 1 < x.size()) y[i] = x[k] + (t - static_cast<double>(k)) * (x[k + 1] - x[k]);
+  }
+  return y;
+}
+
+struct Likeness {
+  double correlation;
+  double level_ratio;  // RMS of a over RMS of b
+};
+
+Likeness Compare(const std::vector<double>& a, const std::vector<double>& b, size_t skip) {
+  const size_t n = std::min(a.size(), b.size());
+  double ma = 0, mb = 0;
+  for (size_t i = skip; i < n; ++i) ma += a[i], mb += b[i];
+  ma /= static_cast<double>(n - skip);
+  mb /= static_cast<double>(n - skip);
+  double ab = 0, aa = 0, bb = 0;
+  for (size_t i = skip; i < n; ++i) {
+    ab += (a[i] - ma) * (b[i] - mb);
+    aa += (a[i] - ma) * (a[i] - ma);
+    bb += (b[i] - mb) * (b[i] - mb);
+  }
+  return {ab / std::sqrt(aa * bb), std::sqrt(aa / bb)};
+}
+
+// Chips mode's FM runs at the chip's own rate (clock / 64) and libsoxr converts it: the output
+// must be that rendering, resampled. The reference is the chip rendered at its own rate with
+// no conversion (the rate ratio is exactly one there), read at 44100 Hz by interpolation.
+// Measured: correlation 0.998 and 0.999, levels within 0.3%.
+TEST(MusicEndToEnd, ChipsModeConversionFollowsTheChipAtItsOwnRate) {
+  REQUIRE_TEST_FILE(deck, "vgm/ym2151/DeckTheHalls.vgm");
+  REQUIRE_TEST_FILE(jingle, "vgm/ym2151/JingleBells.vgm");
+  Vorla vorla;
+  constexpr size_t kFrames = 2 * 44100;
+  constexpr double kChipRate = 55930;  // 3579545 Hz / 64, rounded
+  for (const std::string& path : {deck, jingle}) {
+    ASSERT_EQ(vorla.Render(path, "--rate 55930 --resampler none").status, 0) << path;
+    std::vector<double> chip[2];
+    for (int side = 0; side < 2; ++side) {
+      chip[side] = Reread(RawSide(vorla.File("out.s32"), kFrames * 2, side), kChipRate, 44100,
+                          kFrames);
+    }
+    ASSERT_EQ(vorla.Render(path).status, 0) << path;
+    for (int side = 0; side < 2; ++side) {
+      const Likeness l = Compare(RawSide(vorla.File("out.s32"), kFrames, side), chip[side], 100);
+      EXPECT_GT(l.correlation, 0.99) << path << " side " << side;
+      EXPECT_NEAR(l.level_ratio, 1.0, 0.02) << path << " side " << side;
+    }
+  }
 }
 
 TEST(MusicEndToEnd, ChipsModePlaysAtTheFilesPitchAndBoardModeAtTheBoards) {

@@ -5,14 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "host/host_services.h"
 #include "vyx/vyx.h"
 
-class RecordingHost : public HostSystem,
-                      public HostBus,
-                      public HostMixer,
-                      public HostTimerQueue,
-                      public HostPorts,
-                      public HostPages {
+class RecordingHost final : public HostServiceSet {
  public:
   struct Event {
     int32_t count;
@@ -32,17 +28,6 @@ class RecordingHost : public HostSystem,
   std::vector<Event> events;
   std::vector<std::pair<uint32_t, uint32_t>> outs;
 
-  void* VYXCALL FindService(const VyxGuid& id) override {
-    if (id == kHostBusId) return Found("bus", has_bus, static_cast<HostBus*>(this));
-    if (id == kHostMixerId) return Found("mixer", has_mixer, static_cast<HostMixer*>(this));
-    if (id == kHostTimerQueueId) {
-      return Found("timer queue", has_timer_queue, static_cast<HostTimerQueue*>(this));
-    }
-    if (id == kHostPortsId) return Found("ports", has_ports, static_cast<HostPorts*>(this));
-    if (id == kHostPagesId) return Found("pages", has_pages, static_cast<HostPages*>(this));
-    calls.push_back("FindService unknown");
-    return nullptr;
-  }
   bool VYXCALL Attach(VyxDevice* d, const Connector* t) override {
     calls.push_back("Attach");
     if (!attach_ok) return false;
@@ -103,8 +88,8 @@ class RecordingHost : public HostSystem,
   }
 
   // The port handler the connector table names, or null.
-  VyxOutHandler OutHandler(uint32_t port) const { return Handler<VyxOutHandler>(port, 2); }
-  VyxInHandler InHandler(uint32_t port) const { return Handler<VyxInHandler>(port, 1); }
+  VyxOutHandler OutHandler(uint32_t port) const { return FindOutHandler(device, table, port); }
+  VyxInHandler InHandler(uint32_t port) const { return FindInHandler(device, table, port); }
   void PortOut(uint32_t port, uint32_t value) {
     if (auto h = OutHandler(port)) h(device, port, value);
   }
@@ -120,22 +105,18 @@ class RecordingHost : public HostSystem,
   }
 
  private:
-  void* Found(const char* name, bool present, void* service) {
+  void* Offer(const char* name, void* service) override {
     calls.push_back(std::string("FindService ") + name);
+    const std::string n = name;
+    const bool present = n == "bus"     ? has_bus
+                         : n == "mixer" ? has_mixer
+                         : n == "ports" ? has_ports
+                         : n == "pages" ? has_pages
+                                        : has_timer_queue;
     return present ? service : nullptr;
   }
-  template <typename H>
-  H Handler(uint32_t port, uint8_t kind) const {
-    if (table == nullptr || device == nullptr) return nullptr;
-    const DeviceDescriptor& d = device->GetDescriptor();
-    for (const Connector* c = table; c->port || c->kind || c->index; ++c) {
-      if (c->port != port || c->kind != kind) continue;
-      if constexpr (std::is_same_v<H, VyxOutHandler>) {
-        return d.out_handlers[c->index];
-      } else {
-        return d.in_handlers[c->index];
-      }
-    }
+  void* OfferOther(const VyxGuid&) override {
+    calls.push_back("FindService unknown");
     return nullptr;
   }
 };

@@ -7,6 +7,7 @@
 
 #include "settings/board_settings.h"
 #include "settings/ini_text.h"
+#include "platform/program_directory.h"
 #include "settings/profile.h"
 #include "tests/temp_dir.h"
 

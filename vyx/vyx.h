@@ -136,11 +136,14 @@ class HostTimerQueue {
   virtual void VYXCALL RemoveEvents(void* owner) = 0;
 };
 
+// The host port through which a board requests its interrupt: the board writes 1 to it.
+inline constexpr uint32_t kHostInterruptPort = 0x105;
+
 class HostPorts {
  public:
   // 1st: unused by the board (read a host port).
   virtual uint32_t VYXCALL In(uint32_t port) = 0;
-  // 2nd: write a host port; the board writes 1 to 0x105 to request its interrupt.
+  // 2nd: write a host port; the board writes 1 to kHostInterruptPort to request its interrupt.
   virtual void VYXCALL Out(uint32_t port, uint32_t value) = 0;
 };
 

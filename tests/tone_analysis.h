@@ -1,6 +1,6 @@
 // Single tones played through chips mode and measured: the pitch by zero crossings, the
-// harmonic and inharmonic energy and the harmonic levels by a windowed DFT. Shared by
-// bench/chips_measure and the tests.
+// harmonic and inharmonic energy and the harmonic levels by a windowed DFT. The tests check
+// with it; bench/chips_measure reports with it.
 #pragma once
 
 #include <algorithm>
@@ -91,7 +91,6 @@ inline std::vector<double> Render(const MusicLog& log, uint32_t rate,
   return out;
 }
 
-// Frequency from the rising zero crossings of x[skip, end), interpolated between samples.
 // The YM2151 clock of the measurements, and the chip's own rate (clock / 64).
 inline constexpr uint32_t kOpmClock = 3579545;
 inline constexpr double kChipRate = kOpmClock / 64.0;
@@ -104,6 +103,7 @@ inline std::vector<double> RenderAtChipRate(const MusicLog& log) {
   return Render(log, static_cast<uint32_t>(std::lround(kChipRate)), direct);
 }
 
+// Frequency from the rising zero crossings of x[skip, end), interpolated between samples.
 inline double ZeroCrossingHz(const std::vector<double>& x, double rate, size_t skip) {
   double first = -1;
   double last = -1;
