@@ -5,14 +5,7 @@
 
 #include "fm/fm_tables.h"
 
-FmChannel::FmChannel() : pm_row(nullptr) {
-  // The operators only take the address of AmpLfoTable row 0; the contents are filled here,
-  // before anything reads them.
-  BuildLevelTables();
-  BuildKeyFractionTable();
-  SelectAlgorithm(0);
-  pm_row = FmTables().PitchLfoTable[0];
-}
+FmChannel::FmChannel() : pm_row(FmTables::Get().PitchLfoTable[0]) { SelectAlgorithm(0); }
 
 void FmChannel::BindChip(FmChipParams* params) {
   chip = params;
@@ -36,7 +29,7 @@ void FmChannel::SelectAlgorithm(uint32_t a) {
 void FmChannel::SetPitch(uint32_t kc, uint32_t kf) {
   uint32_t n = static_cast<uint32_t>(NoteStepTable[kc & 15]);
   uint32_t octave = (kc >> 4) & 7;
-  uint32_t fraction = static_cast<uint32_t>(FmTables().KeyFractionTable[kf & 63]);
+  uint32_t fraction = static_cast<uint32_t>(FmTables::Get().KeyFractionTable[kf & 63]);
   // The product stays below 2^31; the low 19 bits are dropped before the octave shift.
   uint32_t step = ((((n + 2) >> 2) * fraction) << 2) & ~0x7FFFFu;
   step >>= 19 - octave;
@@ -77,7 +70,7 @@ uint32_t FmChannel::Refresh() {
     any_on = any_on || op.env_state != EnvState::Off;
   }
   uint32_t sens = ops[0].lfo_sens;
-  pm_row = FmTables().PitchLfoTable[sens & 7];
+  pm_row = FmTables::Get().PitchLfoTable[sens & 7];
   uint32_t mask = any_am ? 0x37 : 0x07;
   uint32_t result = 0;
   if (any_on) result |= kActive;
@@ -91,9 +84,9 @@ namespace {
 
 // One sine operator of the span loops: phase bits 19-28 plus offset (sine-index units) pick the
 // sine entry; the attenuation is added in the log domain.
-inline int32_t SineOp(const int32_t* log_sine, uint32_t phase, int32_t offset, uint32_t atten) {
+inline int32_t SineOp(const FmTables& tables, uint32_t phase, int32_t offset, uint32_t atten) {
   const uint32_t i = ((phase >> 19) + static_cast<uint32_t>(offset)) & (kLogSineSize - 1);
-  return LinearLookupPadded(static_cast<uint32_t>(log_sine[i]) + atten);
+  return LinearLookupPadded(tables, static_cast<uint32_t>(tables.LogSineTable[i]) + atten);
 }
 
 }  // namespace
@@ -113,7 +106,7 @@ int32_t FmChannel::SamplesBeforeTick() const {
 template <int kAlgorithm, bool kLfo>
 void FmChannel::RenderSpanOf(int32_t* out, int32_t n, const uint32_t* inc,
                              const uint32_t* atten) {
-  const int32_t* log_sine = FmTables().LogSineTable;
+  const FmTables& tables = FmTables::Get();
   uint32_t p0 = ops[0].phase, p1 = ops[1].phase, p2 = ops[2].phase, p3 = ops[3].phase;
   int32_t o0 = ops[0].output, o1 = ops[1].output, o2 = ops[2].output, o3 = ops[3].output;
   int32_t prev0 = ops[0].prev_output;
@@ -125,7 +118,7 @@ void FmChannel::RenderSpanOf(int32_t* out, int32_t n, const uint32_t* inc,
 
   for (int32_t k = 0; k < n; ++k) {
     auto op = [&](uint32_t& p, uint32_t step, uint32_t a, int32_t m) {
-      const int32_t v = SineOp(log_sine, p, m >> 1, a);
+      const int32_t v = SineOp(tables, p, m >> 1, a);
       p += step;
       return v;
     };
@@ -167,7 +160,7 @@ void FmChannel::RenderSpanOf(int32_t* out, int32_t n, const uint32_t* inc,
     // Operator 0 with its feedback, last.
     const int32_t s = o0 + prev0;
     prev0 = o0;
-    o0 = SineOp(log_sine, p0, (s >> fb_shift_bits) & fb_mask, a0);
+    o0 = SineOp(tables, p0, (s >> fb_shift_bits) & fb_mask, a0);
     p0 += i0;
     if constexpr (kAlgorithm <= 3) {
       sample = o3;

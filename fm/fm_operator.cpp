@@ -4,7 +4,7 @@
 
 #include "fm/fm_convert.h"
 
-FmOperator::FmOperator() : am_row(FmTables().AmpLfoTable[0]) {}
+FmOperator::FmOperator() : am_row(FmTables::Get().AmpLfoTable[0]) {}
 
 int32_t FmOperator::RateDecrement(int32_t rate) const {
   int64_t dec = static_cast<int64_t>(RateStepTable[(rate >> 2) & 15]) * chip->ratio;
@@ -49,7 +49,7 @@ void FmOperator::Refresh() {
     default:  // Off, or not reset yet
       break;
   }
-  am_row = FmTables().AmpLfoTable[am_enable ? (lfo_sens >> 4) & 3 : 0];
+  am_row = FmTables::Get().AmpLfoTable[am_enable ? (lfo_sens >> 4) & 3 : 0];
   UpdateAtten();
 }
 

@@ -99,7 +99,7 @@ class FmOperator {
     if (env_timer <= 0) StepEnvelope();
   }
   static uint32_t LogSine(int32_t index) {
-    return static_cast<uint32_t>(FmTables().LogSineTable[index & (kLogSineSize - 1)]);
+    return static_cast<uint32_t>(FmTables::Get().LogSineTable[index & (kLogSineSize - 1)]);
   }
 };
 

@@ -122,7 +122,7 @@ TEST_F(ChannelTest, RefreshReportsActivityAndLfoUse) {
   ch.ops[3].am_enable = false;
   ch.SetLfoSensitivity(0x01);  // PMS 1
   EXPECT_EQ(ch.Refresh(), FmChannel::kActive | FmChannel::kUsesLfo);
-  EXPECT_EQ(ch.pm_row, FmTables().PitchLfoTable[1]);
+  EXPECT_EQ(ch.pm_row, FmTables::Get().PitchLfoTable[1]);
 }
 
 // The computation order of each algorithm, written down independently of the channel: each

@@ -11,7 +11,6 @@ namespace {
 class OperatorTest : public ::testing::Test {
  protected:
   OperatorTest() {
-    BuildLevelTables();
     params.SetRatio(181);
     op.chip = &params;
     op.Reset();

@@ -6,14 +6,8 @@
 
 namespace {
 
-const FmComputedTables& Built() {
-  BuildLevelTables();
-  BuildKeyFractionTable();
-  return FmTables();
-}
-
 TEST(FmTablesTest, LogToLinearTellingValues) {
-  const auto& t = Built().LogToLinearTable;
+  const auto& t = FmTables::Get().LogToLinearTable;
   const int32_t head[6] = {8192, -8192, 8168, -8168, 8148, -8148};
   for (int i = 0; i < 6; ++i) EXPECT_EQ(t[i], head[i]) << i;
   EXPECT_EQ(t[510], 4108);
@@ -30,23 +24,23 @@ TEST(FmTablesTest, LogToLinearTellingValues) {
 }
 
 TEST(FmTablesTest, LinearLookupIsSilentOutsideTheTable) {
-  Built();
-  EXPECT_EQ(LinearLookup(0), 8192);
+    EXPECT_EQ(LinearLookup(0), 8192);
   EXPECT_EQ(LinearLookup(8191), 0);
   EXPECT_EQ(LinearLookup(8192), 0);
   EXPECT_EQ(LinearLookup(static_cast<uint32_t>(-2)), 0);
   // The unchecked lookup of the block renderer: silent past 8192, and every sine attenuation
   // plus the largest attenuation it passes stays inside the padded table.
-  EXPECT_EQ(LinearLookupPadded(8192), 0);
-  EXPECT_EQ(LinearLookupPadded(kLogToLinearPaddedSize - 1), 0);
-  for (int32_t sine : Built().LogSineTable) {
+  const FmTables& tables = FmTables::Get();
+  EXPECT_EQ(LinearLookupPadded(tables, 8192), 0);
+  EXPECT_EQ(LinearLookupPadded(tables, kLogToLinearPaddedSize - 1), 0);
+  for (int32_t sine : FmTables::Get().LogSineTable) {
     ASSERT_LT(static_cast<uint32_t>(sine) + kSpanAttenLimit,
               static_cast<uint32_t>(kLogToLinearPaddedSize));
   }
 }
 
 TEST(FmTablesTest, LogSineTellingValues) {
-  const auto& t = Built().LogSineTable;
+  const auto& t = FmTables::Get().LogSineTable;
   EXPECT_EQ(t[0], 4276);
   EXPECT_EQ(t[1], 3464);
   EXPECT_EQ(t[2], 3088);
@@ -65,14 +59,14 @@ TEST(FmTablesTest, LogSineTellingValues) {
 }
 
 TEST(FmTablesTest, KeyFractionTellingValues) {
-  const auto& t = Built().KeyFractionTable;
+  const auto& t = FmTables::Get().KeyFractionTable;
   EXPECT_EQ(t[0], 65536);
   EXPECT_EQ(t[1], 65595);
   EXPECT_EQ(t[63], 69370);
 }
 
 TEST(FmTablesTest, PitchLfoPeaksAndZeros) {
-  const auto& t = Built().PitchLfoTable;
+  const auto& t = FmTables::Get().PitchLfoTable;
   const int32_t peaks[8] = {0, 81, 163, 327, 819, 1638, 6553, 11468};
   for (int row = 0; row < 8; ++row) {
     EXPECT_EQ(t[row][64], peaks[row]) << row;
@@ -87,7 +81,7 @@ TEST(FmTablesTest, PitchLfoPeaksAndZeros) {
 }
 
 TEST(FmTablesTest, AmpLfoRows) {
-  const auto& t = Built().AmpLfoTable;
+  const auto& t = FmTables::Get().AmpLfoTable;
   for (int e = 0; e < kLfoSteps; ++e) {
     ASSERT_EQ(t[0][e], 0);
     ASSERT_EQ(t[1][e], 8 * e);
