@@ -11,6 +11,11 @@ int32_t FmOperator::RateDecrement(int32_t rate) const {
   return SaturateToInt32(dec);
 }
 
+void FmOperator::UseRate(int32_t rate, bool zero_freezes) {
+  env_rate = rate == 0 && zero_freezes ? 0 : std::min(ks_offset + rate, 63);
+  env_timer_dec = RateDecrement(env_rate);
+}
+
 void FmOperator::UpdateAtten() {
   int32_t level = std::min(tl_level + env_level, kMaxLevel);
   atten = static_cast<uint32_t>(level) * 8;
@@ -27,27 +32,14 @@ void FmOperator::Refresh() {
   ks_offset = static_cast<int32_t>(key_scale_code >> (3 - (key_scale & 3)));
   tl_level = tl * 8;
   switch (env_state) {
-    case EnvState::Attack:
-      env_rate = attack_rate == 0
-                     ? 0
-                     : std::min(ks_offset + static_cast<int32_t>(attack_rate), 63);
-      env_timer_dec = RateDecrement(env_rate);
-      break;
+    case EnvState::Attack: UseRate(static_cast<int32_t>(attack_rate)); break;
     case EnvState::Decay:
-      env_rate = decay_rate == 0 ? 0 : std::min(ks_offset + decay_rate, 63);
-      env_timer_dec = RateDecrement(env_rate);
+      UseRate(decay_rate);
       env_target = sustain_level * 8;
       break;
-    case EnvState::Sustain:
-      env_rate = sustain_rate == 0 ? 0 : std::min(ks_offset + sustain_rate, 63);
-      env_timer_dec = RateDecrement(env_rate);
-      break;
-    case EnvState::Release:
-      env_rate = std::min(ks_offset + release_rate, 63);
-      env_timer_dec = RateDecrement(env_rate);
-      break;
-    default:  // Off, or not reset yet
-      break;
+    case EnvState::Sustain: UseRate(sustain_rate); break;
+    case EnvState::Release: UseRate(release_rate, false); break;
+    default: break;  // Off, or not reset yet
   }
   am_row = FmTables::Get().AmpLfoTable[am_enable ? (lfo_sens >> 4) & 3 : 0];
   UpdateAtten();
@@ -59,8 +51,7 @@ void FmOperator::EnterState(EnvState state) {
     case EnvState::Attack:
       tl = static_cast<int32_t>(tl_next);  // tl_level follows at the next Refresh
       if (ks_offset + static_cast<int32_t>(attack_rate) < 62) {
-        env_rate = attack_rate == 0 ? 0 : ks_offset + static_cast<int32_t>(attack_rate);
-        env_timer_dec = RateDecrement(env_rate);
+        UseRate(static_cast<int32_t>(attack_rate));
         env_state = EnvState::Attack;
         return;
       }
@@ -69,8 +60,7 @@ void FmOperator::EnterState(EnvState state) {
       if (sustain_level != 0) {
         env_level = 0;
         env_target = sustain_level * 8;
-        env_rate = decay_rate == 0 ? 0 : std::min(ks_offset + decay_rate, 63);
-        env_timer_dec = RateDecrement(env_rate);
+        UseRate(decay_rate);
         env_state = EnvState::Decay;
         return;
       }
@@ -78,15 +68,13 @@ void FmOperator::EnterState(EnvState state) {
     case EnvState::Sustain:
       env_level = sustain_level * 8;
       env_target = 1024;
-      env_rate = sustain_rate == 0 ? 0 : std::min(ks_offset + sustain_rate, 63);
-      env_timer_dec = RateDecrement(env_rate);
+      UseRate(sustain_rate);
       env_state = EnvState::Sustain;
       return;
     case EnvState::Release:
       if (env_state == EnvState::Attack || env_level < kOffLevel) {
         env_target = 1024;
-        env_rate = std::min(ks_offset + release_rate, 63);
-        env_timer_dec = RateDecrement(env_rate);
+        UseRate(release_rate, false);
         env_state = EnvState::Release;
         return;
       }
@@ -95,8 +83,7 @@ void FmOperator::EnterState(EnvState state) {
       env_level = kOffLevel;
       env_target = kOffLevel;
       UpdateAtten();
-      env_rate = 0;
-      env_timer_dec = RateDecrement(0);
+      UseRate(0);
       env_state = EnvState::Off;
       return;
   }

@@ -34,11 +34,15 @@ class FmOperator {
   void KeyOff();
 
   // Per-sample outputs. m is the modulating sample; it moves the sine index by m / 2.
-  int32_t Compute(int32_t m);
-  int32_t ComputeLfo(int32_t m);
+  int32_t Compute(int32_t m) { return ComputeWith<false, false>(m); }
+  int32_t ComputeLfo(int32_t m) { return ComputeWith<true, false>(m); }
   // Operator with self-feedback; the plain variant returns the sample of the previous call.
-  int32_t ComputeFeedback(uint32_t shift);
-  int32_t ComputeFeedbackLfo(uint32_t shift);
+  int32_t ComputeFeedback(uint32_t shift) {
+    return ComputeWith<false, true>(static_cast<int32_t>(shift));
+  }
+  int32_t ComputeFeedbackLfo(uint32_t shift) {
+    return ComputeWith<true, true>(static_cast<int32_t>(shift));
+  }
   // Noise in place of the sine; bit 0 of noise is the noise bit.
   void ComputeNoise(uint32_t noise);
 
@@ -91,6 +95,10 @@ class FmOperator {
   bool dirty = false;            // parameters changed since the last Refresh
 
  private:
+  // Sets env_rate for a state whose rate parameter is rate, with key scaling, and the timer
+  // decrement that goes with it. A rate of 0 freezes the level unless zero_freezes is false
+  // (Release, whose parameter the registers never leave at 0).
+  void UseRate(int32_t rate, bool zero_freezes = true);
   // Timer decrement for an envelope rate; saturates for absurd ratios (any value of 786048
   // or more already ticks every sample).
   int32_t RateDecrement(int32_t rate) const;
@@ -101,49 +109,31 @@ class FmOperator {
   static uint32_t LogSine(int32_t index) {
     return static_cast<uint32_t>(FmTables::Get().LogSineTable[index & (kLogSineSize - 1)]);
   }
+  // The four sine computations: input is the modulating sample, or with kFeedback the shift.
+  template <bool kLfo, bool kFeedback>
+  int32_t ComputeWith(int32_t input);
 };
 
-inline int32_t FmOperator::Compute(int32_t m) {
+template <bool kLfo, bool kFeedback>
+inline int32_t FmOperator::ComputeWith(int32_t input) {
   TickEnvelope();
-  uint32_t p = phase;
-  phase = p + phase_inc;
-  int32_t i = static_cast<int32_t>(p >> 19) + (m >> 1);
-  output = LinearLookup(LogSine(i) + atten);
-  return output;
-}
-
-inline int32_t FmOperator::ComputeLfo(int32_t m) {
-  TickEnvelope();
-  uint32_t p = phase;
-  phase = p + LfoPhaseInc();
-  int32_t i = static_cast<int32_t>(p >> 19) + (m >> 1);
-  output = LinearLookup(LogSine(i) + static_cast<uint32_t>(am_row[chip->am_index]) + atten);
-  return output;
-}
-
-inline int32_t FmOperator::ComputeFeedback(uint32_t shift) {
-  TickEnvelope();
-  int32_t s = output + prev_output;
-  prev_output = output;
-  uint32_t p = phase;
-  phase = p + phase_inc;
-  int32_t i = static_cast<int32_t>(p >> 19);
-  // Real shifts are 1-7; the cap keeps other callers' values inside the shift range.
-  if (shift < 31) i += s >> (shift < 29 ? shift + 2 : 31);
-  output = LinearLookup(LogSine(i) + atten);
-  return prev_output;
-}
-
-inline int32_t FmOperator::ComputeFeedbackLfo(uint32_t shift) {
-  TickEnvelope();
-  int32_t s = output + prev_output;
-  prev_output = output;
-  uint32_t p = phase;
-  phase = p + LfoPhaseInc();
-  int32_t i = static_cast<int32_t>(p >> 19);
-  if (shift < 31) i += s >> (shift < 29 ? shift + 2 : 31);
-  output = LinearLookup(LogSine(i) + static_cast<uint32_t>(am_row[chip->am_index]) + atten);
-  return output;
+  int32_t offset = 0;
+  if constexpr (kFeedback) {
+    const uint32_t shift = static_cast<uint32_t>(input);
+    const int32_t s = output + prev_output;
+    prev_output = output;
+    // Real shifts are 1-7; the cap keeps other callers' values inside the shift range.
+    if (shift < 31) offset = s >> (shift < 29 ? shift + 2 : 31);
+  } else {
+    offset = input >> 1;
+  }
+  const uint32_t p = phase;
+  phase = p + (kLfo ? LfoPhaseInc() : phase_inc);
+  const int32_t i = static_cast<int32_t>(p >> 19) + offset;
+  const uint32_t am = kLfo ? static_cast<uint32_t>(am_row[chip->am_index]) : 0u;
+  output = LinearLookup(LogSine(i) + am + atten);
+  // Without LFO the feedback operator hands on its previous sample, with LFO its new one.
+  return kFeedback && !kLfo ? prev_output : output;
 }
 
 inline void FmOperator::ComputeNoise(uint32_t noise) {
