@@ -1,7 +1,8 @@
 // YM2151-compatible FM synthesizer ("OPM"): eight channels of four operators, LFO, noise,
 // stereo routing and two timers (OpmTimer). Register map, ch = address bits 0-2:
 //
-//   0x01        ------x-  LFO reset (held: LFO stopped at step 0, channels without LFO)
+//   0x01        ------x-  LFO reset: the LFO restarts at step 0; while the bit is held its
+//                         phase keeps moving, but channels are rendered without LFO
 //   0x08        -xxxx---  key on: bit 6 C2, bit 5 M2, bit 4 C1, bit 3 M1
 //               -----xxx  channel
 //   0x0F        x-------  noise enable (replaces operator C2 of channel 8)
@@ -81,6 +82,10 @@ class OpmChip : public OpmTimer {
 
  private:
   void WriteOperator(uint32_t address, uint32_t data);
+  // The LFO's indexes of a waveform value (amp 0-255, pitch -128..127), stored in params_.
+  void SetLfoIndexes(int32_t amp, int32_t pitch);
+  // The LFO after samples more steps: the phase moves every eighth step.
+  void AdvanceLfo(uint32_t samples);
   void LfoStep();
   // count LFO steps with nothing listening: the state each step leaves, worked out directly
   // where the waveform allows it.

@@ -22,23 +22,28 @@ int32_t AddWrapping(int32_t a, int32_t b) {
 
 }  // namespace
 
+void OpmChip::SetLfoIndexes(int32_t amp, int32_t pitch) {
+  params_.am_index = amp * static_cast<int32_t>(amd_) / 128;
+  // Rounded toward minus infinity; 128 is the centre (no deflection).
+  params_.pm_index = ((pitch * static_cast<int32_t>(pmd_)) >> 7) + 128;
+}
+
+void OpmChip::AdvanceLfo(uint32_t samples) {
+  lfo_prev_phase_ = lfo_phase_;
+  lfo_sample_count_ += samples;
+  if ((lfo_sample_count_ & 7) == 0) lfo_phase_ += lfo_increment_;
+}
+
 void OpmChip::LfoStep() {
   if (lfo_waveform_ < 3) {
     uint32_t k = (lfo_phase_ >> 16) & 0xFF;
-    int32_t amp = LfoAmpWave[lfo_waveform_][k];
-    int32_t pitch = LfoPitchWave[lfo_waveform_][k];
-    params_.am_index = amp * static_cast<int32_t>(amd_) / 128;
-    // Rounded toward minus infinity; 128 is the centre (no deflection).
-    params_.pm_index = ((pitch * static_cast<int32_t>(pmd_)) >> 7) + 128;
+    SetLfoIndexes(LfoAmpWave[lfo_waveform_][k], LfoPitchWave[lfo_waveform_][k]);
   } else if ((lfo_phase_ ^ lfo_prev_phase_) & 0xFFFE0000u) {
     // A new random value each time the phase crosses a multiple of 131072.
     int32_t r = (std::rand() / 17) & 0xFF;
-    params_.am_index = r * static_cast<int32_t>(amd_) / 128;
-    params_.pm_index = (((r - 128) * static_cast<int32_t>(pmd_)) >> 7) + 128;
+    SetLfoIndexes(r, r - 128);
   }
-  lfo_prev_phase_ = lfo_phase_;
-  ++lfo_sample_count_;
-  if ((lfo_sample_count_ & 7) == 0) lfo_phase_ += lfo_increment_;
+  AdvanceLfo(1);
 }
 
 uint32_t OpmChip::NoiseStep() {
@@ -106,15 +111,10 @@ void OpmChip::LfoBlock(int32_t count, int32_t* am_index, int32_t* pm_index) {
     const int32_t group =
         std::min(8 - static_cast<int32_t>(lfo_sample_count_ & 7), count - i);
     const uint32_t k = (lfo_phase_ >> 16) & 0xFF;
-    const int32_t am = LfoAmpWave[lfo_waveform_][k] * static_cast<int32_t>(amd_) / 128;
-    const int32_t pm = ((LfoPitchWave[lfo_waveform_][k] * static_cast<int32_t>(pmd_)) >> 7) + 128;
-    std::fill(am_index + i, am_index + i + group, am);
-    std::fill(pm_index + i, pm_index + i + group, pm);
-    params_.am_index = am;
-    params_.pm_index = pm;
-    lfo_prev_phase_ = lfo_phase_;
-    lfo_sample_count_ += static_cast<uint32_t>(group);
-    if ((lfo_sample_count_ & 7) == 0) lfo_phase_ += lfo_increment_;
+    SetLfoIndexes(LfoAmpWave[lfo_waveform_][k], LfoPitchWave[lfo_waveform_][k]);
+    std::fill(am_index + i, am_index + i + group, params_.am_index);
+    std::fill(pm_index + i, pm_index + i + group, params_.pm_index);
+    AdvanceLfo(static_cast<uint32_t>(group));
     i += group;
   }
 }

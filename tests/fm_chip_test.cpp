@@ -397,6 +397,7 @@ TEST_F(ChipTest, TestRegisterHoldsChannelsWithoutLfo) {
   Voice(0, 3, 0x4A, 0x73);
   chip.Write(0x01, 0x02);
   std::vector<StereoFrame> held = Render(500);
+  EXPECT_EQ(chip.lfo_phase(), 62u * 179552u);  // the phase keeps moving all the same
 
   OpmChip plain;
   plain.Init(3993600, 44100);
