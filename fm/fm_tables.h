@@ -135,10 +135,24 @@ inline constexpr uint8_t FeedbackShifts[8] = {31, 7, 6, 5, 4, 3, 2, 1};
 inline constexpr uint8_t SustainLevels[16] = {0,  4,  8,  12, 16, 20, 24, 28,
                                               32, 36, 40, 44, 48, 52, 56, 124};
 
-// Per algorithm, for operators 1, 2 and 3: the buffer read as modulation, the buffer written.
-inline constexpr uint8_t ConnectionTable[8][6] = {
-    {0, 1, 1, 2, 2, 3}, {1, 0, 0, 1, 1, 2}, {1, 1, 1, 0, 0, 2}, {0, 1, 2, 1, 1, 2},
-    {0, 1, 2, 2, 2, 1}, {0, 1, 0, 1, 0, 1}, {0, 1, 2, 1, 2, 1}, {1, 0, 1, 0, 1, 0},
+// How the four operators of a channel are joined, per algorithm. Masks name operators by bit
+// (bit 0 operator 0 ... bit 3 operator 3): into[k] are the operators whose outputs are summed as
+// operator k's modulation, carriers those whose outputs make the channel's sample. Operator 0
+// takes only its own feedback. Every renderer of the channel reads this one table.
+struct FmConnection {
+  uint8_t into[4];
+  uint8_t carriers;
+};
+
+inline constexpr FmConnection ConnectionTable[8] = {
+    {{0, 0b0001, 0b0010, 0b0100}, 0b1000},  // 0 -> 1 -> 2 -> 3
+    {{0, 0, 0b0011, 0b0100}, 0b1000},       // (0 + 1) -> 2 -> 3
+    {{0, 0, 0b0010, 0b0101}, 0b1000},       // (0 + (1 -> 2)) -> 3
+    {{0, 0b0001, 0, 0b0110}, 0b1000},       // ((0 -> 1) + 2) -> 3
+    {{0, 0b0001, 0, 0b0100}, 0b1010},       // (0 -> 1) + (2 -> 3)
+    {{0, 0b0001, 0b0001, 0b0001}, 0b1110},  // 0 -> each of 1, 2, 3
+    {{0, 0b0001, 0, 0}, 0b1110},            // (0 -> 1) + 2 + 3
+    {{0, 0, 0, 0}, 0b1111},                 // 0 + 1 + 2 + 3
 };
 
 // Register slot (M1, M2, C1, C2) to operator index within the channel (M1, C1, M2, C2).

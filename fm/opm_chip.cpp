@@ -78,7 +78,7 @@ void OpmChip::Write(uint32_t address, uint32_t data) {
       } else {
         // Timer A owns the key-on in CSM mode; this register can only key off.
         for (int op = 0; op < 4; ++op) {
-          if (!(keys & (1u << op))) channel.ops[op].KeyOff();
+          if (!(keys & (1u << op))) channel.op(op).KeyOff();
         }
       }
       break;
@@ -136,33 +136,19 @@ void OpmChip::Write(uint32_t address, uint32_t data) {
 }
 
 void OpmChip::WriteOperator(uint32_t address, uint32_t data) {
-  FmOperator& op = channels_[address & 7].ops[SlotOrder[(address >> 3) & 3]];
+  FmOperator& op = channels_[address & 7].op(SlotOrder[(address >> 3) & 3]);
   switch (address >> 5) {
-    case 2:
-      op.dt1_row = static_cast<int32_t>((data >> 4) & 7) * 32;
-      op.mul = static_cast<int32_t>(data & 15);
-      break;
+    case 2: op.SetDetuneMultiple(data >> 4, data); break;
     case 3:
-      op.tl_next = data & 0x7F;
-      if (csm()) return;  // the active level changes at the next attack
-      op.tl = static_cast<int32_t>(data & 0x7F);
+      if (csm()) {
+        op.LatchTotalLevel(data);  // the active level changes at the next attack
+      } else {
+        op.SetTotalLevel(data);
+      }
       break;
-    case 4:
-      op.key_scale = static_cast<int32_t>(data >> 6);
-      op.attack_rate = (data & 31) * 2;
-      break;
-    case 5:
-      op.decay_rate = static_cast<int32_t>(data & 31) * 2;
-      op.am_enable = (data & 0x80) != 0;
-      break;
-    case 6:
-      op.sustain_rate = static_cast<int32_t>(data & 31) * 2;
-      op.dt2 = static_cast<int32_t>(data >> 6);
-      break;
-    default:  // 7
-      op.sustain_level = SustainLevels[data >> 4];
-      op.release_rate = static_cast<int32_t>(data & 15) * 4 + 2;
-      break;
+    case 4: op.SetKeyScaleAttack(data >> 6, data); break;
+    case 5: op.SetDecayAm(data, (data & 0x80) != 0); break;
+    case 6: op.SetSustainRateDt2(data, data >> 6); break;
+    default: op.SetSustainRelease(data >> 4, data); break;  // 7
   }
-  op.dirty = true;
 }

