@@ -91,7 +91,7 @@ class FmChannel {
   int32_t SamplesBeforeTick() const;
   // Runs n samples with fixed phase steps and attenuations and no envelope work, then takes
   // n samples' worth from the envelope timers. kLfo only changes which feedback sample
-  // algorithm 7 adds (RenderOps).
+  // algorithm 7 adds (RenderOpsOf).
   template <bool kLfo>
   void RenderSpan(int32_t* out, int32_t n, const uint32_t* inc, const uint32_t* atten);
   template <int kAlgorithm, bool kLfo>
