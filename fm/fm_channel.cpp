@@ -5,79 +5,55 @@
 
 #include "fm/fm_tables.h"
 
-FmChannel::FmChannel() : pm_row(nullptr) {
-  // The operators only take the address of AmpLfoTable row 0; the contents are filled here,
-  // before anything reads them.
-  BuildLevelTables();
-  BuildKeyFractionTable();
-  SelectAlgorithm(0);
-  pm_row = FmTables().PitchLfoTable[0];
-}
+FmChannel::FmChannel() : pm_row_(FmTables::Get().PitchLfoTable[0]) { SelectAlgorithm(0); }
 
 void FmChannel::BindChip(FmChipParams* params) {
-  chip = params;
-  for (FmOperator& op : ops) op.chip = params;
+  for (FmOperator& op : ops_) op.BindChip(params);
 }
 
-void FmChannel::SetFeedback(uint32_t shift) { fb_shift = shift; }
-
 void FmChannel::SelectAlgorithm(uint32_t a) {
-  a &= 7;
-  const uint8_t* row = ConnectionTable[a];
-  for (int op = 0; op < 3; ++op) {
-    route_in[op] = row[2 * op];
-    route_out[op] = row[2 * op + 1];
-  }
-  ops[0].output = 0;  // the feedback history starts again
-  ops[0].prev_output = 0;
-  algorithm = a;
+  ops_[0].ClearHistory();
+  algorithm_ = a & 7;
 }
 
 void FmChannel::SetPitch(uint32_t kc, uint32_t kf) {
   uint32_t n = static_cast<uint32_t>(NoteStepTable[kc & 15]);
   uint32_t octave = (kc >> 4) & 7;
-  uint32_t fraction = static_cast<uint32_t>(FmTables().KeyFractionTable[kf & 63]);
+  uint32_t fraction = static_cast<uint32_t>(FmTables::Get().KeyFractionTable[kf & 63]);
   // The product stays below 2^31; the low 19 bits are dropped before the octave shift.
   uint32_t step = ((((n + 2) >> 2) * fraction) << 2) & ~0x7FFFFu;
   step >>= 19 - octave;
-  for (FmOperator& op : ops) {
-    op.block_step = step;
-    op.key_scale_code = (kc >> 2) & 31;
-    op.dirty = true;
-  }
+  for (FmOperator& op : ops_) op.SetBlockStep(step, (kc >> 2) & 31);
 }
 
 void FmChannel::SetLfoSensitivity(uint32_t v) {
-  for (FmOperator& op : ops) {
-    op.lfo_sens = v;
-    op.dirty = true;
-  }
+  for (FmOperator& op : ops_) op.SetLfoSensitivity(v);
 }
 
 void FmChannel::SetKeyMask(uint32_t mask) {
   for (int i = 0; i < 4; ++i) {
     if (mask & (1u << i)) {
-      ops[i].KeyOn();
+      ops_[i].KeyOn();
     } else {
-      ops[i].KeyOff();
+      ops_[i].KeyOff();
     }
   }
 }
 
 void FmChannel::Reset() {
-  for (FmOperator& op : ops) op.Reset();
+  for (FmOperator& op : ops_) op.Reset();
 }
 
 uint32_t FmChannel::Refresh() {
   bool any_am = false;
   bool any_on = false;
-  for (FmOperator& op : ops) {
+  for (FmOperator& op : ops_) {
     op.Refresh();
-    any_am = any_am || op.am_enable;
-    any_on = any_on || op.env_state != EnvState::Off;
+    any_am = any_am || op.am_enable();
+    any_on = any_on || op.env_state() != EnvState::Off;
   }
-  uint32_t sens = ops[0].lfo_sens;
-  pm_row = FmTables().PitchLfoTable[sens & 7];
+  uint32_t sens = ops_[0].lfo_sens();
+  pm_row_ = FmTables::Get().PitchLfoTable[sens & 7];
   uint32_t mask = any_am ? 0x37 : 0x07;
   uint32_t result = 0;
   if (any_on) result |= kActive;
@@ -91,105 +67,72 @@ namespace {
 
 // One sine operator of the span loops: phase bits 19-28 plus offset (sine-index units) pick the
 // sine entry; the attenuation is added in the log domain.
-inline int32_t SineOp(const int32_t* log_sine, uint32_t phase, int32_t offset, uint32_t atten) {
+inline int32_t SineOp(const FmTables& tables, uint32_t phase, int32_t offset, uint32_t atten) {
   const uint32_t i = ((phase >> 19) + static_cast<uint32_t>(offset)) & (kLogSineSize - 1);
-  return LinearLookupPadded(static_cast<uint32_t>(log_sine[i]) + atten);
+  return LinearLookupPadded(tables, static_cast<uint32_t>(tables.LogSineTable[i]) + atten);
+}
+
+// The sum of the samples named by mask (bit i: operator i).
+template <uint8_t kMask>
+inline int32_t Sum(int32_t o0, int32_t o1, int32_t o2, int32_t o3) {
+  return (kMask & 1 ? o0 : 0) + (kMask & 2 ? o1 : 0) + (kMask & 4 ? o2 : 0) + (kMask & 8 ? o3 : 0);
 }
 
 }  // namespace
 
 int32_t FmChannel::SamplesBeforeTick() const {
-  // The tick comes on the first sample after which the timer is at or below 0.
   int32_t samples = INT32_MAX;
-  for (const FmOperator& op : ops) {
-    if (op.env_timer <= 0) return 0;
-    if (op.env_timer_dec > 0) samples = std::min(samples, (op.env_timer - 1) / op.env_timer_dec);
-  }
+  for (const FmOperator& op : ops_) samples = std::min(samples, op.SamplesBeforeTick());
   return samples;
 }
 
-// The loop of RenderOps for one algorithm, operators held in locals. Specialised for a span in
-// which every operator's phase step and attenuation stay fixed and no envelope ticks.
+// The loop of RenderOpsOf, operators held in locals. Specialised for a span in which every
+// operator's phase step and attenuation stay fixed and no envelope ticks.
 template <int kAlgorithm, bool kLfo>
 void FmChannel::RenderSpanOf(int32_t* out, int32_t n, const uint32_t* inc,
                              const uint32_t* atten) {
-  const int32_t* log_sine = FmTables().LogSineTable;
-  uint32_t p0 = ops[0].phase, p1 = ops[1].phase, p2 = ops[2].phase, p3 = ops[3].phase;
-  int32_t o0 = ops[0].output, o1 = ops[1].output, o2 = ops[2].output, o3 = ops[3].output;
-  int32_t prev0 = ops[0].prev_output;
+  constexpr FmConnection c = ConnectionTable[kAlgorithm];
+  const FmTables& tables = FmTables::Get();
+  uint32_t p0 = ops_[0].phase(), p1 = ops_[1].phase(), p2 = ops_[2].phase(), p3 = ops_[3].phase();
+  int32_t o0 = ops_[0].output(), o1 = ops_[1].output(), o2 = ops_[2].output();
+  int32_t o3 = ops_[3].output();
+  int32_t prev0 = ops_[0].prev_output();
   const uint32_t i0 = inc[0], i1 = inc[1], i2 = inc[2], i3 = inc[3];
   const uint32_t a0 = atten[0], a1 = atten[1], a2 = atten[2], a3 = atten[3];
   // Feedback: the sum of the last two samples shifted by FB + 2 (31 at most), or nothing.
-  const uint32_t fb_shift_bits = fb_shift < 29 ? fb_shift + 2 : 31;
-  const int32_t fb_mask = fb_shift < 31 ? -1 : 0;
+  const uint32_t fb_shift_bits = fb_shift_ < 29 ? fb_shift_ + 2 : 31;
+  const int32_t fb_mask = fb_shift_ < 31 ? -1 : 0;
 
   for (int32_t k = 0; k < n; ++k) {
     auto op = [&](uint32_t& p, uint32_t step, uint32_t a, int32_t m) {
-      const int32_t v = SineOp(log_sine, p, m >> 1, a);
+      const int32_t v = SineOp(tables, p, m >> 1, a);
       p += step;
       return v;
     };
-    int32_t sample;
-    int32_t old0 = o0;
-    if constexpr (kAlgorithm == 0) {
-      o2 = op(p2, i2, a2, o1);
-      o1 = op(p1, i1, a1, o0);
-      o3 = op(p3, i3, a3, o2);
-    } else if constexpr (kAlgorithm == 1) {
-      o2 = op(p2, i2, a2, o0 + o1);
-      o1 = op(p1, i1, a1, 0);
-      o3 = op(p3, i3, a3, o2);
-    } else if constexpr (kAlgorithm == 2) {
-      o2 = op(p2, i2, a2, o1);
-      o1 = op(p1, i1, a1, 0);
-      o3 = op(p3, i3, a3, o0 + o2);
-    } else if constexpr (kAlgorithm == 3) {
-      o2 = op(p2, i2, a2, 0);
-      o1 = op(p1, i1, a1, o0);
-      o3 = op(p3, i3, a3, o1 + o2);
-    } else if constexpr (kAlgorithm == 4) {
-      o2 = op(p2, i2, a2, 0);
-      o1 = op(p1, i1, a1, o0);
-      o3 = op(p3, i3, a3, o2);
-    } else if constexpr (kAlgorithm == 5) {
-      o2 = op(p2, i2, a2, o0);
-      o1 = op(p1, i1, a1, o0);
-      o3 = op(p3, i3, a3, o0);
-    } else if constexpr (kAlgorithm == 6) {
-      o2 = op(p2, i2, a2, 0);
-      o1 = op(p1, i1, a1, o0);
-      o3 = op(p3, i3, a3, 0);
-    } else {
-      o2 = op(p2, i2, a2, 0);
-      o1 = op(p1, i1, a1, 0);
-      o3 = op(p3, i3, a3, 0);
-    }
+    const int32_t old0 = o0;
+    o2 = op(p2, i2, a2, Sum<c.into[2]>(o0, o1, o2, o3));
+    o1 = op(p1, i1, a1, Sum<c.into[1]>(o0, o1, o2, o3));
+    o3 = op(p3, i3, a3, Sum<c.into[3]>(o0, o1, o2, o3));
     // Operator 0 with its feedback, last.
     const int32_t s = o0 + prev0;
     prev0 = o0;
-    o0 = SineOp(log_sine, p0, (s >> fb_shift_bits) & fb_mask, a0);
+    o0 = SineOp(tables, p0, (s >> fb_shift_bits) & fb_mask, a0);
     p0 += i0;
-    if constexpr (kAlgorithm <= 3) {
-      sample = o3;
-    } else if constexpr (kAlgorithm == 4) {
-      sample = o1 + o3;
-    } else if constexpr (kAlgorithm <= 6) {
-      sample = o1 + o2 + o3;
-    } else {
-      // Without LFO operator 0's previous sample, with LFO its new one (RenderOps).
-      sample = o1 + o2 + o3 + (kLfo ? o0 : old0);
-    }
-    out[k] += sample;
+    // Operator 0 as a carrier: without LFO its previous sample, with LFO its new one.
+    out[k] += Sum<static_cast<uint8_t>(c.carriers & 0b1110)>(o0, o1, o2, o3) +
+              (c.carriers & 1 ? (kLfo ? o0 : old0) : 0);
   }
 
-  ops[0].phase = p0, ops[1].phase = p1, ops[2].phase = p2, ops[3].phase = p3;
-  ops[0].output = o0, ops[1].output = o1, ops[2].output = o2, ops[3].output = o3;
-  ops[0].prev_output = prev0;
+  ops_[0].EndSpan(n, p0, o0, prev0);
+  ops_[1].EndSpan(n, p1, o1, ops_[1].prev_output());
+  ops_[2].EndSpan(n, p2, o2, ops_[2].prev_output());
+  ops_[3].EndSpan(n, p3, o3, ops_[3].prev_output());
 }
 
 template <bool kLfo>
 void FmChannel::RenderSpan(int32_t* out, int32_t n, const uint32_t* inc, const uint32_t* atten) {
-  switch (algorithm) {
+  // No timer reaches 0 within the span (SamplesBeforeTick), so n * dec stays below the timer.
+  switch (algorithm_) {
     case 0: RenderSpanOf<0, kLfo>(out, n, inc, atten); break;
     case 1: RenderSpanOf<1, kLfo>(out, n, inc, atten); break;
     case 2: RenderSpanOf<2, kLfo>(out, n, inc, atten); break;
@@ -199,8 +142,6 @@ void FmChannel::RenderSpan(int32_t* out, int32_t n, const uint32_t* inc, const u
     case 6: RenderSpanOf<6, kLfo>(out, n, inc, atten); break;
     default: RenderSpanOf<7, kLfo>(out, n, inc, atten); break;
   }
-  // No timer reaches 0 within the span (SamplesBeforeTick), so n * dec stays below the timer.
-  for (FmOperator& op : ops) op.env_timer -= n * op.env_timer_dec;
 }
 
 // The count of samples before the next tick drops by exactly n over a span of n samples, so it
@@ -219,8 +160,8 @@ void FmChannel::RenderBlock(int32_t* out, int32_t count) {
     uint32_t inc[4];
     uint32_t atten[4];
     for (int i = 0; i < 4; ++i) {
-      inc[i] = ops[i].phase_inc;
-      atten[i] = std::min(ops[i].atten, kSpanAttenLimit);  // see kSpanAttenLimit
+      inc[i] = ops_[i].phase_inc();
+      atten[i] = ops_[i].SpanAtten();
     }
     RenderSpan<false>(out + pos, n, inc, atten);
     pos += n;
@@ -231,30 +172,24 @@ void FmChannel::RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lf
   int32_t pos = 0;
   int32_t free = SamplesBeforeTick();
   while (pos < count) {
-    chip->am_index = lfo.am_index[pos];
-    chip->pm_index = lfo.pm_index[pos];
+    const int32_t am_index = lfo.am_index[pos];
+    const int32_t pm_index = lfo.pm_index[pos];
     if (free == 0) {
-      out[pos++] += RenderLfo();
+      out[pos++] += RenderLfo(am_index, pm_index);
       free = SamplesBeforeTick();
       continue;
     }
     const int32_t n = std::min({free, count - pos, lfo.run[pos]});
     free -= n;
     // Within the run the pitch factor and the amplitude offset are those of its first frame.
-    chip->pm_value = pm_row[chip->pm_index];
+    const int32_t pm_value = pm_row_[pm_index];
     uint32_t inc[4];
     uint32_t atten[4];
     for (int i = 0; i < 4; ++i) {
-      inc[i] = ops[i].LfoPhaseInc();
-      atten[i] = std::min(static_cast<uint32_t>(ops[i].am_row[chip->am_index]) + ops[i].atten,
-                          kSpanAttenLimit);
+      inc[i] = ops_[i].LfoPhaseInc(pm_value);
+      atten[i] = ops_[i].SpanAttenLfo(am_index);
     }
     RenderSpan<true>(out + pos, n, inc, atten);
     pos += n;
-  }
-  if (count > 0) {
-    chip->am_index = lfo.am_index[count - 1];
-    chip->pm_index = lfo.pm_index[count - 1];
-    chip->pm_value = pm_row[chip->pm_index];
   }
 }

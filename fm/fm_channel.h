@@ -1,7 +1,9 @@
 // One FM voice: four operators joined by one of eight algorithms, feedback on operator 0.
 //
 // Operators are numbered in the chip's order M1, C1, M2, C2 (0-3). The chip refreshes every
-// channel once per mixing call and then asks each active one for a sample per frame.
+// channel once per mixing call and then asks each active one for a sample per frame. How the
+// operators are joined comes from ConnectionTable (fm_tables.h) for every renderer: per sample,
+// per span and with noise.
 #pragma once
 
 #include <cstdint>
@@ -24,10 +26,10 @@ class FmChannel {
 
   FmChannel();
 
-  // Points the channel and its operators at the chip's shared record.
+  // Points the channel's operators at the chip's shared record.
   void BindChip(FmChipParams* params);
 
-  void SetFeedback(uint32_t shift);
+  void SetFeedback(uint32_t shift) { fb_shift_ = shift; }
   void SelectAlgorithm(uint32_t a);
   void SetPitch(uint32_t kc, uint32_t kf);
   void SetLfoSensitivity(uint32_t v);
@@ -35,133 +37,115 @@ class FmChannel {
   void Reset();
   uint32_t Refresh();
 
-  int32_t Render() { return RenderOps<false>(); }
-  int32_t RenderLfo() {
-    chip->pm_value = pm_row[chip->pm_index];
-    return RenderOps<true>();
+  // One frame. The LFO variants take the chip's amplitude and pitch index of the frame.
+  int32_t Render() { return RenderOps<false>({}); }
+  int32_t RenderLfo(int32_t am_index, int32_t pm_index) {
+    return RenderOps<true>(LfoValues(am_index, pm_index));
   }
-  int32_t RenderNoise(uint32_t noise) { return RenderOpsNoise<false>(noise); }
-  int32_t RenderLfoNoise(uint32_t noise) {
-    chip->pm_value = pm_row[chip->pm_index];
-    return RenderOpsNoise<true>(noise);
+  int32_t RenderNoise(uint32_t noise) { return RenderOpsNoise<false>(noise, {}); }
+  int32_t RenderLfoNoise(uint32_t noise, int32_t am_index, int32_t pm_index) {
+    return RenderOpsNoise<true>(noise, LfoValues(am_index, pm_index));
   }
 
   // count samples, each added into out[i]: the same samples as count calls of Render (or of
-  // RenderLfo, with the chip's LFO values of frame i taken from lfo). Renders in spans in which
-  // no envelope ticks and the LFO values stay put, so that the span's loop has no tests; the
-  // sample of a tick goes through Render / RenderLfo. RenderBlockLfo leaves the chip's am_index,
-  // pm_index and pm_value as its last sample set them.
+  // RenderLfo with the LFO values of frame i taken from lfo). Renders in spans in which no
+  // envelope ticks and the LFO values stay put, so that the span's loop has no tests; the
+  // sample of a tick goes through Render / RenderLfo.
   void RenderBlock(int32_t* out, int32_t count);
   void RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo);
 
-  uint32_t fb_shift = 0;        // FeedbackShifts entry, 31 = no feedback
-  int32_t buffers[4] = {};      // connection buffers of the noise renderings
-  uint8_t route_in[3] = {};     // buffer index each of operators 1-3 reads
-  uint8_t route_out[3] = {};    // buffer index each of operators 1-3 adds into
-  const int32_t* pm_row;        // PitchLfoTable row of the channel's PMS
-  uint32_t algorithm = 0;
-  FmChipParams* chip = nullptr;  // not owned
-  FmOperator ops[4];
+  // Operators are reached for the chip's register writes and for inspection.
+  FmOperator& op(int index) { return ops_[index]; }
+  const FmOperator& op(int index) const { return ops_[index]; }
+  const FmOperator (&ops() const)[4] { return ops_; }
+  uint32_t fb_shift() const { return fb_shift_; }
+  uint32_t algorithm() const { return algorithm_; }
+  const int32_t* pm_row() const { return pm_row_; }
 
  private:
-  template <bool kLfo>
-  int32_t Op(int index, int32_t m) {
-    return kLfo ? ops[index].ComputeLfo(m) : ops[index].Compute(m);
+  FmLfoValues LfoValues(int32_t am_index, int32_t pm_index) const {
+    return {pm_row_[pm_index], am_index};
   }
   template <bool kLfo>
-  int32_t Feedback() {
-    return kLfo ? ops[0].ComputeFeedbackLfo(fb_shift) : ops[0].ComputeFeedback(fb_shift);
+  int32_t Op(int index, int32_t m, FmLfoValues lfo) {
+    return kLfo ? ops_[index].ComputeLfo(m, lfo) : ops_[index].Compute(m);
   }
   template <bool kLfo>
-  int32_t RenderOps();
+  int32_t Feedback(FmLfoValues lfo) {
+    return kLfo ? ops_[0].ComputeFeedbackLfo(fb_shift_, lfo) : ops_[0].ComputeFeedback(fb_shift_);
+  }
+  // The sum of the outputs of the operators in mask (bit i: operator i), as they are now.
+  template <uint8_t kMask>
+  int32_t Heard() const {
+    return (kMask & 1 ? ops_[0].output() : 0) + (kMask & 2 ? ops_[1].output() : 0) +
+           (kMask & 4 ? ops_[2].output() : 0) + (kMask & 8 ? ops_[3].output() : 0);
+  }
+  template <int kAlgorithm, bool kLfo>
+  int32_t RenderOpsOf(FmLfoValues lfo);
   template <bool kLfo>
-  int32_t RenderOpsNoise(uint32_t noise);
+  int32_t RenderOps(FmLfoValues lfo);
+  template <bool kLfo>
+  int32_t RenderOpsNoise(uint32_t noise, FmLfoValues lfo);
 
   // Samples before the next envelope tick of any operator (0: the next sample ticks).
   int32_t SamplesBeforeTick() const;
   // Runs n samples with fixed phase steps and attenuations and no envelope work, then takes
   // n samples' worth from the envelope timers. kLfo only changes which feedback sample
-  // algorithm 7 adds (RenderOps).
+  // algorithm 7 adds (RenderOpsOf).
   template <bool kLfo>
   void RenderSpan(int32_t* out, int32_t n, const uint32_t* inc, const uint32_t* atten);
   template <int kAlgorithm, bool kLfo>
   void RenderSpanOf(int32_t* out, int32_t n, const uint32_t* inc, const uint32_t* atten);
+
+  uint32_t fb_shift_ = 0;       // FeedbackShifts entry, 31 = no feedback
+  const int32_t* pm_row_;       // PitchLfoTable row of the channel's PMS
+  uint32_t algorithm_ = 0;
+  FmOperator ops_[4];
 };
 
-// Each operator runs once per frame in the order listed; a read of another operator's output
+// Each operator runs once per frame, in the order 2, 1, 3; a read of another operator's output
 // sees whatever that operator holds at the moment, so some links hear the previous frame.
-// Operator 0 (feedback) always runs last.
+// Operator 0 (feedback) always runs last; in algorithm 7 its result joins the sum: without LFO
+// that is its previous sample, with LFO its new one.
+template <int kAlgorithm, bool kLfo>
+inline int32_t FmChannel::RenderOpsOf(FmLfoValues lfo) {
+  constexpr FmConnection c = ConnectionTable[kAlgorithm];
+  Op<kLfo>(2, Heard<c.into[2]>(), lfo);
+  Op<kLfo>(1, Heard<c.into[1]>(), lfo);
+  Op<kLfo>(3, Heard<c.into[3]>(), lfo);
+  const int32_t fb = Feedback<kLfo>(lfo);
+  return Heard<static_cast<uint8_t>(c.carriers & 0b1110)>() + (c.carriers & 1 ? fb : 0);
+}
+
 template <bool kLfo>
-inline int32_t FmChannel::RenderOps() {
-  FmOperator& op0 = ops[0];
-  FmOperator& op1 = ops[1];
-  FmOperator& op2 = ops[2];
-  FmOperator& op3 = ops[3];
-  switch (algorithm) {
-    case 0:  // 0 -> 1 -> 2 -> 3
-      Op<kLfo>(2, op1.output);
-      Op<kLfo>(1, op0.output);
-      Op<kLfo>(3, op2.output);
-      Feedback<kLfo>();
-      return op3.output;
-    case 1:  // (0 + 1) -> 2 -> 3
-      Op<kLfo>(2, op0.output + op1.output);
-      Op<kLfo>(1, 0);
-      Op<kLfo>(3, op2.output);
-      Feedback<kLfo>();
-      return op3.output;
-    case 2:  // (0 + (1 -> 2)) -> 3
-      Op<kLfo>(2, op1.output);
-      Op<kLfo>(1, 0);
-      Op<kLfo>(3, op0.output + op2.output);
-      Feedback<kLfo>();
-      return op3.output;
-    case 3:  // ((0 -> 1) + 2) -> 3
-      Op<kLfo>(2, 0);
-      Op<kLfo>(1, op0.output);
-      Op<kLfo>(3, op1.output + op2.output);
-      Feedback<kLfo>();
-      return op3.output;
-    case 4:  // (0 -> 1) + (2 -> 3)
-      Op<kLfo>(2, 0);
-      Op<kLfo>(1, op0.output);
-      Op<kLfo>(3, op2.output);
-      Feedback<kLfo>();
-      return op1.output + op3.output;
-    case 5:  // 0 -> each of 1, 2, 3
-      Op<kLfo>(2, op0.output);
-      Op<kLfo>(1, op0.output);
-      Op<kLfo>(3, op0.output);
-      Feedback<kLfo>();
-      return op1.output + op2.output + op3.output;
-    case 6:  // (0 -> 1) + 2 + 3
-      Op<kLfo>(2, 0);
-      Op<kLfo>(1, op0.output);
-      Op<kLfo>(3, 0);
-      Feedback<kLfo>();
-      return op1.output + op2.output + op3.output;
-    default: {  // 7: 0 + 1 + 2 + 3
-      Op<kLfo>(2, 0);
-      Op<kLfo>(1, 0);
-      Op<kLfo>(3, 0);
-      // Without LFO this is operator 0's previous sample, with LFO its new one.
-      int32_t fb = Feedback<kLfo>();
-      return op1.output + op2.output + op3.output + fb;
-    }
+inline int32_t FmChannel::RenderOps(FmLfoValues lfo) {
+  switch (algorithm_) {
+    case 0: return RenderOpsOf<0, kLfo>(lfo);
+    case 1: return RenderOpsOf<1, kLfo>(lfo);
+    case 2: return RenderOpsOf<2, kLfo>(lfo);
+    case 3: return RenderOpsOf<3, kLfo>(lfo);
+    case 4: return RenderOpsOf<4, kLfo>(lfo);
+    case 5: return RenderOpsOf<5, kLfo>(lfo);
+    case 6: return RenderOpsOf<6, kLfo>(lfo);
+    default: return RenderOpsOf<7, kLfo>(lfo);
   }
 }
 
-// Operators 0, 1, 2 in that order through the connection buffers, operator 3 replaced by noise.
+// Operators 0, 1, 2 in that order, operator 3 replaced by noise. Each operator hears the
+// others' samples of this frame, except operator 0's, which is always the previous frame's;
+// the noise sample joins the sum a frame late.
 template <bool kLfo>
-inline int32_t FmChannel::RenderOpsNoise(uint32_t noise) {
-  buffers[3] = 0;
-  buffers[2] = 0;
-  buffers[1] = 0;
-  buffers[0] = ops[0].output;  // previous frame
-  Feedback<kLfo>();
-  buffers[route_out[0]] += Op<kLfo>(1, buffers[route_in[0]]);
-  buffers[route_out[1]] += Op<kLfo>(2, buffers[route_in[1]]);
-  int32_t previous_noise = ops[3].output;
-  ops[3].ComputeNoise(noise);
-  return buffers[route_out[2]] + previous_noise;
+inline int32_t FmChannel::RenderOpsNoise(uint32_t noise, FmLfoValues lfo) {
+  const FmConnection& c = ConnectionTable[algorithm_];
+  const int32_t previous0 = ops_[0].output();
+  auto heard = [&](uint8_t mask) {
+    return (mask & 1 ? previous0 : 0) + (mask & 2 ? ops_[1].output() : 0) +
+           (mask & 4 ? ops_[2].output() : 0);
+  };
+  Feedback<kLfo>(lfo);
+  Op<kLfo>(1, heard(c.into[1]), lfo);
+  Op<kLfo>(2, heard(c.into[2]), lfo);
+  const int32_t previous_noise = ops_[3].output();
+  ops_[3].ComputeNoise(noise);
+  return heard(c.carriers) + previous_noise;
 }

@@ -5,12 +5,18 @@
 
 struct FmChipParams {
   uint32_t ratio = 0;     // internal chip samples per output sample, x128, rounded
-  int32_t am_index = 0;   // current LFO amplitude index, 0-255
-  int32_t pm_index = 0;   // current LFO pitch index, 0-255 (128 = no deflection)
-  int32_t pm_value = 0;   // pitch factor of the channel being rendered (scratch)
+  int32_t am_index = 0;   // the chip's current LFO amplitude index, 0-255
+  int32_t pm_index = 0;   // the chip's current LFO pitch index, 0-255 (128 = no deflection)
   int32_t RatioMulTable[4][16] = {};  // phase multipliers, row = DT2, column = MUL
 
   // Stores a new ratio and rebuilds RatioMulTable; does nothing if the ratio is unchanged.
   // Operators see the new multipliers at their next refresh.
   void SetRatio(uint32_t value);
+};
+
+// The LFO as one operator hears it for one sample: its channel's pitch factor (a PitchLfoTable
+// entry) and the chip's amplitude index.
+struct FmLfoValues {
+  int32_t pm_value;
+  int32_t am_index;
 };

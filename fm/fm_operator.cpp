@@ -4,52 +4,93 @@
 
 #include "fm/fm_convert.h"
 
-FmOperator::FmOperator() : am_row(FmTables().AmpLfoTable[0]) {}
+FmOperator::FmOperator() : am_row_(FmTables::Get().AmpLfoTable[0]) {}
 
 int32_t FmOperator::RateDecrement(int32_t rate) const {
-  int64_t dec = static_cast<int64_t>(RateStepTable[(rate >> 2) & 15]) * chip->ratio;
+  int64_t dec = static_cast<int64_t>(RateStepTable[(rate >> 2) & 15]) * chip_->ratio;
   return SaturateToInt32(dec);
 }
 
+void FmOperator::UseRate(int32_t rate, bool zero_freezes) {
+  env_rate_ = rate == 0 && zero_freezes ? 0 : std::min(ks_offset_ + rate, 63);
+  env_timer_dec_ = RateDecrement(env_rate_);
+}
+
 void FmOperator::UpdateAtten() {
-  int32_t level = std::min(tl_level + env_level, kMaxLevel);
-  atten = static_cast<uint32_t>(level) * 8;
+  int32_t level = std::min(tl_level_ + env_level_, kMaxLevel);
+  atten_ = static_cast<uint32_t>(level) * 8;
+}
+
+void FmOperator::SetDetuneMultiple(uint32_t dt1, uint32_t mul) {
+  dt1_row_ = static_cast<int32_t>(dt1 & 7) * 32;
+  mul_ = static_cast<int32_t>(mul & 15);
+  dirty_ = true;
+}
+
+void FmOperator::SetTotalLevel(uint32_t tl) {
+  tl_next_ = tl & 0x7F;
+  tl_ = static_cast<int32_t>(tl_next_);
+  dirty_ = true;
+}
+
+void FmOperator::LatchTotalLevel(uint32_t tl) { tl_next_ = tl & 0x7F; }
+
+void FmOperator::SetKeyScaleAttack(uint32_t ks, uint32_t ar) {
+  key_scale_ = static_cast<int32_t>(ks & 3);
+  attack_rate_ = (ar & 31) * 2;
+  dirty_ = true;
+}
+
+void FmOperator::SetDecayAm(uint32_t d1r, bool am) {
+  decay_rate_ = static_cast<int32_t>(d1r & 31) * 2;
+  am_enable_ = am;
+  dirty_ = true;
+}
+
+void FmOperator::SetSustainRateDt2(uint32_t d2r, uint32_t dt2) {
+  sustain_rate_ = static_cast<int32_t>(d2r & 31) * 2;
+  dt2_ = static_cast<int32_t>(dt2 & 3);
+  dirty_ = true;
+}
+
+void FmOperator::SetSustainRelease(uint32_t sl, uint32_t rr) {
+  sustain_level_ = SustainLevels[sl & 15];
+  release_rate_ = static_cast<int32_t>(rr & 15) * 4 + 2;
+  dirty_ = true;
+}
+
+void FmOperator::SetBlockStep(uint32_t step, uint32_t key_scale_code) {
+  block_step_ = step;
+  key_scale_code_ = key_scale_code;
+  dirty_ = true;
+}
+
+void FmOperator::SetLfoSensitivity(uint32_t sens) {
+  lfo_sens_ = sens;
+  dirty_ = true;
 }
 
 void FmOperator::Refresh() {
-  if (!dirty) return;
-  dirty = false;
+  if (!dirty_) return;
+  dirty_ = false;
   // Detune and multiple apply to the channel's step; the product wraps at 32 bits.
-  uint32_t detuned = block_step + static_cast<uint32_t>(static_cast<int32_t>(
-                                      DetuneOffsets[(dt1_row >> 5) & 7][key_scale_code & 31]));
-  phase_inc = detuned * static_cast<uint32_t>(chip->RatioMulTable[dt2 & 3][mul & 15]);
-  phase_inc_pm = static_cast<int32_t>(phase_inc >> 11);
-  ks_offset = static_cast<int32_t>(key_scale_code >> (3 - (key_scale & 3)));
-  tl_level = tl * 8;
-  switch (env_state) {
-    case EnvState::Attack:
-      env_rate = attack_rate == 0
-                     ? 0
-                     : std::min(ks_offset + static_cast<int32_t>(attack_rate), 63);
-      env_timer_dec = RateDecrement(env_rate);
-      break;
+  uint32_t detuned = block_step_ + static_cast<uint32_t>(static_cast<int32_t>(
+                                       DetuneOffsets[(dt1_row_ >> 5) & 7][key_scale_code_ & 31]));
+  phase_inc_ = detuned * static_cast<uint32_t>(chip_->RatioMulTable[dt2_ & 3][mul_ & 15]);
+  phase_inc_pm_ = static_cast<int32_t>(phase_inc_ >> 11);
+  ks_offset_ = static_cast<int32_t>(key_scale_code_ >> (3 - (key_scale_ & 3)));
+  tl_level_ = tl_ * 8;
+  switch (env_state_) {
+    case EnvState::Attack: UseRate(static_cast<int32_t>(attack_rate_)); break;
     case EnvState::Decay:
-      env_rate = decay_rate == 0 ? 0 : std::min(ks_offset + decay_rate, 63);
-      env_timer_dec = RateDecrement(env_rate);
-      env_target = sustain_level * 8;
+      UseRate(decay_rate_);
+      env_target_ = sustain_level_ * 8;
       break;
-    case EnvState::Sustain:
-      env_rate = sustain_rate == 0 ? 0 : std::min(ks_offset + sustain_rate, 63);
-      env_timer_dec = RateDecrement(env_rate);
-      break;
-    case EnvState::Release:
-      env_rate = std::min(ks_offset + release_rate, 63);
-      env_timer_dec = RateDecrement(env_rate);
-      break;
-    default:  // Off, or not reset yet
-      break;
+    case EnvState::Sustain: UseRate(sustain_rate_); break;
+    case EnvState::Release: UseRate(release_rate_, false); break;
+    default: break;  // Off, or not reset yet
   }
-  am_row = FmTables().AmpLfoTable[am_enable ? (lfo_sens >> 4) & 3 : 0];
+  am_row_ = FmTables::Get().AmpLfoTable[am_enable_ ? (lfo_sens_ >> 4) & 3 : 0];
   UpdateAtten();
 }
 
@@ -57,103 +98,104 @@ void FmOperator::EnterState(EnvState state) {
   // Each case falls through to the next state when its entry condition fails.
   switch (state) {
     case EnvState::Attack:
-      tl = static_cast<int32_t>(tl_next);  // tl_level follows at the next Refresh
-      if (ks_offset + static_cast<int32_t>(attack_rate) < 62) {
-        env_rate = attack_rate == 0 ? 0 : ks_offset + static_cast<int32_t>(attack_rate);
-        env_timer_dec = RateDecrement(env_rate);
-        env_state = EnvState::Attack;
+      tl_ = static_cast<int32_t>(tl_next_);  // tl_level follows at the next Refresh
+      if (ks_offset_ + static_cast<int32_t>(attack_rate_) < 62) {
+        UseRate(static_cast<int32_t>(attack_rate_));
+        env_state_ = EnvState::Attack;
         return;
       }
       [[fallthrough]];  // instant attack
     case EnvState::Decay:
-      if (sustain_level != 0) {
-        env_level = 0;
-        env_target = sustain_level * 8;
-        env_rate = decay_rate == 0 ? 0 : std::min(ks_offset + decay_rate, 63);
-        env_timer_dec = RateDecrement(env_rate);
-        env_state = EnvState::Decay;
+      if (sustain_level_ != 0) {
+        env_level_ = 0;
+        env_target_ = sustain_level_ * 8;
+        UseRate(decay_rate_);
+        env_state_ = EnvState::Decay;
         return;
       }
       [[fallthrough]];  // no first decay
     case EnvState::Sustain:
-      env_level = sustain_level * 8;
-      env_target = 1024;
-      env_rate = sustain_rate == 0 ? 0 : std::min(ks_offset + sustain_rate, 63);
-      env_timer_dec = RateDecrement(env_rate);
-      env_state = EnvState::Sustain;
+      env_level_ = sustain_level_ * 8;
+      env_target_ = 1024;
+      UseRate(sustain_rate_);
+      env_state_ = EnvState::Sustain;
       return;
     case EnvState::Release:
-      if (env_state == EnvState::Attack || env_level < kOffLevel) {
-        env_target = 1024;
-        env_rate = std::min(ks_offset + release_rate, 63);
-        env_timer_dec = RateDecrement(env_rate);
-        env_state = EnvState::Release;
+      if (env_state_ == EnvState::Attack || env_level_ < kOffLevel) {
+        env_target_ = 1024;
+        UseRate(release_rate_, false);
+        env_state_ = EnvState::Release;
         return;
       }
       [[fallthrough]];  // already inaudible
     default:
-      env_level = kOffLevel;
-      env_target = kOffLevel;
+      env_level_ = kOffLevel;
+      env_target_ = kOffLevel;
       UpdateAtten();
-      env_rate = 0;
-      env_timer_dec = RateDecrement(0);
-      env_state = EnvState::Off;
+      UseRate(0);
+      env_state_ = EnvState::Off;
       return;
   }
 }
 
 void FmOperator::StepEnvelope() {
-  env_timer = kEnvTimerPeriod;  // the overshoot is dropped, not carried
-  int column = env_tick & 7;
-  if (env_state == EnvState::Attack) {
-    int shift = AttackShifts[env_rate][column];
+  env_timer_ = kEnvTimerPeriod;  // the overshoot is dropped, not carried
+  int column = env_tick_ & 7;
+  if (env_state_ == EnvState::Attack) {
+    int shift = AttackShifts[env_rate_][column];
     if (shift >= 0) {
-      env_level -= (env_level >> shift) + 1;
-      if (env_level <= 0) EnterState(EnvState::Decay);
+      env_level_ -= (env_level_ >> shift) + 1;
+      if (env_level_ <= 0) EnterState(EnvState::Decay);
     }
   } else {
-    env_level += DecayIncrements[env_rate][column];
-    if (env_level >= env_target) {
-      EnterState(static_cast<EnvState>(static_cast<int32_t>(env_state) + 1));
+    env_level_ += DecayIncrements[env_rate_][column];
+    if (env_level_ >= env_target_) {
+      EnterState(static_cast<EnvState>(static_cast<int32_t>(env_state_) + 1));
     }
   }
   UpdateAtten();
   // The count runs for as long as the operator sounds; only its low bits matter, so let it
   // wrap instead of overflowing.
-  env_tick = static_cast<int32_t>(static_cast<uint32_t>(env_tick) + 1u);
+  env_tick_ = static_cast<int32_t>(static_cast<uint32_t>(env_tick_) + 1u);
+}
+
+int32_t FmOperator::SamplesBeforeTick() const {
+  // The tick comes on the first sample after which the timer is at or below 0.
+  if (env_timer_ <= 0) return 0;
+  return env_timer_dec_ > 0 ? (env_timer_ - 1) / env_timer_dec_ : INT32_MAX;
 }
 
 void FmOperator::KeyOn() {
-  if (keyed) return;
-  keyed = true;
-  if (env_state == EnvState::Off || env_state == EnvState::Release) {
+  if (keyed_) return;
+  keyed_ = true;
+  if (env_state_ == EnvState::Off || env_state_ == EnvState::Release) {
     EnterState(EnvState::Attack);
     UpdateAtten();
-    output = 0;
-    prev_output = 0;
-    phase = 0;
+    output_ = 0;
+    prev_output_ = 0;
+    phase_ = 0;
   }
 }
 
 void FmOperator::KeyOff() {
-  if (!keyed) return;
-  keyed = false;
+  if (!keyed_) return;
+  keyed_ = false;
   EnterState(EnvState::Release);
 }
 
 void FmOperator::Reset() {
-  tl = 127;
-  tl_next = 127;
-  env_level = kOffLevel;
-  env_target = kOffLevel;
+  tl_ = 127;
+  tl_next_ = 127;
+  env_level_ = kOffLevel;
+  env_target_ = kOffLevel;
   UpdateAtten();
-  env_rate = 0;
-  env_timer = 0;
-  env_tick = 0;
-  phase = 0;
-  output = 0;
-  prev_output = 0;
-  env_timer_dec = RateDecrement(0);
-  env_state = EnvState::Off;
-  dirty = true;
+  env_rate_ = 0;
+  env_timer_ = 0;
+  env_tick_ = 0;
+  phase_ = 0;
+  output_ = 0;
+  prev_output_ = 0;
+  env_timer_dec_ = RateDecrement(0);
+  env_state_ = EnvState::Off;
+  dirty_ = true;
 }

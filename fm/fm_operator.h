@@ -5,6 +5,7 @@
 // (phase step, envelope rates, total-level attenuation) before the next mixing batch.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "fm/fm_chip_params.h"
@@ -28,128 +29,174 @@ class FmOperator {
 
   FmOperator();
 
+  void BindChip(FmChipParams* params) { chip_ = params; }
   void Reset();
   void Refresh();
   void KeyOn();
   void KeyOff();
 
+  // Register fields, in register units (rates 0-31, levels 0-127, SL and RR 0-15).
+  void SetDetuneMultiple(uint32_t dt1, uint32_t mul);
+  // The level takes effect at once; the latched level only at the next attack.
+  void SetTotalLevel(uint32_t tl);
+  void LatchTotalLevel(uint32_t tl);
+  void SetKeyScaleAttack(uint32_t ks, uint32_t ar);
+  void SetDecayAm(uint32_t d1r, bool am);
+  void SetSustainRateDt2(uint32_t d2r, uint32_t dt2);
+  void SetSustainRelease(uint32_t sl, uint32_t rr);
+  // The channel's pitch (phase step before detune and multiple, key code >> 2) and its LFO
+  // sensitivity (PMS in bits 0-2, AMS in bits 4-5).
+  void SetBlockStep(uint32_t step, uint32_t key_scale_code);
+  void SetLfoSensitivity(uint32_t sens);
+  // The feedback history starts again.
+  void ClearHistory() { output_ = prev_output_ = 0; }
+
   // Per-sample outputs. m is the modulating sample; it moves the sine index by m / 2.
-  int32_t Compute(int32_t m);
-  int32_t ComputeLfo(int32_t m);
+  int32_t Compute(int32_t m) { return ComputeWith<false, false>(m, {}); }
+  int32_t ComputeLfo(int32_t m, FmLfoValues lfo) { return ComputeWith<true, false>(m, lfo); }
   // Operator with self-feedback; the plain variant returns the sample of the previous call.
-  int32_t ComputeFeedback(uint32_t shift);
-  int32_t ComputeFeedbackLfo(uint32_t shift);
+  int32_t ComputeFeedback(uint32_t shift) {
+    return ComputeWith<false, true>(static_cast<int32_t>(shift), {});
+  }
+  int32_t ComputeFeedbackLfo(uint32_t shift, FmLfoValues lfo) {
+    return ComputeWith<true, true>(static_cast<int32_t>(shift), lfo);
+  }
   // Noise in place of the sine; bit 0 of noise is the noise bit.
   void ComputeNoise(uint32_t noise);
+
+  // Phase advance with the channel's pitch factor: the product keeps its low 32 bits.
+  uint32_t LfoPhaseInc(int32_t pm_value) const {
+    int32_t product = static_cast<int32_t>(static_cast<uint32_t>(pm_value) *
+                                           static_cast<uint32_t>(phase_inc_pm_));
+    return phase_inc_ + static_cast<uint32_t>(product >> 5);
+  }
+  // Attenuation with the LFO's amplitude index added, for the block renderer (see
+  // kSpanAttenLimit).
+  uint32_t SpanAtten() const { return std::min(atten_, kSpanAttenLimit); }
+  uint32_t SpanAttenLfo(int32_t am_index) const {
+    return std::min(static_cast<uint32_t>(am_row_[am_index]) + atten_, kSpanAttenLimit);
+  }
+  // Samples before the next envelope tick (0: the next sample ticks; INT32_MAX: never).
+  int32_t SamplesBeforeTick() const;
+  // The end of a span of n samples rendered outside the operator, none of which ticked.
+  void EndSpan(int32_t n, uint32_t phase, int32_t output, int32_t prev_output) {
+    env_timer_ -= n * env_timer_dec_;
+    phase_ = phase;
+    output_ = output;
+    prev_output_ = prev_output;
+  }
+
+  // Inspection.
+  int32_t output() const { return output_; }
+  int32_t prev_output() const { return prev_output_; }
+  uint32_t phase() const { return phase_; }
+  uint32_t phase_inc() const { return phase_inc_; }
+  uint32_t block_step() const { return block_step_; }
+  uint32_t key_scale_code() const { return key_scale_code_; }
+  uint32_t lfo_sens() const { return lfo_sens_; }
+  uint32_t atten() const { return atten_; }
+  int32_t env_level() const { return env_level_; }
+  int32_t env_target() const { return env_target_; }
+  int32_t env_rate() const { return env_rate_; }
+  int32_t env_tick() const { return env_tick_; }
+  int32_t env_timer() const { return env_timer_; }
+  int32_t env_timer_dec() const { return env_timer_dec_; }
+  EnvState env_state() const { return env_state_; }
+  int32_t tl() const { return tl_; }
+  uint32_t tl_next() const { return tl_next_; }
+  int32_t mul() const { return mul_; }
+  bool am_enable() const { return am_enable_; }
+  bool keyed() const { return keyed_; }
+  bool dirty() const { return dirty_; }
+
+ private:
+  friend struct FmOperatorProbe;  // the unit tests' access to the envelope internals
 
   // Entering Attack, Decay or Release may pass straight on to the next state; values outside
   // Attack..Release mean Off.
   void EnterState(EnvState state);
   void StepEnvelope();
   void UpdateAtten();
-
-  // Phase advance with the channel's pitch modulation: the product keeps its low 32 bits.
-  uint32_t LfoPhaseInc() const {
-    int32_t product = static_cast<int32_t>(static_cast<uint32_t>(chip->pm_value) *
-                                           static_cast<uint32_t>(phase_inc_pm));
-    return phase_inc + static_cast<uint32_t>(product >> 5);
-  }
-
-  FmChipParams* chip = nullptr;  // the chip's shared record, not owned
-  int32_t output = 0;            // last sample
-  int32_t prev_output = 0;       // the sample before that (feedback)
-  uint32_t block_step = 0;       // phase step of the channel pitch, before detune and multiple
-  int32_t dt1_row = 0;           // DT1 x 32: row offset into DetuneOffsets
-  int32_t dt2 = 0;               // DT2, 0-3
-  int32_t mul = 0;               // MUL, 0-15
-  uint32_t phase = 0;            // 2^29 per sine period
-  uint32_t phase_inc = 0;        // phase advance per output sample
-  int32_t phase_inc_pm = 0;      // phase_inc >> 11: pitch-modulation scale
-  uint32_t key_scale_code = 0;   // key code >> 2, 0-31
-  int32_t env_level = 0;         // envelope units, 0 loudest
-  int32_t env_target = 0;        // level that ends the current state
-  int32_t env_timer = 0;         // counts down to the next envelope tick
-  int32_t env_timer_dec = 0;     // taken from env_timer per sample
-  uint32_t atten = 0;            // min(tl_level + env_level, 1023) x 8, attenuation units
-  int32_t tl_level = 0;          // tl x 8, envelope units
-  int32_t env_rate = 0;          // effective rate 0-63 of the current state
-  int32_t env_tick = 0;          // envelope ticks so far; low three bits pick the table column
-  int32_t ks_offset = 0;         // rate offset from key scaling
-  EnvState env_state{};          // zero until the first reset
-  const int32_t* am_row;         // row of AmpLfoTable used for amplitude modulation
-  uint32_t lfo_sens = 0;         // PMS in bits 0-2, AMS in bits 4-5
-  int32_t tl = 0;                // active total level, 0-127
-  uint32_t tl_next = 0;          // latched total level, taken over at the next attack
-  uint32_t attack_rate = 0;      // AR x 2
-  int32_t decay_rate = 0;        // D1R x 2
-  int32_t sustain_rate = 0;      // D2R x 2
-  int32_t sustain_level = 0;     // SustainLevels[SL]
-  int32_t release_rate = 0;      // RR x 4 + 2
-  int32_t key_scale = 0;         // KS, 0-3
-  bool keyed = false;            // key-on latch
-  bool am_enable = false;
-  bool dirty = false;            // parameters changed since the last Refresh
-
- private:
+  // Sets env_rate for a state whose rate parameter is rate, with key scaling, and the timer
+  // decrement that goes with it. A rate of 0 freezes the level unless zero_freezes is false
+  // (Release, whose parameter the registers never leave at 0).
+  void UseRate(int32_t rate, bool zero_freezes = true);
   // Timer decrement for an envelope rate; saturates for absurd ratios (any value of 786048
   // or more already ticks every sample).
   int32_t RateDecrement(int32_t rate) const;
   void TickEnvelope() {
-    env_timer -= env_timer_dec;
-    if (env_timer <= 0) StepEnvelope();
+    env_timer_ -= env_timer_dec_;
+    if (env_timer_ <= 0) StepEnvelope();
   }
   static uint32_t LogSine(int32_t index) {
-    return static_cast<uint32_t>(FmTables().LogSineTable[index & (kLogSineSize - 1)]);
+    return static_cast<uint32_t>(FmTables::Get().LogSineTable[index & (kLogSineSize - 1)]);
   }
+  // The four sine computations: input is the modulating sample, or with kFeedback the shift.
+  template <bool kLfo, bool kFeedback>
+  int32_t ComputeWith(int32_t input, FmLfoValues lfo);
+
+  FmChipParams* chip_ = nullptr;  // the chip's shared record, not owned
+  int32_t output_ = 0;            // last sample
+  int32_t prev_output_ = 0;       // the sample before that (feedback)
+  uint32_t block_step_ = 0;       // phase step of the channel pitch, before detune and multiple
+  int32_t dt1_row_ = 0;           // DT1 x 32: row offset into DetuneOffsets
+  int32_t dt2_ = 0;               // DT2, 0-3
+  int32_t mul_ = 0;               // MUL, 0-15
+  uint32_t phase_ = 0;            // 2^29 per sine period
+  uint32_t phase_inc_ = 0;        // phase advance per output sample
+  int32_t phase_inc_pm_ = 0;      // phase_inc >> 11: pitch-modulation scale
+  uint32_t key_scale_code_ = 0;   // key code >> 2, 0-31
+  int32_t env_level_ = 0;         // envelope units, 0 loudest
+  int32_t env_target_ = 0;        // level that ends the current state
+  int32_t env_timer_ = 0;         // counts down to the next envelope tick
+  int32_t env_timer_dec_ = 0;     // taken from env_timer per sample
+  uint32_t atten_ = 0;            // min(tl_level + env_level, 1023) x 8, attenuation units
+  int32_t tl_level_ = 0;          // tl x 8, envelope units
+  int32_t env_rate_ = 0;          // effective rate 0-63 of the current state
+  int32_t env_tick_ = 0;          // envelope ticks so far; low three bits pick the table column
+  int32_t ks_offset_ = 0;         // rate offset from key scaling
+  EnvState env_state_{};          // zero until the first reset
+  const int32_t* am_row_;         // row of AmpLfoTable used for amplitude modulation
+  uint32_t lfo_sens_ = 0;         // PMS in bits 0-2, AMS in bits 4-5
+  int32_t tl_ = 0;                // active total level, 0-127
+  uint32_t tl_next_ = 0;          // latched total level, taken over at the next attack
+  uint32_t attack_rate_ = 0;      // AR x 2
+  int32_t decay_rate_ = 0;        // D1R x 2
+  int32_t sustain_rate_ = 0;      // D2R x 2
+  int32_t sustain_level_ = 0;     // SustainLevels[SL]
+  int32_t release_rate_ = 0;      // RR x 4 + 2
+  int32_t key_scale_ = 0;         // KS, 0-3
+  bool keyed_ = false;            // key-on latch
+  bool am_enable_ = false;
+  bool dirty_ = false;            // parameters changed since the last Refresh
 };
 
-inline int32_t FmOperator::Compute(int32_t m) {
+template <bool kLfo, bool kFeedback>
+inline int32_t FmOperator::ComputeWith(int32_t input, FmLfoValues lfo) {
   TickEnvelope();
-  uint32_t p = phase;
-  phase = p + phase_inc;
-  int32_t i = static_cast<int32_t>(p >> 19) + (m >> 1);
-  output = LinearLookup(LogSine(i) + atten);
-  return output;
-}
-
-inline int32_t FmOperator::ComputeLfo(int32_t m) {
-  TickEnvelope();
-  uint32_t p = phase;
-  phase = p + LfoPhaseInc();
-  int32_t i = static_cast<int32_t>(p >> 19) + (m >> 1);
-  output = LinearLookup(LogSine(i) + static_cast<uint32_t>(am_row[chip->am_index]) + atten);
-  return output;
-}
-
-inline int32_t FmOperator::ComputeFeedback(uint32_t shift) {
-  TickEnvelope();
-  int32_t s = output + prev_output;
-  prev_output = output;
-  uint32_t p = phase;
-  phase = p + phase_inc;
-  int32_t i = static_cast<int32_t>(p >> 19);
-  // Real shifts are 1-7; the cap keeps other callers' values inside the shift range.
-  if (shift < 31) i += s >> (shift < 29 ? shift + 2 : 31);
-  output = LinearLookup(LogSine(i) + atten);
-  return prev_output;
-}
-
-inline int32_t FmOperator::ComputeFeedbackLfo(uint32_t shift) {
-  TickEnvelope();
-  int32_t s = output + prev_output;
-  prev_output = output;
-  uint32_t p = phase;
-  phase = p + LfoPhaseInc();
-  int32_t i = static_cast<int32_t>(p >> 19);
-  if (shift < 31) i += s >> (shift < 29 ? shift + 2 : 31);
-  output = LinearLookup(LogSine(i) + static_cast<uint32_t>(am_row[chip->am_index]) + atten);
-  return output;
+  int32_t offset = 0;
+  if constexpr (kFeedback) {
+    const uint32_t shift = static_cast<uint32_t>(input);
+    const int32_t s = output_ + prev_output_;
+    prev_output_ = output_;
+    // Real shifts are 1-7; the cap keeps other callers' values inside the shift range.
+    if (shift < 31) offset = s >> (shift < 29 ? shift + 2 : 31);
+  } else {
+    offset = input >> 1;
+  }
+  const uint32_t p = phase_;
+  phase_ = p + (kLfo ? LfoPhaseInc(lfo.pm_value) : phase_inc_);
+  const int32_t i = static_cast<int32_t>(p >> 19) + offset;
+  const uint32_t am = kLfo ? static_cast<uint32_t>(am_row_[lfo.am_index]) : 0u;
+  output_ = LinearLookup(LogSine(i) + am + atten_);
+  // Without LFO the feedback operator hands on its previous sample, with LFO its new one.
+  return kFeedback && !kLfo ? prev_output_ : output_;
 }
 
 inline void FmOperator::ComputeNoise(uint32_t noise) {
   TickEnvelope();
   // Linear in the envelope level, at most 2046 in magnitude; the phase stands still.
-  int32_t v = kMaxLevel - tl_level - env_level;
+  int32_t v = kMaxLevel - tl_level_ - env_level_;
   if (v < 0) v = 0;
-  output = (noise & 1) ? 2 * v : -2 * v;
+  output_ = (noise & 1) ? 2 * v : -2 * v;
 }

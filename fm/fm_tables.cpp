@@ -2,18 +2,11 @@
 
 #include <cmath>
 
-namespace fm_tables_internal {
-FmComputedTables computed_tables;
-}  // namespace fm_tables_internal
-
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-FmComputedTables& Tables() { return fm_tables_internal::computed_tables; }
-
-void FillLogToLinear() {
-  int32_t* table = Tables().LogToLinearTable;
+void FillLogToLinear(int32_t* table) {
   // The first octave: 256 steps of 1/256 octave each, sign in bit 0.
   for (int i = 0; i < 256; ++i) {
     double level = std::floor(std::pow(2.0, 13.0 - i / 256.0));
@@ -26,8 +19,7 @@ void FillLogToLinear() {
   for (int k = kLogToLinearSize; k < kLogToLinearPaddedSize; ++k) table[k] = 0;
 }
 
-void FillLogSine() {
-  int32_t* table = Tables().LogSineTable;
+void FillLogSine(int32_t* table) {
   // Sampled at odd multiples of pi/1024, so no entry sits on a zero crossing.
   for (int k = 0; k < 512; ++k) {
     double sine = std::sin((2 * k + 1) * kPi / 1024.0);
@@ -37,11 +29,10 @@ void FillLogSine() {
   }
 }
 
-void FillLfoTables() {
+void FillLfoTables(FmTables& tables) {
   // Peak pitch deviation of each PMS row.
   constexpr double kDepth[8] = {0.0,        1.0 / 480.0, 1.0 / 240.0, 1.0 / 120.0,
                                 1.0 / 48.0, 1.0 / 24.0,  1.0 / 6.0,   7.0 / 24.0};
-  FmComputedTables& tables = Tables();
   for (int row = 0; row < 8; ++row) {
     for (int e = 0; e < kLfoSteps; ++e) {
       double factor = 1.0 + 0.6 * kDepth[row] * std::sin(2.0 * kPi * e / 256.0);
@@ -54,39 +45,24 @@ void FillLfoTables() {
   }
 }
 
-void FillKeyFraction() {
+void FillKeyFraction(int32_t* table) {
   for (int i = 0; i < kKeyFractionSize; ++i) {
-    Tables().KeyFractionTable[i] =
-        static_cast<int32_t>(std::floor(std::pow(2.0, i / 768.0) * 65536.0));
+    table[i] = static_cast<int32_t>(std::floor(std::pow(2.0, i / 768.0) * 65536.0));
   }
+}
+
+FmTables BuildFmTables() {
+  FmTables tables;
+  FillLogToLinear(tables.LogToLinearTable);
+  FillLogSine(tables.LogSineTable);
+  FillLfoTables(tables);
+  FillKeyFraction(tables.KeyFractionTable);
+  return tables;
 }
 
 }  // namespace
 
-// Each build hides behind a function-local static: the first caller fills the tables, concurrent
-// callers wait for it, later callers return at once.
-void BuildLevelTables() {
-  static const bool built = [] {
-    FillLogToLinear();
-    FillLogSine();
-    BuildLfoTables();
-    return true;
-  }();
-  (void)built;
-}
-
-void BuildLfoTables() {
-  static const bool built = [] {
-    FillLfoTables();
-    return true;
-  }();
-  (void)built;
-}
-
-void BuildKeyFractionTable() {
-  static const bool built = [] {
-    FillKeyFraction();
-    return true;
-  }();
-  (void)built;
+const FmTables& FmTables::Get() {
+  static const FmTables tables = BuildFmTables();
+  return tables;
 }

@@ -6,8 +6,7 @@
 //   phase              unsigned 32-bit, one sine period = 2^29; bits 19-28 index LogSineTable
 //
 // The constant tables below are program data. The computed tables (logarithmic level, sine,
-// key fraction, LFO depth) are filled once per process by BuildLevelTables() and
-// BuildKeyFractionTable(); both are safe to call from any thread and only the first call works.
+// key fraction, LFO depth) are built once per process, on the first FmTables::Get().
 #pragma once
 
 #include <array>
@@ -136,48 +135,51 @@ inline constexpr uint8_t FeedbackShifts[8] = {31, 7, 6, 5, 4, 3, 2, 1};
 inline constexpr uint8_t SustainLevels[16] = {0,  4,  8,  12, 16, 20, 24, 28,
                                               32, 36, 40, 44, 48, 52, 56, 124};
 
-// Per algorithm, for operators 1, 2 and 3: the buffer read as modulation, the buffer written.
-inline constexpr uint8_t ConnectionTable[8][6] = {
-    {0, 1, 1, 2, 2, 3}, {1, 0, 0, 1, 1, 2}, {1, 1, 1, 0, 0, 2}, {0, 1, 2, 1, 1, 2},
-    {0, 1, 2, 2, 2, 1}, {0, 1, 0, 1, 0, 1}, {0, 1, 2, 1, 2, 1}, {1, 0, 1, 0, 1, 0},
+// How the four operators of a channel are joined, per algorithm. Masks name operators by bit
+// (bit 0 operator 0 ... bit 3 operator 3): into[k] are the operators whose outputs are summed as
+// operator k's modulation, carriers those whose outputs make the channel's sample. Operator 0
+// takes only its own feedback. Every renderer of the channel reads this one table.
+struct FmConnection {
+  uint8_t into[4];
+  uint8_t carriers;
+};
+
+inline constexpr FmConnection ConnectionTable[8] = {
+    {{0, 0b0001, 0b0010, 0b0100}, 0b1000},  // 0 -> 1 -> 2 -> 3
+    {{0, 0, 0b0011, 0b0100}, 0b1000},       // (0 + 1) -> 2 -> 3
+    {{0, 0, 0b0010, 0b0101}, 0b1000},       // (0 + (1 -> 2)) -> 3
+    {{0, 0b0001, 0, 0b0110}, 0b1000},       // ((0 -> 1) + 2) -> 3
+    {{0, 0b0001, 0, 0b0100}, 0b1010},       // (0 -> 1) + (2 -> 3)
+    {{0, 0b0001, 0b0001, 0b0001}, 0b1110},  // 0 -> each of 1, 2, 3
+    {{0, 0b0001, 0, 0}, 0b1110},            // (0 -> 1) + 2 + 3
+    {{0, 0, 0, 0}, 0b1111},                 // 0 + 1 + 2 + 3
 };
 
 // Register slot (M1, M2, C1, C2) to operator index within the channel (M1, C1, M2, C2).
 inline constexpr uint8_t SlotOrder[4] = {0, 2, 1, 3};
 
 // Tables computed at run time, one copy per process.
-struct FmComputedTables {
+struct FmTables {
   // attenuation index -> signed linear sample; entries from kLogToLinearSize on are 0
   int32_t LogToLinearTable[kLogToLinearPaddedSize];
   int32_t LogSineTable[kLogSineSize];          // phase index -> attenuation index (with sign)
   int32_t KeyFractionTable[kKeyFractionSize];  // KF -> 2^(KF/768), 16.16 fixed point
   int32_t PitchLfoTable[8][kLfoSteps];         // PMS, LFO pitch index -> factor x 65536
   int32_t AmpLfoTable[4][kLfoSteps];           // AMS, LFO amplitude index -> attenuation
+
+  // The process-wide tables, built on the first call (thread-safely, by the language's rules for
+  // function-local statics) and only read afterwards.
+  static const FmTables& Get();
 };
-
-namespace fm_tables_internal {
-// Written only by the builds in fm_tables.cpp; everyone else reads through FmTables().
-extern FmComputedTables computed_tables;
-}  // namespace fm_tables_internal
-
-inline const FmComputedTables& FmTables() { return fm_tables_internal::computed_tables; }
-
-// Builds LogToLinearTable and LogSineTable, then the LFO tables. Idempotent and thread-safe.
-void BuildLevelTables();
-// Builds PitchLfoTable and AmpLfoTable. Idempotent and thread-safe.
-void BuildLfoTables();
-// Builds KeyFractionTable. Idempotent and thread-safe.
-void BuildKeyFractionTable();
 
 // Linear sample of an attenuation index; indices of 8192 and above (and negative ones seen as
 // unsigned) are silent.
 inline int32_t LinearLookup(uint32_t index) {
-  return index < static_cast<uint32_t>(kLogToLinearSize)
-             ? fm_tables_internal::computed_tables.LogToLinearTable[index]
-             : 0;
+  return index < static_cast<uint32_t>(kLogToLinearSize) ? FmTables::Get().LogToLinearTable[index]
+                                                         : 0;
 }
 
 // The same for a sine attenuation plus an attenuation of at most kSpanAttenLimit: no test.
-inline int32_t LinearLookupPadded(uint32_t index) {
-  return fm_tables_internal::computed_tables.LogToLinearTable[index];
+inline int32_t LinearLookupPadded(const FmTables& tables, uint32_t index) {
+  return tables.LogToLinearTable[index];
 }

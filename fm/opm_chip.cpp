@@ -59,9 +59,14 @@ void OpmChip::Write(uint32_t address, uint32_t data) {
   data &= 0xFF;
   if (address >= 0x40) {
     WriteOperator(address, data);
-    return;
+  } else if (address >= 0x20) {
+    WriteChannel(address, data);
+  } else {
+    WriteControl(address, data);
   }
-  uint32_t ch = address & 7;
+}
+
+void OpmChip::WriteControl(uint32_t address, uint32_t data) {
   switch (address) {
     case 0x01:
       test_register_ = static_cast<uint8_t>(data);
@@ -70,29 +75,12 @@ void OpmChip::Write(uint32_t address, uint32_t data) {
         lfo_prev_phase_ = 0xFFFFFFFF;
       }
       break;
-    case 0x08: {
-      FmChannel& channel = channels_[data & 7];
-      uint32_t keys = (data >> 3) & 15;  // bit 0 M1, 1 C1, 2 M2, 3 C2
-      if (!csm()) {
-        channel.SetKeyMask(keys);
-      } else {
-        // Timer A owns the key-on in CSM mode; this register can only key off.
-        for (int op = 0; op < 4; ++op) {
-          if (!(keys & (1u << op))) channel.ops[op].KeyOff();
-        }
-      }
-      break;
-    }
+    case 0x08: WriteKeys(data); break;
     case 0x0F:
       noise_control_ = static_cast<uint8_t>(data);
       noise_counter_ = 0;
       break;
-    case 0x10:
-    case 0x11:
-    case 0x12:
-    case 0x14:
-      WriteTimerRegister(address, data);
-      break;
+    case 0x10: case 0x11: case 0x12: case 0x14: WriteTimerRegister(address, data); break;
     case 0x18: {
       lfo_frequency_ = static_cast<uint8_t>(data);
       uint64_t increment = static_cast<uint64_t>((data & 15) + 16) * rate_ratio_ * 32;
@@ -109,60 +97,62 @@ void OpmChip::Write(uint32_t address, uint32_t data) {
     case 0x1B:
       lfo_waveform_ = data & 3;  // bits 6-7 drive the chip's control outputs: unused
       break;
-    case 0x20: case 0x21: case 0x22: case 0x23:
-    case 0x24: case 0x25: case 0x26: case 0x27:
-      channels_[ch].SetFeedback(FeedbackShifts[(data >> 3) & 7]);
-      channels_[ch].SelectAlgorithm(data & 7);
-      pan_[ch] = static_cast<uint8_t>(data >> 6);
-      break;
-    case 0x28: case 0x29: case 0x2A: case 0x2B:
-    case 0x2C: case 0x2D: case 0x2E: case 0x2F:
-      key_code_[ch] = static_cast<uint8_t>(data);
-      channels_[ch].SetPitch(key_code_[ch], key_fraction_[ch]);
-      break;
-    case 0x30: case 0x31: case 0x32: case 0x33:
-    case 0x34: case 0x35: case 0x36: case 0x37:
-      key_fraction_[ch] = static_cast<uint8_t>(data >> 2);
-      channels_[ch].SetPitch(key_code_[ch], key_fraction_[ch]);
-      break;
-    case 0x38: case 0x39: case 0x3A: case 0x3B:
-    case 0x3C: case 0x3D: case 0x3E: case 0x3F:
-      // PMS arrives in bits 4-6 and AMS in bits 0-1; the channel wants them the other way.
-      channels_[ch].SetLfoSensitivity(((data >> 4) | (data << 4)) & 0xFF);
-      break;
     default:  // no function
       break;
   }
 }
 
-void OpmChip::WriteOperator(uint32_t address, uint32_t data) {
-  FmOperator& op = channels_[address & 7].ops[SlotOrder[(address >> 3) & 3]];
-  switch (address >> 5) {
-    case 2:
-      op.dt1_row = static_cast<int32_t>((data >> 4) & 7) * 32;
-      op.mul = static_cast<int32_t>(data & 15);
+void OpmChip::WriteKeys(uint32_t data) {
+  FmChannel& channel = channels_[data & 7];
+  uint32_t keys = (data >> 3) & 15;  // bit 0 M1, 1 C1, 2 M2, 3 C2
+  if (!csm()) {
+    channel.SetKeyMask(keys);
+    return;
+  }
+  // Timer A owns the key-on in CSM mode; this register can only key off.
+  for (int op = 0; op < 4; ++op) {
+    if (!(keys & (1u << op))) channel.op(op).KeyOff();
+  }
+}
+
+void OpmChip::WriteChannel(uint32_t address, uint32_t data) {
+  const uint32_t ch = address & 7;
+  FmChannel& channel = channels_[ch];
+  switch (address >> 3) {
+    case 0x20 >> 3:
+      channel.SetFeedback(FeedbackShifts[(data >> 3) & 7]);
+      channel.SelectAlgorithm(data & 7);
+      pan_[ch] = static_cast<uint8_t>(data >> 6);
       break;
-    case 3:
-      op.tl_next = data & 0x7F;
-      if (csm()) return;  // the active level changes at the next attack
-      op.tl = static_cast<int32_t>(data & 0x7F);
+    case 0x28 >> 3:
+      key_code_[ch] = static_cast<uint8_t>(data);
+      channel.SetPitch(key_code_[ch], key_fraction_[ch]);
       break;
-    case 4:
-      op.key_scale = static_cast<int32_t>(data >> 6);
-      op.attack_rate = (data & 31) * 2;
+    case 0x30 >> 3:
+      key_fraction_[ch] = static_cast<uint8_t>(data >> 2);
+      channel.SetPitch(key_code_[ch], key_fraction_[ch]);
       break;
-    case 5:
-      op.decay_rate = static_cast<int32_t>(data & 31) * 2;
-      op.am_enable = (data & 0x80) != 0;
-      break;
-    case 6:
-      op.sustain_rate = static_cast<int32_t>(data & 31) * 2;
-      op.dt2 = static_cast<int32_t>(data >> 6);
-      break;
-    default:  // 7
-      op.sustain_level = SustainLevels[data >> 4];
-      op.release_rate = static_cast<int32_t>(data & 15) * 4 + 2;
+    default:  // 0x38-0x3F
+      // PMS arrives in bits 4-6 and AMS in bits 0-1; the channel wants them the other way.
+      channel.SetLfoSensitivity(((data >> 4) | (data << 4)) & 0xFF);
       break;
   }
-  op.dirty = true;
+}
+
+void OpmChip::WriteOperator(uint32_t address, uint32_t data) {
+  FmOperator& op = channels_[address & 7].op(SlotOrder[(address >> 3) & 3]);
+  switch (address >> 5) {
+    case 2: op.SetDetuneMultiple(data >> 4, data); break;
+    case 3:
+      if (csm()) {
+        op.LatchTotalLevel(data);  // the active level changes at the next attack
+      } else {
+        op.SetTotalLevel(data);
+      }
+      break;
+    case 4: op.SetKeyScaleAttack(data >> 6, data); break;
+    case 5: op.SetDecayAm(data, (data & 0x80) != 0); break;
+    case 6: op.SetSustainRateDt2(data, data >> 6); break;
+    default: op.SetSustainRelease(data >> 4, data); break;  // 7
+  }
 }

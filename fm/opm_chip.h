@@ -1,7 +1,8 @@
 // YM2151-compatible FM synthesizer ("OPM"): eight channels of four operators, LFO, noise,
 // stereo routing and two timers (OpmTimer). Register map, ch = address bits 0-2:
 //
-//   0x01        ------x-  LFO reset (held: LFO stopped at step 0, channels without LFO)
+//   0x01        ------x-  LFO reset: the LFO restarts at step 0; while the bit is held its
+//                         phase keeps moving, but channels are rendered without LFO
 //   0x08        -xxxx---  key on: bit 6 C2, bit 5 M2, bit 4 C1, bit 3 M1
 //               -----xxx  channel
 //   0x0F        x-------  noise enable (replaces operator C2 of channel 8)
@@ -80,16 +81,42 @@ class OpmChip : public OpmTimer {
   void NotifyInterrupt(bool asserted) override;
 
  private:
+  static constexpr int32_t kBlock = 256;  // frames rendered channel by channel at a time
+
+  // Register groups: 0x01-0x1F, key on (0x08), 0x20-0x3F, 0x40-0xFF.
+  void WriteControl(uint32_t address, uint32_t data);
+  void WriteKeys(uint32_t data);
+  void WriteChannel(uint32_t address, uint32_t data);
   void WriteOperator(uint32_t address, uint32_t data);
+
+  // The LFO's indexes of a waveform value (amp 0-255, pitch -128..127), stored in params_.
+  void SetLfoIndexes(int32_t amp, int32_t pitch);
+  // The LFO after samples more steps: the phase moves every eighth step.
+  void AdvanceLfo(uint32_t samples);
   void LfoStep();
   // count LFO steps with nothing listening: the state each step leaves, worked out directly
   // where the waveform allows it.
   void SkipLfo(int32_t count);
   // count LFO steps, with the amplitude and pitch index of each step.
   void LfoBlock(int32_t count, int32_t* am_index, int32_t* pm_index);
+  // run[i]: frames from i on, within n, with the same two LFO values.
+  static void LfoRuns(int32_t n, const int32_t* am_index, const int32_t* pm_index, int32_t* run);
   uint32_t NoiseStep();
+
+  // Bit 0 of channel ch's two bits in Mix's word: the channel is active.
+  static bool Active(uint32_t word, int ch) { return (word >> (2 * (kChannels - 1 - ch))) & 1; }
+  // Bit p set: some active channel has pan p.
+  uint32_t PansUsed(uint32_t word) const;
   template <bool kLfo>
   void MixFrames(StereoFrame* frames, int32_t count, uint32_t word);
+  // n frames of every active channel into the sum of its pan.
+  template <bool kLfo>
+  void RenderChannels(int32_t (*sums)[kBlock], int32_t n, uint32_t word, const FmLfoBlock& lfo);
+  // Channel 8 with its operator C2 replaced by noise, frame by frame.
+  template <bool kLfo>
+  void RenderNoiseChannel(int32_t* sum, int32_t n, const FmLfoBlock& lfo);
+  // The sums, clamped and scaled by the volume, added into n frames.
+  void AddSums(StereoFrame* out, int32_t n, const int32_t (*sums)[kBlock], bool only_both) const;
 
   int32_t volume_factor_ = 0;     // 16384 = unity
   uint32_t rate_ratio_ = 0;       // (clock / 64) / rate, x128, rounded

@@ -22,23 +22,28 @@ int32_t AddWrapping(int32_t a, int32_t b) {
 
 }  // namespace
 
+void OpmChip::SetLfoIndexes(int32_t amp, int32_t pitch) {
+  params_.am_index = amp * static_cast<int32_t>(amd_) / 128;
+  // Rounded toward minus infinity; 128 is the centre (no deflection).
+  params_.pm_index = ((pitch * static_cast<int32_t>(pmd_)) >> 7) + 128;
+}
+
+void OpmChip::AdvanceLfo(uint32_t samples) {
+  lfo_prev_phase_ = lfo_phase_;
+  lfo_sample_count_ += samples;
+  if ((lfo_sample_count_ & 7) == 0) lfo_phase_ += lfo_increment_;
+}
+
 void OpmChip::LfoStep() {
   if (lfo_waveform_ < 3) {
     uint32_t k = (lfo_phase_ >> 16) & 0xFF;
-    int32_t amp = LfoAmpWave[lfo_waveform_][k];
-    int32_t pitch = LfoPitchWave[lfo_waveform_][k];
-    params_.am_index = amp * static_cast<int32_t>(amd_) / 128;
-    // Rounded toward minus infinity; 128 is the centre (no deflection).
-    params_.pm_index = ((pitch * static_cast<int32_t>(pmd_)) >> 7) + 128;
+    SetLfoIndexes(LfoAmpWave[lfo_waveform_][k], LfoPitchWave[lfo_waveform_][k]);
   } else if ((lfo_phase_ ^ lfo_prev_phase_) & 0xFFFE0000u) {
     // A new random value each time the phase crosses a multiple of 131072.
     int32_t r = (std::rand() / 17) & 0xFF;
-    params_.am_index = r * static_cast<int32_t>(amd_) / 128;
-    params_.pm_index = (((r - 128) * static_cast<int32_t>(pmd_)) >> 7) + 128;
+    SetLfoIndexes(r, r - 128);
   }
-  lfo_prev_phase_ = lfo_phase_;
-  ++lfo_sample_count_;
-  if ((lfo_sample_count_ & 7) == 0) lfo_phase_ += lfo_increment_;
+  AdvanceLfo(1);
 }
 
 uint32_t OpmChip::NoiseStep() {
@@ -106,16 +111,78 @@ void OpmChip::LfoBlock(int32_t count, int32_t* am_index, int32_t* pm_index) {
     const int32_t group =
         std::min(8 - static_cast<int32_t>(lfo_sample_count_ & 7), count - i);
     const uint32_t k = (lfo_phase_ >> 16) & 0xFF;
-    const int32_t am = LfoAmpWave[lfo_waveform_][k] * static_cast<int32_t>(amd_) / 128;
-    const int32_t pm = ((LfoPitchWave[lfo_waveform_][k] * static_cast<int32_t>(pmd_)) >> 7) + 128;
-    std::fill(am_index + i, am_index + i + group, am);
-    std::fill(pm_index + i, pm_index + i + group, pm);
-    params_.am_index = am;
-    params_.pm_index = pm;
-    lfo_prev_phase_ = lfo_phase_;
-    lfo_sample_count_ += static_cast<uint32_t>(group);
-    if ((lfo_sample_count_ & 7) == 0) lfo_phase_ += lfo_increment_;
+    SetLfoIndexes(LfoAmpWave[lfo_waveform_][k], LfoPitchWave[lfo_waveform_][k]);
+    std::fill(am_index + i, am_index + i + group, params_.am_index);
+    std::fill(pm_index + i, pm_index + i + group, params_.pm_index);
+    AdvanceLfo(static_cast<uint32_t>(group));
     i += group;
+  }
+}
+
+void OpmChip::LfoRuns(int32_t n, const int32_t* am_index, const int32_t* pm_index,
+                      int32_t* run) {
+  run[n - 1] = 1;
+  for (int32_t i = n - 2; i >= 0; --i) {
+    const bool same = am_index[i] == am_index[i + 1] && pm_index[i] == pm_index[i + 1];
+    run[i] = same ? run[i + 1] + 1 : 1;
+  }
+}
+
+uint32_t OpmChip::PansUsed(uint32_t word) const {
+  uint32_t used = 0;
+  for (int ch = 0; ch < kChannels; ++ch) {
+    if (Active(word, ch)) used |= 1u << pan_[ch];
+  }
+  return used;
+}
+
+template <bool kLfo>
+void OpmChip::RenderChannels(int32_t (*sums)[kBlock], int32_t n, uint32_t word,
+                             const FmLfoBlock& lfo) {
+  for (int ch = 0; ch < kChannels; ++ch) {
+    if (!Active(word, ch)) continue;
+    int32_t* sum = sums[pan_[ch]];
+    if (ch == kChannels - 1 && (noise_control_ & 0x80)) {
+      RenderNoiseChannel<kLfo>(sum, n, lfo);
+    } else if (kLfo) {
+      channels_[ch].RenderBlockLfo(sum, n, lfo);
+    } else {
+      channels_[ch].RenderBlock(sum, n);
+    }
+  }
+}
+
+template <bool kLfo>
+void OpmChip::RenderNoiseChannel(int32_t* sum, int32_t n, const FmLfoBlock& lfo) {
+  FmChannel& last = channels_[kChannels - 1];
+  for (int32_t i = 0; i < n; ++i) {
+    const uint32_t noise_word = NoiseStep();
+    if (kLfo) {
+      sum[i] += last.RenderLfoNoise(noise_word, lfo.am_index[i], lfo.pm_index[i]);
+    } else {
+      sum[i] += last.RenderNoise(noise_word);
+    }
+  }
+}
+
+// 64-bit products: the gain goes up to 51810, far past what 32 bits hold with 65535.
+void OpmChip::AddSums(StereoFrame* out, int32_t n, const int32_t (*sums)[kBlock],
+                      bool only_both) const {
+  const int64_t volume = volume_factor_;
+  if (only_both) {
+    // Only the sum of both sides: one value for both.
+    for (int32_t i = 0; i < n; ++i) {
+      const int32_t v = static_cast<int32_t>((ClampSum(sums[3][i]) * volume) >> 14);
+      out[i].left = AddWrapping(out[i].left, v);
+      out[i].right = AddWrapping(out[i].right, v);
+    }
+    return;
+  }
+  for (int32_t i = 0; i < n; ++i) {
+    const int64_t left = ClampSum(sums[1][i] + sums[3][i]);
+    const int64_t right = ClampSum(sums[2][i] + sums[3][i]);
+    out[i].left = AddWrapping(out[i].left, static_cast<int32_t>((left * volume) >> 14));
+    out[i].right = AddWrapping(out[i].right, static_cast<int32_t>((right * volume) >> 14));
   }
 }
 
@@ -124,27 +191,15 @@ void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
   // Rendered in blocks, one channel after the other through the whole block: each channel adds
   // into the sum its pan selects (0 none, 1 left, 2 right, 3 both). Channels do not hear each
   // other, so this gives the same sums as going channel by channel within each frame.
-  constexpr int32_t kBlock = 256;
   int32_t sums[4][kBlock];
   int32_t am_index[kBlock];
   int32_t pm_index[kBlock];
   int32_t run[kBlock];
   const FmLfoBlock lfo{am_index, pm_index, run};
 
-  FmChannel& last = channels_[kChannels - 1];
-  const bool last_active = (word & 1) != 0;
-  const bool noise = (noise_control_ & 0x80) != 0;
-  const int64_t volume = volume_factor_;
-  int last_rendered = -1;  // the channel whose pitch factor the chip's scratch value holds
-  uint32_t used = 0;       // bit p: some active channel adds into sums[p]
-  for (int ch = 0; ch < kChannels; ++ch) {
-    if ((word >> (2 * (kChannels - 1 - ch))) & 1) {
-      last_rendered = ch;
-      used |= 1u << pan_[ch];
-    }
-  }
+  const uint32_t used = PansUsed(word);    // bit p: some active channel adds into sums[p]
   const bool only_both = (used & 6) == 0;  // no left-only or right-only channel
-  const uint32_t zeroed = used | (only_both ? 8 : 14);  // and what the mix below reads
+  const uint32_t zeroed = used | (only_both ? 8 : 14);  // and what AddSums reads
 
   for (int32_t start = 0; start < count; start += kBlock) {
     const int32_t n = std::min(kBlock, count - start);
@@ -153,67 +208,11 @@ void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
     }
     if constexpr (kLfo) {
       LfoBlock(n, am_index, pm_index);
-      run[n - 1] = 1;
-      for (int32_t i = n - 2; i >= 0; --i) {
-        const bool same = am_index[i] == am_index[i + 1] && pm_index[i] == pm_index[i + 1];
-        run[i] = same ? run[i + 1] + 1 : 1;
-      }
+      LfoRuns(n, am_index, pm_index, run);
     } else {
       SkipLfo(n);
     }
-
-    for (int ch = 0; ch < kChannels - 1; ++ch) {
-      if (((word >> (2 * (kChannels - 1 - ch))) & 1) == 0) continue;
-      if (kLfo) {
-        channels_[ch].RenderBlockLfo(sums[pan_[ch]], n, lfo);
-      } else {
-        channels_[ch].RenderBlock(sums[pan_[ch]], n);
-      }
-    }
-    if (last_active) {
-      int32_t* sum = sums[pan_[kChannels - 1]];
-      if (!noise) {
-        if (kLfo) {
-          last.RenderBlockLfo(sum, n, lfo);
-        } else {
-          last.RenderBlock(sum, n);
-        }
-      } else {
-        for (int32_t i = 0; i < n; ++i) {
-          const uint32_t noise_word = NoiseStep();
-          if (kLfo) {
-            params_.am_index = am_index[i];
-            params_.pm_index = pm_index[i];
-            sum[i] += last.RenderLfoNoise(noise_word);
-          } else {
-            sum[i] += last.RenderNoise(noise_word);
-          }
-        }
-      }
-    }
-    if constexpr (kLfo) {
-      // As the last frame's LFO step and its last channel left them.
-      params_.am_index = am_index[n - 1];
-      params_.pm_index = pm_index[n - 1];
-      params_.pm_value = channels_[last_rendered].pm_row[params_.pm_index];
-    }
-
-    // 64-bit products: the gain goes up to 51810, far past what 32 bits hold with 65535.
-    StereoFrame* out = frames + start;
-    if (only_both) {
-      // Only the sum of both sides: one value for both.
-      for (int32_t i = 0; i < n; ++i) {
-        const int32_t v = static_cast<int32_t>((ClampSum(sums[3][i]) * volume) >> 14);
-        out[i].left = AddWrapping(out[i].left, v);
-        out[i].right = AddWrapping(out[i].right, v);
-      }
-      continue;
-    }
-    for (int32_t i = 0; i < n; ++i) {
-      const int64_t left = ClampSum(sums[1][i] + sums[3][i]);
-      const int64_t right = ClampSum(sums[2][i] + sums[3][i]);
-      out[i].left = AddWrapping(out[i].left, static_cast<int32_t>((left * volume) >> 14));
-      out[i].right = AddWrapping(out[i].right, static_cast<int32_t>((right * volume) >> 14));
-    }
+    RenderChannels<kLfo>(sums, n, word, lfo);
+    AddSums(frames + start, n, sums, only_both);
   }
 }

@@ -26,15 +26,12 @@ class ChannelTest : public ::testing::Test {
     ch.Reset();
     const int muls[4] = {1, 3, 2, 5};
     for (int i = 0; i < 4; ++i) {
-      FmOperator& op = ch.ops[i];
-      op.tl = 0;
-      op.tl_next = 0;
-      op.attack_rate = 62;
-      op.sustain_level = 0;
-      op.sustain_rate = 0;
-      op.release_rate = 2;
-      op.mul = muls[i];
-      op.dirty = true;
+      FmOperator& op = ch.op(i);
+      op.SetTotalLevel(0);
+      op.SetKeyScaleAttack(0, 31);
+      op.SetSustainRelease(0, 0);
+      op.SetSustainRateDt2(0, 0);
+      op.SetDetuneMultiple(0, muls[i]);
     }
     ch.SelectAlgorithm(algorithm);
   }
@@ -51,15 +48,15 @@ class ChannelTest : public ::testing::Test {
 
 uint32_t StepOf(FmChannel& ch, uint32_t kc, uint32_t kf) {
   ch.SetPitch(kc, kf);
-  return ch.ops[0].block_step;
+  return ch.op(0).block_step();
 }
 
 TEST_F(ChannelTest, PitchSteps) {
   EXPECT_EQ(StepOf(ch, 0x4A, 0), 16496u);
-  for (const FmOperator& op : ch.ops) {
-    EXPECT_EQ(op.block_step, 16496u);
-    EXPECT_EQ(op.key_scale_code, 18u);
-    EXPECT_TRUE(op.dirty);
+  for (const FmOperator& op : ch.ops()) {
+    EXPECT_EQ(op.block_step(), 16496u);
+    EXPECT_EQ(op.key_scale_code(), 18u);
+    EXPECT_TRUE(op.dirty());
   }
   EXPECT_EQ(StepOf(ch, 0x4A, 63), 17456u);
   EXPECT_EQ(StepOf(ch, 0x3A, 0), 8248u);
@@ -71,9 +68,9 @@ TEST_F(ChannelTest, PitchSteps) {
   EXPECT_EQ(StepOf(ch, 0x6B, 40), StepOf(ch, 0x6C, 40));
   // KC 0x4A with MUL 1 sounds at about 490.5 Hz at 44100 Hz.
   ch.SetPitch(0x4A, 0);
-  ch.ops[0].mul = 1;
+  ch.op(0).SetDetuneMultiple(0, 1);
   ch.Refresh();
-  double hz = 44100.0 * ch.ops[0].phase_inc / 536870912.0;
+  double hz = 44100.0 * ch.op(0).phase_inc() / 536870912.0;
   EXPECT_NEAR(hz, 490.5, 0.05);
 }
 
@@ -81,48 +78,46 @@ TEST_F(ChannelTest, SelectAlgorithmClearsFeedbackHistory) {
   KeyAll();
   ch.SelectAlgorithm(4);
   for (int i = 0; i < 10; ++i) ch.Render();
-  ASSERT_NE(ch.ops[0].output, 0);
+  ASSERT_NE(ch.op(0).output(), 0);
   ch.SelectAlgorithm(4);
-  EXPECT_EQ(ch.ops[0].output, 0);
-  EXPECT_EQ(ch.ops[0].prev_output, 0);
-  EXPECT_EQ(ch.algorithm, 4u);
-  EXPECT_EQ(ch.route_in[1], 2);
-  EXPECT_EQ(ch.route_out[2], 1);
+  EXPECT_EQ(ch.op(0).output(), 0);
+  EXPECT_EQ(ch.op(0).prev_output(), 0);
+  EXPECT_EQ(ch.algorithm(), 4u);
 }
 
 TEST_F(ChannelTest, KeyMask) {
   ch.Refresh();
   ch.SetKeyMask(5);  // M1 and M2
-  EXPECT_TRUE(ch.ops[0].keyed);
-  EXPECT_FALSE(ch.ops[1].keyed);
-  EXPECT_TRUE(ch.ops[2].keyed);
-  EXPECT_FALSE(ch.ops[3].keyed);
+  EXPECT_TRUE(ch.op(0).keyed());
+  EXPECT_FALSE(ch.op(1).keyed());
+  EXPECT_TRUE(ch.op(2).keyed());
+  EXPECT_FALSE(ch.op(3).keyed());
   ch.SetKeyMask(15);
   for (int i = 0; i < 100; ++i) ch.Render();
-  uint32_t phase = ch.ops[1].phase;
+  uint32_t phase = ch.op(1).phase();
   ch.SetKeyMask(15);  // no change: no new attack
-  EXPECT_EQ(ch.ops[1].phase, phase);
+  EXPECT_EQ(ch.op(1).phase(), phase);
   ch.SetKeyMask(0);
-  for (const FmOperator& op : ch.ops) {
-    EXPECT_FALSE(op.keyed);
-    EXPECT_EQ(op.env_state, EnvState::Release);
+  for (const FmOperator& op : ch.ops()) {
+    EXPECT_FALSE(op.keyed());
+    EXPECT_EQ(op.env_state(), EnvState::Release);
   }
 }
 
 TEST_F(ChannelTest, RefreshReportsActivityAndLfoUse) {
   EXPECT_EQ(ch.Refresh(), 0u);  // all off
-  ch.ops[2].KeyOn();
-  ch.ops[2].KeyOff();
-  ASSERT_EQ(ch.ops[2].env_state, EnvState::Release);
+  ch.op(2).KeyOn();
+  ch.op(2).KeyOff();
+  ASSERT_EQ(ch.op(2).env_state(), EnvState::Release);
   EXPECT_EQ(ch.Refresh(), FmChannel::kActive);
   ch.SetLfoSensitivity(0x30);  // PMS 0, AMS 3
   EXPECT_EQ(ch.Refresh(), FmChannel::kActive);
-  ch.ops[3].am_enable = true;
+  ch.op(3).SetDecayAm(0, true);
   EXPECT_EQ(ch.Refresh(), FmChannel::kActive | FmChannel::kUsesLfo);
-  ch.ops[3].am_enable = false;
+  ch.op(3).SetDecayAm(0, false);
   ch.SetLfoSensitivity(0x01);  // PMS 1
   EXPECT_EQ(ch.Refresh(), FmChannel::kActive | FmChannel::kUsesLfo);
-  EXPECT_EQ(ch.pm_row, FmTables().PitchLfoTable[1]);
+  EXPECT_EQ(ch.pm_row(), FmTables::Get().PitchLfoTable[1]);
 }
 
 // The computation order of each algorithm, written down independently of the channel: each
@@ -148,19 +143,21 @@ const Order kOrders[8] = {
     {{{2, {}}, {1, {}}, {3, {}}}, {1, 2, 3, -1}},
 };
 
-int32_t ReferenceFrame(FmOperator (&ops)[4], const Order& order, uint32_t fb_shift, bool lfo) {
+int32_t ReferenceFrame(FmOperator (&ops)[4], const Order& order, uint32_t fb_shift, bool lfo,
+                       FmLfoValues values) {
   for (const Step& step : order.steps) {
     int32_t m = 0;
-    for (int from : step.from) m += ops[from].output;
+    for (int from : step.from) m += ops[from].output();
     if (lfo) {
-      ops[step.op].ComputeLfo(m);
+      ops[step.op].ComputeLfo(m, values);
     } else {
       ops[step.op].Compute(m);
     }
   }
-  int32_t fb = lfo ? ops[0].ComputeFeedbackLfo(fb_shift) : ops[0].ComputeFeedback(fb_shift);
+  int32_t fb =
+      lfo ? ops[0].ComputeFeedbackLfo(fb_shift, values) : ops[0].ComputeFeedback(fb_shift);
   int32_t sum = 0;
-  for (int r : order.result) sum += r < 0 ? fb : ops[r].output;
+  for (int r : order.result) sum += r < 0 ? fb : ops[r].output();
   return sum;
 }
 
@@ -169,15 +166,17 @@ TEST_F(ChannelTest, AlgorithmsComputeInTheirOrder) {
     for (uint32_t a = 0; a < 8; ++a) {
       Prepare(a);
       ch.SetLfoSensitivity(lfo ? 0x37 : 0);
-      for (FmOperator& op : ch.ops) op.am_enable = lfo;
+      for (int i = 0; i < 4; ++i) ch.op(i).SetDecayAm(0, lfo);
       KeyAll();
-      FmOperator ref[4] = {ch.ops[0], ch.ops[1], ch.ops[2], ch.ops[3]};
+      FmOperator ref[4] = {ch.op(0), ch.op(1), ch.op(2), ch.op(3)};
       int loud = 0;
       for (int frame = 0; frame < 300; ++frame) {
-        params.pm_index = 1 + frame % 254;
-        params.am_index = frame % 200;
-        int32_t got = lfo ? ch.RenderLfo() : ch.Render();
-        int32_t want = ReferenceFrame(ref, kOrders[a], ch.fb_shift, lfo);
+        const int32_t pm_index = 1 + frame % 254;
+        const int32_t am_index = frame % 200;
+        // PMS 7: the channel's pitch factor comes from row 7.
+        const FmLfoValues values{FmTables::Get().PitchLfoTable[7][pm_index], am_index};
+        int32_t got = lfo ? ch.RenderLfo(am_index, pm_index) : ch.Render();
+        int32_t want = ReferenceFrame(ref, kOrders[a], ch.fb_shift(), lfo, values);
         ASSERT_EQ(got, want) << "algorithm " << a << " lfo " << lfo << " frame " << frame;
         loud += got != 0;
       }
@@ -189,8 +188,6 @@ TEST_F(ChannelTest, AlgorithmsComputeInTheirOrder) {
 TEST_F(ChannelTest, LfoRenderingDiffersOnlyInAlgorithm7) {
   // With the LFO at rest both renderings agree, except that algorithm 7 adds operator 0's
   // previous sample without LFO and its new one with it.
-  params.pm_index = 128;
-  params.am_index = 0;
   for (uint32_t a = 0; a < 8; ++a) {
     Prepare(a);
     KeyAll();
@@ -199,10 +196,10 @@ TEST_F(ChannelTest, LfoRenderingDiffersOnlyInAlgorithm7) {
     int differences = 0;
     for (int frame = 0; frame < 200; ++frame) {
       int32_t plain = ch.Render();
-      int32_t lfo = other.RenderLfo();
-      ASSERT_EQ(ch.ops[0].output, other.ops[0].output);
+      int32_t lfo = other.RenderLfo(0, 128);
+      ASSERT_EQ(ch.op(0).output(), other.op(0).output());
       if (a == 7) {
-        ASSERT_EQ(lfo - plain, ch.ops[0].output - ch.ops[0].prev_output) << frame;
+        ASSERT_EQ(lfo - plain, ch.op(0).output() - ch.op(0).prev_output()) << frame;
       } else {
         ASSERT_EQ(lfo, plain) << a << " " << frame;
       }
@@ -222,21 +219,21 @@ TEST_F(ChannelTest, NoiseRenderings) {
       uint32_t noise = 0x1234;
       for (int frame = 0; frame < 100; ++frame) {
         noise = (noise >> 1) ^ ((noise & 1) ? 0x8408 : 0);
-        int32_t previous_noise = ch.ops[3].output;
-        int32_t op0_before = ch.ops[0].output;
-        FmOperator op2_before = ch.ops[2];
-        int32_t got = lfo ? ch.RenderLfoNoise(noise) : ch.RenderNoise(noise);
-        int32_t op1 = ch.ops[1].output;
-        int32_t op2 = ch.ops[2].output;
+        int32_t previous_noise = ch.op(3).output();
+        int32_t op0_before = ch.op(0).output();
+        FmOperator op2_before = ch.op(2);
+        int32_t got = lfo ? ch.RenderLfoNoise(noise, 0, 0) : ch.RenderNoise(noise);
+        int32_t op1 = ch.op(1).output();
+        int32_t op2 = ch.op(2).output();
         int32_t want = previous_noise;
         if (a == 4) want += op1;
         if (a == 5 || a == 6) want += op1 + op2;
         if (a == 7) want += op0_before + op1 + op2;
         ASSERT_EQ(got, want) << a << " " << frame;
-        ASSERT_EQ(ch.ops[3].output, (noise & 1) ? 2046 : -2046);
+        ASSERT_EQ(ch.op(3).output(), (noise & 1) ? 2046 : -2046);
         if (a == 0 || a == 2) {
           // Operator 2 hears operator 1's sample of this frame.
-          int32_t heard = lfo ? op2_before.ComputeLfo(op1) : op2_before.Compute(op1);
+          int32_t heard = lfo ? op2_before.ComputeLfo(op1, {0, 0}) : op2_before.Compute(op1);
           ASSERT_EQ(heard, op2);
         }
       }
@@ -253,17 +250,13 @@ TEST_F(ChannelTest, BlocksRenderWhatSamplesRender) {
       ch.SetFeedback(FeedbackShifts[a % 8]);  // algorithm 0 runs without feedback
       ch.SetLfoSensitivity(lfo ? 0x36 : 0);
       for (int i = 0; i < 4; ++i) {
-        ch.ops[i].attack_rate = 24 + 8 * i;
-        ch.ops[i].decay_rate = 30;
-        ch.ops[i].sustain_level = 4;
-        ch.ops[i].sustain_rate = 12;
-        ch.ops[i].release_rate = 30;
-        ch.ops[i].am_enable = i % 2 == 0;
+        ch.op(i).SetKeyScaleAttack(0, 12 + 4 * i);
+        ch.op(i).SetDecayAm(15, i % 2 == 0);
+        ch.op(i).SetSustainRelease(1, 7);  // sustain level 4
+        ch.op(i).SetSustainRateDt2(6, 0);
       }
       KeyAll();
-      FmChipParams ref_params = params;
       FmChannel ref = ch;
-      ref.BindChip(&ref_params);
 
       constexpr int32_t kFrames = 6000;
       std::vector<int32_t> am(kFrames), pm(kFrames), run(kFrames), got(kFrames, 0);
@@ -291,18 +284,13 @@ TEST_F(ChannelTest, BlocksRenderWhatSamplesRender) {
       }
       for (int32_t i = 0; i < kFrames; ++i) {
         if (i == key_off) ref.SetKeyMask(0);
-        ref_params.am_index = am[i];
-        ref_params.pm_index = pm[i];
-        ASSERT_EQ(got[i], lfo ? ref.RenderLfo() : ref.Render())
+        ASSERT_EQ(got[i], lfo ? ref.RenderLfo(am[i], pm[i]) : ref.Render())
             << "algorithm " << a << " lfo " << lfo << " frame " << i;
       }
       for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(ch.ops[i].phase, ref.ops[i].phase);
-        EXPECT_EQ(ch.ops[i].env_timer, ref.ops[i].env_timer);
-        EXPECT_EQ(ch.ops[i].env_level, ref.ops[i].env_level);
-      }
-      if (lfo) {
-        EXPECT_EQ(params.pm_value, ref_params.pm_value);
+        EXPECT_EQ(ch.op(i).phase(), ref.op(i).phase());
+        EXPECT_EQ(ch.op(i).env_timer(), ref.op(i).env_timer());
+        EXPECT_EQ(ch.op(i).env_level(), ref.op(i).env_level());
       }
     }
   }

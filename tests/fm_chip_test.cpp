@@ -6,8 +6,11 @@
 #include <vector>
 
 #include "fm/opm_chip.h"
+#include "tests/fm_operator_probe.h"
 
 namespace {
+
+using P = FmOperatorProbe;
 
 // Opens the timer-A hook, which nothing on this board reaches.
 class ProbeChip : public OpmChip {
@@ -116,15 +119,15 @@ TEST_F(ChipTest, AbsurdRatesStayDefined) {
 TEST_F(ChipTest, ChannelRegisters) {
   chip.Write(0x23, 0xEE);  // pan 3, FB 5, algorithm 6
   EXPECT_EQ(chip.pan(3), 3u);
-  EXPECT_EQ(chip.channel(3).fb_shift, FeedbackShifts[5]);
-  EXPECT_EQ(chip.channel(3).algorithm, 6u);
+  EXPECT_EQ(chip.channel(3).fb_shift(), FeedbackShifts[5]);
+  EXPECT_EQ(chip.channel(3).algorithm(), 6u);
   chip.Write(0x2B, 0x4A);
   chip.Write(0x33, 0xFF);  // KF 63
   EXPECT_EQ(chip.key_code(3), 0x4Au);
   EXPECT_EQ(chip.key_fraction(3), 63u);
-  EXPECT_EQ(chip.channel(3).ops[2].block_step, 17456u);
+  EXPECT_EQ(chip.channel(3).op(2).block_step(), 17456u);
   chip.Write(0x3B, 0x73);  // PMS 7, AMS 3 -> 0x37 for the channel
-  EXPECT_EQ(chip.channel(3).ops[0].lfo_sens & 0xFF, 0x37u);
+  EXPECT_EQ(chip.channel(3).op(0).lfo_sens() & 0xFF, 0x37u);
   chip.Write(0x123, 0x00);  // beyond the register space: ignored
   EXPECT_EQ(chip.pan(3), 3u);
   chip.Write(0x19, 0x85);
@@ -149,55 +152,55 @@ TEST_F(ChipTest, OperatorRegistersFollowTheSlotOrder) {
     chip.Write(0xA0 + base, 0x8D);
     chip.Write(0xC0 + base, 0x87);
     chip.Write(0xE0 + base, 0xF3);
-    const FmOperator& op = chip.channel(5).ops[slot_to_op[slot]];
-    EXPECT_EQ(op.dt1_row, 5 * 32);
-    EXPECT_EQ(op.mul, 12);
-    EXPECT_EQ(op.tl, 0x25);
-    EXPECT_EQ(op.tl_next, 0x25u);
-    EXPECT_EQ(op.key_scale, 2);
-    EXPECT_EQ(op.attack_rate, 0x1Bu * 2);
-    EXPECT_EQ(op.decay_rate, 0x0D * 2);
-    EXPECT_TRUE(op.am_enable);
-    EXPECT_EQ(op.sustain_rate, 7 * 2);
-    EXPECT_EQ(op.dt2, 2);
-    EXPECT_EQ(op.sustain_level, 124);
-    EXPECT_EQ(op.release_rate, 3 * 4 + 2);
-    EXPECT_TRUE(op.dirty);
+    const FmOperator& op = chip.channel(5).op(slot_to_op[slot]);
+    EXPECT_EQ(P::dt1_row(op), 5 * 32);
+    EXPECT_EQ(P::mul(op), 12);
+    EXPECT_EQ(op.tl(), 0x25);
+    EXPECT_EQ(op.tl_next(), 0x25u);
+    EXPECT_EQ(P::key_scale(op), 2);
+    EXPECT_EQ(P::attack_rate(op), 0x1Bu * 2);
+    EXPECT_EQ(P::decay_rate(op), 0x0D * 2);
+    EXPECT_TRUE(op.am_enable());
+    EXPECT_EQ(P::sustain_rate(op), 7 * 2);
+    EXPECT_EQ(P::dt2(op), 2);
+    EXPECT_EQ(P::sustain_level(op), 124);
+    EXPECT_EQ(P::release_rate(op), 3 * 4 + 2);
+    EXPECT_TRUE(op.dirty());
     // The other channels are untouched.
-    EXPECT_EQ(chip.channel(4).ops[slot_to_op[slot]].mul, 0);
+    EXPECT_EQ(P::mul(chip.channel(4).op(slot_to_op[slot])), 0);
   }
 }
 
 TEST_F(ChipTest, CsmModeOnlyKeysOffAndLatchesTotalLevel) {
   chip.Write(0x14, 0x80);
   chip.Write(0x08, 0x78 | 2);  // key-on is not available in CSM mode
-  for (const FmOperator& op : chip.channel(2).ops) EXPECT_FALSE(op.keyed);
+  for (const FmOperator& op : chip.channel(2).ops()) EXPECT_FALSE(op.keyed());
   chip.Write(0x14, 0x00);
   chip.Write(0x08, 0x78 | 2);
   chip.Write(0x14, 0x80);
   chip.Write(0x08, 0x28 | 2);  // bits for M1 and M2 set: C1 and C2 are keyed off
-  EXPECT_TRUE(chip.channel(2).ops[0].keyed);
-  EXPECT_FALSE(chip.channel(2).ops[1].keyed);
-  EXPECT_TRUE(chip.channel(2).ops[2].keyed);
-  EXPECT_FALSE(chip.channel(2).ops[3].keyed);
+  EXPECT_TRUE(chip.channel(2).op(0).keyed());
+  EXPECT_FALSE(chip.channel(2).op(1).keyed());
+  EXPECT_TRUE(chip.channel(2).op(2).keyed());
+  EXPECT_FALSE(chip.channel(2).op(3).keyed());
 
   // Total level: latched only, and taken over at the next attack.
   chip.Mix(nullptr, 0);  // refresh: nothing dirty afterwards
   chip.Write(0x62, 0x10);  // slot M1 of channel 2
-  const FmOperator& m1 = chip.channel(2).ops[0];
-  EXPECT_EQ(m1.tl_next, 0x10u);
-  EXPECT_EQ(m1.tl, 127);
-  EXPECT_FALSE(m1.dirty);
+  const FmOperator& m1 = chip.channel(2).op(0);
+  EXPECT_EQ(m1.tl_next(), 0x10u);
+  EXPECT_EQ(m1.tl(), 127);
+  EXPECT_FALSE(m1.dirty());
   chip.TimerAOverflow();  // the CSM key-on: every operator off and on again
   for (int ch = 0; ch < 8; ++ch) {
-    for (const FmOperator& op : chip.channel(ch).ops) EXPECT_TRUE(op.keyed);
+    for (const FmOperator& op : chip.channel(ch).ops()) EXPECT_TRUE(op.keyed());
   }
-  EXPECT_EQ(m1.tl, 0x10);
+  EXPECT_EQ(m1.tl(), 0x10);
   // Without CSM the hook does nothing.
   chip.Write(0x14, 0x00);
   chip.Write(0x08, 0x00 | 4);
   chip.TimerAOverflow();
-  EXPECT_FALSE(chip.channel(4).ops[0].keyed);
+  EXPECT_FALSE(chip.channel(4).op(0).keyed());
   EXPECT_EQ(chip.status(), 0u);
 }
 
@@ -218,12 +221,12 @@ TEST_F(ChipTest, ResetSweep) {
   for (int ch = 0; ch < 8; ++ch) {
     EXPECT_EQ(chip.pan(ch), 0u);
     EXPECT_EQ(chip.key_code(ch), 0u);
-    for (const FmOperator& op : chip.channel(ch).ops) {
-      EXPECT_EQ(op.env_state, EnvState::Off);
-      EXPECT_EQ(op.tl, 127);
-      EXPECT_EQ(op.block_step, 649u);  // KC 0, KF 0
+    for (const FmOperator& op : chip.channel(ch).ops()) {
+      EXPECT_EQ(op.env_state(), EnvState::Off);
+      EXPECT_EQ(op.tl(), 127);
+      EXPECT_EQ(op.block_step(), 649u);  // KC 0, KF 0
     }
-    EXPECT_EQ(chip.channel(ch).fb_shift, 31u);
+    EXPECT_EQ(chip.channel(ch).fb_shift(), 31u);
   }
   EXPECT_EQ(chip.noise_shift(), 12345u);
   EXPECT_EQ(chip.noise_counter(), 0);
@@ -238,10 +241,10 @@ TEST_F(ChipTest, ResetSweep) {
   EXPECT_EQ(chip.lfo_phase(), lfo_phase);  // the LFO is not restarted
   // Only channel 0 was keyed off by the sweep (0x08 written with 0); channel 3 keeps its
   // latch, so a key-on write has no effect until it is keyed off.
-  EXPECT_FALSE(chip.channel(0).ops[0].keyed);
-  EXPECT_TRUE(chip.channel(3).ops[0].keyed);
+  EXPECT_FALSE(chip.channel(0).op(0).keyed());
+  EXPECT_TRUE(chip.channel(3).op(0).keyed());
   chip.Write(0x08, 0x78 | 3);
-  EXPECT_EQ(chip.channel(3).ops[0].env_state, EnvState::Off);
+  EXPECT_EQ(chip.channel(3).op(0).env_state(), EnvState::Off);
   // Channel 0 sounds again but no pan is set: nothing reaches the output.
   chip.Write(0x08, 0x78 | 0);
   std::vector<StereoFrame> frames = Render(200);
@@ -397,6 +400,7 @@ TEST_F(ChipTest, TestRegisterHoldsChannelsWithoutLfo) {
   Voice(0, 3, 0x4A, 0x73);
   chip.Write(0x01, 0x02);
   std::vector<StereoFrame> held = Render(500);
+  EXPECT_EQ(chip.lfo_phase(), 62u * 179552u);  // the phase keeps moving all the same
 
   OpmChip plain;
   plain.Init(3993600, 44100);

@@ -1,19 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "fm/fm_chip_params.h"
 #include "fm/fm_tables.h"
 #include "fm/opm_lfo_waves.h"
 
 namespace {
 
-const FmComputedTables& Built() {
-  BuildLevelTables();
-  BuildKeyFractionTable();
-  return FmTables();
-}
-
 TEST(FmTablesTest, LogToLinearTellingValues) {
-  const auto& t = Built().LogToLinearTable;
+  const auto& t = FmTables::Get().LogToLinearTable;
   const int32_t head[6] = {8192, -8192, 8168, -8168, 8148, -8148};
   for (int i = 0; i < 6; ++i) EXPECT_EQ(t[i], head[i]) << i;
   EXPECT_EQ(t[510], 4108);
@@ -25,28 +21,26 @@ TEST(FmTablesTest, LogToLinearTellingValues) {
   EXPECT_EQ(t[6656], 1);
   EXPECT_EQ(t[6657], -1);
   for (int i = 6658; i < kLogToLinearSize; ++i) ASSERT_EQ(t[i], 0) << i;
-  // Every 512 entries halve the level, truncating toward zero, sign in bit 0.
-  for (int i = 512; i < kLogToLinearSize; ++i) ASSERT_EQ(t[i], t[i - 512] / 2) << i;
 }
 
 TEST(FmTablesTest, LinearLookupIsSilentOutsideTheTable) {
-  Built();
-  EXPECT_EQ(LinearLookup(0), 8192);
+    EXPECT_EQ(LinearLookup(0), 8192);
   EXPECT_EQ(LinearLookup(8191), 0);
   EXPECT_EQ(LinearLookup(8192), 0);
   EXPECT_EQ(LinearLookup(static_cast<uint32_t>(-2)), 0);
   // The unchecked lookup of the block renderer: silent past 8192, and every sine attenuation
   // plus the largest attenuation it passes stays inside the padded table.
-  EXPECT_EQ(LinearLookupPadded(8192), 0);
-  EXPECT_EQ(LinearLookupPadded(kLogToLinearPaddedSize - 1), 0);
-  for (int32_t sine : Built().LogSineTable) {
+  const FmTables& tables = FmTables::Get();
+  EXPECT_EQ(LinearLookupPadded(tables, 8192), 0);
+  EXPECT_EQ(LinearLookupPadded(tables, kLogToLinearPaddedSize - 1), 0);
+  for (int32_t sine : FmTables::Get().LogSineTable) {
     ASSERT_LT(static_cast<uint32_t>(sine) + kSpanAttenLimit,
               static_cast<uint32_t>(kLogToLinearPaddedSize));
   }
 }
 
 TEST(FmTablesTest, LogSineTellingValues) {
-  const auto& t = Built().LogSineTable;
+  const auto& t = FmTables::Get().LogSineTable;
   EXPECT_EQ(t[0], 4276);
   EXPECT_EQ(t[1], 3464);
   EXPECT_EQ(t[2], 3088);
@@ -55,24 +49,26 @@ TEST(FmTablesTest, LogSineTellingValues) {
   EXPECT_EQ(t[511], 4276);
   EXPECT_EQ(t[512], 4277);
   EXPECT_EQ(t[1023], 4277);
+  // Read as samples: a positive half-wave, symmetric about its peak, and its mirror image.
   for (int k = 0; k < 512; ++k) {
-    ASSERT_EQ(t[k] % 2, 0) << k;
-    ASSERT_EQ(t[k + 512], t[k] + 1) << k;
-    ASSERT_EQ(t[k], t[511 - k]) << k;  // symmetric half-wave
+    const int32_t sample = LinearLookup(t[k]);
+    ASSERT_GT(sample, 0) << k;
+    ASSERT_EQ(LinearLookup(t[k + 512]), -sample) << k;
+    ASSERT_EQ(LinearLookup(t[511 - k]), sample) << k;
   }
   EXPECT_EQ(LinearLookup(t[256]), 8168);
   EXPECT_EQ(LinearLookup(t[768]), -8168);
 }
 
 TEST(FmTablesTest, KeyFractionTellingValues) {
-  const auto& t = Built().KeyFractionTable;
+  const auto& t = FmTables::Get().KeyFractionTable;
   EXPECT_EQ(t[0], 65536);
   EXPECT_EQ(t[1], 65595);
   EXPECT_EQ(t[63], 69370);
 }
 
 TEST(FmTablesTest, PitchLfoPeaksAndZeros) {
-  const auto& t = Built().PitchLfoTable;
+  const auto& t = FmTables::Get().PitchLfoTable;
   const int32_t peaks[8] = {0, 81, 163, 327, 819, 1638, 6553, 11468};
   for (int row = 0; row < 8; ++row) {
     EXPECT_EQ(t[row][64], peaks[row]) << row;
@@ -86,15 +82,18 @@ TEST(FmTablesTest, PitchLfoPeaksAndZeros) {
   EXPECT_EQ(t[7][254], -562);
 }
 
-TEST(FmTablesTest, AmpLfoRows) {
-  const auto& t = Built().AmpLfoTable;
-  for (int e = 0; e < kLfoSteps; ++e) {
-    ASSERT_EQ(t[0][e], 0);
-    ASSERT_EQ(t[1][e], 8 * e);
-    ASSERT_EQ(t[2][e], 16 * e);
-    ASSERT_EQ(t[3][e], 32 * e);
-  }
+TEST(FmTablesTest, AmpLfoDepths) {
+  const auto& t = FmTables::Get().AmpLfoTable;
+  for (int e = 0; e < kLfoSteps; ++e) ASSERT_EQ(t[0][e], 0);  // AMS 0: no effect
   EXPECT_EQ(t[3][255], 8160);
+  // The deepest index of AMS 1 and 2 takes a full-level sample down by 23.9 and 47.8 dB; the
+  // 95.6 dB of AMS 3 are past silence.
+  const double full = LinearLookup(2);
+  EXPECT_NEAR(20 * std::log10(LinearLookup(2 + t[1][255]) / full), -23.9, 0.2);
+  EXPECT_NEAR(20 * std::log10(LinearLookup(2 + t[2][255]) / full), -47.8, 0.5);
+  EXPECT_EQ(LinearLookup(2 + t[3][255]), 0);
+  // Each row deepens evenly: twice the index, twice the attenuation in decibels.
+  for (int row = 1; row < 4; ++row) EXPECT_EQ(t[row][128], 2 * t[row][64]) << row;
 }
 
 TEST(FmTablesTest, ConstantTables) {
@@ -139,11 +138,9 @@ TEST(FmTablesTest, EnvelopeIncrementRows) {
   EXPECT_EQ(AttackShifts[63], (Row{0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
-TEST(FmTablesTest, ConnectionAndSlotOrder) {
+TEST(FmTablesTest, SlotOrder) {
   EXPECT_EQ(SlotOrder[1], 2);
   EXPECT_EQ(SlotOrder[2], 1);
-  const uint8_t algorithm4[6] = {0, 1, 2, 2, 2, 1};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(ConnectionTable[4][i], algorithm4[i]);
 }
 
 TEST(FmTablesTest, LfoWaveforms) {
