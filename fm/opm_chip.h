@@ -43,10 +43,10 @@ class OpmChip : public OpmTimer {
   OpmChip(const OpmChip&) = delete;  // channels and operators point into this object
   OpmChip& operator=(const OpmChip&) = delete;
 
-  // SetRate, Reset, unity volume. Always succeeds.
+  // SetRate, Reset, unity volume. Always true: the chip's defined operations keep the result.
   bool Init(uint32_t clock, uint32_t rate);
   // clock in Hz, rate in samples per second. A rate of 0 is ignored (the previous rate stays
-  // in force). Always succeeds.
+  // in force). Always true, as Init.
   bool SetRate(uint32_t clock, uint32_t rate);
   void Reset();
   void Write(uint32_t address, uint32_t data);
