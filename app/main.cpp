@@ -301,6 +301,7 @@ struct CommandLine {
   NumberArgs render_numbers;
   bool overwrite = false;
   std::string log_path;
+  bool fm_timers = false;
   std::vector<CLI::Option*> music_only;
   std::vector<CLI::Option*> script_only;
 
@@ -340,6 +341,9 @@ void AddRenderCommand(CLI::App* app, CommandLine* c) {
   c->script_only.push_back(render->add_option("--log", c->log_path,
                                               "board script: the board logs its FM and PSG "
                                               "writes to this file (.s98, or .vgm) or folder"));
+  render->add_flag("--fm-timers", c->fm_timers,
+                   "the board's FM timers count down (status flags, CSM key-ons); chips mode "
+                   "always counts them");
   AddPlaybackOptions(render, &c->render_args, &c->render_numbers, &c->music_only);
   c->music_only.push_back(render->add_option("--stems", c->render_args.stems,
                                              "music: write one WAV a voice that sounds into "
@@ -448,6 +452,10 @@ int RunRender(CommandLine& c) {
   }
   c.options.rate = c.render_args.rate;
   c.options.max_seconds = c.render_args.length;
+  // The module reads the switch from the environment when it is created.
+  if (c.fm_timers && !SetEnvironmentValue("VORLA_FMTIMERS", "1")) {
+    return Fail("--fm-timers: cannot set VORLA_FMTIMERS for the module");
+  }
   const bool music = IsMusicFile(c.input_path);
   for (CLI::Option* o : music ? c.script_only : c.music_only) {
     if (o->count() > 0) {

@@ -22,6 +22,7 @@ bool OpmChip::SetRate(uint32_t clock, uint32_t rate) {
   // Rounded to the nearest 1/128; only a rate of a few Hz could exceed 32 bits.
   rate_ratio_ = SaturateToUint32((timer_clock * 128 + rate / 2) / rate);
   SetTimerUnit(static_cast<uint32_t>(timer_clock));
+  SetTimerTime(clock, rate);
   params_.SetRatio(rate_ratio_);
   return true;
 }

@@ -97,6 +97,8 @@ class OpmChip : public OpmTimer {
   // count LFO steps with nothing listening: the state each step leaves, worked out directly
   // where the waveform allows it.
   void SkipLfo(int32_t count);
+  // Mix's sound, without the timers.
+  void MixSound(StereoFrame* frames, int32_t count);
   // count LFO steps, with the amplitude and pitch index of each step.
   void LfoBlock(int32_t count, int32_t* am_index, int32_t* pm_index);
   // run[i]: frames from i on, within n, with the same two LFO values.

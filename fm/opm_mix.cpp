@@ -67,6 +67,21 @@ uint32_t OpmChip::NoiseStep() {
 }
 
 void OpmChip::Mix(StereoFrame* frames, int32_t count) {
+  if (!timers_counting()) {
+    MixSound(frames, count);
+    return;
+  }
+  // Counting timers: the sound is rendered up to each overflow, which may key channels on.
+  while (count > 0) {
+    const int32_t n = FramesToNextOverflow(count);
+    MixSound(frames, n);
+    AdvanceTimers(n);
+    frames += n;
+    count -= n;
+  }
+}
+
+void OpmChip::MixSound(StereoFrame* frames, int32_t count) {
   // Two bits a channel, channel 1 at the top: bit 0 active, bit 1 uses the LFO.
   uint32_t word = 0;
   for (FmChannel& channel : channels_) word = (word << 2) | channel.Refresh();

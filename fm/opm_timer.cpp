@@ -1,5 +1,7 @@
 #include "fm/opm_timer.h"
 
+#include <algorithm>
+
 #include "fm/fm_convert.h"
 
 void OpmTimer::SetTimerUnit(uint32_t clock_div_64) {
@@ -37,6 +39,7 @@ void OpmTimer::WriteTimerRegister(uint32_t address, uint32_t data) {
       UpdateTimerAPeriod();
       break;
     case 0x12:
+      timer_b_value_ = static_cast<uint8_t>(data);
       timer_b_period_ = SaturateToInt32((256 - static_cast<int64_t>(data)) * timer_unit_);
       break;
     case 0x14: {
@@ -48,6 +51,8 @@ void OpmTimer::WriteTimerRegister(uint32_t address, uint32_t data) {
       uint32_t changed = previous ^ data;
       if (changed & 1) timer_a_count_ = (data & 1) ? timer_a_period_ : 0;
       if (changed & 2) timer_b_count_ = (data & 2) ? timer_b_period_ : 0;
+      if (changed & data & 1) timer_a_left_ = TimerATicks();
+      if (changed & data & 2) timer_b_left_ = TimerBTicks();
       break;
     }
     default:
@@ -58,5 +63,58 @@ void OpmTimer::WriteTimerRegister(uint32_t address, uint32_t data) {
 void OpmTimer::ClearTimers() {
   timer_a_count_ = 0;
   timer_b_count_ = 0;
+  timer_a_left_ = 0;
+  timer_b_left_ = 0;
   status_ = 0;
+}
+
+void OpmTimer::SetTimerTime(uint32_t clock, uint32_t rate) {
+  if (rate == 0) return;
+  // Time left keeps its length: ticks of 1/old rate become ticks of 1/new rate, rounded.
+  if (clock_ticks_ != 0 && clock_ticks_ != rate) {
+    for (int64_t* left : {&timer_a_left_, &timer_b_left_}) {
+      *left = (*left * rate + clock_ticks_ / 2) / clock_ticks_;
+    }
+  }
+  frame_ticks_ = clock;
+  clock_ticks_ = rate;
+}
+
+int64_t OpmTimer::TimerATicks() const {
+  const int64_t na = timer_a_high_ * 4 + (timer_a_low_ & 3);
+  return (1024 - na) * 64 * clock_ticks_;
+}
+
+int64_t OpmTimer::TimerBTicks() const {
+  return (256 - int64_t{timer_b_value_}) * 1024 * clock_ticks_;
+}
+
+bool OpmTimer::RunDown(int64_t* left, int64_t elapsed, int64_t period) {
+  if (period <= 0) return false;  // no time of a frame yet
+  *left -= elapsed;
+  if (*left > 0) return false;
+  // Every overflow within the stretch reloads; the flag and the key-on act once for them all.
+  *left += (1 + (-*left) / period) * period;
+  return true;
+}
+
+int32_t OpmTimer::FramesToNextOverflow(int32_t limit) const {
+  if (frame_ticks_ <= 0) return limit;
+  int64_t frames = limit;
+  auto frames_to = [this](int64_t left) { return (left + frame_ticks_ - 1) / frame_ticks_; };
+  if (timer_control_ & 1) frames = std::min(frames, frames_to(timer_a_left_));
+  if (timer_control_ & 2) frames = std::min(frames, frames_to(timer_b_left_));
+  return static_cast<int32_t>(std::max<int64_t>(frames, 1));
+}
+
+void OpmTimer::AdvanceTimers(int32_t frames) {
+  if (!counting_ || frames <= 0) return;
+  const int64_t elapsed = frames * frame_ticks_;
+  if ((timer_control_ & 1) && RunDown(&timer_a_left_, elapsed, TimerATicks())) {
+    if (timer_control_ & 4) SetStatus(1);
+    TimerAOverflow();
+  }
+  if ((timer_control_ & 2) && RunDown(&timer_b_left_, elapsed, TimerBTicks())) {
+    if (timer_control_ & 8) SetStatus(2);
+  }
 }

@@ -133,7 +133,11 @@ void BoardDevice::Mix(StereoFrame* frames, int32_t count) {
   for (PsgSlot& slot : psgs_) {
     if (slot.volume > kMuteAt && slot.routing != 0) slot.psg.Mix(frames, count);
   }
-  if (!RealChipPlays()) opm_.Mix(frames, count);
+  if (!RealChipPlays()) {
+    opm_.Mix(frames, count);
+  } else {
+    opm_.AdvanceTimers(count);  // the status and CSM key-ons of counting timers
+  }
   if (log_ != nullptr) log_->Advance(count);
 }
 
@@ -156,6 +160,7 @@ void BoardDevice::ApplySettings(const BoardSettings& settings) {
 
 bool BoardDevice::StartLog(const std::string& target, std::string* error) {
   log_ = BoardLog::Open(target, rate_, error);
+  if (log_ != nullptr && opm_.timers_counting()) log_->NoteCountingTimers();
   return log_ != nullptr;
 }
 
@@ -179,7 +184,10 @@ uint32_t BoardDevice::InPsgData(VyxDevice* device, uint32_t port) {
 }
 
 uint32_t BoardDevice::InFmStatus(VyxDevice* device, uint32_t) {
-  return From(device)->opm_.status() & 3;
+  BoardDevice* self = From(device);
+  // Counting timers: the read sees the time of the read, as a write does.
+  if (self->opm_.timers_counting()) self->Update();
+  return self->opm_.status() & 3;
 }
 
 uint32_t BoardDevice::InControl(VyxDevice* device, uint32_t port) {

@@ -73,6 +73,8 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   // Opens the register log that `target` names, from now on; false with the reason in *error
   // (the board then plays on without one).
   bool StartLog(const std::string& target, std::string* error);
+  // The FM timers count down (off by default: as the board is defined, they never do).
+  void SetFmTimersCounting(bool on) { opm_.SetTimersCounting(on); }
   // Completes and closes the log, if one is open; what the user should hear of it, or empty.
   std::string StopLog();
   const BoardLog* log() const { return log_.get(); }

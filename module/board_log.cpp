@@ -215,6 +215,10 @@ std::string BoardLog::Close() {
     if (rate_changes_ != 0) tag.notes += ", " + std::to_string(rate_changes_) + " rate changes";
     tag.notes += "; FM and PSG register writes. The tone generator (TAV ch1-3) and the control "
                  "block have no place in this format and are not logged.";
+    if (counting_timers_) {
+      tag.notes += " The FM timers counted: timer A's key-ons in CSM mode are no register "
+                   "writes, so a replay may differ where the song uses CSM.";
+    }
     if (dropped_ != 0) {
       tag.notes += " " + std::to_string(dropped_) + " writes to PSG 3 and 4 not logged (the "
                    "format holds two PSGs).";

@@ -54,6 +54,8 @@ class BoardLog {
   std::string Close();
 
   const std::string& path() const { return path_; }
+  // The board counts its FM timers: the tag says that CSM key-ons are not in the log.
+  void NoteCountingTimers() { counting_timers_ = true; }
 
  private:
   BoardLog(std::FILE* file, std::string path, bool vgm, uint32_t rate);
@@ -78,5 +80,6 @@ class BoardLog {
   uint64_t frames_ = 0;
   uint64_t rate_changes_ = 0;
   uint64_t dropped_ = 0;       // writes the format has no place for
+  bool counting_timers_ = false;
   std::string failure_;        // the first write failure; the log stops there
 };

@@ -14,6 +14,8 @@ BoardModule::BoardModule(const std::string& settings_path, void* instance) : dev
   // The environment wins over the settings file.
   log_target_ = EnvironmentValue("VORLA_LOG");
   if (log_target_.empty()) log_target_ = unshown.log_target;
+  const std::string fm_timers = EnvironmentValue("VORLA_FMTIMERS");
+  device_.SetFmTimersCounting(fm_timers == "1" || (fm_timers != "0" && unshown.fm_timers));
 }
 
 bool BoardModule::Bind(HostSystem* host) {

@@ -56,6 +56,8 @@ DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voi
       }
     }
     if (opm_resampler_ == nullptr) opm_.Init(log.opm_clock, rate);
+    // The chip's timers run, so that a song's CSM writes sound as recorded.
+    opm_.SetTimersCounting(true);
   }
   bool any_psg = false;
   for (int i = 0; i < kMusicPsgCount; ++i) {

@@ -57,5 +57,6 @@ bool WriteSettings(ProfileFile& profile, const BoardSettings& settings) {
 UnshownSettings ReadUnshownSettings(ProfileFile& profile) {
   UnshownSettings unshown;
   unshown.log_target = profile.GetString(kSettingsSection, kLogKey);
+  unshown.fm_timers = profile.GetInt(kSettingsSection, kFmTimersKey, 0) == 1;
   return unshown;
 }

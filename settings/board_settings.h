@@ -38,10 +38,14 @@ bool WriteSettings(ProfileFile& profile, const BoardSettings& settings);
 // The keys of the section that the page neither shows nor saves (the file keeps them as they
 // are), read by the module beside the page from the same read of the file.
 inline constexpr char kLogKey[] = "LOG";
+inline constexpr char kFmTimersKey[] = "FMTIMERS";
 struct UnshownSettings {
   // "LOG": the register log the board keeps, a file name (.s98 or .vgm) or a folder; empty
   // when the key is missing.
   std::string log_target;
+  // "FMTIMERS": 1 makes the FM timers count down (status flags, CSM key-ons); anything else
+  // leaves them as the board defines them, never counting.
+  bool fm_timers = false;
 };
 UnshownSettings ReadUnshownSettings(ProfileFile& profile);
 

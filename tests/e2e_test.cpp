@@ -18,9 +18,11 @@ using RunResult = ProgramRun;
 // vorla with a shorthand for rendering a board script of the test folder to out.s32.
 class Vorla : public VorlaProgram {
  public:
-  RunResult Render(const std::string& script, const std::string& extra = "") {
+  RunResult Render(const std::string& script, const std::string& extra = "",
+                   const std::string& env = "") {
     return Exec("render '" + std::string(VORLA_SCRIPTS) + "/" + script + "' --raw out.s32 " +
-                extra);
+                    extra,
+                env);
   }
   std::string Raw() const { return ReadAll(File("out.s32")); }
 };
@@ -57,6 +59,27 @@ TEST(EndToEnd, PortReadBack) {
             "in 0x84 = 0x40\nin 0x84 = 0x00\nin 0x86 = 0x00\nin 0x89 = 0x00\n"
             "in 0x8a = 0x00\nin 0x88 = 0xff\nin 0xa0 = 0xff\nin 0x1234 = 0xff\n"
             "in 0xa3 = 0x0a\n");
+}
+
+// The FM timers count only when switched on: --fm-timers, VORLA_FMTIMERS=1 or FMTIMERS=1 in the
+// settings file (the environment wins); by default the status reads 0 as the board defines.
+TEST(EndToEnd, FmTimersCountOnlyWhenSwitchedOn) {
+  Vorla v;
+  const std::string off = "in 0x89 = 0x00\nin 0x89 = 0x00\nin 0x89 = 0x00\nin 0x89 = 0x00\n"
+                          "in 0x89 = 0x00\n";
+  const std::string on = "in 0x89 = 0x00\nin 0x89 = 0x02\nin 0x89 = 0x00\nin 0x89 = 0x00\n"
+                         "in 0x89 = 0x01\n";
+  EXPECT_EQ(v.Render("fm_timers.board").out, off);
+  EXPECT_EQ(v.Render("fm_timers.board", "--fm-timers").out, on);
+  EXPECT_EQ(v.Render("fm_timers.board", "", "VORLA_FMTIMERS=1").out, on);
+  ASSERT_EQ(v.Render("fm_timers.board").status, 0);  // leaves a VYX.INI beside the program
+  FILE* ini = std::fopen(v.File("VYX.INI").c_str(), "a");
+  ASSERT_NE(ini, nullptr);
+  std::fputs("FMTIMERS=1\n", ini);
+  std::fclose(ini);
+  EXPECT_EQ(v.Render("fm_timers.board").out, on);
+  EXPECT_EQ(v.Render("fm_timers.board", "", "VORLA_FMTIMERS=0").out, off);
+  EXPECT_NE(ReadAll(v.File("VYX.INI")).find("FMTIMERS=1"), std::string::npos);  // kept
 }
 
 TEST(EndToEnd, ToneVoicesAreSquareWavesOfTheProgrammedCount) {

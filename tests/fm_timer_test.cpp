@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <limits>
+#include <vector>
 
+#include "fm/opm_chip.h"
 #include "fm/opm_timer.h"
 
 namespace {
@@ -110,3 +114,80 @@ TEST(OpmTimerTest, StatusFlagsAndInterruptLine) {
 }
 
 }  // namespace
+
+// Counting timers in a whole chip: flags at the chip's periods whatever the rate and the size
+// of the Mix calls, and timer A's CSM key-on sounding a channel that was never keyed on.
+class CountingChip : public OpmChip {
+ public:
+  explicit CountingChip(uint32_t rate) {
+    Init(3993600, rate);
+    SetTimersCounting(true);
+  }
+  // The status after `frames` more frames, mixed in calls of at most `chunk`.
+  uint32_t StatusAfter(int32_t frames, int32_t chunk) {
+    std::vector<StereoFrame> out(static_cast<size_t>(chunk));
+    for (int32_t done = 0; done < frames; done += chunk) {
+      Mix(out.data(), std::min(chunk, frames - done));
+    }
+    return status();
+  }
+};
+
+TEST(OpmTimerTest, CountingRaisesFlagsAtTheChipsPeriodsAtAnyRateAndChunk) {
+  // Timer B at 0xF0: 16 x 1024 clocks = 4.103 ms; timer A at 924: 100 x 64 clocks = 1.603 ms.
+  struct Case {
+    uint32_t rate;
+    int32_t b_before, b_after, a_before, a_after;  // frames
+  } cases[] = {{44100, 180, 181, 70, 71}, {22050, 90, 91, 35, 36}};
+  for (const Case& c : cases) {
+    for (int32_t chunk : {1, 7, 4096}) {
+      CountingChip chip(c.rate);
+      chip.Write(0x12, 0xF0);
+      chip.Write(0x14, 0x0A);  // load B, enable B
+      EXPECT_EQ(chip.StatusAfter(c.b_before, chunk), 0u) << c.rate << " " << chunk;
+      EXPECT_EQ(chip.StatusAfter(c.b_after - c.b_before, chunk), 2u) << c.rate << " " << chunk;
+      chip.Write(0x14, 0x3A);  // reset both flags; B keeps running, A still stopped
+      EXPECT_EQ(chip.status(), 0u);
+      EXPECT_EQ(chip.StatusAfter(181 * static_cast<int32_t>(c.rate) / 44100, chunk), 2u)
+          << "B reloads while its load bit stays set";
+      chip.Write(0x14, 0x30);  // both stopped, flags reset
+      chip.Write(0x10, 924 >> 2);
+      chip.Write(0x11, 924 & 3);
+      chip.Write(0x14, 0x01);  // A loaded, its flag not enabled: it never rises
+      EXPECT_EQ(chip.StatusAfter(c.a_after, chunk), 0u);
+      chip.Write(0x14, 0x00);
+      chip.Write(0x14, 0x05);
+      EXPECT_EQ(chip.StatusAfter(c.a_before, chunk), 0u) << c.rate << " " << chunk;
+      EXPECT_EQ(chip.StatusAfter(c.a_after - c.a_before, chunk), 1u) << c.rate << " " << chunk;
+    }
+  }
+  // Switched off (the board as defined), the same programming never raises a flag.
+  CountingChip chip(44100);
+  chip.SetTimersCounting(false);
+  chip.Write(0x12, 0xF0);
+  chip.Write(0x14, 0x0A);
+  EXPECT_EQ(chip.StatusAfter(1000, 64), 0u);
+}
+
+TEST(OpmTimerTest, CsmTimerAKeysOnAChannelNeverKeyedOn) {
+  auto energy = [](bool counting) {
+    CountingChip chip(44100);
+    chip.SetTimersCounting(counting);
+    chip.Write(0x20, 0xC7);  // both sides, algorithm 7: every operator a carrier
+    chip.Write(0x28, 0x4A);
+    for (uint32_t op = 0; op < 4; ++op) {
+      chip.Write(0x60 + op * 8, 0x00);  // TL 0
+      chip.Write(0x80 + op * 8, 0x1F);  // AR 31
+      chip.Write(0xE0 + op * 8, 0x0F);
+    }
+    chip.Write(0x10, 0xF0);
+    chip.Write(0x14, 0x81);  // CSM, timer A loaded: no 0x08 write at all
+    std::vector<StereoFrame> out(4410);
+    chip.Mix(out.data(), 4410);
+    int64_t sum = 0;
+    for (const StereoFrame& f : out) sum += std::abs(f.left);
+    return sum;
+  };
+  EXPECT_GT(energy(true), 1000000);
+  EXPECT_EQ(energy(false), 0);
+}
