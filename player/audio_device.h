@@ -1,7 +1,6 @@
 // Live output to the speakers: 16-bit stereo at a given rate, pulled by the audio system's own
-// thread through a fill callback. SDL2 on the native build (its dummy or disk driver serves
-// headless runs: SDL_AUDIODRIVER=dummy, or =disk with SDL_DISKAUDIOFILE); a build without SDL2
-// has a device that only says it is missing.
+// thread through a fill callback, by SDL2 on every build (its dummy or disk driver serves
+// headless runs: SDL_AUDIODRIVER=dummy, or =disk with SDL_DISKAUDIOFILE).
 #pragma once
 
 #include <cstdint>
