@@ -26,6 +26,7 @@
 #include "player/voices.h"
 #include "script/board_script.h"
 #include "script/script_runner.h"
+#include "text/shown_text.h"
 
 namespace {
 
@@ -53,13 +54,18 @@ void PrintLevels(const Result& result) {
               result.wall_seconds > 0 ? result.seconds / result.wall_seconds : 0.0);
 }
 
+// "vorla: message" on standard error, one line: paths and names in it may come from anywhere.
+void Tell(const std::string& message) {
+  std::fprintf(stderr, "vorla: %s\n", ShownText(message).c_str());
+}
+
 int Fail(const std::string& message) {
-  std::fprintf(stderr, "vorla: %s\n", message.c_str());
+  Tell(message);
   return kFailed;
 }
 
 int Usage(const std::string& message) {
-  std::fprintf(stderr, "vorla: %s\n", message.c_str());
+  Tell(message);
   return kUsage;
 }
 
@@ -149,15 +155,15 @@ int PrepareMusic(const std::string& path, const MusicArgs& args, const std::stri
   }
   if (!ReadMusicFile(path, log, &error)) return Fail(error);
   for (const std::string& line : MusicReportLines(*log)) {
-    std::fprintf(stderr, "vorla: %s: %s\n", path.c_str(), line.c_str());
+    Tell(path + ": " + line);
   }
   if (log->total_ticks == 0) {
     return Fail(path + ": nothing to play: the commands hold no time");
   }
   const VoiceSet voices = VoicesOfLog(*log);
   if (voices.none()) {
-    std::fprintf(stderr, "vorla: %s: warning: no YM2151 or AY-3-8910 in the file: the board "
-                 "plays nothing of it, the output is silent\n", path.c_str());
+    Tell(path + ": warning: no YM2151 or AY-3-8910 in the file: the board plays nothing of it, "
+         "the output is silent");
   }
   options->playback.rate = args.rate;
   options->playback.loops = args.loops;
@@ -178,8 +184,7 @@ int PrepareMusic(const std::string& path, const MusicArgs& args, const std::stri
       return Fail(path + ": --solo and --mute leave none of the file's voices sounding (it has " +
                   names + ")");
     }
-    std::fprintf(stderr, "vorla: %s: note: --mute leaves none of the file's voices: the output "
-                 "is silent\n", path.c_str());
+    Tell(path + ": note: --mute leaves none of the file's voices: the output is silent");
   }
   return kDone;
 }
@@ -225,14 +230,14 @@ int RenderMusicFile(const std::string& path, const MusicArgs& args, const std::s
   }
   if (!wav_path.empty() || !raw_path.empty()) {
     const std::string& name = !wav_path.empty() ? wav_path : raw_path;
-    std::printf("wrote %s: %s (%llu frames at %u Hz), %s mode\n", name.c_str(),
+    std::printf("wrote %s: %s (%llu frames at %u Hz), %s mode\n", ShownText(name).c_str(),
                 FormatClock(result.seconds).c_str(),
                 static_cast<unsigned long long>(result.frames), args.rate,
                 args.board ? "board" : "chips");
     PrintLevels(result);
   }
   if (!args.stems.empty()) {
-    for (const std::string& stem : result.stems) std::printf("stem %s\n", stem.c_str());
+    for (const std::string& stem : result.stems) std::printf("stem %s\n", ShownText(stem).c_str());
     if (!result.silent_voices.empty()) {
       std::string names;
       for (const std::string& v : result.silent_voices) names += (names.empty() ? "" : ", ") + v;
@@ -243,7 +248,7 @@ int RenderMusicFile(const std::string& path, const MusicArgs& args, const std::s
 }
 
 void PrintNotes(const std::vector<std::string>& notes) {
-  for (const std::string& note : notes) std::fprintf(stderr, "vorla: %s\n", note.c_str());
+  for (const std::string& note : notes) Tell(note);
 }
 
 int RenderScriptFile(const std::string& path, const ScriptRunOptions& options) {
@@ -267,11 +272,12 @@ int RenderScriptFile(const std::string& path, const ScriptRunOptions& options) {
   if (!ok) return Fail(error);
   if (!options.wav_path.empty()) {
     std::fprintf(stderr, "vorla: %s: %llu frames at %u Hz, %llu clipped samples\n",
-                 options.wav_path.c_str(), static_cast<unsigned long long>(result.frames),
-                 result.wav_rate, static_cast<unsigned long long>(result.clipped_samples));
+                 ShownText(options.wav_path).c_str(),
+                 static_cast<unsigned long long>(result.frames), result.wav_rate,
+                 static_cast<unsigned long long>(result.clipped_samples));
   }
   if (result.cut) {
-    std::fprintf(stderr, "vorla: %s: cut after %s (--length)\n", path.c_str(),
+    std::fprintf(stderr, "vorla: %s: cut after %s (--length)\n", ShownText(path).c_str(),
                  FormatClock(result.seconds).c_str());
   }
   return kDone;
@@ -286,8 +292,8 @@ int RunDemo(ScriptRunOptions options, const std::string& demo_path) {
   const bool ok = RunBoardScript(script, options, &result, &error);
   PrintNotes(result.notes);
   if (!ok) return Fail(error);
-  std::printf("wrote %s: %.2f s of 16-bit stereo at %u Hz\n", demo_path.c_str(), result.seconds,
-              result.wav_rate);
+  std::printf("wrote %s: %.2f s of 16-bit stereo at %u Hz\n", ShownText(demo_path).c_str(),
+              result.seconds, result.wav_rate);
   PrintLevels(result);
   return kDone;
 }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "text/shown_text.h"
+
 namespace {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t'; }
@@ -31,11 +33,12 @@ bool Equal(std::string_view a, std::string_view b) {
   return true;
 }
 
-// A token as messages quote it: whole when short, its start and its length when long.
+// A token as messages quote it: whole when short, its start and its length when long; shown as
+// text from a file is, so that a control byte in it reaches no terminal.
 std::string Quote(std::string_view token) {
   constexpr size_t kShown = 24;
-  if (token.size() <= 2 * kShown) return "'" + std::string(token) + "'";
-  return "'" + std::string(token.substr(0, kShown)) + "...' (" + std::to_string(token.size()) +
+  if (token.size() <= 2 * kShown) return "'" + ShownText(token) + "'";
+  return "'" + ShownText(token.substr(0, kShown)) + "...' (" + std::to_string(token.size()) +
          " characters)";
 }
 
