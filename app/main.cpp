@@ -143,8 +143,9 @@ void AddPlaybackOptions(CLI::App* command, MusicArgs* args, NumberArgs* numbers,
 
 // Reads the music file and turns the arguments into run options; prints what the reader
 // skipped and found wrong. Returns 0 or the exit status of a failure.
-int PrepareMusic(const std::string& path, const MusicArgs& args, const std::string& module_path,
-                 MusicLog* log, MusicRunOptions* options) {
+// streamed: the file's bytes when they were read already (a pipe gives them once), or nullptr.
+int PrepareMusic(const std::string& path, std::vector<uint8_t>* streamed, const MusicArgs& args,
+                 const std::string& module_path, MusicLog* log, MusicRunOptions* options) {
   std::string error;
   VoiceSet mute;
   VoiceSet solo;
@@ -153,7 +154,10 @@ int PrepareMusic(const std::string& path, const MusicArgs& args, const std::stri
   if (args.resampler != "soxr" && args.resampler != "none") {
     return Usage("--resampler: '" + args.resampler + "' is neither soxr nor none");
   }
-  if (!ReadMusicFile(path, log, &error)) return Fail(error);
+  if (streamed != nullptr ? !ReadMusicBytes(streamed, path, log, &error)
+                          : !ReadMusicFile(path, log, &error)) {
+    return Fail(error);
+  }
   for (const std::string& line : MusicReportLines(*log)) {
     Tell(path + ": " + line);
   }
@@ -205,8 +209,9 @@ std::vector<std::string> MusicOutputs(const std::string& wav, const std::string&
   return outputs;
 }
 
-int RenderMusicFile(const std::string& path, const MusicArgs& args, const std::string& module_path,
-                    std::string wav_path, const std::string& raw_path, bool overwrite) {
+int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, const MusicArgs& args,
+                    const std::string& module_path, std::string wav_path,
+                    const std::string& raw_path, bool overwrite) {
   if (wav_path.empty() && raw_path.empty() && args.stems.empty()) {
     wav_path = DefaultWavPath(path);
     std::error_code ec;
@@ -220,7 +225,8 @@ int RenderMusicFile(const std::string& path, const MusicArgs& args, const std::s
   }
   MusicLog log;
   MusicRunOptions options;
-  if (int status = PrepareMusic(path, args, module_path, &log, &options); status != kDone) {
+  if (int status = PrepareMusic(path, streamed, args, module_path, &log, &options);
+      status != kDone) {
     return status;
   }
   MusicRenderResult result;
@@ -251,7 +257,13 @@ void PrintNotes(const std::vector<std::string>& notes) {
   for (const std::string& note : notes) Tell(note);
 }
 
-int RenderScriptFile(const std::string& path, const ScriptRunOptions& options) {
+std::string_view AsText(const std::vector<uint8_t>& bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// streamed: the script's bytes when they were read already (a pipe gives them once), or nullptr.
+int RenderScriptFile(const std::string& path, const std::vector<uint8_t>* streamed,
+                     const ScriptRunOptions& options) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) {
     return Fail(path + ": is a folder, not a board script or music file");
@@ -261,13 +273,16 @@ int RenderScriptFile(const std::string& path, const ScriptRunOptions& options) {
       !clash.empty()) {
     return Fail(clash);
   }
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return Fail(path + ": cannot open the file: " + std::strerror(errno));
-  BoardScriptReader script(file, path);
+  FILE* file = nullptr;
+  if (streamed == nullptr && (file = std::fopen(path.c_str(), "rb")) == nullptr) {
+    return Fail(path + ": cannot open the file: " + std::strerror(errno));
+  }
+  BoardScriptReader script = file != nullptr ? BoardScriptReader(file, path)
+                                             : BoardScriptReader(AsText(*streamed), path);
   ScriptRunResult result;
   std::string error;
   const bool ok = RunBoardScript(script, options, &result, &error);
-  std::fclose(file);
+  if (file != nullptr) std::fclose(file);
   PrintNotes(result.notes);
   if (!ok) return Fail(error);
   if (!options.wav_path.empty()) {
@@ -426,6 +441,15 @@ int ParseCommandLine(CLI::App* app, const CommandLine& c, const std::string& usa
   return kGoOn;
 }
 
+// True for a file that can be read only once: a pipe, a FIFO, a device (not a regular file or
+// a folder).
+bool IsStream(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::file_status st = std::filesystem::status(path, ec);
+  return !ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st) &&
+         !std::filesystem::is_directory(st);
+}
+
 // A board script with --log: the module reads where to log from the environment when it is
 // created. A folder named with a trailing slash is made when it is missing (one level, as mkdir
 // makes it: *made_folder then says so); one that cannot be made is the module's to report, as
@@ -454,7 +478,14 @@ int RunRender(CommandLine& c) {
   }
   c.options.rate = c.render_args.rate;
   c.options.max_seconds = c.render_args.length;
-  const bool music = IsMusicFile(c.input_path);
+  // A pipe, a FIFO or a device gives its bytes once: they are read whole now, and both the
+  // choice of reader and the reading go by them.
+  std::vector<uint8_t> streamed;
+  const bool stream = IsStream(c.input_path);
+  if (std::string error; stream && !ReadFileBytes(c.input_path, &streamed, &error)) {
+    return Fail(error);
+  }
+  const bool music = stream ? IsMusicStart(streamed) : IsMusicFile(c.input_path);
   for (CLI::Option* o : music ? c.script_only : c.music_only) {
     if (o->count() > 0) {
       return Usage(o->get_name() + " applies to " +
@@ -462,12 +493,14 @@ int RunRender(CommandLine& c) {
     }
   }
   if (music) {
-    return RenderMusicFile(c.input_path, c.render_args, c.module_path, c.options.wav_path,
-                           c.options.raw_path, c.overwrite);
+    return RenderMusicFile(c.input_path, stream ? &streamed : nullptr, c.render_args,
+                           c.module_path, c.options.wav_path, c.options.raw_path, c.overwrite);
   }
   bool made_folder = false;
   int status = c.log_path.empty() ? kDone : PrepareScriptLog(c, &made_folder);
-  if (status == kDone) status = RenderScriptFile(c.input_path, c.options);
+  if (status == kDone) {
+    status = RenderScriptFile(c.input_path, stream ? &streamed : nullptr, c.options);
+  }
   if (status != kDone && made_folder) {
     // A failed run leaves no folder of its own behind (remove takes it only while empty).
     std::error_code ec;
@@ -482,7 +515,7 @@ int RunPlay(CommandLine& c) {
   }
   MusicLog log;
   MusicRunOptions run;
-  if (int status = PrepareMusic(c.play_path, c.play_args, c.module_path, &log, &run);
+  if (int status = PrepareMusic(c.play_path, nullptr, c.play_args, c.module_path, &log, &run);
       status != kDone) {
     return status;
   }

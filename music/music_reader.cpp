@@ -114,11 +114,20 @@ bool ReadMusic(const std::vector<uint8_t>& bytes, const std::string& name, Music
   return false;
 }
 
+bool ReadMusicBytes(std::vector<uint8_t>* bytes, const std::string& name, MusicLog* log,
+                    std::string* error) {
+  if (IsGzip(*bytes)) return ReadGzip(bytes, name, log, error);
+  return ReadMusic(*bytes, name, log, error);
+}
+
 bool ReadMusicFile(const std::string& path, MusicLog* log, std::string* error) {
   std::vector<uint8_t> bytes;
   if (!ReadFileBytes(path, &bytes, error)) return false;
-  if (IsGzip(bytes)) return ReadGzip(&bytes, path, log, error);
-  return ReadMusic(bytes, path, log, error);
+  return ReadMusicBytes(&bytes, path, log, error);
+}
+
+bool IsMusicStart(const std::vector<uint8_t>& bytes) {
+  return IsGzip(bytes) || StartsWith(bytes, "Vgm ", 4) || StartsWith(bytes, "S98", 3);
 }
 
 bool IsMusicFile(const std::string& path) {
@@ -127,8 +136,7 @@ bool IsMusicFile(const std::string& path) {
     uint8_t start[4] = {};
     const size_t n = std::fread(start, 1, sizeof start, f);
     std::fclose(f);
-    const std::vector<uint8_t> bytes(start, start + n);
-    if (IsGzip(bytes) || StartsWith(bytes, "Vgm ", 4) || StartsWith(bytes, "S98", 3)) return true;
+    if (IsMusicStart(std::vector<uint8_t>(start, start + n))) return true;
   }
   const size_t dot = path.rfind('.');
   const size_t slash = path.find_last_of("/\\");
