@@ -26,6 +26,7 @@
 #include "player/voices.h"
 #include "script/board_script.h"
 #include "script/script_runner.h"
+#include "text/shown_text.h"
 
 namespace {
 
@@ -53,13 +54,18 @@ void PrintLevels(const Result& result) {
               result.wall_seconds > 0 ? result.seconds / result.wall_seconds : 0.0);
 }
 
+// "vorla: message" on standard error, one line: paths and names in it may come from anywhere.
+void Tell(const std::string& message) {
+  std::fprintf(stderr, "vorla: %s\n", ShownText(message).c_str());
+}
+
 int Fail(const std::string& message) {
-  std::fprintf(stderr, "vorla: %s\n", message.c_str());
+  Tell(message);
   return kFailed;
 }
 
 int Usage(const std::string& message) {
-  std::fprintf(stderr, "vorla: %s\n", message.c_str());
+  Tell(message);
   return kUsage;
 }
 
@@ -137,8 +143,9 @@ void AddPlaybackOptions(CLI::App* command, MusicArgs* args, NumberArgs* numbers,
 
 // Reads the music file and turns the arguments into run options; prints what the reader
 // skipped and found wrong. Returns 0 or the exit status of a failure.
-int PrepareMusic(const std::string& path, const MusicArgs& args, const std::string& module_path,
-                 MusicLog* log, MusicRunOptions* options) {
+// streamed: the file's bytes when they were read already (a pipe gives them once), or nullptr.
+int PrepareMusic(const std::string& path, std::vector<uint8_t>* streamed, const MusicArgs& args,
+                 const std::string& module_path, MusicLog* log, MusicRunOptions* options) {
   std::string error;
   VoiceSet mute;
   VoiceSet solo;
@@ -147,17 +154,20 @@ int PrepareMusic(const std::string& path, const MusicArgs& args, const std::stri
   if (args.resampler != "soxr" && args.resampler != "none") {
     return Usage("--resampler: '" + args.resampler + "' is neither soxr nor none");
   }
-  if (!ReadMusicFile(path, log, &error)) return Fail(error);
+  if (streamed != nullptr ? !ReadMusicBytes(streamed, path, log, &error)
+                          : !ReadMusicFile(path, log, &error)) {
+    return Fail(error);
+  }
   for (const std::string& line : MusicReportLines(*log)) {
-    std::fprintf(stderr, "vorla: %s: %s\n", path.c_str(), line.c_str());
+    Tell(path + ": " + line);
   }
   if (log->total_ticks == 0) {
     return Fail(path + ": nothing to play: the commands hold no time");
   }
   const VoiceSet voices = VoicesOfLog(*log);
   if (voices.none()) {
-    std::fprintf(stderr, "vorla: %s: warning: no YM2151 or AY-3-8910 in the file: the board "
-                 "plays nothing of it, the output is silent\n", path.c_str());
+    Tell(path + ": warning: no YM2151 or AY-3-8910 in the file: the board plays nothing of it, "
+         "the output is silent");
   }
   options->playback.rate = args.rate;
   options->playback.loops = args.loops;
@@ -178,8 +188,7 @@ int PrepareMusic(const std::string& path, const MusicArgs& args, const std::stri
       return Fail(path + ": --solo and --mute leave none of the file's voices sounding (it has " +
                   names + ")");
     }
-    std::fprintf(stderr, "vorla: %s: note: --mute leaves none of the file's voices: the output "
-                 "is silent\n", path.c_str());
+    Tell(path + ": note: --mute leaves none of the file's voices: the output is silent");
   }
   return kDone;
 }
@@ -200,8 +209,9 @@ std::vector<std::string> MusicOutputs(const std::string& wav, const std::string&
   return outputs;
 }
 
-int RenderMusicFile(const std::string& path, const MusicArgs& args, const std::string& module_path,
-                    std::string wav_path, const std::string& raw_path, bool overwrite) {
+int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, const MusicArgs& args,
+                    const std::string& module_path, std::string wav_path,
+                    const std::string& raw_path, bool overwrite) {
   if (wav_path.empty() && raw_path.empty() && args.stems.empty()) {
     wav_path = DefaultWavPath(path);
     std::error_code ec;
@@ -215,7 +225,8 @@ int RenderMusicFile(const std::string& path, const MusicArgs& args, const std::s
   }
   MusicLog log;
   MusicRunOptions options;
-  if (int status = PrepareMusic(path, args, module_path, &log, &options); status != kDone) {
+  if (int status = PrepareMusic(path, streamed, args, module_path, &log, &options);
+      status != kDone) {
     return status;
   }
   MusicRenderResult result;
@@ -225,14 +236,14 @@ int RenderMusicFile(const std::string& path, const MusicArgs& args, const std::s
   }
   if (!wav_path.empty() || !raw_path.empty()) {
     const std::string& name = !wav_path.empty() ? wav_path : raw_path;
-    std::printf("wrote %s: %s (%llu frames at %u Hz), %s mode\n", name.c_str(),
+    std::printf("wrote %s: %s (%llu frames at %u Hz), %s mode\n", ShownText(name).c_str(),
                 FormatClock(result.seconds).c_str(),
                 static_cast<unsigned long long>(result.frames), args.rate,
                 args.board ? "board" : "chips");
     PrintLevels(result);
   }
   if (!args.stems.empty()) {
-    for (const std::string& stem : result.stems) std::printf("stem %s\n", stem.c_str());
+    for (const std::string& stem : result.stems) std::printf("stem %s\n", ShownText(stem).c_str());
     if (!result.silent_voices.empty()) {
       std::string names;
       for (const std::string& v : result.silent_voices) names += (names.empty() ? "" : ", ") + v;
@@ -243,10 +254,16 @@ int RenderMusicFile(const std::string& path, const MusicArgs& args, const std::s
 }
 
 void PrintNotes(const std::vector<std::string>& notes) {
-  for (const std::string& note : notes) std::fprintf(stderr, "vorla: %s\n", note.c_str());
+  for (const std::string& note : notes) Tell(note);
 }
 
-int RenderScriptFile(const std::string& path, const ScriptRunOptions& options) {
+std::string_view AsText(const std::vector<uint8_t>& bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// streamed: the script's bytes when they were read already (a pipe gives them once), or nullptr.
+int RenderScriptFile(const std::string& path, const std::vector<uint8_t>* streamed,
+                     const ScriptRunOptions& options) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) {
     return Fail(path + ": is a folder, not a board script or music file");
@@ -256,22 +273,26 @@ int RenderScriptFile(const std::string& path, const ScriptRunOptions& options) {
       !clash.empty()) {
     return Fail(clash);
   }
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return Fail(path + ": cannot open the file: " + std::strerror(errno));
-  BoardScriptReader script(file, path);
+  FILE* file = nullptr;
+  if (streamed == nullptr && (file = std::fopen(path.c_str(), "rb")) == nullptr) {
+    return Fail(path + ": cannot open the file: " + std::strerror(errno));
+  }
+  BoardScriptReader script = file != nullptr ? BoardScriptReader(file, path)
+                                             : BoardScriptReader(AsText(*streamed), path);
   ScriptRunResult result;
   std::string error;
   const bool ok = RunBoardScript(script, options, &result, &error);
-  std::fclose(file);
+  if (file != nullptr) std::fclose(file);
   PrintNotes(result.notes);
   if (!ok) return Fail(error);
   if (!options.wav_path.empty()) {
     std::fprintf(stderr, "vorla: %s: %llu frames at %u Hz, %llu clipped samples\n",
-                 options.wav_path.c_str(), static_cast<unsigned long long>(result.frames),
-                 result.wav_rate, static_cast<unsigned long long>(result.clipped_samples));
+                 ShownText(options.wav_path).c_str(),
+                 static_cast<unsigned long long>(result.frames), result.wav_rate,
+                 static_cast<unsigned long long>(result.clipped_samples));
   }
   if (result.cut) {
-    std::fprintf(stderr, "vorla: %s: cut after %s (--length)\n", path.c_str(),
+    std::fprintf(stderr, "vorla: %s: cut after %s (--length)\n", ShownText(path).c_str(),
                  FormatClock(result.seconds).c_str());
   }
   return kDone;
@@ -286,8 +307,8 @@ int RunDemo(ScriptRunOptions options, const std::string& demo_path) {
   const bool ok = RunBoardScript(script, options, &result, &error);
   PrintNotes(result.notes);
   if (!ok) return Fail(error);
-  std::printf("wrote %s: %.2f s of 16-bit stereo at %u Hz\n", demo_path.c_str(), result.seconds,
-              result.wav_rate);
+  std::printf("wrote %s: %.2f s of 16-bit stereo at %u Hz\n", ShownText(demo_path).c_str(),
+              result.seconds, result.wav_rate);
   PrintLevels(result);
   return kDone;
 }
@@ -424,6 +445,15 @@ int ParseCommandLine(CLI::App* app, const CommandLine& c, const std::string& usa
   return kGoOn;
 }
 
+// True for a file that can be read only once: a pipe, a FIFO, a device (not a regular file or
+// a folder).
+bool IsStream(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::file_status st = std::filesystem::status(path, ec);
+  return !ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st) &&
+         !std::filesystem::is_directory(st);
+}
+
 // A board script with --log: the module reads where to log from the environment when it is
 // created. A folder named with a trailing slash is made when it is missing (one level, as mkdir
 // makes it: *made_folder then says so); one that cannot be made is the module's to report, as
@@ -456,7 +486,14 @@ int RunRender(CommandLine& c) {
   if (c.fm_timers && !SetEnvironmentValue("VORLA_FMTIMERS", "1")) {
     return Fail("--fm-timers: cannot set VORLA_FMTIMERS for the module");
   }
-  const bool music = IsMusicFile(c.input_path);
+  // A pipe, a FIFO or a device gives its bytes once: they are read whole now, and both the
+  // choice of reader and the reading go by them.
+  std::vector<uint8_t> streamed;
+  const bool stream = IsStream(c.input_path);
+  if (std::string error; stream && !ReadFileBytes(c.input_path, &streamed, &error)) {
+    return Fail(error);
+  }
+  const bool music = stream ? IsMusicStart(streamed) : IsMusicFile(c.input_path);
   for (CLI::Option* o : music ? c.script_only : c.music_only) {
     if (o->count() > 0) {
       return Usage(o->get_name() + " applies to " +
@@ -464,12 +501,14 @@ int RunRender(CommandLine& c) {
     }
   }
   if (music) {
-    return RenderMusicFile(c.input_path, c.render_args, c.module_path, c.options.wav_path,
-                           c.options.raw_path, c.overwrite);
+    return RenderMusicFile(c.input_path, stream ? &streamed : nullptr, c.render_args,
+                           c.module_path, c.options.wav_path, c.options.raw_path, c.overwrite);
   }
   bool made_folder = false;
   int status = c.log_path.empty() ? kDone : PrepareScriptLog(c, &made_folder);
-  if (status == kDone) status = RenderScriptFile(c.input_path, c.options);
+  if (status == kDone) {
+    status = RenderScriptFile(c.input_path, stream ? &streamed : nullptr, c.options);
+  }
   if (status != kDone && made_folder) {
     // A failed run leaves no folder of its own behind (remove takes it only while empty).
     std::error_code ec;
@@ -484,7 +523,7 @@ int RunPlay(CommandLine& c) {
   }
   MusicLog log;
   MusicRunOptions run;
-  if (int status = PrepareMusic(c.play_path, c.play_args, c.module_path, &log, &run);
+  if (int status = PrepareMusic(c.play_path, nullptr, c.play_args, c.module_path, &log, &run);
       status != kDone) {
     return status;
   }

@@ -16,8 +16,13 @@ bool VorlaSpan(std::string_view text, size_t* body, size_t* end) {
   bool found = false;
   size_t pos = 0;
   while (pos < text.size()) {
-    size_t nl = text.find('\n', pos);
-    size_t next = nl == std::string_view::npos ? text.size() : nl + 1;
+    // A line ends at "\n", "\r\n" or a lone "\r".
+    const size_t brk = text.find_first_of("\r\n", pos);
+    size_t next = brk == std::string_view::npos ? text.size() : brk + 1;
+    if (brk != std::string_view::npos && text[brk] == '\r' && next < text.size() &&
+        text[next] == '\n') {
+      ++next;
+    }
     std::string_view line = text.substr(pos, next - pos);
     size_t i = 0;
     while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;

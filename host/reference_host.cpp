@@ -1,6 +1,7 @@
 #include "host/reference_host.h"
 
 #include "host/page_apply.h"
+#include "text/shown_text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -198,5 +199,5 @@ bool ReferenceHost::ApplyPage(const int32_t volumes[8], const int32_t outputs[8]
 }
 
 void ReferenceHost::Notice(const char* text) {
-  if (text != nullptr) std::fprintf(stderr, "vorla: %s\n", text);
+  if (text != nullptr) std::fprintf(stderr, "vorla: %s\n", ShownText(text).c_str());
 }

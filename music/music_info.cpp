@@ -3,14 +3,22 @@
 #include <cstdio>
 
 #include "output/clock_text.h"
+#include "text/shown_text.h"
 
 namespace {
 
-void Line(std::string* out, const std::string& key, const std::string& value) {
+constexpr int kValueColumn = 18;
+
+// "key   value": both as text from a file is shown; a value's line breaks (the notes') are kept
+// and indented to the value's column.
+void Line(std::string* out, const std::string& key, const std::string& value,
+          bool line_breaks = false) {
   if (value.empty()) return;
-  *out += key;
-  out->append(key.size() < 18 ? 18 - key.size() : 2, ' ');
-  *out += value + "\n";
+  const std::string shown_key = ShownText(key);
+  *out += shown_key;
+  out->append(shown_key.size() < kValueColumn ? kValueColumn - shown_key.size() : 2, ' ');
+  *out += ShownText(value, line_breaks ? kValueColumn : -1);
+  *out += '\n';
 }
 
 }  // namespace
@@ -31,13 +39,7 @@ std::string FormatMusicInfo(const MusicLog& log) {
   Line(&out, "date", t.date);
   Line(&out, "logged by", t.dumper);
   for (const auto& [key, value] : t.extra) Line(&out, key, value);
-  if (!t.notes.empty()) {
-    std::string notes = t.notes;
-    for (size_t p = 0; (p = notes.find('\n', p)) != std::string::npos; p += 19) {
-      notes.replace(p, 1, "\n" + std::string(18, ' '));
-    }
-    Line(&out, "notes", notes);
-  }
+  Line(&out, "notes", t.notes, true);
   out += "\n";
   char text[160];
   std::snprintf(text, sizeof text, "%s (%llu ticks)", FormatClock(log.seconds(log.total_ticks)).c_str(),
@@ -62,7 +64,7 @@ std::string FormatMusicInfo(const MusicLog& log) {
              std::to_string(log.psg_writes[i]) + " writes; chips mode plays it as " +
              (log.psg_is_ay(i) ? "an AY-3-8910 (16 levels)" : "a YM2149 (32 levels)"));
   }
-  for (const std::string& line : MusicReportLines(log)) out += line + "\n";
+  for (const std::string& line : MusicReportLines(log)) out += ShownText(line) + "\n";
   return out;
 }
 

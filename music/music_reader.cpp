@@ -41,11 +41,42 @@ bool StartsWith(const std::vector<uint8_t>& bytes, const char* magic, size_t siz
   return bytes.size() >= size && std::memcmp(bytes.data(), magic, size) == 0;
 }
 
-// Picks the reader by the bytes' start ("S98", else VGM, which names a file that is neither).
+// The clocks a chip can run at, in Hz. A clock far outside them is no real chip, and would make
+// the converters of chips mode grow without bound.
+constexpr uint32_t kOpmClockMin = 1'000'000;
+constexpr uint32_t kOpmClockMax = 10'000'000;
+constexpr uint32_t kPsgClockMin = 500'000;
+constexpr uint32_t kPsgClockMax = 5'000'000;
+
+bool ClockInRange(const std::string& name, const std::string& chip, uint32_t clock, uint32_t min,
+                  uint32_t max, std::string* error) {
+  if (clock >= min && clock <= max) return true;
+  char range[64];
+  std::snprintf(range, sizeof range, "%g MHz to %g MHz", min / 1e6, max / 1e6);
+  *error = name + ": refused: a " + chip + " runs at " + range + ", the file gives it " +
+           std::to_string(clock) + " Hz";
+  return false;
+}
+
+// Picks the reader by the bytes' start ("S98", else VGM, which names a file that is neither);
+// a log whose chips cannot be is refused.
 bool ReadPlain(const std::vector<uint8_t>& bytes, const std::string& name, MusicLog* log,
                std::string* error) {
-  if (StartsWith(bytes, "S98", 3)) return ReadS98(bytes, name, log, error);
-  return ReadVgm(bytes, name, log, error);
+  const bool ok = StartsWith(bytes, "S98", 3) ? ReadS98(bytes, name, log, error)
+                                              : ReadVgm(bytes, name, log, error);
+  if (!ok) return false;
+  if (log->opm_clock != 0 &&
+      !ClockInRange(name, "YM2151", log->opm_clock, kOpmClockMin, kOpmClockMax, error)) {
+    return false;
+  }
+  for (int i = 0; i < kMusicPsgCount; ++i) {
+    const std::string chip = log->psg_type[i] + " (PSG " + std::to_string(i + 1) + ")";
+    if (log->has_psg(i) &&
+        !ClockInRange(name, chip, log->psg_clock[i], kPsgClockMin, kPsgClockMax, error)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // Inflates a gzip file (dropping the compressed bytes once inflated, so that both are never
@@ -84,11 +115,20 @@ bool ReadMusic(const std::vector<uint8_t>& bytes, const std::string& name, Music
   return false;
 }
 
+bool ReadMusicBytes(std::vector<uint8_t>* bytes, const std::string& name, MusicLog* log,
+                    std::string* error) {
+  if (IsGzip(*bytes)) return ReadGzip(bytes, name, log, error);
+  return ReadMusic(*bytes, name, log, error);
+}
+
 bool ReadMusicFile(const std::string& path, MusicLog* log, std::string* error) {
   std::vector<uint8_t> bytes;
   if (!ReadFileBytes(path, &bytes, error)) return false;
-  if (IsGzip(bytes)) return ReadGzip(&bytes, path, log, error);
-  return ReadMusic(bytes, path, log, error);
+  return ReadMusicBytes(&bytes, path, log, error);
+}
+
+bool IsMusicStart(const std::vector<uint8_t>& bytes) {
+  return IsGzip(bytes) || StartsWith(bytes, "Vgm ", 4) || StartsWith(bytes, "S98", 3);
 }
 
 bool IsMusicFile(const std::string& path) {
@@ -97,8 +137,7 @@ bool IsMusicFile(const std::string& path) {
     uint8_t start[4] = {};
     const size_t n = std::fread(start, 1, sizeof start, f);
     std::fclose(f);
-    const std::vector<uint8_t> bytes(start, start + n);
-    if (IsGzip(bytes) || StartsWith(bytes, "Vgm ", 4) || StartsWith(bytes, "S98", 3)) return true;
+    if (IsMusicStart(std::vector<uint8_t>(start, start + n))) return true;
   }
   const size_t dot = path.rfind('.');
   const size_t slash = path.find_last_of("/\\");

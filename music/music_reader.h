@@ -17,9 +17,15 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::st
 bool ReadMusic(const std::vector<uint8_t>& bytes, const std::string& name, MusicLog* log,
                std::string* error);
 bool ReadMusicFile(const std::string& path, MusicLog* log, std::string* error);
+// The same for the bytes of a whole file, which it takes (a gzip file's are dropped once
+// inflated).
+bool ReadMusicBytes(std::vector<uint8_t>* bytes, const std::string& name, MusicLog* log,
+                    std::string* error);
 
-// True when the file starts as a music file does (gzip, "Vgm ", "S98") or, when it cannot be
-// read, its extension names one (.vgm, .vgz, .s98, any case).
+// True when the bytes start as a music file does (gzip, "Vgm ", "S98").
+bool IsMusicStart(const std::vector<uint8_t>& bytes);
+// True when the file starts as a music file does or, when it cannot be read, its extension
+// names one (.vgm, .vgz, .s98, any case).
 bool IsMusicFile(const std::string& path);
 
 // Files larger than this (also after inflating) are refused rather than loaded: a log of this

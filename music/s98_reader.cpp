@@ -1,6 +1,9 @@
 #include "music/s98_reader.h"
 
 #include <algorithm>
+#include <iterator>
+#include <string_view>
+#include <utility>
 
 #include "common/ascii.h"
 #include "music/music_bytes.h"
@@ -66,8 +69,10 @@ class S98Parser {
   void Walk(size_t start, size_t end);
   bool ReadWait(size_t* pos, size_t end);
   void AddWrite(uint8_t op, uint8_t reg, uint8_t data);
+  std::string_view TextAt(size_t start, size_t limit) const;
   void ReadTitle(size_t start, size_t limit);
   void ReadTag(size_t start, size_t limit);
+  std::string* TagField(std::string_view key);
 
   ByteView in_;
   const std::string& name_;
@@ -332,59 +337,77 @@ void S98Parser::AddWrite(uint8_t op, uint8_t reg, uint8_t data) {
   build_.AddWrite(static_cast<uint8_t>(d.chip), reg, data);
 }
 
-void S98Parser::ReadTitle(size_t start, size_t limit) {
+// The text from start up to its 0 byte or limit, whichever comes first.
+std::string_view S98Parser::TextAt(size_t start, size_t limit) const {
   size_t end = start;
   while (end < limit && in_.U8(end) != 0) ++end;
-  log_->tag.title = GuessTextToUtf8(std::string(in_.data(start), in_.data(end)));
+  return {reinterpret_cast<const char*>(in_.data(start)), end - start};
+}
+
+void S98Parser::ReadTitle(size_t start, size_t limit) {
+  bool cut = false;
+  log_->tag.title = TagTextToUtf8(TextAt(start, limit), false, &cut);
+  if (cut) Warn("offset " + Hex(start) + ": the song name is longer than 64 KiB; cut");
 }
 
 void S98Parser::ReadTag(size_t start, size_t limit) {
   // "[S98]", an optional UTF-8 byte-order mark, then key=value lines ended by 0x0A, the whole
-  // ended by 0x00. Without the mark the text is Shift_JIS.
-  size_t end = start;
-  while (end < limit && in_.U8(end) != 0) ++end;
-  std::string text(in_.data(start), in_.data(end));
-  if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-    text.erase(0, 3);
-    if (!IsValidUtf8(text)) {
-      Warn("offset " + Hex(start) + ": the tag is marked UTF-8 but is not");
-      text = GuessTextToUtf8(text);
-    }
-  } else {
-    std::string converted;
-    text = ShiftJisToUtf8(text, &converted) ? converted : GuessTextToUtf8(text);
+  // ended by 0x00. Without the mark the text is Shift_JIS. Neither 0x0A nor '=' is ever the
+  // second byte of a Shift_JIS character, so the lines are found before any text is converted,
+  // and only what is kept is.
+  std::string_view text = TextAt(start, limit);
+  bool marked = false;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+    text.remove_prefix(3);
+    marked = true;
+    if (!IsValidUtf8(text)) Warn("offset " + Hex(start) + ": the tag is marked UTF-8 but is not");
   }
-  MusicTag& t = log_->tag;
   size_t line_start = 0;
+  bool cut_any = false;
+  uint64_t dropped = 0;
   while (line_start < text.size()) {
     size_t line_end = text.find('\n', line_start);
-    if (line_end == std::string::npos) line_end = text.size();
-    std::string line = text.substr(line_start, line_end - line_start);
+    if (line_end == std::string_view::npos) line_end = text.size();
+    std::string_view line = text.substr(line_start, line_end - line_start);
     line_start = line_end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    std::string key = line.substr(0, eq);
-    key = AsciiLower(key);
-    std::string value = line.substr(eq + 1);
-    if (key == "title") {
-      t.title = value;
-    } else if (key == "artist") {
-      t.author = value;
-    } else if (key == "game") {
-      t.game = value;
-    } else if (key == "year") {
-      t.date = value;
-    } else if (key == "system") {
-      t.system = value;
-    } else if (key == "s98by") {
-      t.dumper = value;
-    } else if (key == "comment") {
-      t.notes = value;
-    } else {
-      t.extra.emplace_back(key, value);
+    if (eq == std::string_view::npos) continue;
+    bool cut = false;
+    std::string* field = TagField(line.substr(0, eq));
+    if (field == nullptr && log_->tag.extra.size() >= kMaxTagEntries) {
+      ++dropped;
+      continue;
     }
+    std::string value = TagTextToUtf8(line.substr(eq + 1), !marked, &cut);
+    cut_any = cut_any || cut;
+    if (field != nullptr) {
+      *field = std::move(value);
+      continue;
+    }
+    std::string key = TagTextToUtf8(line.substr(0, eq), !marked, &cut);
+    cut_any = cut_any || cut;
+    log_->tag.extra.emplace_back(AsciiLower(key), std::move(value));
   }
+  if (cut_any) Warn("offset " + Hex(start) + ": the tag holds text longer than 64 KiB; cut");
+  if (dropped != 0) {
+    Warn("offset " + Hex(start) + ": the tag holds " + std::to_string(dropped) +
+         " entries more than the " + std::to_string(kMaxTagEntries) + " kept; not read");
+  }
+}
+
+// The field of the tag a key names (any case), or nullptr for a key that has none.
+std::string* S98Parser::TagField(std::string_view key) {
+  static constexpr const char* kKeys[] = {"title", "artist", "game", "year",
+                                          "system", "s98by", "comment"};
+  MusicTag& t = log_->tag;
+  std::string* const fields[] = {&t.title, &t.author, &t.game, &t.date,
+                                 &t.system, &t.dumper, &t.notes};
+  for (size_t i = 0; i < std::size(kKeys); ++i) {
+    const std::string_view name = kKeys[i];
+    if (AsciiEqualNoCase(key, name)) return fields[i];
+  }
+  return nullptr;
 }
 
 }  // namespace

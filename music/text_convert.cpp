@@ -42,7 +42,7 @@ std::string Utf16LeToUtf8(const uint8_t* units, size_t count) {
   return out;
 }
 
-bool IsValidUtf8(const std::string& text) {
+bool IsValidUtf8(std::string_view text) {
   size_t i = 0;
   uint32_t cp = 0;
   while (i < text.size()) {
@@ -51,11 +51,54 @@ bool IsValidUtf8(const std::string& text) {
   return true;
 }
 
-std::string GuessTextToUtf8(const std::string& bytes) {
-  if (IsValidUtf8(bytes)) return bytes;
+namespace {
+
+// The longest start of bytes, at most max_bytes, that ends between two UTF-8 characters.
+std::string_view Utf8Head(std::string_view bytes, size_t max_bytes) {
+  if (bytes.size() <= max_bytes) return bytes;
+  // Back over at most the three continuation bytes a character can have: bytes that are not
+  // UTF-8 at all are cut where they are.
+  size_t end = max_bytes;
+  while (end > 0 && end + 3 > max_bytes && (static_cast<uint8_t>(bytes[end]) & 0xC0) == 0x80) {
+    --end;
+  }
+  return bytes.substr(0, end);
+}
+
+// The same for Shift_JIS, whose lead bytes 0x81-0x9F and 0xE0-0xFC begin two-byte characters.
+std::string_view ShiftJisHead(std::string_view bytes, size_t max_bytes) {
+  if (bytes.size() <= max_bytes) return bytes;
+  size_t end = 0;
+  while (end < max_bytes) {
+    const auto lead = static_cast<uint8_t>(bytes[end]);
+    const bool two = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
+    const size_t length = two ? 2 : 1;
+    if (end + length > max_bytes) break;
+    end += length;
+  }
+  return bytes.substr(0, end);
+}
+
+}  // namespace
+
+bool CutUtf8(std::string* text, size_t max_bytes) {
+  if (text->size() <= max_bytes) return false;
+  text->resize(Utf8Head(*text, max_bytes).size());
+  return true;
+}
+
+std::string TagTextToUtf8(std::string_view bytes, bool shift_jis_first, bool* cut) {
+  *cut = bytes.size() > kMaxTagBytes;
+  const std::string_view utf8_head = Utf8Head(bytes, kMaxTagBytes);
+  if (!shift_jis_first && IsValidUtf8(utf8_head)) return std::string(utf8_head);
   std::string converted;
-  if (ShiftJisToUtf8(bytes, &converted)) return converted;
-  std::string out = bytes;
+  if (ShiftJisToUtf8(ShiftJisHead(bytes, kMaxTagBytes), &converted)) {
+    // Half-width kana grow from one byte to three.
+    if (CutUtf8(&converted, kMaxTagBytes)) *cut = true;
+    return converted;
+  }
+  if (IsValidUtf8(utf8_head)) return std::string(utf8_head);
+  std::string out(bytes.substr(0, kMaxTagBytes));
   for (char& c : out) {
     if (static_cast<uint8_t>(c) >= 0x80) c = '?';
   }

@@ -5,7 +5,7 @@
 
 #include "music/text_convert.h"
 
-bool ShiftJisToUtf8(const std::string& bytes, std::string* utf8) {
+bool ShiftJisToUtf8(std::string_view bytes, std::string* utf8) {
   if (bytes.empty()) {
     utf8->clear();
     return true;

@@ -563,7 +563,12 @@ void VgmParser::ReadTag(size_t start) {
            (in_.U8(pos + 2 * units) != 0 || in_.U8(pos + 2 * units + 1) != 0)) {
       ++units;
     }
-    *fields[i] = Utf16LeToUtf8(in_.data(pos), units);
+    // A field is kept to its first 64 KiB: no more units than that are converted.
+    *fields[i] = Utf16LeToUtf8(in_.data(pos), std::min(units, kMaxTagBytes));
+    if (CutUtf8(fields[i], kMaxTagBytes) || units > kMaxTagBytes) {
+      Warn("offset " + Hex(pos) + ": GD3 string " + std::to_string(i + 1) +
+           " is longer than 64 KiB; cut");
+    }
     pos += 2 * units;
     if (pos + 2 > area_end) {
       Warn("offset " + Hex(pos) + ": GD3 string " + std::to_string(i + 1) +

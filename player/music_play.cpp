@@ -13,6 +13,7 @@
 #include "output/clock_text.h"
 #include "player/audio_device.h"
 #include "player/terminal.h"
+#include "text/shown_text.h"
 
 namespace {
 
@@ -42,12 +43,14 @@ void PrintStatus(const MusicPlayer& player, uint64_t position, int pass, uint32_
   std::fflush(stdout);
 }
 
+// The tag's title, author and game, a line each and each cut to what a title line can hold.
 void PrintTitle(const MusicLog& log) {
+  constexpr size_t kLineMax = 1024;
   const std::string title = !log.tag.title.empty() ? log.tag.title : log.tag.title_original;
   const std::string author = !log.tag.author.empty() ? log.tag.author : log.tag.author_original;
-  std::printf("%s\n", title.empty() ? "(untitled)" : title.c_str());
-  if (!author.empty()) std::printf("%s\n", author.c_str());
-  if (!log.tag.game.empty()) std::printf("%s\n", log.tag.game.c_str());
+  std::printf("%s\n", title.empty() ? "(untitled)" : ShownText(title, -1, kLineMax).c_str());
+  if (!author.empty()) std::printf("%s\n", ShownText(author, -1, kLineMax).c_str());
+  if (!log.tag.game.empty()) std::printf("%s\n", ShownText(log.tag.game, -1, kLineMax).c_str());
 }
 
 // The device asks for the next buffer once it has taken the one before: two requests after the

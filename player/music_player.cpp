@@ -30,6 +30,22 @@ uint64_t MulDiv64(uint64_t a, uint64_t b, uint64_t c) {
   return quot;
 }
 
+namespace {
+
+// More writes a second of the looped part than any chip's bus takes (a YM2151 takes one every
+// few microseconds): replaying such a part pass after pass would cost time without bound.
+constexpr double kMaxLoopWritesPerSecond = 1'000'000;
+
+bool IsDenseLoop(const MusicLog& log) {
+  uint64_t writes = 0;
+  for (size_t i = log.loop_event; i < log.events.size(); ++i) {
+    if (log.events[i].ticks == 0) ++writes;
+  }
+  return static_cast<double>(writes) > kMaxLoopWritesPerSecond * log.seconds(log.loop_ticks);
+}
+
+}  // namespace
+
 MusicPlayer::MusicPlayer(const MusicLog& log, const PlaybackOptions& options, MusicChips* chips)
     : log_(log), chips_(chips), lead_(chips != nullptr ? chips->lead() : 0) {
   // frame = tick * rate / ticks-per-second = tick * rate * ticks_den / ticks_num.
@@ -52,6 +68,7 @@ MusicPlayer::MusicPlayer(const MusicLog& log, const PlaybackOptions& options, Mu
     if (options.fade_seconds > 0) {
       fade_frames_ = static_cast<uint64_t>(std::llround(options.fade_seconds * options.rate));
     }
+    dense_loop_ = IsDenseLoop(log);
   }
   fade_start_ = FrameOf(song_ticks);
   fade_end_ = fade_start_ > UINT64_MAX - fade_frames_ ? UINT64_MAX : fade_start_ + fade_frames_;
@@ -73,7 +90,14 @@ void MusicPlayer::Step() {
     }
     index_ = log_.loop_event;
   }
-  if (looping_ && index_ == log_.loop_event) ++current_pass_;
+  if (looping_ && index_ == log_.loop_event) {
+    ++current_pass_;
+    if (dense_loop_ && current_pass_ > 1) {
+      tick_ += log_.loop_ticks;
+      index_ = events.size();
+      return;
+    }
+  }
   const MusicEvent& e = events[index_++];
   if (e.ticks != 0) {
     tick_ += e.ticks;

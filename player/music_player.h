@@ -60,6 +60,9 @@ class MusicPlayer {
   uint64_t frame_mul_;   // FrameOf = tick * frame_mul_ / frame_div_
   uint64_t frame_div_;
   bool looping_ = false;
+  // The looped part holds more writes than its time could ever carry: it is written on its first
+  // pass only, and each later pass is its time alone (one step, whatever the part holds).
+  bool dense_loop_ = false;
   int loop_passes_ = 0;
   uint64_t fade_start_ = 0;
   uint64_t fade_frames_ = 0;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/ascii.h"
+#include "text/shown_text.h"
 
 namespace {
 
@@ -26,11 +27,12 @@ std::vector<std::string_view> Tokens(std::string_view line) {
 // Verbs are read without regard to case.
 bool Equal(std::string_view a, std::string_view b) { return AsciiEqualNoCase(a, b); }
 
-// A token as messages quote it: whole when short, its start and its length when long.
+// A token as messages quote it: whole when short, its start and its length when long; shown as
+// text from a file is, so that a control byte in it reaches no terminal.
 std::string Quote(std::string_view token) {
   constexpr size_t kShown = 24;
-  if (token.size() <= 2 * kShown) return "'" + std::string(token) + "'";
-  return "'" + std::string(token.substr(0, kShown)) + "...' (" + std::to_string(token.size()) +
+  if (token.size() <= 2 * kShown) return "'" + ShownText(token) + "'";
+  return "'" + ShownText(token.substr(0, kShown)) + "...' (" + std::to_string(token.size()) +
          " characters)";
 }
 

@@ -21,7 +21,7 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 // One line of the text: [begin, content_end) is the line without its end-of-line bytes,
-// [content_end, end) the "\n" or "\r\n" (empty on a last line without one).
+// [content_end, end) the "\n", "\r\n" or lone "\r" (empty on a last line without one).
 struct Line {
   size_t begin;
   size_t content_end;
@@ -29,12 +29,13 @@ struct Line {
 };
 
 Line LineAt(std::string_view text, size_t begin) {
-  size_t nl = text.find('\n', begin);
-  Line line{begin, nl == std::string_view::npos ? text.size() : nl,
-            nl == std::string_view::npos ? text.size() : nl + 1};
-  if (line.content_end > begin && text[line.content_end - 1] == '\r') --line.content_end;
-  return line;
+  const size_t brk = text.find_first_of("\r\n", begin);
+  if (brk == std::string_view::npos) return {begin, text.size(), text.size()};
+  const bool crlf = text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n';
+  return {begin, brk, brk + (crlf ? 2 : 1)};
 }
+
+bool EndsLine(char c) { return c == '\n' || c == '\r'; }
 
 // The section name when the line is a section header.
 bool SectionHeader(std::string_view content, std::string_view* name) {
@@ -112,9 +113,9 @@ KeyLine FindKey(std::string_view text, const SectionSpan& span, std::string_view
 
 // The end-of-line that the file already uses; CRLF for a file that has none yet.
 std::string_view LineEnding(std::string_view text) {
-  size_t nl = text.find('\n');
-  if (nl == std::string_view::npos) return "\r\n";
-  return (nl > 0 && text[nl - 1] == '\r') ? "\r\n" : "\n";
+  const Line first = LineAt(text, 0);
+  if (first.content_end == first.end) return "\r\n";
+  return text.substr(first.content_end, first.end - first.content_end);
 }
 
 }  // namespace
@@ -162,7 +163,7 @@ void IniSetValue(std::string* text, std::string_view section, std::string_view k
   SectionSpan span = FindSection(*text, section);
   if (!span.found) {
     std::string addition;
-    if (!text->empty() && text->back() != '\n') addition += eol;
+    if (!text->empty() && !EndsLine(text->back())) addition += eol;
     addition += "[";
     addition += section;
     addition += "]" + eol;
@@ -182,7 +183,7 @@ void IniSetValue(std::string* text, std::string_view section, std::string_view k
   // from the next section.
   size_t at = span.last_entry_end;
   std::string addition;
-  if (at > 0 && (*text)[at - 1] != '\n') addition += eol;
+  if (at > 0 && !EndsLine((*text)[at - 1])) addition += eol;
   addition += key;
   addition += "=";
   addition += value;

@@ -126,6 +126,8 @@ void ProfileFile::WriteString(const char* section, const char* key, const char* 
 bool ProfileFile::Commit() {
   if (failed_) return false;  // an unreadable file is never replaced
   if (!dirty_) return true;
+  // Nor is one written that the next run would refuse to read: the file is left as it is.
+  if (text_.size() > static_cast<size_t>(kMaxFileBytes)) return false;
   // A link stays a link: the file it leads to is replaced, beside itself.
   std::string target;
   if (!FollowLinks(path_, &target)) return false;

@@ -496,4 +496,19 @@ TEST(MusicEndToEnd, KnownByContentCutToLengthAndNothingOfTheUsersRemoved) {
   EXPECT_GT(WavFrames(vorla.File("stems/psg1c.wav")), 0u);
 }
 
+TEST(MusicEndToEnd, APipeIsReadOnceThenRecognised) {
+  REQUIRE_TEST_FILE(ayz, "vgm/ay/02_StartingPoint.vgz");
+  Vorla vorla;
+  ASSERT_EQ(vorla.Render(ayz, "--length 1").status, 0);
+  const std::string from_file = ReadAll(vorla.File("out.s32"));
+  // A song, then a board script (which is read twice when it comes from a file).
+  Outcome run = vorla.Exec("render /dev/stdin -o out.wav --raw out.s32 --length 1",
+                           "cat " + Q(ayz) + " |");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(ReadAll(vorla.File("out.s32")) == from_file);
+  run = vorla.Exec("render /dev/stdin --raw out.s32", "printf 'rate 44100\\nwait 99\\n' |");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadAll(vorla.File("out.s32")).size(), 99u * 8);
+}
+
 }  // namespace

@@ -168,6 +168,35 @@ TEST(MusicPlayer, ALoopWithoutTimeIsPlayedOnceNotForever) {
   EXPECT_EQ(chips.writes.size(), 1u);
 }
 
+TEST(MusicPlayer, ALoopWithMoreWritesThanItsTimeCanCarryIsWrittenOnItsFirstPassOnly) {
+  // One sample of loop holding n writes: 100 a sample is 4.41 million a second, 20 is 882000.
+  auto loop_of = [](int writes) {
+    MusicLog log;
+    log.events = {W(1, 1), Wait(1)};
+    log.loop_event = 2;
+    for (int i = 0; i < writes; ++i) log.events.push_back(W(2, static_cast<uint8_t>(i)));
+    log.events.push_back(Wait(1));
+    log.total_ticks = 2;
+    log.loop_ticks = 1;
+    return log;
+  };
+  const MusicLog dense = loop_of(100);
+  RecordingChips chips;
+  // Three passes and a fade of one second, during which the loop goes on.
+  MusicPlayer player(dense, PlaybackOptions{44100, 3, 1.0}, &chips);
+  EXPECT_EQ(player.length(), 2u + 2 + 44100);
+  RenderAll(&player);
+  EXPECT_EQ(chips.writes.size(), 1u + 100);
+  EXPECT_EQ(chips.writes.back().frame, 1u);
+  EXPECT_GT(player.current_pass(), 44100);  // the passes still take their time
+
+  const MusicLog sparse = loop_of(20);
+  RecordingChips replayed;
+  MusicPlayer again(sparse, PlaybackOptions{44100, 3, 0}, &replayed);
+  RenderAll(&again);
+  EXPECT_EQ(replayed.writes.size(), 1u + 3 * 20);
+}
+
 TEST(MusicPlayer, MulDiv64KeepsTheFullProduct) {
   EXPECT_EQ(MulDiv64(1u << 20, 44100, 44100), 1u << 20);
   EXPECT_EQ(MulDiv64(uint64_t{1} << 62, 6, 4), (uint64_t{3} << 61));

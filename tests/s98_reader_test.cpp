@@ -221,4 +221,26 @@ TEST(S98Reader, ATagAfterTheDumpEndsAStreamWithoutItsEndCommand) {
   EXPECT_TRUE(log.skipped.empty());
 }
 
+TEST(S98Reader, TagsAreKeptToTheirFirst64KiBAnd256Entries) {
+  // A Shift_JIS comment of 40000 characters (80000 bytes, 120000 in UTF-8), then 300 keys.
+  std::string text = "[S98]comment=";
+  for (int i = 0; i < 40000; ++i) text += "\x83\x65";
+  text += "\n";
+  for (int i = 0; i < 300; ++i) text += "k" + std::to_string(i) + "=v\n";
+  text += "TITLE=last\n";
+  S98File f({{kOpm, 4000000}});
+  f.Cmd({0xFF, 0xFD});
+  f.Set(0x10, static_cast<uint32_t>(f.size()));
+  f.Text(text);
+  MusicLog log = Read(f.Bytes());
+  // Cut at a whole character: 21845 of them (three bytes each) fit in 64 KiB.
+  EXPECT_EQ(log.tag.notes.size(), 21845u * 3);
+  EXPECT_EQ(log.tag.notes.substr(0, 3), "\xE3\x83\x86");
+  ASSERT_EQ(log.tag.extra.size(), 256u);
+  EXPECT_EQ(log.tag.extra.back().first, "k255");
+  EXPECT_EQ(log.tag.title, "last");  // a named field after the cap is still read
+  EXPECT_TRUE(Contains(log.warnings, "longer than 64 KiB; cut"));
+  EXPECT_TRUE(Contains(log.warnings, "44 entries more than the 256 kept"));
+}
+
 }  // namespace

@@ -162,6 +162,16 @@ TEST(SettingsDurability, AnOversizedOrSpecialFileIsUnreadableAndKept) {
   EXPECT_FALSE(WriteSettings(oversized, DefaultSettings()));
   EXPECT_TRUE(ReadAll(path) == big) << "kept as it was";
 
+  // A file of exactly the largest size is read, but a save that would make it larger is not
+  // made: the next run would refuse the file.
+  const std::string head = "[VORLA]\nVolume0=90\n; ";
+  const std::string full = head + std::string((1 << 20) - head.size() - 1, 'x') + "\n";
+  WriteAll(path, full);
+  ProfileFile at_limit(path);
+  EXPECT_EQ(ReadSettings(at_limit).volume[0], 90 - 100) << "honoured";
+  EXPECT_FALSE(WriteSettings(at_limit, DefaultSettings()));
+  EXPECT_TRUE(ReadAll(path) == full) << "kept as it was";
+
   fs::remove(path);
   fs::create_symlink("/dev/null", path);  // a device is never replaced
   ProfileFile device(path);

@@ -62,6 +62,16 @@ TEST(IniText, WriteAddsMissingSectionWithTheFileLineEnding) {
   EXPECT_EQ(empty, "[VORLA]\r\nVolume0=100\r\n");
 }
 
+TEST(IniText, ALoneCarriageReturnEndsALine) {
+  std::string text = "[Screen]\rWidth=640\r[VORLA]\rVolume0=90\rOutput0=1";
+  EXPECT_EQ(IniGetInt(text, "VORLA", "Volume0", -1), 90);
+  EXPECT_EQ(IniGetInt(text, "Screen", "Volume0", -1), -1) << "each section on its own lines";
+  IniSetValue(&text, "VORLA", "USE_ROMEO", "0");
+  IniSetValue(&text, "Sound", "Rate", "44100");
+  EXPECT_EQ(text, "[Screen]\rWidth=640\r[VORLA]\rVolume0=90\rOutput0=1\rUSE_ROMEO=0\r"
+                  "[Sound]\rRate=44100\r");
+}
+
 TEST(Settings, MissingFileGivesDefaultsAndSaveWritesAll17KeysInOrder) {
   TempDir dir;
   ProfileFile profile(dir.File("VYX.INI"));

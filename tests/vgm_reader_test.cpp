@@ -298,6 +298,25 @@ TEST(VgmReader, AYm2149WithPin26LowRunsAtHalfItsClock) {
   EXPECT_EQ(log.psg_type[0], "YM2149");
 }
 
+TEST(VgmReader, ClocksNoChipCanRunAtAreRefusedWithTheRange) {
+  struct Case {
+    uint32_t offset, clock;
+    const char* message;
+  };
+  for (const Case& c : {Case{0x30, 64, "a YM2151 runs at 1 MHz to 10 MHz, the file gives it 64 Hz"},
+                        Case{0x30, 10000001, "gives it 10000001 Hz"},
+                        Case{0x74, 499999, "AY8910 (PSG 1) runs at 0.5 MHz to 5 MHz"},
+                        Case{0x74, 5000001, "gives it 5000001 Hz"}}) {
+    VgmFile f;
+    f.Set(c.offset, c.clock).Cmd({0x70, 0x66}).Set(0x18, 1);
+    EXPECT_NE(ReadError(f.Bytes()).find(c.message), std::string::npos) << c.clock;
+  }
+  // The ends of the ranges play.
+  VgmFile edges;
+  edges.Set(0x30, 1000000).Set(0x74, 5000000).Cmd({0x70, 0x66}).Set(0x18, 1);
+  EXPECT_EQ(Read(edges.Bytes()).opm_clock, 1000000u);
+}
+
 TEST(VgmReader, TagStringsAreBoundedByTheTagAndTheFile) {
   VgmFile f = OpmAyFile();
   f.Cmd({0x70, 0x66});
