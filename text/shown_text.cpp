@@ -3,37 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-size_t DecodeUtf8(std::string_view text, size_t pos, uint32_t* code_point) {
-  const auto lead = static_cast<uint8_t>(text[pos]);
-  size_t extra;
-  uint32_t cp;
-  if (lead < 0x80) {
-    *code_point = lead;
-    return 1;
-  } else if ((lead & 0xE0) == 0xC0) {
-    extra = 1;
-    cp = lead & 0x1F;
-  } else if ((lead & 0xF0) == 0xE0) {
-    extra = 2;
-    cp = lead & 0x0F;
-  } else if ((lead & 0xF8) == 0xF0) {
-    extra = 3;
-    cp = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (extra >= text.size() - pos) return 0;
-  for (size_t k = 1; k <= extra; ++k) {
-    const auto next = static_cast<uint8_t>(text[pos + k]);
-    if ((next & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (next & 0x3F);
-  }
-  // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-  static constexpr uint32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
-  if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  *code_point = cp;
-  return extra + 1;
-}
+#include "common/utf8.h"
 
 namespace {
 
@@ -51,7 +21,8 @@ std::string ShownText(std::string_view text, int line_indent, size_t max_bytes) 
   size_t pos = 0;
   while (pos < text.size() && pos < max_bytes) {
     uint32_t cp = 0;
-    const size_t length = DecodeUtf8(text, pos, &cp);
+    size_t next = pos;
+    const size_t length = DecodeUtf8(text, &next, &cp) ? next - pos : 0;
     if (length == 0) {
       PutEscape("\\x%02x", static_cast<uint8_t>(text[pos]), &out);
       ++pos;

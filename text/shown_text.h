@@ -11,11 +11,6 @@
 // Shown text is at most this long; the rest is cut, and the text says so.
 inline constexpr size_t kShownTextMax = 64 * 1024;
 
-// The length of the UTF-8 sequence at text[pos] and its code point in *code_point; 0 when the
-// bytes there are not UTF-8 (a stray continuation byte, an overlong form, a surrogate, a value
-// past U+10FFFF, a sequence cut off by the end).
-size_t DecodeUtf8(std::string_view text, size_t pos, uint32_t* code_point);
-
 // text with C0 controls, DEL, C1 controls (U+0080-U+009F) and bytes that are not UTF-8 shown
 // as \xNN (a C1 control as \u0080-\u009F), valid UTF-8 kept. With line_indent >= 0 a line break
 // (LF or CR LF) is kept and the next line starts with that many spaces; otherwise it is escaped
