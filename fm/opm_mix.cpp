@@ -71,9 +71,16 @@ void OpmChip::Mix(StereoFrame* frames, int32_t count) {
     MixSound(frames, count);
     return;
   }
-  // Counting timers: the sound is rendered up to each overflow, which may key channels on.
+  if (!CsmKeysOn()) {
+    // An overflow only raises a flag, which a status read sees after the mixer caught up: the
+    // whole block renders at once.
+    MixSound(frames, count);
+    AdvanceTimers(count);
+    return;
+  }
+  // Timer A keys the channels on: the sound is rendered up to each of its overflows.
   while (count > 0) {
-    const int32_t n = FramesToNextOverflow(count);
+    const int32_t n = FramesToCsmKeyOn(count);
     MixSound(frames, n);
     AdvanceTimers(n);
     frames += n;

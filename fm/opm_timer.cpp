@@ -98,13 +98,10 @@ bool OpmTimer::RunDown(int64_t* left, int64_t elapsed, int64_t period) {
   return true;
 }
 
-int32_t OpmTimer::FramesToNextOverflow(int32_t limit) const {
+int32_t OpmTimer::FramesToCsmKeyOn(int32_t limit) const {
   if (frame_ticks_ <= 0) return limit;
-  int64_t frames = limit;
-  auto frames_to = [this](int64_t left) { return (left + frame_ticks_ - 1) / frame_ticks_; };
-  if (timer_control_ & 1) frames = std::min(frames, frames_to(timer_a_left_));
-  if (timer_control_ & 2) frames = std::min(frames, frames_to(timer_b_left_));
-  return static_cast<int32_t>(std::max<int64_t>(frames, 1));
+  const int64_t frames = (timer_a_left_ + frame_ticks_ - 1) / frame_ticks_;
+  return static_cast<int32_t>(std::clamp<int64_t>(frames, 1, limit));
 }
 
 void OpmTimer::AdvanceTimers(int32_t frames) {

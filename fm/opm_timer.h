@@ -64,9 +64,11 @@ class OpmTimer {
   // The time of a frame for counting: clock in Hz, rate in frames a second. A loaded timer
   // keeps the time it has left.
   void SetTimerTime(uint32_t clock, uint32_t rate);
-  // Frames until the next overflow of a loaded timer, between 1 and `limit` (`limit` when none
-  // is due by then).
-  int32_t FramesToNextOverflow(int32_t limit) const;
+  // CSM mode with timer A loaded: its overflows key the channels on.
+  bool CsmKeysOn() const { return (timer_control_ & 0x81) == 0x81; }
+  // Frames until timer A's next overflow, between 1 and `limit` (`limit` when none is due by
+  // then).
+  int32_t FramesToCsmKeyOn(int32_t limit) const;
   bool csm() const { return (timer_control_ & 0x80) != 0; }
 
  private:
