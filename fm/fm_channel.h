@@ -97,8 +97,9 @@ class FmChannel {
   template <int kAlgorithm, bool kLfo>
   void RenderSpanOf(int32_t* out, int32_t n, const uint32_t* inc, const uint32_t* atten);
 
+  const FmChipParams* chip_ = nullptr;  // the chip's shared record, not owned
   uint32_t fb_shift_ = 0;       // FeedbackShifts entry, 31 = no feedback
-  const int32_t* pm_row_;       // PitchLfoTable row of the channel's PMS
+  const int32_t* pm_row_;       // PitchLfoTable (chip-true: PitchLfoStepTable) row of the PMS
   uint32_t algorithm_ = 0;
   FmOperator ops_[4];
 };

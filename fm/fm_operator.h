@@ -44,9 +44,10 @@ class FmOperator {
   void SetDecayAm(uint32_t d1r, bool am);
   void SetSustainRateDt2(uint32_t d2r, uint32_t dt2);
   void SetSustainRelease(uint32_t sl, uint32_t rr);
-  // The channel's pitch (phase step before detune and multiple, key code >> 2) and its LFO
-  // sensitivity (PMS in bits 0-2, AMS in bits 4-5).
-  void SetBlockStep(uint32_t step, uint32_t key_scale_code);
+  // The channel's pitch (phase step before detune and multiple, key code >> 2, and the note
+  // position of OpmPhaseStep that the chip-true variant looks up) and its LFO sensitivity (PMS in
+  // bits 0-2, AMS in bits 4-5).
+  void SetBlockStep(uint32_t step, uint32_t key_scale_code, int32_t key_position = 0);
   void SetLfoSensitivity(uint32_t sens);
   // The feedback history starts again.
   void ClearHistory() { output_ = prev_output_ = 0; }
@@ -64,8 +65,10 @@ class FmOperator {
   // Noise in place of the sine; bit 0 of noise is the noise bit.
   void ComputeNoise(uint32_t noise);
 
-  // Phase advance with the channel's pitch factor: the product keeps its low 32 bits.
+  // Phase advance with the channel's pitch factor: the product keeps its low 32 bits. In the
+  // chip-true variant pm_value is a number of 1/64-semitone steps added to the note position.
   uint32_t LfoPhaseInc(int32_t pm_value) const {
+    if (chip_->chip_true) return pm_value == 0 ? phase_inc_ : ChipPhaseInc(pm_value);
     int32_t product = static_cast<int32_t>(static_cast<uint32_t>(pm_value) *
                                            static_cast<uint32_t>(phase_inc_pm_));
     return phase_inc_ + static_cast<uint32_t>(product >> 5);
@@ -117,6 +120,9 @@ class FmOperator {
   void EnterState(EnvState state);
   void StepEnvelope();
   void UpdateAtten();
+  // The chip-true variant's phase advance, the note position moved by shift steps of 1/64
+  // semitone: looked up after DT2, then detuned and multiplied.
+  uint32_t ChipPhaseInc(int32_t shift) const;
   // Sets env_rate for a state whose rate parameter is rate, with key scaling, and the timer
   // decrement that goes with it. A rate of 0 freezes the level unless zero_freezes is false
   // (Release, whose parameter the registers never leave at 0).
@@ -146,6 +152,7 @@ class FmOperator {
   uint32_t phase_inc_ = 0;        // phase advance per output sample
   int32_t phase_inc_pm_ = 0;      // phase_inc >> 11: pitch-modulation scale
   uint32_t key_scale_code_ = 0;   // key code >> 2, 0-31
+  int32_t key_position_ = 0;      // block x 768 + note x 64 + key fraction (chip-true pitch)
   int32_t env_level_ = 0;         // envelope units, 0 loudest
   int32_t env_target_ = 0;        // level that ends the current state
   int32_t env_timer_ = 0;         // counts down to the next envelope tick
