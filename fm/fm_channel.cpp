@@ -177,13 +177,22 @@ void FmChannel::RenderBlock(int32_t* out, int32_t count) {
 }
 
 void FmChannel::RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
+  if (ChipPitch()) {
+    RenderBlockLfoOf<true>(out, count, lfo);
+  } else {
+    RenderBlockLfoOf<false>(out, count, lfo);
+  }
+}
+
+template <bool kChipPitch>
+void FmChannel::RenderBlockLfoOf(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
   int32_t pos = 0;
   int32_t free = SamplesBeforeTick();
   while (pos < count) {
     const int32_t am_index = lfo.am_index[pos];
     const int32_t pm_index = lfo.pm_index[pos];
     if (free == 0) {
-      out[pos++] += RenderLfo(am_index, pm_index);
+      out[pos++] += RenderOps<true, kChipPitch>(LfoValues(am_index, pm_index));
       free = SamplesBeforeTick();
       continue;
     }
@@ -194,7 +203,7 @@ void FmChannel::RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lf
     uint32_t inc[4];
     uint32_t atten[4];
     for (int i = 0; i < 4; ++i) {
-      inc[i] = ops_[i].LfoPhaseInc(pm_value);
+      inc[i] = ops_[i].LfoPhaseIncOf<kChipPitch>(pm_value);
       atten[i] = ops_[i].SpanAttenLfo(am_index);
     }
     RenderSpan<true>(out + pos, n, inc, atten);

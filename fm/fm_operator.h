@@ -54,21 +54,33 @@ class FmOperator {
 
   // Per-sample outputs. m is the modulating sample; it moves the sine index by m / 2.
   int32_t Compute(int32_t m) { return ComputeWith<false, false>(m, {}); }
-  int32_t ComputeLfo(int32_t m, FmLfoValues lfo) { return ComputeWith<true, false>(m, lfo); }
+  // kChipPitch: the chip-true variant's vibrato (ChipLfoPhaseInc).
+  template <bool kChipPitch = false>
+  int32_t ComputeLfo(int32_t m, FmLfoValues lfo) {
+    return ComputeWith<true, false, kChipPitch>(m, lfo);
+  }
   // Operator with self-feedback; the plain variant returns the sample of the previous call.
   int32_t ComputeFeedback(uint32_t shift) {
     return ComputeWith<false, true>(static_cast<int32_t>(shift), {});
   }
+  template <bool kChipPitch = false>
   int32_t ComputeFeedbackLfo(uint32_t shift, FmLfoValues lfo) {
-    return ComputeWith<true, true>(static_cast<int32_t>(shift), lfo);
+    return ComputeWith<true, true, kChipPitch>(static_cast<int32_t>(shift), lfo);
   }
   // Noise in place of the sine; bit 0 of noise is the noise bit.
   void ComputeNoise(uint32_t noise);
 
-  // Phase advance with the channel's pitch factor: the product keeps its low 32 bits. In the
-  // chip-true variant pm_value is a number of 1/64-semitone steps added to the note position.
+  // The chip-true variant's phase advance with the LFO: shift (a PitchLfoStepTable entry) steps
+  // of 1/64 semitone added to the note position.
+  uint32_t ChipLfoPhaseInc(int32_t shift) const {
+    return shift == 0 ? phase_inc_ : ChipPhaseInc(shift);
+  }
+  template <bool kChipPitch>
+  uint32_t LfoPhaseIncOf(int32_t pm_value) const {
+    return kChipPitch ? ChipLfoPhaseInc(pm_value) : LfoPhaseInc(pm_value);
+  }
+  // Phase advance with the channel's pitch factor: the product keeps its low 32 bits.
   uint32_t LfoPhaseInc(int32_t pm_value) const {
-    if (chip_->chip_true) return pm_value == 0 ? phase_inc_ : ChipPhaseInc(pm_value);
     int32_t product = static_cast<int32_t>(static_cast<uint32_t>(pm_value) *
                                            static_cast<uint32_t>(phase_inc_pm_));
     return phase_inc_ + static_cast<uint32_t>(product >> 5);
@@ -138,7 +150,7 @@ class FmOperator {
     return static_cast<uint32_t>(FmTables::Get().LogSineTable[index & (kLogSineSize - 1)]);
   }
   // The four sine computations: input is the modulating sample, or with kFeedback the shift.
-  template <bool kLfo, bool kFeedback>
+  template <bool kLfo, bool kFeedback, bool kChipPitch = false>
   int32_t ComputeWith(int32_t input, FmLfoValues lfo);
 
   FmChipParams* chip_ = nullptr;  // the chip's shared record, not owned
@@ -178,7 +190,7 @@ class FmOperator {
   bool dirty_ = false;            // parameters changed since the last Refresh
 };
 
-template <bool kLfo, bool kFeedback>
+template <bool kLfo, bool kFeedback, bool kChipPitch>
 inline int32_t FmOperator::ComputeWith(int32_t input, FmLfoValues lfo) {
   TickEnvelope();
   int32_t offset = 0;
@@ -192,7 +204,7 @@ inline int32_t FmOperator::ComputeWith(int32_t input, FmLfoValues lfo) {
     offset = input >> 1;
   }
   const uint32_t p = phase_;
-  phase_ = p + (kLfo ? LfoPhaseInc(lfo.pm_value) : phase_inc_);
+  phase_ = p + (kLfo ? LfoPhaseIncOf<kChipPitch>(lfo.pm_value) : phase_inc_);
   const int32_t i = static_cast<int32_t>(p >> 19) + offset;
   const uint32_t am = kLfo ? static_cast<uint32_t>(am_row_[lfo.am_index]) : 0u;
   output_ = LinearLookup(LogSine(i) + am + atten_);
