@@ -12,7 +12,18 @@
 //                                     ms against the chips at the output rate (no conversion)
 //   chips_measure feedback [OPTIONS]  FM feedback 6 and 7 at 44,100 Hz: harmonics below 16 kHz
 //                                     against the chip at clock / 64, largest difference in dB
-// OPTIONS: --resampler none (as vorla's: the chips at the output rate, no AY curve).
+//   chips_measure fmtable  [OPTIONS]  the FM's pitch at every key code and fraction of octaves 0-7
+//                                     against the chip's phase-step table (chipfacts), in cents
+//   chips_measure dt2      [OPTIONS]  the FM's DT2 1-3 against the chip's table, in cents
+//   chips_measure vibrato  [OPTIONS]  FM vibrato peak to peak at PMS 1-7, PMD 127 and 64, and
+//                                     its shape for saw and square, against the chip's scaling
+//   chips_measure envelope [OPTIONS]  FM D1R 31 (rate 63): time to -40 dB
+//   chips_measure clip     [OPTIONS]  the FM songs at the chip's rate: samples at the output's
+//                                     bound, and loud samples the chip's DAC could not give
+// The FM subcommands fmtable, dt2 and clip take the chip at its own rate as chips mode sets it
+// up; vibrato and envelope render through chips mode at 44,100 Hz.
+// OPTIONS: --resampler none (as vorla's: the chips at the output rate, no AY curve, the FM as
+// the board's).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -20,6 +31,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/chips_measure_fm.h"
 #include "tests/tone_analysis.h"
 #include "psg/step_kernel.h"
 
@@ -166,9 +178,19 @@ int main(int argc, char** argv) {
     Timing(options);
   } else if (what == "feedback") {
     Feedback(options);
+  } else if (what == "fmtable") {
+    chips_fm::Table(options);
+  } else if (what == "dt2") {
+    chips_fm::Dt2(options);
+  } else if (what == "vibrato") {
+    chips_fm::Vibrato(options);
+  } else if (what == "envelope") {
+    chips_fm::Envelope(options);
+  } else if (what == "clip") {
+    chips_fm::Clip(options);
   } else {
-    std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|kernel|timing|feedback "
-                         "[--resampler none]\n");
+    std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|kernel|timing|feedback|"
+                         "fmtable|dt2|vibrato|envelope|clip [--resampler none]\n");
     return 2;
   }
   return 0;

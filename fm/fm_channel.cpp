@@ -8,6 +8,7 @@
 FmChannel::FmChannel() : pm_row_(FmTables::Get().PitchLfoTable[0]) { SelectAlgorithm(0); }
 
 void FmChannel::BindChip(FmChipParams* params) {
+  chip_ = params;
   for (FmOperator& op : ops_) op.BindChip(params);
 }
 
@@ -23,7 +24,12 @@ void FmChannel::SetPitch(uint32_t kc, uint32_t kf) {
   // The product stays below 2^31; the low 19 bits are dropped before the octave shift.
   uint32_t step = ((((n + 2) >> 2) * fraction) << 2) & ~0x7FFFFu;
   step >>= 19 - octave;
-  for (FmOperator& op : ops_) op.SetBlockStep(step, (kc >> 2) & 31);
+  // The chip-true note position: the twelve notes of the octave (codes 3, 7, 11 and 15 play the
+  // next note up), 64 fractions each.
+  const uint32_t code = kc & 15;
+  const int32_t position =
+      static_cast<int32_t>(octave * 768 + (code - (code >> 2)) * 64 + (kf & 63));
+  for (FmOperator& op : ops_) op.SetBlockStep(step, (kc >> 2) & 31, position);
 }
 
 void FmChannel::SetLfoSensitivity(uint32_t v) {
@@ -53,7 +59,9 @@ uint32_t FmChannel::Refresh() {
     any_on = any_on || op.env_state() != EnvState::Off;
   }
   uint32_t sens = ops_[0].lfo_sens();
-  pm_row_ = FmTables::Get().PitchLfoTable[sens & 7];
+  const FmTables& tables = FmTables::Get();
+  pm_row_ = (chip_ != nullptr && chip_->chip_true ? tables.PitchLfoStepTable
+                                                   : tables.PitchLfoTable)[sens & 7];
   uint32_t mask = any_am ? 0x37 : 0x07;
   uint32_t result = 0;
   if (any_on) result |= kActive;
@@ -169,13 +177,22 @@ void FmChannel::RenderBlock(int32_t* out, int32_t count) {
 }
 
 void FmChannel::RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
+  if (ChipPitch()) {
+    RenderBlockLfoOf<true>(out, count, lfo);
+  } else {
+    RenderBlockLfoOf<false>(out, count, lfo);
+  }
+}
+
+template <bool kChipPitch>
+void FmChannel::RenderBlockLfoOf(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
   int32_t pos = 0;
   int32_t free = SamplesBeforeTick();
   while (pos < count) {
     const int32_t am_index = lfo.am_index[pos];
     const int32_t pm_index = lfo.pm_index[pos];
     if (free == 0) {
-      out[pos++] += RenderLfo(am_index, pm_index);
+      out[pos++] += RenderOps<true, kChipPitch>(LfoValues(am_index, pm_index));
       free = SamplesBeforeTick();
       continue;
     }
@@ -186,7 +203,7 @@ void FmChannel::RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lf
     uint32_t inc[4];
     uint32_t atten[4];
     for (int i = 0; i < 4; ++i) {
-      inc[i] = ops_[i].LfoPhaseInc(pm_value);
+      inc[i] = ops_[i].LfoPhaseIncOf<kChipPitch>(pm_value);
       atten[i] = ops_[i].SpanAttenLfo(am_index);
     }
     RenderSpan<true>(out + pos, n, inc, atten);

@@ -40,11 +40,13 @@ class FmChannel {
   // One frame. The LFO variants take the chip's amplitude and pitch index of the frame.
   int32_t Render() { return RenderOps<false>({}); }
   int32_t RenderLfo(int32_t am_index, int32_t pm_index) {
-    return RenderOps<true>(LfoValues(am_index, pm_index));
+    const FmLfoValues lfo = LfoValues(am_index, pm_index);
+    return ChipPitch() ? RenderOps<true, true>(lfo) : RenderOps<true>(lfo);
   }
   int32_t RenderNoise(uint32_t noise) { return RenderOpsNoise<false>(noise, {}); }
   int32_t RenderLfoNoise(uint32_t noise, int32_t am_index, int32_t pm_index) {
-    return RenderOpsNoise<true>(noise, LfoValues(am_index, pm_index));
+    const FmLfoValues lfo = LfoValues(am_index, pm_index);
+    return ChipPitch() ? RenderOpsNoise<true, true>(noise, lfo) : RenderOpsNoise<true>(noise, lfo);
   }
 
   // count samples, each added into out[i]: the same samples as count calls of Render (or of
@@ -66,13 +68,16 @@ class FmChannel {
   FmLfoValues LfoValues(int32_t am_index, int32_t pm_index) const {
     return {pm_row_[pm_index], am_index};
   }
-  template <bool kLfo>
+  // The chip-true variant's vibrato (kChipPitch in the renderers below).
+  bool ChipPitch() const { return chip_ != nullptr && chip_->chip_true; }
+  template <bool kLfo, bool kChipPitch = false>
   int32_t Op(int index, int32_t m, FmLfoValues lfo) {
-    return kLfo ? ops_[index].ComputeLfo(m, lfo) : ops_[index].Compute(m);
+    return kLfo ? ops_[index].ComputeLfo<kChipPitch>(m, lfo) : ops_[index].Compute(m);
   }
-  template <bool kLfo>
+  template <bool kLfo, bool kChipPitch = false>
   int32_t Feedback(FmLfoValues lfo) {
-    return kLfo ? ops_[0].ComputeFeedbackLfo(fb_shift_, lfo) : ops_[0].ComputeFeedback(fb_shift_);
+    return kLfo ? ops_[0].ComputeFeedbackLfo<kChipPitch>(fb_shift_, lfo)
+                : ops_[0].ComputeFeedback(fb_shift_);
   }
   // The sum of the outputs of the operators in mask (bit i: operator i), as they are now.
   template <uint8_t kMask>
@@ -80,12 +85,14 @@ class FmChannel {
     return (kMask & 1 ? ops_[0].output() : 0) + (kMask & 2 ? ops_[1].output() : 0) +
            (kMask & 4 ? ops_[2].output() : 0) + (kMask & 8 ? ops_[3].output() : 0);
   }
-  template <int kAlgorithm, bool kLfo>
+  template <int kAlgorithm, bool kLfo, bool kChipPitch>
   int32_t RenderOpsOf(FmLfoValues lfo);
-  template <bool kLfo>
+  template <bool kLfo, bool kChipPitch = false>
   int32_t RenderOps(FmLfoValues lfo);
-  template <bool kLfo>
+  template <bool kLfo, bool kChipPitch = false>
   int32_t RenderOpsNoise(uint32_t noise, FmLfoValues lfo);
+  template <bool kChipPitch>
+  void RenderBlockLfoOf(int32_t* out, int32_t count, const FmLfoBlock& lfo);
 
   // Samples before the next envelope tick of any operator (0: the next sample ticks).
   int32_t SamplesBeforeTick() const;
@@ -97,8 +104,9 @@ class FmChannel {
   template <int kAlgorithm, bool kLfo>
   void RenderSpanOf(int32_t* out, int32_t n, const uint32_t* inc, const uint32_t* atten);
 
+  const FmChipParams* chip_ = nullptr;  // the chip's shared record, not owned
   uint32_t fb_shift_ = 0;       // FeedbackShifts entry, 31 = no feedback
-  const int32_t* pm_row_;       // PitchLfoTable row of the channel's PMS
+  const int32_t* pm_row_;       // PitchLfoTable (chip-true: PitchLfoStepTable) row of the PMS
   uint32_t algorithm_ = 0;
   FmOperator ops_[4];
 };
@@ -107,34 +115,34 @@ class FmChannel {
 // sees whatever that operator holds at the moment, so some links hear the previous frame.
 // Operator 0 (feedback) always runs last; in algorithm 7 its result joins the sum: without LFO
 // that is its previous sample, with LFO its new one.
-template <int kAlgorithm, bool kLfo>
+template <int kAlgorithm, bool kLfo, bool kChipPitch>
 inline int32_t FmChannel::RenderOpsOf(FmLfoValues lfo) {
   constexpr FmConnection c = ConnectionTable[kAlgorithm];
-  Op<kLfo>(2, Heard<c.into[2]>(), lfo);
-  Op<kLfo>(1, Heard<c.into[1]>(), lfo);
-  Op<kLfo>(3, Heard<c.into[3]>(), lfo);
-  const int32_t fb = Feedback<kLfo>(lfo);
+  Op<kLfo, kChipPitch>(2, Heard<c.into[2]>(), lfo);
+  Op<kLfo, kChipPitch>(1, Heard<c.into[1]>(), lfo);
+  Op<kLfo, kChipPitch>(3, Heard<c.into[3]>(), lfo);
+  const int32_t fb = Feedback<kLfo, kChipPitch>(lfo);
   return Heard<static_cast<uint8_t>(c.carriers & 0b1110)>() + (c.carriers & 1 ? fb : 0);
 }
 
-template <bool kLfo>
+template <bool kLfo, bool kChipPitch>
 inline int32_t FmChannel::RenderOps(FmLfoValues lfo) {
   switch (algorithm_) {
-    case 0: return RenderOpsOf<0, kLfo>(lfo);
-    case 1: return RenderOpsOf<1, kLfo>(lfo);
-    case 2: return RenderOpsOf<2, kLfo>(lfo);
-    case 3: return RenderOpsOf<3, kLfo>(lfo);
-    case 4: return RenderOpsOf<4, kLfo>(lfo);
-    case 5: return RenderOpsOf<5, kLfo>(lfo);
-    case 6: return RenderOpsOf<6, kLfo>(lfo);
-    default: return RenderOpsOf<7, kLfo>(lfo);
+    case 0: return RenderOpsOf<0, kLfo, kChipPitch>(lfo);
+    case 1: return RenderOpsOf<1, kLfo, kChipPitch>(lfo);
+    case 2: return RenderOpsOf<2, kLfo, kChipPitch>(lfo);
+    case 3: return RenderOpsOf<3, kLfo, kChipPitch>(lfo);
+    case 4: return RenderOpsOf<4, kLfo, kChipPitch>(lfo);
+    case 5: return RenderOpsOf<5, kLfo, kChipPitch>(lfo);
+    case 6: return RenderOpsOf<6, kLfo, kChipPitch>(lfo);
+    default: return RenderOpsOf<7, kLfo, kChipPitch>(lfo);
   }
 }
 
 // Operators 0, 1, 2 in that order, operator 3 replaced by noise. Each operator hears the
 // others' samples of this frame, except operator 0's, which is always the previous frame's;
 // the noise sample joins the sum a frame late.
-template <bool kLfo>
+template <bool kLfo, bool kChipPitch>
 inline int32_t FmChannel::RenderOpsNoise(uint32_t noise, FmLfoValues lfo) {
   const FmConnection& c = ConnectionTable[algorithm_];
   const int32_t previous0 = ops_[0].output();
@@ -142,9 +150,9 @@ inline int32_t FmChannel::RenderOpsNoise(uint32_t noise, FmLfoValues lfo) {
     return (mask & 1 ? previous0 : 0) + (mask & 2 ? ops_[1].output() : 0) +
            (mask & 4 ? ops_[2].output() : 0);
   };
-  Feedback<kLfo>(lfo);
-  Op<kLfo>(1, heard(c.into[1]), lfo);
-  Op<kLfo>(2, heard(c.into[2]), lfo);
+  Feedback<kLfo, kChipPitch>(lfo);
+  Op<kLfo, kChipPitch>(1, heard(c.into[1]), lfo);
+  Op<kLfo, kChipPitch>(2, heard(c.into[2]), lfo);
   const int32_t previous_noise = ops_[3].output();
   ops_[3].ComputeNoise(noise);
   return heard(c.carriers) + previous_noise;

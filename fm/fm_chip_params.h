@@ -8,6 +8,9 @@ struct FmChipParams {
   int32_t am_index = 0;   // the chip's current LFO amplitude index, 0-255
   int32_t pm_index = 0;   // the chip's current LFO pitch index, 0-255 (128 = no deflection)
   int32_t RatioMulTable[4][16] = {};  // phase multipliers, row = DT2, column = MUL
+  // The chip-true variant (OpmChip::SetChipTrue): pitch from the chip's phase-step table, with
+  // DT2 and vibrato as steps of the note position; the chip's envelope steps and output range.
+  bool chip_true = false;
 
   // Stores a new ratio and rebuilds RatioMulTable; does nothing if the ratio is unchanged.
   // Operators see the new multipliers at their next refresh.

@@ -59,9 +59,10 @@ void FmOperator::SetSustainRelease(uint32_t sl, uint32_t rr) {
   dirty_ = true;
 }
 
-void FmOperator::SetBlockStep(uint32_t step, uint32_t key_scale_code) {
+void FmOperator::SetBlockStep(uint32_t step, uint32_t key_scale_code, int32_t key_position) {
   block_step_ = step;
   key_scale_code_ = key_scale_code;
+  key_position_ = key_position;
   dirty_ = true;
 }
 
@@ -70,13 +71,26 @@ void FmOperator::SetLfoSensitivity(uint32_t sens) {
   dirty_ = true;
 }
 
+uint32_t FmOperator::ChipPhaseInc(int32_t shift) const {
+  uint32_t detuned = OpmPhaseStep(key_position_ + Dt2Positions[dt2_ & 3] + shift) +
+                     static_cast<uint32_t>(static_cast<int32_t>(
+                         DetuneOffsets[(dt1_row_ >> 5) & 7][key_scale_code_ & 31]));
+  // MUL 0 halves the chip's step, whose lowest bit is lost.
+  if (mul_ == 0) detuned &= ~3u;
+  return detuned * static_cast<uint32_t>(chip_->RatioMulTable[0][mul_ & 15]);
+}
+
 void FmOperator::Refresh() {
   if (!dirty_) return;
   dirty_ = false;
-  // Detune and multiple apply to the channel's step; the product wraps at 32 bits.
-  uint32_t detuned = block_step_ + static_cast<uint32_t>(static_cast<int32_t>(
-                                       DetuneOffsets[(dt1_row_ >> 5) & 7][key_scale_code_ & 31]));
-  phase_inc_ = detuned * static_cast<uint32_t>(chip_->RatioMulTable[dt2_ & 3][mul_ & 15]);
+  if (chip_->chip_true) {
+    phase_inc_ = ChipPhaseInc(0);
+  } else {
+    // Detune and multiple apply to the channel's step; the product wraps at 32 bits.
+    uint32_t detuned = block_step_ + static_cast<uint32_t>(static_cast<int32_t>(
+                                         DetuneOffsets[(dt1_row_ >> 5) & 7][key_scale_code_ & 31]));
+    phase_inc_ = detuned * static_cast<uint32_t>(chip_->RatioMulTable[dt2_ & 3][mul_ & 15]);
+  }
   phase_inc_pm_ = static_cast<int32_t>(phase_inc_ >> 11);
   ks_offset_ = static_cast<int32_t>(key_scale_code_ >> (3 - (key_scale_ & 3)));
   tl_level_ = tl_ * 8;
@@ -141,14 +155,15 @@ void FmOperator::EnterState(EnvState state) {
 void FmOperator::StepEnvelope() {
   env_timer_ = kEnvTimerPeriod;  // the overshoot is dropped, not carried
   int column = env_tick_ & 7;
+  const bool chip = chip_->chip_true;
   if (env_state_ == EnvState::Attack) {
-    int shift = AttackShifts[env_rate_][column];
+    int shift = (chip ? ChipAttackShifts : AttackShifts)[env_rate_][column];
     if (shift >= 0) {
       env_level_ -= (env_level_ >> shift) + 1;
       if (env_level_ <= 0) EnterState(EnvState::Decay);
     }
   } else {
-    env_level_ += DecayIncrements[env_rate_][column];
+    env_level_ += (chip ? ChipDecayIncrements : DecayIncrements)[env_rate_][column];
     if (env_level_ >= env_target_) {
       EnterState(static_cast<EnvState>(static_cast<int32_t>(env_state_) + 1));
     }

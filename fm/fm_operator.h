@@ -44,26 +44,41 @@ class FmOperator {
   void SetDecayAm(uint32_t d1r, bool am);
   void SetSustainRateDt2(uint32_t d2r, uint32_t dt2);
   void SetSustainRelease(uint32_t sl, uint32_t rr);
-  // The channel's pitch (phase step before detune and multiple, key code >> 2) and its LFO
-  // sensitivity (PMS in bits 0-2, AMS in bits 4-5).
-  void SetBlockStep(uint32_t step, uint32_t key_scale_code);
+  // The channel's pitch (phase step before detune and multiple, key code >> 2, and the note
+  // position of OpmPhaseStep that the chip-true variant looks up) and its LFO sensitivity (PMS in
+  // bits 0-2, AMS in bits 4-5).
+  void SetBlockStep(uint32_t step, uint32_t key_scale_code, int32_t key_position = 0);
   void SetLfoSensitivity(uint32_t sens);
   // The feedback history starts again.
   void ClearHistory() { output_ = prev_output_ = 0; }
 
   // Per-sample outputs. m is the modulating sample; it moves the sine index by m / 2.
   int32_t Compute(int32_t m) { return ComputeWith<false, false>(m, {}); }
-  int32_t ComputeLfo(int32_t m, FmLfoValues lfo) { return ComputeWith<true, false>(m, lfo); }
+  // kChipPitch: the chip-true variant's vibrato (ChipLfoPhaseInc).
+  template <bool kChipPitch = false>
+  int32_t ComputeLfo(int32_t m, FmLfoValues lfo) {
+    return ComputeWith<true, false, kChipPitch>(m, lfo);
+  }
   // Operator with self-feedback; the plain variant returns the sample of the previous call.
   int32_t ComputeFeedback(uint32_t shift) {
     return ComputeWith<false, true>(static_cast<int32_t>(shift), {});
   }
+  template <bool kChipPitch = false>
   int32_t ComputeFeedbackLfo(uint32_t shift, FmLfoValues lfo) {
-    return ComputeWith<true, true>(static_cast<int32_t>(shift), lfo);
+    return ComputeWith<true, true, kChipPitch>(static_cast<int32_t>(shift), lfo);
   }
   // Noise in place of the sine; bit 0 of noise is the noise bit.
   void ComputeNoise(uint32_t noise);
 
+  // The chip-true variant's phase advance with the LFO: shift (a PitchLfoStepTable entry) steps
+  // of 1/64 semitone added to the note position.
+  uint32_t ChipLfoPhaseInc(int32_t shift) const {
+    return shift == 0 ? phase_inc_ : ChipPhaseInc(shift);
+  }
+  template <bool kChipPitch>
+  uint32_t LfoPhaseIncOf(int32_t pm_value) const {
+    return kChipPitch ? ChipLfoPhaseInc(pm_value) : LfoPhaseInc(pm_value);
+  }
   // Phase advance with the channel's pitch factor: the product keeps its low 32 bits.
   uint32_t LfoPhaseInc(int32_t pm_value) const {
     int32_t product = static_cast<int32_t>(static_cast<uint32_t>(pm_value) *
@@ -117,6 +132,9 @@ class FmOperator {
   void EnterState(EnvState state);
   void StepEnvelope();
   void UpdateAtten();
+  // The chip-true variant's phase advance, the note position moved by shift steps of 1/64
+  // semitone: looked up after DT2, then detuned and multiplied.
+  uint32_t ChipPhaseInc(int32_t shift) const;
   // Sets env_rate for a state whose rate parameter is rate, with key scaling, and the timer
   // decrement that goes with it. A rate of 0 freezes the level unless zero_freezes is false
   // (Release, whose parameter the registers never leave at 0).
@@ -132,7 +150,7 @@ class FmOperator {
     return static_cast<uint32_t>(FmTables::Get().LogSineTable[index & (kLogSineSize - 1)]);
   }
   // The four sine computations: input is the modulating sample, or with kFeedback the shift.
-  template <bool kLfo, bool kFeedback>
+  template <bool kLfo, bool kFeedback, bool kChipPitch = false>
   int32_t ComputeWith(int32_t input, FmLfoValues lfo);
 
   FmChipParams* chip_ = nullptr;  // the chip's shared record, not owned
@@ -146,6 +164,7 @@ class FmOperator {
   uint32_t phase_inc_ = 0;        // phase advance per output sample
   int32_t phase_inc_pm_ = 0;      // phase_inc >> 11: pitch-modulation scale
   uint32_t key_scale_code_ = 0;   // key code >> 2, 0-31
+  int32_t key_position_ = 0;      // block x 768 + note x 64 + key fraction (chip-true pitch)
   int32_t env_level_ = 0;         // envelope units, 0 loudest
   int32_t env_target_ = 0;        // level that ends the current state
   int32_t env_timer_ = 0;         // counts down to the next envelope tick
@@ -171,7 +190,7 @@ class FmOperator {
   bool dirty_ = false;            // parameters changed since the last Refresh
 };
 
-template <bool kLfo, bool kFeedback>
+template <bool kLfo, bool kFeedback, bool kChipPitch>
 inline int32_t FmOperator::ComputeWith(int32_t input, FmLfoValues lfo) {
   TickEnvelope();
   int32_t offset = 0;
@@ -185,7 +204,7 @@ inline int32_t FmOperator::ComputeWith(int32_t input, FmLfoValues lfo) {
     offset = input >> 1;
   }
   const uint32_t p = phase_;
-  phase_ = p + (kLfo ? LfoPhaseInc(lfo.pm_value) : phase_inc_);
+  phase_ = p + (kLfo ? LfoPhaseIncOf<kChipPitch>(lfo.pm_value) : phase_inc_);
   const int32_t i = static_cast<int32_t>(p >> 19) + offset;
   const uint32_t am = kLfo ? static_cast<uint32_t>(am_row_[lfo.am_index]) : 0u;
   output_ = LinearLookup(LogSine(i) + am + atten_);

@@ -39,6 +39,15 @@ void FillLfoTables(FmTables& tables) {
       tables.PitchLfoTable[row][e] = static_cast<int32_t>((factor - 1.0) * 65536.0);
     }
   }
+  // The chip-true rows: the LFO's signed value (index - 128) divided by 32, 16, 8, 4 or 2 for
+  // PMS 1-5 (rounded down), times 2 or 4 for PMS 6 and 7.
+  for (int row = 0; row < 8; ++row) {
+    for (int e = 0; e < kLfoSteps; ++e) {
+      const int32_t pm = e - 128;
+      tables.PitchLfoStepTable[row][e] =
+          row == 0 ? 0 : (row <= 5 ? pm >> (6 - row) : pm * (1 << (row - 5)));
+    }
+  }
   for (int e = 0; e < kLfoSteps; ++e) tables.AmpLfoTable[0][e] = 0;
   for (int row = 1; row < 4; ++row) {
     for (int e = 0; e < kLfoSteps; ++e) tables.AmpLfoTable[row][e] = e << (row + 2);

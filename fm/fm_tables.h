@@ -12,6 +12,8 @@
 #include <array>
 #include <cstdint>
 
+#include "fm/opm_phase_steps.h"
+
 inline constexpr int kLogToLinearSize = 8192;
 // LogToLinearTable is stored with silent entries up to this size, so that the block renderer can
 // look up a sine attenuation (LogSineTable, below 4300) plus an attenuation held to
@@ -31,6 +33,10 @@ inline constexpr int32_t NoteStepTable[16] = {5197, 5506, 5833, 6180, 6180, 6547
 
 // Coarse detune multipliers (DT2 0-3), single precision on purpose.
 inline constexpr float Dt2Factors[4] = {1.0f, 1.414f, 1.581f, 1.732f};
+
+// The chip-true variant's coarse detune: steps of 1/64 semitone added to the note position
+// (0, 600, 781 and 950 cents).
+inline constexpr int32_t Dt2Positions[4] = {0, 384, 500, 608};
 
 namespace fm_tables_internal {
 
@@ -57,7 +63,8 @@ constexpr DetuneRows MakeDetuneOffsets() {
 
 using EnvelopeRows = std::array<std::array<int8_t, 8>, 64>;
 
-constexpr EnvelopeRows MakeDecayIncrements() {
+// fastest: the increment of rates 60-63 (the board's 16; the chip's own is 8, that of rate 59).
+constexpr EnvelopeRows MakeDecayIncrements(int fastest) {
   // Rates 8-47 and 48-59 repeat one pattern per (rate AND 3).
   constexpr int8_t kMiddle[4][8] = {{1, 0, 1, 0, 1, 0, 1, 0},
                                     {1, 1, 1, 0, 1, 0, 1, 0},
@@ -83,7 +90,7 @@ constexpr EnvelopeRows MakeDecayIncrements() {
       } else if (rate < 60) {
         value = kHigh[rate & 3][tick] << ((rate - 48) / 4);  // times 1, 2 or 4
       } else {
-        value = 16;
+        value = fastest;
       }
       rows[rate][tick] = static_cast<int8_t>(value);
     }
@@ -122,11 +129,17 @@ inline constexpr int32_t RateStepTable[16] = {1,    2,    4,    8,    16,   32, 
 
 // Envelope-unit increments per tick, row = rate (0-63), column = tick count AND 7.
 inline constexpr fm_tables_internal::EnvelopeRows DecayIncrements =
-    fm_tables_internal::MakeDecayIncrements();
+    fm_tables_internal::MakeDecayIncrements(16);
 
 // Attack shift per tick (-1 = no step), same indexing as DecayIncrements.
 inline constexpr fm_tables_internal::EnvelopeRows AttackShifts =
     fm_tables_internal::MakeAttackShifts(DecayIncrements);
+
+// The same two for the chip-true variant, whose rates 60-63 step no faster than rate 60.
+inline constexpr fm_tables_internal::EnvelopeRows ChipDecayIncrements =
+    fm_tables_internal::MakeDecayIncrements(8);
+inline constexpr fm_tables_internal::EnvelopeRows ChipAttackShifts =
+    fm_tables_internal::MakeAttackShifts(ChipDecayIncrements);
 
 // Feedback shift by FB field; 31 means no feedback.
 inline constexpr uint8_t FeedbackShifts[8] = {31, 7, 6, 5, 4, 3, 2, 1};
@@ -165,12 +178,24 @@ struct FmTables {
   int32_t LogSineTable[kLogSineSize];          // phase index -> attenuation index (with sign)
   int32_t KeyFractionTable[kKeyFractionSize];  // KF -> 2^(KF/768), 16.16 fixed point
   int32_t PitchLfoTable[8][kLfoSteps];         // PMS, LFO pitch index -> factor x 65536
+  // Chip-true variant: PMS, LFO pitch index -> steps of 1/64 semitone added to the note position
+  int32_t PitchLfoStepTable[8][kLfoSteps];
   int32_t AmpLfoTable[4][kLfoSteps];           // AMS, LFO amplitude index -> attenuation
 
   // The process-wide tables, built on the first call (thread-safely, by the language's rules for
   // function-local statics) and only read afterwards.
   static const FmTables& Get();
 };
+
+// The chip's phase step at a note position (block x 768 + note x 64 + key fraction, in steps of
+// 1/64 semitone), in the board's phase-step units (twice the chip's). Positions below 0 play
+// the lowest step; positions above block 7 go on doubling per octave.
+inline uint32_t OpmPhaseStep(int32_t position) {
+  if (position < 0) position = 0;
+  const int32_t block = position / kOpmPhaseSteps;
+  const uint32_t step = OpmPhaseStepTable[position % kOpmPhaseSteps];
+  return (block <= 7 ? step >> (7 - block) : step << (block - 7)) << 1;
+}
 
 // Linear sample of an attenuation index; indices of 8192 and above (and negative ones seen as
 // unsigned) are silent.

@@ -36,6 +36,12 @@ void OpmChip::Reset() {
   for (FmChannel& channel : channels_) channel.Reset();
 }
 
+void OpmChip::SetChipTrue(bool on) {
+  params_.chip_true = on;
+  // Every operator derives its pitch again; envelopes and the mix follow from their next step.
+  for (int ch = 0; ch < kChannels; ++ch) channels_[ch].SetPitch(key_code_[ch], key_fraction_[ch]);
+}
+
 void OpmChip::SetVolume(int32_t setting) {
   if (setting > 20) setting = 20;
   if (setting <= -192) {

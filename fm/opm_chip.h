@@ -50,6 +50,13 @@ class OpmChip : public OpmTimer {
   bool SetRate(uint32_t clock, uint32_t rate);
   void Reset();
   void Write(uint32_t address, uint32_t data);
+  // The chip-true variant (the board never sets it; the player's chips mode does): pitch from
+  // the chip's own phase-step table, DT2 and vibrato as steps of the note position before the
+  // look-up, vibrato linear in the LFO's waveform, rates 60-63 no faster than 60, and the mix
+  // saturating at 16 bits and passing through the chip's floating-point DAC (10-bit mantissa).
+  // Kept through Init and Reset.
+  void SetChipTrue(bool on);
+  bool chip_true() const { return params_.chip_true; }
   // Half-decibel steps, 0 = unity, at most +20 (10 dB); -192 and below are silent.
   void SetVolume(int32_t setting);
   // Adds count frames of output into frames.
@@ -119,6 +126,8 @@ class OpmChip : public OpmTimer {
   void RenderNoiseChannel(int32_t* sum, int32_t n, const FmLfoBlock& lfo);
   // The sums, clamped and scaled by the volume, added into n frames.
   void AddSums(StereoFrame* out, int32_t n, const int32_t (*sums)[kBlock], bool only_both) const;
+  template <bool kChipTrue>
+  void AddSumsOf(StereoFrame* out, int32_t n, const int32_t (*sums)[kBlock], bool only_both) const;
 
   int32_t volume_factor_ = 0;     // 16384 = unity
   uint32_t rate_ratio_ = 0;       // (clock / 64) / rate, x128, rounded

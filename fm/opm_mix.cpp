@@ -11,8 +11,32 @@ constexpr int32_t kSumMax = 65535;
 constexpr int32_t kSumMin = -65536;
 constexpr int32_t kNoiseThreshold = 4096;
 
+// The chip's own output: eight channels saturate at 16 bits.
+constexpr int32_t kChipSumMax = 32767;
+constexpr int32_t kChipSumMin = -32768;
+
 int32_t ClampSum(int32_t sum) {
   return sum > kSumMax ? kSumMax : (sum < kSumMin ? kSumMin : sum);
+}
+
+// The chip's sum as its DAC passes it on: 16-bit saturation, then a floating-point value of a
+// 10-bit mantissa and a 3-bit exponent, so that a value beyond the mantissa's range keeps only
+// its bits from the exponent's shift up.
+int32_t ChipDac(int32_t sum) {
+  const int32_t v = sum > kChipSumMax ? kChipSumMax : (sum < kChipSumMin ? kChipSumMin : sum);
+  // Bits the value needs above the mantissa's 10 (sign included): 0 for -512..511, up to 6.
+  const uint32_t magnitude = static_cast<uint32_t>(v < 0 ? ~v : v) >> 9;
+  const int shift = magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
+  return (v >> shift) * (1 << shift);
+}
+
+template <bool kChipTrue>
+int32_t OutputSum(int32_t sum) {
+  if constexpr (kChipTrue) {
+    return ChipDac(sum);
+  } else {
+    return ClampSum(sum);
+  }
 }
 
 // Adds without clamping, as every generator on the board does; wraps instead of overflowing.
@@ -187,22 +211,32 @@ void OpmChip::RenderNoiseChannel(int32_t* sum, int32_t n, const FmLfoBlock& lfo)
   }
 }
 
-// 64-bit products: the gain goes up to 51810, far past what 32 bits hold with 65535.
 void OpmChip::AddSums(StereoFrame* out, int32_t n, const int32_t (*sums)[kBlock],
                       bool only_both) const {
+  if (params_.chip_true) {
+    AddSumsOf<true>(out, n, sums, only_both);
+  } else {
+    AddSumsOf<false>(out, n, sums, only_both);
+  }
+}
+
+// 64-bit products: the gain goes up to 51810, far past what 32 bits hold with 65535.
+template <bool kChipTrue>
+void OpmChip::AddSumsOf(StereoFrame* out, int32_t n, const int32_t (*sums)[kBlock],
+                        bool only_both) const {
   const int64_t volume = volume_factor_;
   if (only_both) {
     // Only the sum of both sides: one value for both.
     for (int32_t i = 0; i < n; ++i) {
-      const int32_t v = static_cast<int32_t>((ClampSum(sums[3][i]) * volume) >> 14);
+      const int32_t v = static_cast<int32_t>((OutputSum<kChipTrue>(sums[3][i]) * volume) >> 14);
       out[i].left = AddWrapping(out[i].left, v);
       out[i].right = AddWrapping(out[i].right, v);
     }
     return;
   }
   for (int32_t i = 0; i < n; ++i) {
-    const int64_t left = ClampSum(sums[1][i] + sums[3][i]);
-    const int64_t right = ClampSum(sums[2][i] + sums[3][i]);
+    const int64_t left = OutputSum<kChipTrue>(sums[1][i] + sums[3][i]);
+    const int64_t right = OutputSum<kChipTrue>(sums[2][i] + sums[3][i]);
     out[i].left = AddWrapping(out[i].left, static_cast<int32_t>((left * volume) >> 14));
     out[i].right = AddWrapping(out[i].right, static_cast<int32_t>((right * volume) >> 14));
   }

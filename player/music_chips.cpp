@@ -56,6 +56,8 @@ DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voi
       }
     }
     if (opm_resampler_ == nullptr) opm_.Init(log.opm_clock, rate);
+    // Converted from its own rate, the FM plays as the chip does (OpmChip::SetChipTrue).
+    opm_.SetChipTrue(opm_resampler_ != nullptr);
     // The chip's timers run, so that a song's CSM writes sound as recorded.
     opm_.SetTimersCounting(true);
   }

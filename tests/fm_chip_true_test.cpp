@@ -1,0 +1,149 @@
+// OpmChip's chip-true variant against the YM2151's published facts: the phase-step table (read
+// from the shared chipfacts), DT2 and vibrato as steps of the note position, the fastest
+// envelope step, and the output's 16-bit saturation and floating-point DAC.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fm/opm_chip.h"
+
+namespace {
+
+// The chip's 768 increments of block 7, or none when the shared facts are not there.
+std::vector<uint32_t> ChipPhaseSteps() {
+  const char* env = std::getenv("VORLA_SHARED_DIR");
+  const std::string shared = env != nullptr && *env != 0 ? env : VORLA_SOURCE_DIR "/../shared";
+  std::ifstream in(shared + "/chipfacts/opm_phase_steps.txt");
+  std::vector<uint32_t> steps;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream words(line);
+    uint32_t v = 0;
+    while (words >> v) steps.push_back(v);
+  }
+  return steps;
+}
+
+class ChipTrueTest : public ::testing::Test {
+ protected:
+  ChipTrueTest() {
+    chip.Init(3579545, 55930);  // clock / 64: one chip sample a frame
+    chip.SetChipTrue(true);
+  }
+
+  // Channel ch sounding operator M1 alone (algorithm 7), MUL 1, full level, on both sides.
+  void Sine(int ch, uint32_t kc, uint32_t kf = 0, uint32_t dt2 = 0, uint32_t d1r = 0) {
+    chip.Write(0x20 + ch, 0xC7);
+    chip.Write(0x28 + ch, kc);
+    chip.Write(0x30 + ch, kf << 2);
+    for (int slot = 0; slot < 4; ++slot) {
+      const int op = slot * 8 + ch;
+      chip.Write(0x40 + op, 0x01);
+      chip.Write(0x60 + op, slot == 0 ? 0 : 127);
+      chip.Write(0x80 + op, 31);
+      chip.Write(0xA0 + op, d1r);
+      chip.Write(0xC0 + op, dt2 << 6);
+      chip.Write(0xE0 + op, 0xFF);  // SL 15: the decay runs to the bottom
+    }
+    chip.Write(0x08, 0x08 | ch);
+  }
+
+  // M1's phase advance over the next frame.
+  uint32_t Advance(int ch) {
+    const uint32_t before = chip.channel(ch).op(0).phase();
+    StereoFrame frame{0, 0};
+    chip.Mix(&frame, 1);
+    return chip.channel(ch).op(0).phase() - before;
+  }
+
+  OpmChip chip;
+};
+
+// The operator's phase turns once per 2^29, the chip's once per 2^20.
+uint32_t ChipAdvance(const std::vector<uint32_t>& steps, int position) {
+  const int block = position / 768;
+  return (steps[static_cast<size_t>(position % 768)] >> (7 - block)) << 9;
+}
+
+int Position(uint32_t kc, uint32_t kf) {
+  const uint32_t code = kc & 15;
+  return static_cast<int>((kc >> 4) * 768 + (code - code / 4) * 64 + kf);
+}
+
+TEST_F(ChipTrueTest, PitchDt2AndVibratoFollowTheChipsTable) {
+  const std::vector<uint32_t> steps = ChipPhaseSteps();
+  if (steps.size() != 768) {
+    if (std::getenv("CI") != nullptr) FAIL() << "chipfacts/opm_phase_steps.txt is missing";
+    GTEST_SKIP() << "chipfacts/opm_phase_steps.txt not found (set VORLA_SHARED_DIR)";
+  }
+  // Every key code and fraction of octaves 0-7 but the top code 0x7F, whose note lies in the
+  // next octave; codes 3, 7 and 11 play the next note up.
+  for (uint32_t kc = 0; kc < 0x7F; ++kc) {
+    for (uint32_t kf = 0; kf < 64; ++kf) {
+      Sine(0, kc, kf);
+      ASSERT_EQ(Advance(0), ChipAdvance(steps, Position(kc, kf))) << kc << " " << kf;
+    }
+  }
+  // DT2 moves the note by 384, 500 and 608 steps of 1/64 semitone.
+  constexpr int kDt2[4] = {0, 384, 500, 608};
+  for (uint32_t dt2 = 1; dt2 < 4; ++dt2) {
+    Sine(1, 0x2A, 10, dt2);
+    EXPECT_EQ(Advance(1), ChipAdvance(steps, Position(0x2A, 10) + kDt2[dt2])) << dt2;
+  }
+  // A square LFO starts low: -128 x PMD / 128, rounded down, divided by 32 ... 2 for PMS 1-5
+  // (rounded down) or times 2 and 4 for PMS 6 and 7, added to the note position.
+  chip.Write(0x1B, 1);
+  constexpr int kPmd127[8] = {0, -4, -8, -16, -32, -64, -254, -508};  // from -127
+  constexpr int kPmd64[8] = {0, -2, -4, -8, -16, -32, -128, -256};    // from -64
+  for (uint32_t pms = 1; pms < 8; ++pms) {
+    for (uint32_t pmd : {127u, 64u}) {
+      chip.Write(0x19, 0x80 | pmd);
+      chip.Write(0x38 + 2, pms << 4);
+      Sine(2, 0x5A, 0);
+      const int shift = pmd == 127 ? kPmd127[pms] : kPmd64[pms];
+      EXPECT_EQ(Advance(2), ChipAdvance(steps, Position(0x5A, 0) + shift)) << pms << " " << pmd;
+    }
+  }
+}
+
+TEST_F(ChipTrueTest, RatesAbove60StepAsRate60) {
+  // D1R 30 is rate 60 at key code 0x0A, D1R 31 rate 62: eight units a step, a step every
+  // three chip samples (the board steps 16 units at rates 60-63).
+  for (uint32_t d1r : {30u, 31u}) {
+    Sine(3, 0x0A, 0, 0, d1r);
+    std::vector<StereoFrame> frames(33, StereoFrame{0, 0});
+    chip.Mix(frames.data(), 3);
+    const int32_t level = chip.channel(3).op(0).env_level();
+    chip.Mix(frames.data(), 30);
+    EXPECT_EQ(chip.channel(3).op(0).env_level() - level, 80) << d1r;
+    chip.Write(0x08, 3);  // key off
+    chip.Reset();
+  }
+}
+
+TEST_F(ChipTrueTest, TheMixSaturatesAt16BitsAndKeepsTheDacsBits) {
+  // Six full-level sines in unison: about 49,000 at the peaks, beyond the chip's range.
+  for (int ch = 0; ch < 6; ++ch) Sine(ch, 0x4A);
+  std::vector<StereoFrame> frames(4000, StereoFrame{0, 0});
+  chip.Mix(frames.data(), 4000);
+  int32_t high = 0, low = 0;
+  for (const StereoFrame& f : frames) {
+    high = std::max(high, f.left);
+    low = std::min(low, f.left);
+    // The DAC's 10-bit mantissa: a value of 2^(9 + s) or more in size keeps bits s and up.
+    const int32_t size = f.left < 0 ? ~f.left : f.left;
+    int32_t step = 1;
+    while (size >= 512 * step) step *= 2;
+    ASSERT_EQ(f.left % step, 0) << f.left;
+  }
+  EXPECT_EQ(high, 32704);  // 32,767 as the DAC passes it
+  EXPECT_EQ(low, -32768);
+}
+
+}  // namespace
