@@ -12,6 +12,7 @@
 //                                     ms against the chips at the output rate (no conversion)
 //   chips_measure feedback [OPTIONS]  FM feedback 6 and 7 at 44,100 Hz: harmonics below 16 kHz
 //                                     against the chip at clock / 64, largest difference in dB
+//   chips_measure psg...            the PSG's own measurements: see bench/chips_measure_psg.h
 // OPTIONS: --resampler none (as vorla's: the chips at the output rate, no AY curve).
 #include <algorithm>
 #include <cmath>
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/chips_measure_psg.h"
 #include "tests/tone_analysis.h"
 #include "psg/step_kernel.h"
 
@@ -166,8 +168,9 @@ int main(int argc, char** argv) {
     Timing(options);
   } else if (what == "feedback") {
     Feedback(options);
-  } else {
-    std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|kernel|timing|feedback "
+  } else if (!MeasurePsg(what, options)) {
+    std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|kernel|timing|feedback|"
+                         "psgsquare|psgnoise|psgoutput|psgenvelope|psglevels|psgperiod "
                          "[--resampler none]\n");
     return 2;
   }
