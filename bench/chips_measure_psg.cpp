@@ -102,8 +102,9 @@ void Square(const ChipsOptions& options) {
   std::printf("\nnoise to 16 kHz: largest difference %.2f dB\n", noise_worst);
 }
 
-// The lag (frames, 2,000-60,000) at which the noise best repeats itself, and how well.
-std::pair<size_t, double> RepeatLag(const std::vector<double>& x) {
+// The first lag (frames, 2,000-60,000) at which the noise repeats itself (correlation above
+// 0.5, the best of the lags around it), and how well.
+std::pair<double, double> RepeatLag(const std::vector<double>& x) {
   constexpr size_t kFirst = 4410;
   constexpr size_t kWindow = 8192;
   const double m = Mean(x, kFirst, x.size());
@@ -117,14 +118,22 @@ std::pair<size_t, double> RepeatLag(const std::vector<double>& x) {
   for (size_t lag = 2000; lag <= 60000 && kFirst + lag + kWindow <= x.size(); ++lag) {
     const double c = dot(kFirst, kFirst + lag) / energy;
     if (c > best.second) best = {lag, c};
+    if (best.second > 0.5 && lag > best.first + 2) break;
   }
-  return best;
+  if (best.second < 0.5) return {0, best.second};
+  // Between frames: the peak of the parabola through the best lag and its neighbours.
+  const double a = dot(kFirst, kFirst + best.first - 1);
+  const double b = dot(kFirst, kFirst + best.first);
+  const double c = dot(kFirst, kFirst + best.first + 1);
+  return {static_cast<double>(best.first) + 0.5 * (a - c) / (a - 2 * b + c), best.second};
 }
 
 // Noise period 1, with register 6 written and never written (power-on 0 acts as 1): how
 // long before the noise repeats, in steps at the rate register 6 = 1 gives.
 void Noise(const ChipsOptions& options) {
-  const double steps_per_frame = kAyClock / 16.0 / kRate;
+  // Noise steps a frame as the Psg takes them: clock / 16 a second, less the truncation of
+  // its per-sub-sample step (clock / 2 x 4096 / rate, 1e-5 here).
+  const double steps_per_frame = 4 * std::floor(kAyClock / 2 * 4096.0 / kRate) / 131072;
   for (bool written : {true, false}) {
     const MusicLog log = written ? PsgLog("AY8910", {{6, 1}, {7, 0x37}, {8, 15}}, 1.6)
                                  : PsgLog("AY8910", {{7, 0x37}, {8, 15}}, 1.6);
@@ -133,8 +142,8 @@ void Noise(const ChipsOptions& options) {
     if (corr < 0.5) {
       std::printf("no repeat within %.0f steps\n", 60000 * steps_per_frame);
     } else {
-      std::printf("repeats after %.4f s = %.0f steps (correlation %.2f)\n",
-                  static_cast<double>(lag) / kRate, lag * steps_per_frame, corr);
+      std::printf("repeats after %.4f s = %.1f steps (correlation %.2f)\n",
+                  lag / kRate, lag * steps_per_frame, corr);
     }
   }
   std::printf("chip: 131071 steps (%.4f s) either way\n", 131071 / (kAyClock / 16.0));
@@ -233,9 +242,11 @@ void Period(const ChipsOptions& options) {
   const double write = kWriteTick / static_cast<double>(kRate);
   const double counter = (write - half) / (8.0 / kAyClock);
   std::printf("first edge: %.3f ms (chip %.3f)\n", 1000 * crossing_after(150), 1000 * half);
-  std::printf("period 200 written at %.3f ms, counter %.0f: next edge %.3f ms after it "
-              "(chip: 0 to 0.0045)\n",
-              1000 * write, counter, 1000 * (crossing_after(kWriteTick - 4) - write));
+  const double early = crossing_after(150) - half;  // how early every edge is drawn
+  const double after = crossing_after(kWriteTick - 4) - write;
+  std::printf("period 200 written at %.3f ms, counter %.0f: next edge %.3f ms after it, %.3f "
+              "with the first edge's %.3f ms taken out (chip: 0 to 0.0045)\n",
+              1000 * write, counter, 1000 * after, 1000 * (after - early), 1000 * early);
 }
 
 }  // namespace
