@@ -17,9 +17,24 @@ NoiseTable BuildNoiseTable() {
   return table;
 }
 
+ChipNoiseTable BuildChipNoiseTable() {
+  ChipNoiseTable table{};
+  uint32_t lfsr = 1;
+  for (uint32_t i = 0; i < ChipNoiseTable::kWords * 32; ++i) {
+    table.words[i >> 5] |= (lfsr & 1) << (i & 31);
+    lfsr = (lfsr >> 1) | (((lfsr ^ (lfsr >> 3)) & 1) << 16);
+  }
+  return table;
+}
+
 }  // namespace
 
 const NoiseTable& NoiseTable::Get() {
   static const NoiseTable table = BuildNoiseTable();
+  return table;
+}
+
+const ChipNoiseTable& ChipNoiseTable::Get() {
+  static const ChipNoiseTable table = BuildChipNoiseTable();
   return table;
 }
