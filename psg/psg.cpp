@@ -351,6 +351,26 @@ void RenderSubSamples(Sink& sink, uint32_t subs, ChannelRun& c) {
   }
 }
 
+// The chip's DC blocker, held in locals through a call: y[n] = x[n] - x[n-1] + (1 - leak)
+// y[n-1], y in 1 / 2^16 units, leak in 1 / 2^24: one pole at Psg::kDcBlockerHz.
+struct DcBlocker {
+  static constexpr int64_t kHalfUnit = int64_t{1} << 15;
+  int32_t in;
+  int64_t out;
+  int64_t leak;
+
+  int32_t Pass(int32_t x) {
+    // The leak's product from y in 1 / 2^8 units, so that it cannot overflow.
+    out += ((int64_t{x} - in) << 16) - (((out >> 8) * leak) >> 16);
+    in = x;
+    return static_cast<int32_t>((out + kHalfUnit) >> 16);
+  }
+  // At rest (input 0, output under half a unit), on exactly 0: a call's end checks.
+  void Settle() {
+    if (in == 0 && out > -kHalfUnit && out < kHalfUnit) out = 0;
+  }
+};
+
 // Runs pay when each lasts about eight sub-samples or more.
 bool RunsPay(const ChannelRun& c) {
   constexpr uint32_t kMinRun = 8;
@@ -399,7 +419,8 @@ void Psg::SetClock(uint32_t clock, uint32_t rate) {
   // The board's: half of what a write of register 6 stores, until register 6 is written again.
   // The chip's noise runs at its full rate from the start.
   if (!chip_true_) noise_step_ /= 2;
-  dc_pole_ = std::exp(-2 * 3.14159265358979323846 * kDcBlockerHz / rate);
+  dc_leak_ = std::llround((1 - std::exp(-2 * 3.14159265358979323846 * kDcBlockerHz / rate)) *
+                          16777216.0);
 }
 
 void Psg::SetRegister(uint32_t index, uint32_t value) {
@@ -618,6 +639,7 @@ void Psg::MixAs(StereoFrame* frames, int32_t count) {
   int32_t sums[kBlock];
   BoxSums sink{sums};
   const int32_t block = BlockFrames();
+  DcBlocker dc{dc_in_, dc_out_, dc_leak_};
   for (int32_t start = 0; start < count; start += block) {
     const int32_t n = std::min(block, count - start);
     std::fill(sums, sums + n, 0);
@@ -625,11 +647,14 @@ void Psg::MixAs(StereoFrame* frames, int32_t count) {
     StereoFrame* out = frames + start;
     for (int32_t i = 0; i < n; ++i) {
       int32_t v = sums[i] / 4;  // rounds toward zero
-      if constexpr (kChip) v = BlockDc(v);
+      if constexpr (kChip) v = dc.Pass(v);
       out[i].left = AddWrapping(out[i].left, v & left_mask);
       out[i].right = AddWrapping(out[i].right, v & right_mask);
     }
   }
+  dc.Settle();
+  dc_in_ = dc.in;
+  dc_out_ = dc.out;
   if (!any_envelope) AdvanceEnvelopeByCall(count);
 }
 
@@ -649,6 +674,7 @@ void Psg::MixBandLimitedAs(StereoFrame* frames, int32_t count) {
   int64_t changes[kBlock + kTaps];
   Edges sink{changes, StepKernel::Get().taps, last_level_, 0};
   const int32_t block = BlockFrames();
+  DcBlocker dc{dc_in_, dc_out_, dc_leak_};
   for (int32_t start = 0; start < count; start += block) {
     const int32_t n = std::min(block, count - start);
     std::copy(tail_, tail_ + kTaps, changes);
@@ -666,12 +692,15 @@ void Psg::MixBandLimitedAs(StereoFrame* frames, int32_t count) {
     for (int32_t i = 0; i < n; ++i) {
       level_ += changes[i];
       auto v = static_cast<int32_t>(level_ >> StepKernel::kUnityBits);
-      if constexpr (kChip) v = BlockDc(v);
+      if constexpr (kChip) v = dc.Pass(v);
       out[i].left = AddWrapping(out[i].left, v & left_mask);
       out[i].right = AddWrapping(out[i].right, v & right_mask);
     }
     std::copy(changes + n, changes + n + kTaps, tail_);
   }
+  dc.Settle();
+  dc_in_ = dc.in;
+  dc_out_ = dc.out;
   settled_ = dc_out_ == 0;
   for (uint32_t c = 0; c < kChannels; ++c) settled_ = settled_ && last_level_[c] == 0;
   for (uint32_t j = 0; j < kTaps; ++j) settled_ = settled_ && tail_[j] == 0;
@@ -691,15 +720,6 @@ void Psg::RebaseChipNoise() {
   noise_word_ = step >> 5;
   noise_table_ = ChipNoiseTable::Get().words + noise_word_;
   noise_pos_ = ((step & 31) << 17) | (noise_pos_ & (kNoiseBitLength - 1));
-}
-
-int32_t Psg::BlockDc(int32_t x) {
-  // y[n] = x[n] - x[n-1] + pole y[n-1]: one pole at kDcBlockerHz. At rest (input 0, output
-  // under half a unit) it settles on exactly 0.
-  const double y = static_cast<double>(x) - dc_in_ + dc_pole_ * dc_out_;
-  dc_in_ = x;
-  dc_out_ = x == 0 && std::fabs(y) < 0.5 ? 0 : y;
-  return static_cast<int32_t>(std::lrint(std::clamp(y, -2147483648.0, 2147483647.0)));
 }
 
 void Psg::AdvanceEnvelopeByCall(int32_t count) {

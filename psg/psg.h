@@ -145,8 +145,6 @@ class Psg {
   // The chip's period change for channel: its counter had counted to the same fraction of
   // old_period as tone_phase_ is of a half-period; the new step is already set.
   void ChangeTonePeriod(uint32_t channel, uint32_t old_period);
-  // The DC blocker: the next output for input x (one-sided output only).
-  int32_t BlockDc(int32_t x);
   void UpdateToneStep(uint32_t channel);
   void UpdateNoiseStep();
   uint32_t TonePeriod(uint32_t channel) const;
@@ -185,7 +183,7 @@ class Psg {
   bool settled_ = true;  // every level 0 and nothing ahead
   bool chip_true_ = false;
   uint32_t noise_word_ = 0;        // with chip_true_: the ChipNoiseTable word noise_table_ is at
-  double dc_in_ = 0;               // the DC blocker's last input and output
-  double dc_out_ = 0;
-  double dc_pole_ = 0;             // its feedback, from kDcBlockerHz and the rate
+  int32_t dc_in_ = 0;              // the DC blocker's last input, and its last output in
+  int64_t dc_out_ = 0;             // 1 / 2^16 units
+  int64_t dc_leak_ = 0;            // 1 - its pole (kDcBlockerHz at the rate), in 1 / 2^24
 };
