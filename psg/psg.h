@@ -70,7 +70,7 @@ class Psg {
   //   - the YM2149 curve is the chip's measured 32 levels; levels stay below
   //     kMaxAmplitude / 2, so that a channel's full level (twice its amplitude) fits;
   //   - the noise is ChipNoiseTable's 17-bit LFSR (131,071 steps), at its full rate from
-  //     power-on;
+  //     power-on; noise_pos() then counts from the table word the LFSR has reached;
   //   - envelope period 0 runs as period 1;
   //   - a tone period written below the count its counter has reached toggles at the next
   //     count; otherwise the counter goes on from its count.
@@ -180,7 +180,7 @@ class Psg {
   int32_t last_level_[kChannels] = {};
   int64_t level_ = 0;
   int64_t tail_[StepKernel::kTaps] = {};
-  bool settled_ = true;  // every level 0 and nothing ahead
+  bool settled_ = true;  // every level 0, nothing ahead and the DC blocker at rest
   bool chip_true_ = false;
   uint32_t noise_word_ = 0;        // with chip_true_: the ChipNoiseTable word noise_table_ is at
   int32_t dc_in_ = 0;              // the DC blocker's last input, and its last output in
