@@ -8,8 +8,9 @@
 //   chips_measure curve    [OPTIONS]  levels 9-15 of an AY8910 and a YM2149 tone, dB against 15
 //   chips_measure kernel             the band-limited PSG step's impulse response, from its
 //                                     table: dB at fractions of the output rate
-//   chips_measure timing   [OPTIONS]  when an FM and a PSG note start after 0.1 s of silence, in
-//                                     ms against the chips at the output rate (no conversion)
+//   chips_measure timing   [OPTIONS]  when an FM note and a PSG level start after 0.1 s of
+//                                     silence, in ms against the chips at the output rate (no
+//                                     conversion)
 //   chips_measure feedback [OPTIONS]  FM feedback 6 and 7 at 44,100 Hz: harmonics below 16 kHz
 //                                     against the chip at clock / 64, largest difference in dB
 //   chips_measure psg...            the PSG's own measurements: see bench/chips_measure_psg.h
@@ -107,7 +108,7 @@ void Timing(const ChipsOptions& options) {
   ChipsOptions unconverted;
   unconverted.resample = false;
   const MusicLog fm = tone::AfterSilence(tone::FmTone(tone::kOpmClock, 0x4A, 0, 0.2), 0.1);
-  const MusicLog psg = tone::AfterSilence(tone::PsgTone(kAyClock, "YM2149", 254, 15, 0.2), 0.1);
+  const MusicLog psg = tone::AfterSilence(tone::PsgLevel(kAyClock, "YM2149", 15, 0.2), 0.1);
   for (uint32_t rate : {22050u, 44100u, 48000u, 96000u}) {
     std::printf("%6u Hz:", rate);
     for (const MusicLog* log : {&fm, &psg}) {

@@ -65,14 +65,7 @@ TEST(Chips, ConvertedSoundStartsWithItsWrites) {
   unconverted.resample = false;
   // After a tenth of a second of silence, a note: the converters' latency must not show.
   const MusicLog fm = tone::FmTone(tone::kOpmClock, 0x4A, 0, 0.2);
-  // The PSG at level 15 with tone and noise off (as at power-on) sounds from its write on,
-  // one-sided in chips mode and two-sided unconverted; a tone would start on a silent
-  // half-period in the one and a low one in the other.
-  MusicLog psg;
-  psg.psg_clock[0] = 1789772;
-  psg.psg_type[0] = "YM2149";
-  tone::Write(&psg, kChipPsg1, 8, 15);
-  tone::Wait(&psg, 0.2);
+  const MusicLog psg = tone::PsgLevel(1789772, "YM2149", 15, 0.2);
   for (const MusicLog& log : {tone::AfterSilence(fm, 0.1), tone::AfterSilence(psg, 0.1)}) {
     for (uint32_t rate : {22050u, 48000u}) {
       const double late = tone::OnsetSeconds(tone::Render(log, rate, {}), rate) -
