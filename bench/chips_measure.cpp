@@ -6,10 +6,11 @@
 //   chips_measure alias    [OPTIONS]  AY squares (1,789,772 Hz) near 280, 1,100, 3,700 and 7,500 Hz
 //                                     at 44,100 Hz: harmonic over inharmonic energy in dB
 //   chips_measure curve    [OPTIONS]  levels 9-15 of an AY8910 and a YM2149 tone, dB against 15
-//   chips_measure kernel             the band-limited PSG step's response, from its table: dB at
-//                                     fractions of the output rate
-//   chips_measure timing   [OPTIONS]  when an FM and a PSG note start after 0.1 s of silence, in
-//                                     ms against the chips at the output rate (no conversion)
+//   chips_measure kernel             the band-limited PSG step's impulse response, from its
+//                                     table: dB at fractions of the output rate
+//   chips_measure timing   [OPTIONS]  when an FM note and a PSG level start after 0.1 s of
+//                                     silence, in ms against the chips at the output rate (no
+//                                     conversion)
 //   chips_measure feedback [OPTIONS]  FM feedback 6 and 7 at 44,100 Hz: harmonics below 16 kHz
 //                                     against the chip at clock / 64, largest difference in dB
 //   chips_measure fmtable  [OPTIONS]  the FM's pitch at every key code and fraction of octaves 0-7
@@ -22,8 +23,9 @@
 //                                     bound, and loud samples the chip's DAC could not give
 // The FM subcommands fmtable, dt2 and clip take the chip at its own rate as chips mode sets it
 // up; vibrato and envelope render through chips mode at 44,100 Hz.
-// OPTIONS: --resampler none (as vorla's: the chips at the output rate, no AY curve, the FM as
-// the board's).
+//   chips_measure psg...            the PSG's own measurements: see bench/chips_measure_psg.h
+// OPTIONS: --resampler none (as vorla's: the chips at the output rate, no AY curve, the FM and
+// the PSGs as the board's).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -32,6 +34,7 @@
 #include <string>
 
 #include "bench/chips_measure_fm.h"
+#include "bench/chips_measure_psg.h"
 #include "tests/tone_analysis.h"
 #include "psg/step_kernel.h"
 
@@ -82,10 +85,14 @@ void Curve(const ChipsOptions& options) {
 }
 
 void Kernel() {
-  // Row p, tap j holds the impulse at j - kTaps / 2 - p / kPhases frames: together the rows
-  // sample it every 1 / kPhases of a frame.
+  // Row p, tap j holds the impulse integrated over the frame centred j - kTaps / 2 - p / kPhases
+  // frames from its middle: together the rows sample that every 1 / kPhases of a frame. That
+  // is the impulse through a frame-long box, which weighs each frequency by
+  // sin(pi f) / (pi f): in the pass band the box is divided out, giving the step's own
+  // response; the stop band is the table's as it stands (the box only lowers it, and where the
+  // box is near 0 dividing would tell nothing).
   const StepKernel& k = StepKernel::Get();
-  auto response_db = [&k](double f) {
+  auto table_db = [&k](double f) {
     double re = 0;
     double im = 0;
     double sum = 0;
@@ -101,18 +108,19 @@ void Kernel() {
     return 20 * std::log10(std::hypot(re, im) / sum);
   };
   for (double f : {0.30, 0.38, 0.40, 0.42, 0.44, 0.46, 0.48, 0.50}) {
-    std::printf("  %.2f of the rate: %7.2f dB\n", f, response_db(f));
+    const double box = std::sin(tone::kPi * f) / (tone::kPi * f);
+    std::printf("  %.2f of the rate: %7.2f dB\n", f, table_db(f) - 20 * std::log10(box));
   }
   double worst = -1000;
-  for (double f = 0.5; f <= 4.0; f += 0.001) worst = std::max(worst, response_db(f));
-  std::printf("  highest from 0.50 to 4.00 of the rate: %.1f dB\n", worst);
+  for (double f = 0.5; f <= 4.0; f += 0.001) worst = std::max(worst, table_db(f));
+  std::printf("  the table's highest from 0.50 to 4.00 of the rate: %.1f dB\n", worst);
 }
 
 void Timing(const ChipsOptions& options) {
   ChipsOptions unconverted;
   unconverted.resample = false;
   const MusicLog fm = tone::AfterSilence(tone::FmTone(tone::kOpmClock, 0x4A, 0, 0.2), 0.1);
-  const MusicLog psg = tone::AfterSilence(tone::PsgTone(kAyClock, "YM2149", 254, 15, 0.2), 0.1);
+  const MusicLog psg = tone::AfterSilence(tone::PsgLevel(kAyClock, "YM2149", 15, 0.2), 0.1);
   for (uint32_t rate : {22050u, 44100u, 48000u, 96000u}) {
     std::printf("%6u Hz:", rate);
     for (const MusicLog* log : {&fm, &psg}) {
@@ -188,9 +196,10 @@ int main(int argc, char** argv) {
     chips_fm::Envelope(options);
   } else if (what == "clip") {
     chips_fm::Clip(options);
-  } else {
+  } else if (!MeasurePsg(what, options)) {
     std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|kernel|timing|feedback|"
-                         "fmtable|dt2|vibrato|envelope|clip [--resampler none]\n");
+                         "fmtable|dt2|vibrato|envelope|clip|psgsquare|psgnoise|psgoutput|"
+                         "psgenvelope|psglevels|psgperiod [--resampler none]\n");
     return 2;
   }
   return 0;

@@ -66,6 +66,8 @@ DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voi
     if (!log.has_psg(i)) continue;
     any_psg = true;
     if (options.ay_curve && log.psg_is_ay(i)) psg_[i].SetType(Psg::Type::kAy8910);
+    // Band-limited, the PSG plays as the chip does (output, noise, levels, counter rules).
+    if (band_limited_) psg_[i].SetChipTrue(true);
     // The Psg clock is half the AY's master clock: the AY's tone is master / (16 x TP).
     psg_[i].SetClock(log.psg_clock[i] / 2, rate);
     psg_[i].SetRouting(3);

@@ -19,3 +19,18 @@ struct NoiseTable {
   // function-local statics) and only read afterwards.
   static const NoiseTable& Get();
 };
+
+// The chip's own noise, for a Psg with the chips' behaviour: a 17-bit LFSR seeded with 1,
+// whose new bit (bit 0 XOR bit 3) enters at bit 16; the output is bit 0. Its 131,071 steps
+// repeat without end; step i is bit (i & 31) of word i >> 5, and the table runs on past one
+// period by kSlack steps, so that a reader can go that far beyond any step before it must
+// wrap back by kSteps.
+struct ChipNoiseTable {
+  static constexpr uint32_t kSteps = 131071;
+  static constexpr uint32_t kSlack = 32768;
+  static constexpr uint32_t kWords = (kSteps + kSlack + 63) / 32;
+
+  uint32_t words[kWords];
+
+  static const ChipNoiseTable& Get();
+};

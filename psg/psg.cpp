@@ -21,6 +21,7 @@ struct Psg::ChannelRun {
   uint32_t envelope_pos;
   uint32_t envelope_step;
   uint32_t hold_bit;
+  uint32_t level_shift;  // with the chip's output: the level is amp << level_shift
   bool envelope;       // the amplitude comes from the envelope row
   const int32_t* row;  // envelope amplitudes, 64 entries
   int32_t amp;         // fixed amplitude otherwise
@@ -43,6 +44,13 @@ constexpr double kLevelStep = 0.8408964152556385;  // 2^(-1/4), 1.5 dB
 constexpr double kAyLevels[16] = {0.0,     0.00999, 0.01445, 0.02106, 0.03070, 0.04555,
                                   0.06450, 0.10736, 0.12659, 0.20499, 0.29221, 0.37284,
                                   0.49253, 0.63532, 0.80558, 1.0};
+// The YM2149's 32 envelope levels relative to level 31, measured on the chip (published with
+// the same emulator).
+constexpr double kYmLevels[32] = {
+    0.0,     0.0,     0.00465, 0.00772, 0.01096, 0.01396, 0.01700, 0.02002,
+    0.02437, 0.02969, 0.03507, 0.04039, 0.04854, 0.05834, 0.06806, 0.07778,
+    0.09252, 0.11109, 0.12975, 0.14849, 0.17667, 0.21155, 0.24639, 0.28110,
+    0.33373, 0.40043, 0.46738, 0.53443, 0.63517, 0.75801, 0.87993, 1.0};
 
 // An envelope half is one of four ramps over the levels 0-31; levels count in 8 bits.
 struct Ramp {
@@ -104,6 +112,28 @@ int32_t AddWrapping(int32_t a, int32_t b) {
 inline int32_t Signed(int32_t amp, uint32_t x) {
   const int32_t m = static_cast<int32_t>(x) - 1;
   return (amp + m) ^ m;
+}
+
+// A channel's value for its gate x (0 or 1). The board's: +-amp. The chip's: its level
+// (amp << shift) when the gate is open, 0 when it is closed.
+template <bool kChip>
+inline int32_t Value(int32_t amp, uint32_t x, uint32_t shift) {
+  if constexpr (kChip) {
+    return (amp << shift) & -static_cast<int32_t>(x);
+  } else {
+    return Signed(amp, x);
+  }
+}
+
+// The gate from the tone's and the noise's bits. The board's: either high. The chip's: both
+// high, a source that is off holding its bit at 1 (its Off()).
+template <bool kChip>
+inline uint32_t Gate(uint32_t tone, uint32_t noise) {
+  return kChip ? tone & noise : tone | noise;
+}
+template <bool kChip>
+constexpr uint32_t Off() {
+  return kChip ? 1 : 0;
 }
 
 // Bit 0: the noise bit at a noise position.
@@ -230,16 +260,16 @@ inline uint32_t StepsToNoiseChange(const uint32_t* noise, uint32_t pos, uint32_t
 // tone bit, changes of the noise bit and new envelope entries, each found by division and
 // then counted down. Used when these runs last several sub-samples; otherwise RenderSubSamples
 // is cheaper.
-template <class Sink>
+template <bool kChip, class Sink>
 void RenderRuns(Sink& sink, uint32_t subs, ChannelRun& c) {
   // kNever counts down too, but no block is long enough for it to reach 0.
-  uint32_t tone_bit = 0;
+  uint32_t tone_bit = Off<kChip>();
   uint32_t to_tone = kNever;
   if (c.tone_on) {
     tone_bit = (c.phase >> 26) & 1;
     to_tone = StepsToNext(c.phase, c.step, kToneHalfPeriod);
   }
-  uint32_t noise_bit = 0;
+  uint32_t noise_bit = Off<kChip>();
   uint32_t to_noise = kNever;
   if (c.noise_on) {
     noise_bit = NoiseBits(c.noise, c.noise_pos) & 1;
@@ -255,7 +285,7 @@ void RenderRuns(Sink& sink, uint32_t subs, ChannelRun& c) {
   uint32_t back = 0;  // when the value of sub-sample s was reached, for a sink that times changes
   while (s < subs) {
     const uint32_t n = std::min({subs - s, to_tone, to_noise, to_entry});
-    sink.Run(s, n, Signed(amp, tone_bit | noise_bit), back);
+    sink.Run(s, n, Value<kChip>(amp, Gate<kChip>(tone_bit, noise_bit), c.level_shift), back);
     s += n;
     c.phase += n * c.step;
     c.noise_pos += n * c.noise_step;
@@ -296,13 +326,16 @@ void RenderRuns(Sink& sink, uint32_t subs, ChannelRun& c) {
       }
     }
   }
-  sink.End(subs, Signed(amp, tone_bit | noise_bit), back);
+  sink.End(subs, Value<kChip>(amp, Gate<kChip>(tone_bit, noise_bit), c.level_shift), back);
 }
 
 // Sub-sample by sub-sample, for channels whose tone, noise or envelope moves too fast for runs.
 // A sink that times changes gets them on the sub-sample grid.
-template <class Sink>
+template <bool kChip, class Sink>
 void RenderSubSamples(Sink& sink, uint32_t subs, ChannelRun& c) {
+  // A source that is off reads Off(): the board's 0, the chip's 1.
+  const uint32_t tone_off = c.tone_on ^ 1 ? Off<kChip>() : 0;
+  const uint32_t noise_off = c.noise_on ^ 1 ? Off<kChip>() : 0;
   for (uint32_t s = 0; s < subs; ++s) {
     int32_t amp = c.amp;
     if (c.envelope) {
@@ -310,12 +343,33 @@ void RenderSubSamples(Sink& sink, uint32_t subs, ChannelRun& c) {
       c.envelope_pos = EnvelopeStep(c.envelope_pos, c.envelope_step, c.hold_bit);
     }
     const uint32_t x =
-        ((c.phase >> 26) & c.tone_on) | (NoiseBits(c.noise, c.noise_pos) & c.noise_on);
+        Gate<kChip>(((c.phase >> 26) & c.tone_on) | tone_off,
+                    (NoiseBits(c.noise, c.noise_pos) & c.noise_on) | noise_off) & 1;
     c.noise_pos += c.noise_step;
     c.phase += c.step;
-    sink.One(s, Signed(amp, x));
+    sink.One(s, Value<kChip>(amp, x, c.level_shift));
   }
 }
+
+// The chip's DC blocker, held in locals through a call: y[n] = x[n] - x[n-1] + (1 - leak)
+// y[n-1], y in 1 / 2^16 units, leak in 1 / 2^24: one pole at Psg::kDcBlockerHz.
+struct DcBlocker {
+  static constexpr int64_t kHalfUnit = int64_t{1} << 15;
+  int32_t in;
+  int64_t out;
+  int64_t leak;
+
+  int32_t Pass(int32_t x) {
+    // The leak's product from y in 1 / 2^8 units, so that it cannot overflow.
+    out += ((int64_t{x} - in) << 16) - (((out >> 8) * leak) >> 16);
+    in = x;
+    return static_cast<int32_t>((out + kHalfUnit) >> 16);
+  }
+  // At rest (input 0, output under half a unit), on exactly 0: a call's end checks.
+  void Settle() {
+    if (in == 0 && out > -kHalfUnit && out < kHalfUnit) out = 0;
+  }
+};
 
 // Runs pay when each lasts about eight sub-samples or more.
 bool RunsPay(const ChannelRun& c) {
@@ -343,6 +397,17 @@ void Psg::WritePowerOnRegisters() {
 
 void Psg::Reset() { WritePowerOnRegisters(); }
 
+void Psg::SetChipTrue(bool chip_true) {
+  chip_true_ = chip_true;
+  noise_word_ = 0;
+  noise_pos_ = 0;
+  noise_table_ = chip_true ? ChipNoiseTable::Get().words : NoiseTable::Get().words;
+  dc_in_ = 0;
+  dc_out_ = 0;
+  SetVolume(volume_);
+  UpdateEnvelopeStep();
+}
+
 void Psg::SetClock(uint32_t clock, uint32_t rate) {
   if (rate == 0) return;
   tone_base_ = Base(clock, 4194304.0, rate);
@@ -350,14 +415,18 @@ void Psg::SetClock(uint32_t clock, uint32_t rate) {
   noise_base_ = Base(clock, 4096.0, rate);
   for (uint32_t c = 0; c < kChannels; ++c) UpdateToneStep(c);
   UpdateEnvelopeStep();
-  // Half of what a write of register 6 stores, until register 6 is written again.
-  const uint32_t np = regs_[6] & 31u;
-  noise_step_ = (np != 0 ? noise_base_ / np : noise_base_) / 2;
+  UpdateNoiseStep();
+  // The board's: half of what a write of register 6 stores, until register 6 is written again.
+  // The chip's noise runs at its full rate from the start.
+  if (!chip_true_) noise_step_ /= 2;
+  dc_leak_ = std::llround((1 - std::exp(-2 * 3.14159265358979323846 * kDcBlockerHz / rate)) *
+                          16777216.0);
 }
 
 void Psg::SetRegister(uint32_t index, uint32_t value) {
   if (index >= kRegisterCount) return;
   const uint8_t byte = static_cast<uint8_t>(value);
+  const uint32_t old_period = index < 6 ? TonePeriod(index / 2) : 0;
   regs_[index] = byte;
   switch (index) {
     case 0:
@@ -367,12 +436,11 @@ void Psg::SetRegister(uint32_t index, uint32_t value) {
     case 4:
     case 5:
       UpdateToneStep(index / 2);
+      if (chip_true_) ChangeTonePeriod(index / 2, old_period);
       break;
-    case 6: {
-      const uint32_t np = byte & 31u;
-      noise_step_ = np != 0 ? noise_base_ / np : noise_base_;
+    case 6:
+      UpdateNoiseStep();
       break;
-    }
     case 8:
     case 9:
     case 10:
@@ -395,14 +463,36 @@ void Psg::SetRegister(uint32_t index, uint32_t value) {
 
 uint8_t Psg::GetRegister(uint32_t index) const { return regs_[index & 15u]; }
 
-void Psg::UpdateToneStep(uint32_t channel) {
+uint32_t Psg::TonePeriod(uint32_t channel) const {
   const uint32_t tp = (regs_[2 * channel + 1] * 256u + regs_[2 * channel]) & 0xFFFu;
-  tone_step_[channel] = tp != 0 ? tone_base_ / tp : tone_base_;
+  return tp != 0 ? tp : 1;
+}
+
+void Psg::UpdateToneStep(uint32_t channel) {
+  tone_step_[channel] = tone_base_ / TonePeriod(channel);
+}
+
+void Psg::ChangeTonePeriod(uint32_t channel, uint32_t old_period) {
+  const uint32_t period = TonePeriod(channel);
+  if (period == old_period) return;
+  // In the half-period, the count reached is pos / 2^26 of old_period. The counter goes on
+  // from that count; at or past the new period it toggles at its next count.
+  const uint64_t pos = tone_phase_[channel] & (kToneHalfPeriod - 1);
+  const uint64_t last_count = (uint64_t{period - 1} << 26) / period;
+  const uint64_t moved = std::min(pos * old_period / period, last_count);
+  tone_phase_[channel] = (tone_phase_[channel] & ~(kToneHalfPeriod - 1)) |
+                         static_cast<uint32_t>(moved);
+}
+
+void Psg::UpdateNoiseStep() {
+  const uint32_t np = regs_[6] & 31u;
+  noise_step_ = np != 0 ? noise_base_ / np : noise_base_;
 }
 
 void Psg::UpdateEnvelopeStep() {
   const uint32_t ep = regs_[12] * 256u + regs_[11];
-  envelope_step_ = ep != 0 ? envelope_base_ / ep : 2 * envelope_base_;
+  // The board runs period 0 twice as fast as 1; the chip runs it as 1.
+  envelope_step_ = ep != 0 ? envelope_base_ / ep : (chip_true_ ? 1 : 2) * envelope_base_;
 }
 
 void Psg::UpdateFixedAmp(uint32_t channel) {
@@ -430,6 +520,8 @@ void Psg::SetVolume(int32_t volume) {
     // Entries 2L and 2L + 1 both hold level L: fixed levels read 2L + 1, and the envelope's
     // 32 steps become 16.
     for (uint32_t i = 2; i < kLevels; ++i) volume_table_[i] = Amplitude(x * kAyLevels[i / 2]);
+  } else if (chip_true_) {
+    for (uint32_t i = 2; i < kLevels; ++i) volume_table_[i] = Amplitude(x * kYmLevels[i]);
   } else {
     for (uint32_t i = kLevels - 1; i >= 2; --i) {
       volume_table_[i] = Amplitude(x);
@@ -438,6 +530,10 @@ void Psg::SetVolume(int32_t volume) {
   }
   volume_table_[0] = 0;
   volume_table_[1] = 0;
+  if (chip_true_) {
+    // The chip's level is twice the amplitude: it must fit where the amplitude does.
+    for (int32_t& amp : volume_table_) amp = std::min(amp, kMaxAmplitude / 2);
+  }
   BuildEnvelopeTable();
   for (uint32_t c = 0; c < kChannels; ++c) UpdateFixedAmp(c);
 }
@@ -455,6 +551,7 @@ void Psg::BuildEnvelopeTable() {
   }
 }
 
+template <bool kChip>
 bool Psg::PrepareChannels(ChannelRun* channels) const {
   // Decisions taken once per call, from the registers as they stand at the call.
   const uint32_t mixer = regs_[7];
@@ -463,6 +560,9 @@ bool Psg::PrepareChannels(ChannelRun* channels) const {
     ChannelRun& run = channels[c];
     run.step = tone_step_[c];
     run.tone_on = ((mixer >> c) & 1) == 0 && tone_step_[c] <= kToneStepLimit ? 1 : 0;
+    // The chip's tone above half the rate: its gate open half the time, so half its level.
+    const bool too_fast = ((mixer >> c) & 1) == 0 && tone_step_[c] > kToneStepLimit;
+    run.level_shift = kChip && too_fast ? 0 : 1;
     run.noise_step = noise_step_;
     run.noise_on = ((mixer >> (3 + c)) & 1) == 0 ? 1 : 0;
     run.envelope = ((channel_mask_ >> c) & 1) != 0 && (regs_[8 + c] & 0x10) != 0;
@@ -470,7 +570,6 @@ bool Psg::PrepareChannels(ChannelRun* channels) const {
     run.hold_bit = LoopsWholeRow(regs_[13]) ? 0 : kEnvelopeSecondHalf;
     run.row = envelope_table_[envelope_row_];
     run.amp = fixed_amp_[c];
-    run.noise = noise_table_;
     any_envelope = any_envelope || run.envelope;
   }
   return any_envelope;
@@ -480,7 +579,7 @@ bool Psg::Silent() const {
   return (((regs_[8] | regs_[9] | regs_[10]) & 0x1Fu) | (~regs_[7] & 0x3Fu)) == 0;
 }
 
-template <class Sink>
+template <bool kChip, class Sink>
 void Psg::RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint32_t subs) {
   for (uint32_t c = 0; c < kChannels; ++c) {
     ChannelRun& run = channels[c];
@@ -488,30 +587,50 @@ void Psg::RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint3
     run.noise_pos = noise_pos_;
     run.envelope_pos = envelope_pos_;
     sink.Channel(c);
+    run.noise = noise_table_;
     if (!run.envelope && run.amp == 0) {
       sink.End(0, 0, 0);
       run.phase += subs * run.step;  // adds +0 or -0 throughout
     } else if (RunsPay(run) ||
                (Sink::kTimesChanges && (!run.noise_on || run.noise_step < kNoiseBitLength))) {
-      RenderRuns(sink, subs, run);
+      RenderRuns<kChip>(sink, subs, run);
     } else {
-      RenderSubSamples(sink, subs, run);
+      RenderSubSamples<kChip>(sink, subs, run);
     }
     tone_phase_[c] = run.phase;
   }
   // The noise position moves whenever some noise is on or some amplitude follows the envelope;
   // the envelope position moves per sub-sample only in the latter case.
   if (any_envelope || (~regs_[7] & 0x38u) != 0) noise_pos_ += subs * noise_step_;
+  if constexpr (kChip) RebaseChipNoise();
   if (any_envelope) {
     envelope_pos_ = AdvanceEnvelope(envelope_pos_, envelope_step_, channels[0].hold_bit, subs);
   }
 }
 
 void Psg::Mix(StereoFrame* frames, int32_t count) {
-  if (Silent()) return;
+  if (chip_true_) {
+    MixAs<true>(frames, count);
+  } else {
+    MixAs<false>(frames, count);
+  }
+}
+
+void Psg::MixBandLimited(StereoFrame* frames, int32_t count) {
+  if (chip_true_) {
+    MixBandLimitedAs<true>(frames, count);
+  } else {
+    MixBandLimitedAs<false>(frames, count);
+  }
+}
+
+template <bool kChip>
+void Psg::MixAs(StereoFrame* frames, int32_t count) {
+  // The chip's DC blocker lets a silenced level fall away before the mixer may stop.
+  if (Silent() && (!kChip || dc_out_ == 0)) return;
   if (frames == nullptr) count = 0;
   ChannelRun channels[kChannels];
-  const bool any_envelope = PrepareChannels(channels);
+  const bool any_envelope = PrepareChannels<kChip>(channels);
   const int32_t left_mask = (routing_ & 1) != 0 ? -1 : 0;
   const int32_t right_mask = (routing_ & 2) != 0 ? -1 : 0;
 
@@ -519,26 +638,33 @@ void Psg::Mix(StereoFrame* frames, int32_t count) {
   // every one is at most kMaxAmplitude, so no partial sum overflows.
   int32_t sums[kBlock];
   BoxSums sink{sums};
-  for (int32_t start = 0; start < count; start += kBlock) {
-    const int32_t n = std::min(kBlock, count - start);
+  const int32_t block = BlockFrames();
+  DcBlocker dc{dc_in_, dc_out_, dc_leak_};
+  for (int32_t start = 0; start < count; start += block) {
+    const int32_t n = std::min(block, count - start);
     std::fill(sums, sums + n, 0);
-    RenderBlock(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n));
+    RenderBlock<kChip>(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n));
     StereoFrame* out = frames + start;
     for (int32_t i = 0; i < n; ++i) {
-      const int32_t v = sums[i] / 4;  // rounds toward zero
+      int32_t v = sums[i] / 4;  // rounds toward zero
+      if constexpr (kChip) v = dc.Pass(v);
       out[i].left = AddWrapping(out[i].left, v & left_mask);
       out[i].right = AddWrapping(out[i].right, v & right_mask);
     }
   }
+  dc.Settle();
+  dc_in_ = dc.in;
+  dc_out_ = dc.out;
   if (!any_envelope) AdvanceEnvelopeByCall(count);
 }
 
-void Psg::MixBandLimited(StereoFrame* frames, int32_t count) {
+template <bool kChip>
+void Psg::MixBandLimitedAs(StereoFrame* frames, int32_t count) {
   if (frames == nullptr) count = 0;
   const bool silent = Silent();
   if (silent && settled_) return;
   ChannelRun channels[kChannels];
-  const bool any_envelope = PrepareChannels(channels);
+  const bool any_envelope = PrepareChannels<kChip>(channels);
   const int32_t left_mask = (routing_ & 1) != 0 ? -1 : 0;
   const int32_t right_mask = (routing_ & 2) != 0 ? -1 : 0;
 
@@ -547,8 +673,10 @@ void Psg::MixBandLimited(StereoFrame* frames, int32_t count) {
   constexpr uint32_t kTaps = StepKernel::kTaps;
   int64_t changes[kBlock + kTaps];
   Edges sink{changes, StepKernel::Get().taps, last_level_, 0};
-  for (int32_t start = 0; start < count; start += kBlock) {
-    const int32_t n = std::min(kBlock, count - start);
+  const int32_t block = BlockFrames();
+  DcBlocker dc{dc_in_, dc_out_, dc_leak_};
+  for (int32_t start = 0; start < count; start += block) {
+    const int32_t n = std::min(block, count - start);
     std::copy(tail_, tail_ + kTaps, changes);
     std::fill(changes + kTaps, changes + n + kTaps, 0);
     if (silent) {
@@ -558,21 +686,40 @@ void Psg::MixBandLimited(StereoFrame* frames, int32_t count) {
         sink.End(0, 0, 0);
       }
     } else {
-      RenderBlock(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n));
+      RenderBlock<kChip>(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n));
     }
     StereoFrame* out = frames + start;
     for (int32_t i = 0; i < n; ++i) {
       level_ += changes[i];
-      const auto v = static_cast<int32_t>(level_ >> StepKernel::kUnityBits);
+      auto v = static_cast<int32_t>(level_ >> StepKernel::kUnityBits);
+      if constexpr (kChip) v = dc.Pass(v);
       out[i].left = AddWrapping(out[i].left, v & left_mask);
       out[i].right = AddWrapping(out[i].right, v & right_mask);
     }
     std::copy(changes + n, changes + n + kTaps, tail_);
   }
-  settled_ = true;
+  dc.Settle();
+  dc_in_ = dc.in;
+  dc_out_ = dc.out;
+  settled_ = dc_out_ == 0;
   for (uint32_t c = 0; c < kChannels; ++c) settled_ = settled_ && last_level_[c] == 0;
   for (uint32_t j = 0; j < kTaps; ++j) settled_ = settled_ && tail_[j] == 0;
   if (!silent && !any_envelope) AdvanceEnvelopeByCall(count);
+}
+
+int32_t Psg::BlockFrames() const {
+  if (!chip_true_) return kBlock;
+  // A block starts within the first 32 steps of its word and reads at most kSlack - 32 more.
+  constexpr uint64_t kReach = uint64_t{ChipNoiseTable::kSlack - 32} * kNoiseBitLength;
+  const uint64_t frames = kReach / (4 * uint64_t{noise_step_} + 1);
+  return static_cast<int32_t>(std::clamp<uint64_t>(frames, 1, kBlock));
+}
+
+void Psg::RebaseChipNoise() {
+  const uint32_t step = (noise_word_ * 32 + (noise_pos_ >> 17)) % ChipNoiseTable::kSteps;
+  noise_word_ = step >> 5;
+  noise_table_ = ChipNoiseTable::Get().words + noise_word_;
+  noise_pos_ = ((step & 31) << 17) | (noise_pos_ & (kNoiseBitLength - 1));
 }
 
 void Psg::AdvanceEnvelopeByCall(int32_t count) {

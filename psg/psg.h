@@ -60,6 +60,24 @@ class Psg {
   // chip; the board never calls it (its PSGs stay kYm2149).
   void SetType(Type type);
   Type type() const { return type_; }
+  // The chips' own behaviour where the board's definition differs, for a music player that
+  // plays a file as the chips would; the board never sets it. With it:
+  //   - each channel sounds 0 or its level, never below 0: the chip's mixer gate (tone or
+  //     tone off) AND (noise or noise off) opens the level, so with both off the channel
+  //     sounds its level and volume writes alone make sound; a tone above half the output
+  //     rate counts as open at half its level. A DC blocker follows the three channels'
+  //     sum (one pole at kDcBlockerHz, 0.26 dB down at 20 Hz);
+  //   - the YM2149 curve is the chip's measured 32 levels; levels stay below
+  //     kMaxAmplitude / 2, so that a channel's full level (twice its amplitude) fits;
+  //   - the noise is ChipNoiseTable's 17-bit LFSR (131,071 steps), at its full rate from
+  //     power-on; noise_pos() then counts from the table word the LFSR has reached;
+  //   - envelope period 0 runs as period 1;
+  //   - a tone period written below the count its counter has reached toggles at the next
+  //     count; otherwise the counter goes on from its count.
+  // Set it before SetClock; it rebuilds the amplitude tables and the steps.
+  void SetChipTrue(bool chip_true);
+  bool chip_true() const { return chip_true_; }
+  static constexpr double kDcBlockerHz = 5.0;
   // Board reset: the register writes of power-on, counters and tables untouched.
   void Reset();
   // Adds count frames of output into frames, on the sides that the routing selects.
@@ -106,14 +124,30 @@ class Psg {
 
  private:
   // Fills channels from the registers; true when some channel follows the envelope.
+  template <bool kChip>
   bool PrepareChannels(ChannelRun* channels) const;
   // Nothing can sound: every level 0 without the envelope, every tone and noise off.
   bool Silent() const;
   // Renders subs sub-samples of every channel into sink and advances the counters. A sink that
   // times changes gets runs wherever the noise allows them, however short they are.
-  template <class Sink>
+  template <bool kChip, class Sink>
   void RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint32_t subs);
+  template <bool kChip>
+  void MixAs(StereoFrame* frames, int32_t count);
+  template <bool kChip>
+  void MixBandLimitedAs(StereoFrame* frames, int32_t count);
+  // Frames a block may hold: with the chip's noise, no more than ChipNoiseTable::kSlack noise
+  // steps, so that a block reads its noise without wrapping.
+  int32_t BlockFrames() const;
+  // The chip's noise: noise_pos_ counted on from noise_table_'s word, brought back to the
+  // word of its step (modulo the LFSR's period) and a position within the first 32 steps.
+  void RebaseChipNoise();
+  // The chip's period change for channel: its counter had counted to the same fraction of
+  // old_period as tone_phase_ is of a half-period; the new step is already set.
+  void ChangeTonePeriod(uint32_t channel, uint32_t old_period);
   void UpdateToneStep(uint32_t channel);
+  void UpdateNoiseStep();
+  uint32_t TonePeriod(uint32_t channel) const;
   void UpdateEnvelopeStep();
   void UpdateFixedAmp(uint32_t channel);
   void BuildEnvelopeTable();
@@ -146,5 +180,10 @@ class Psg {
   int32_t last_level_[kChannels] = {};
   int64_t level_ = 0;
   int64_t tail_[StepKernel::kTaps] = {};
-  bool settled_ = true;  // every level 0 and nothing ahead
+  bool settled_ = true;  // every level 0, nothing ahead and the DC blocker at rest
+  bool chip_true_ = false;
+  uint32_t noise_word_ = 0;        // with chip_true_: the ChipNoiseTable word noise_table_ is at
+  int32_t dc_in_ = 0;              // the DC blocker's last input, and its last output in
+  int64_t dc_out_ = 0;             // 1 / 2^16 units
+  int64_t dc_leak_ = 0;            // 1 - its pole (kDcBlockerHz at the rate), in 1 / 2^24
 };

@@ -2,10 +2,12 @@
 //
 // A change of d at time t (in frames, t = f + p / kPhases) adds d x taps[p][j] to frame f + j
 // for j < kTaps; summing those additions frame by frame gives the change as a smooth step that
-// rises around frame f + kTaps / 2. The step's impulse is a Kaiser-windowed sinc: flat to 0.38
-// of the frame rate (-0.01 dB; -0.4 dB at 0.40, -6 dB at 0.44) and at least 60 dB down from
-// half the frame rate on, so what lies above that does not fold back. Every row sums to
-// exactly kUnity, so the sum lands on the new level without drift.
+// rises around frame f + kTaps / 2. Each tap is how far the step rises over one frame: its
+// impulse integrated over that frame, so that the sum is the step itself at every frame and
+// the harmonics of a square come out as the impulse passes them. The step's impulse is a
+// Kaiser-windowed sinc: flat to 0.38 of the frame rate (-0.01 dB; -0.4 dB at 0.40, -6 dB at
+// 0.44) and at least 60 dB down from half the frame rate on, so what lies above that does not
+// fold back. Every row sums to exactly kUnity, so the sum lands on the new level without drift.
 #pragma once
 
 #include <cstdint>

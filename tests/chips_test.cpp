@@ -45,12 +45,27 @@ TEST(Chips, PsgSquaresDoNotFoldBack) {
   EXPECT_GT(tone::HarmonicToInharmonicDb(tone::Render(log, 44100, {}), 44100, f0, 4410), 45);
 }
 
+TEST(Chips, PsgSquareHarmonicsAreFlatTo16kHz) {
+  // An AY square's odd harmonics stand at 1/n of its fundamental: drawn band-limited at
+  // 44,100 Hz they must keep that within 0.3 dB up to 16 kHz (drawing the impulse's samples
+  // as each frame's rise had them 1.9 dB high there).
+  for (uint32_t tp : {112u, 35u}) {
+    const double f0 = 1789772 / (16.0 * tp);
+    const std::vector<double> x =
+        tone::Render(tone::PsgTone(1789772, "AY8910", tp, 15, 1.6), 44100, {});
+    for (int n = 3; n * f0 <= 16000; n += 2) {
+      EXPECT_NEAR(tone::HarmonicDb(x, 44100, f0, n), -20 * std::log10(n), 0.3)
+          << "TP " << tp << " harmonic " << n;
+    }
+  }
+}
+
 TEST(Chips, ConvertedSoundStartsWithItsWrites) {
   ChipsOptions unconverted;
   unconverted.resample = false;
   // After a tenth of a second of silence, a note: the converters' latency must not show.
   const MusicLog fm = tone::FmTone(tone::kOpmClock, 0x4A, 0, 0.2);
-  const MusicLog psg = tone::PsgTone(1789772, "YM2149", 254, 15, 0.2);
+  const MusicLog psg = tone::PsgLevel(1789772, "YM2149", 15, 0.2);
   for (const MusicLog& log : {tone::AfterSilence(fm, 0.1), tone::AfterSilence(psg, 0.1)}) {
     for (uint32_t rate : {22050u, 48000u}) {
       const double late = tone::OnsetSeconds(tone::Render(log, rate, {}), rate) -

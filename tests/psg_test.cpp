@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -548,6 +550,91 @@ TEST(PsgMix, BandLimitedKeepsMixsCountersAndSettlesOnItsLevel) {
       EXPECT_EQ(b.front().left, 0);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Step i of the chip's LFSR, as ChipNoiseTable stores it.
+uint32_t ChipNoiseBit(uint32_t i) {
+  return (ChipNoiseTable::Get().words[i >> 5] >> (i & 31)) & 1;
+}
+
+TEST(PsgChipTrue, NoiseLevelsAndCountersAreTheChips) {
+  // The LFSR: each output is the XOR of those 17 and 14 steps before it (bit 0 XOR bit 3 into
+  // bit 16), seeded with 1, and it repeats after 131,071 steps; 131,071 is prime, so a
+  // sequence that is not constant has no shorter period.
+  EXPECT_EQ(ChipNoiseBit(0), 1u);
+  for (uint32_t i = 0; i + 17 < ChipNoiseTable::kWords * 32; ++i) {
+    ASSERT_EQ(ChipNoiseBit(i + 17), ChipNoiseBit(i) ^ ChipNoiseBit(i + 3)) << i;
+  }
+  for (uint32_t i = 0; i < ChipNoiseTable::kSlack; ++i) {
+    ASSERT_EQ(ChipNoiseBit(i + ChipNoiseTable::kSteps), ChipNoiseBit(i)) << i;
+  }
+  EXPECT_NE(ChipNoiseBit(1) + ChipNoiseBit(2) + ChipNoiseBit(3) + ChipNoiseBit(4), 4u);
+
+  Psg psg;
+  psg.SetChipTrue(true);
+  psg.SetClock(kBoardClock, kRate);
+  // The YM2149's measured levels (register value v at level 2v + 1), against level 15.
+  const std::pair<uint32_t, double> levels[] = {{14, 0.75801}, {7, 0.07778}, {1, 0.00772}};
+  for (const auto& [v, want] : levels) {
+    EXPECT_NEAR(static_cast<double>(psg.volume_table(2 * v + 1)) / psg.volume_table(31), want,
+                2e-4) << v;  // amplitudes are whole numbers
+  }
+  // Noise at full rate from power-on; envelope period 0 runs as 1.
+  const uint32_t power_on_noise = psg.noise_step();
+  psg.SetRegister(6, 0);
+  EXPECT_EQ(psg.noise_step(), power_on_noise);
+  const uint32_t period_0 = psg.envelope_step();
+  SetEnvelopePeriod(psg, 1);
+  EXPECT_EQ(psg.envelope_step(), period_0);
+
+  // A period written below the count toggles at the next count; above it, the count goes on.
+  SetTonePeriod(psg, 0, 1000);
+  psg.SetRegister(7, 0x3E);
+  psg.SetRegister(8, 15);
+  while ((psg.tone_phase(0) & 0x3FFFFFF) < 0x2000000) Render(psg, 1);  // counted past 500
+  const uint32_t half = psg.tone_phase(0) & ~0x3FFFFFFu;
+  const uint64_t count = (psg.tone_phase(0) & 0x3FFFFFFu) * uint64_t{1000};
+  SetTonePeriod(psg, 0, 2000);
+  EXPECT_NEAR(static_cast<double>(psg.tone_phase(0) - half), count / 2000.0, 2);
+  SetTonePeriod(psg, 0, 200);
+  EXPECT_EQ(psg.tone_phase(0) - half, (uint64_t{199} << 26) / 200);
+}
+
+TEST(PsgChipTrue, OutputIsOneSidedThroughADcBlocker) {
+  Psg psg;
+  psg.SetChipTrue(true);
+  psg.SetClock(kBoardClock, kRate);
+  psg.SetRegister(8, 15);
+  const int32_t level = 2 * psg.fixed_amp(0);
+  // Tone and noise off: the gate stays open and the level sounds, falling away by the
+  // blocker's pole (5 Hz).
+  std::vector<int32_t> out = Render(psg, kRate / 10);
+  const double pole = std::exp(-2 * 3.14159265358979 * 5 / kRate);
+  EXPECT_EQ(out[0], level);
+  EXPECT_NEAR(out[1], level * pole, 1);
+  EXPECT_NEAR(out.back(), level * std::pow(pole, kRate / 10 - 1), 1);
+  // A tone swings between 0 and the level, its first half-period closed; a tone above half
+  // the rate opens the gate at half the level.
+  Psg tone;
+  tone.SetChipTrue(true);
+  tone.SetClock(kBoardClock, kRate);
+  SetTonePeriod(tone, 0, 0x100);
+  tone.SetRegister(7, 0x3E);
+  tone.SetRegister(8, 15);
+  out = Render(tone, 100);
+  EXPECT_EQ(out[0], 0);
+  EXPECT_NEAR(*std::max_element(out.begin(), out.end()), level, level / 500);
+  Psg fast;
+  fast.SetChipTrue(true);
+  fast.SetClock(kBoardClock, kRate);
+  SetTonePeriod(fast, 0, 1);
+  fast.SetRegister(7, 0x3E);
+  fast.SetRegister(8, 15);
+  EXPECT_EQ(Render(fast, 1)[0], level / 2);
 }
 
 }  // namespace

@@ -64,6 +64,19 @@ inline MusicLog PsgTone(uint32_t clock, const std::string& type, uint32_t tp, ui
   return log;
 }
 
+// PSG 1 channel A at a fixed level with tone and noise off (as at power-on): it sounds from
+// the write on, one-sided (chip-true) or not, where a tone's first half-period would be
+// silent in the one and low in the other.
+inline MusicLog PsgLevel(uint32_t clock, const std::string& type, uint8_t level,
+                         double seconds) {
+  MusicLog log;
+  log.psg_clock[0] = clock;
+  log.psg_type[0] = type;
+  Write(&log, kChipPsg1, 8, level);
+  Wait(&log, seconds);
+  return log;
+}
+
 // log with seconds of silence before it.
 inline MusicLog AfterSilence(const MusicLog& log, double seconds) {
   MusicLog out = log;
