@@ -8,5 +8,8 @@
 // not the current directory), with a trailing separator; "./" (".\" on Windows) when unknown.
 std::string ProgramDirectory();
 
+// The running program's own file; empty when unknown.
+std::string ProgramPath();
+
 // The host's settings file: "VYX.INI" in that directory.
 std::string HostSettingsPath();

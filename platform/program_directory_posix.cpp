@@ -3,10 +3,14 @@
 
 #include "platform/program_directory.h"
 
-std::string ProgramDirectory() {
+std::string ProgramPath() {
   char buffer[PATH_MAX + 1];
   ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
-  std::string exe = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
+
+std::string ProgramDirectory() {
+  const std::string exe = ProgramPath();
   size_t slash = exe.rfind('/');
   return slash == std::string::npos ? std::string("./") : exe.substr(0, slash + 1);
 }
