@@ -73,7 +73,7 @@ bool BoardLog::Create(const std::string& target, bool folder, std::string* error
       made = file_.OpenNew(path_, &taken, &why);
     }
   } else {
-    made = file_.Open(target, &why);
+    made = file_.Open(target, &why, /*alone=*/true);
     if (made && !file_.seekable()) {
       file_.Discard();
       made = false;
@@ -89,7 +89,9 @@ bool BoardLog::Create(const std::string& target, bool folder, std::string* error
     return false;
   }
   open_ = true;
-  if (watch_ && !file_.temporary().empty()) watch_(file_.temporary(), true);
+  if (watch_) {
+    for (const std::string& name : file_.passing_names()) watch_(name, true);
+  }
   return true;
 }
 
@@ -244,13 +246,16 @@ std::string BoardLog::Close() {
     Flush();
   }
   const std::string temporary = file_.temporary();
+  const std::vector<std::string> passing = file_.passing_names();
   std::string why;
   if (failure_.empty() && !file_.Commit(&why)) {
     const size_t colon = why.rfind(": ");
     failure_ = colon == std::string::npos ? why : why.substr(colon + 2);
   }
   file_.Discard();
-  if (watch_ && !temporary.empty()) watch_(temporary, false);
+  if (watch_) {
+    for (const std::string& name : passing) watch_(name, false);
+  }
   if (!failure_.empty()) {
     return "cannot write the register log " + path_ + ": " + failure_ +
            (temporary.empty() ? "; it ends at its last flush" : "; it was not made");

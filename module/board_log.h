@@ -16,8 +16,8 @@
 // the channels, the timers, the noise generator's shift register) is not reset on playback.
 //
 // Files. A log named as a file is written beside it under a temporary name (output_file.h) and
-// put in place by Close, so a log that fails, or a second log to the same name at the same time,
-// never leaves a torn file there: the later of two complete logs wins. A folder gets a new
+// put in place by Close, so a log that fails never leaves a torn file there; a second log to the
+// same name while one is written is refused (a lock beside it, "NAME.lock"). A folder gets a new
 // time-stamped file, created exclusively (never an existing name, never through a link) and
 // written in place. The file is flushed whenever a second of music (in ticks) has passed since
 // the last flush or a few hundred kilobytes are pending, and completed (end command, tag, final
@@ -44,8 +44,8 @@ class BoardLog {
   // Creates the log named by `target`: a file (".vgm": VGM, anything else S98), or a folder
   // (an existing one, or a name ending in a separator) that gets a new time-stamped S98 file.
   // `rate` is the output rate in force. Null with the reason in *error when no file can be made.
-  // `watch` (may be empty) hears of the temporary file: its name when it is made (true) and when
-  // it is gone or in place (false).
+  // `watch` (may be empty) hears of the names the log makes only while it is written (its
+  // temporary file, its lock): each when it is made (true) and when it is gone (false).
   using TemporaryWatch = std::function<void(const std::string& path, bool held)>;
   static std::unique_ptr<BoardLog> Open(const std::string& target, uint32_t rate,
                                         TemporaryWatch watch, std::string* error);

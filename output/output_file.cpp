@@ -62,15 +62,36 @@ std::string TemporaryNameFor(const std::string& place) {
   return place + "." + tag + ".part";
 }
 
+struct OutputFile::Lock {
+  OutputLock lock;
+  ~Lock() {
+    if (lock.made) ReleaseTemporaryName(lock.path);
+    DropLock(&lock);
+  }
+};
+
+OutputFile::OutputFile() = default;
+
 OutputFile::~OutputFile() { Discard(); }
 
-bool OutputFile::Open(const std::string& target, std::string* error) {
+bool OutputFile::Open(const std::string& target, std::string* error, bool alone) {
   target_ = target;
   OpenedOutput opened;
   std::string why;
   if (!OpenOutput(target, &opened, &why)) {
     *error = WriteError(target, why);
     return false;
+  }
+  if (alone && !opened.temporary.empty()) {
+    lock_ = std::make_unique<Lock>();
+    if (!TakeLock(opened.place + ".lock", &lock_->lock, &why)) {
+      lock_.reset();
+      std::fclose(opened.stream);
+      RemoveName(opened.temporary.c_str());
+      *error = WriteError(target, why);
+      return false;
+    }
+    if (lock_->lock.made) HoldTemporaryName(lock_->lock.path);
   }
   if (!opened.temporary.empty() && !HoldTemporaryName(opened.temporary)) {
     std::fclose(opened.stream);
@@ -83,6 +104,13 @@ bool OutputFile::Open(const std::string& target, std::string* error) {
   temporary_ = opened.temporary;
   seekable_ = opened.seekable;
   return true;
+}
+
+std::vector<std::string> OutputFile::passing_names() const {
+  std::vector<std::string> names;
+  if (!temporary_.empty()) names.push_back(temporary_);
+  if (lock_ != nullptr && lock_->lock.made) names.push_back(lock_->lock.path);
+  return names;
 }
 
 bool OutputFile::OpenNew(const std::string& path, bool* taken, std::string* error) {
@@ -125,6 +153,7 @@ bool OutputFile::Commit(std::string* error) {
   }
   ReleaseTemporaryName(temporary_);
   temporary_.clear();
+  lock_.reset();
   return true;
 }
 
@@ -136,6 +165,7 @@ void OutputFile::Discard() {
     ReleaseTemporaryName(temporary_);
     temporary_.clear();
   }
+  lock_.reset();
 }
 
 OutputSet::~OutputSet() { Discard(); }
@@ -189,11 +219,11 @@ bool SameFile(const std::string& a, const std::string& b) {
          fs::weakly_canonical(fs::absolute(b, eb), eb);
 }
 
-std::string OutputClash(const std::vector<ReadFile>& reads,
+std::string OutputClash(const std::vector<RunFile>& reads,
                         const std::vector<std::string>& outputs) {
   for (size_t i = 0; i < outputs.size(); ++i) {
     if (outputs[i].empty()) continue;
-    for (const ReadFile& read : reads) {
+    for (const RunFile& read : reads) {
       if (!read.path.empty() && SameFile(outputs[i], read.path)) {
         return "the output " + outputs[i] + " is " + read.role + " " + read.path +
                ": it would be destroyed; write somewhere else";

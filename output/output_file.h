@@ -19,13 +19,15 @@
 
 class OutputFile {
  public:
-  OutputFile() = default;
+  OutputFile();
   ~OutputFile();  // a file not put in place is discarded
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
   // Opens `target` as described above; false with "cannot write TARGET: ..." in *error.
-  bool Open(const std::string& target, std::string* error);
+  // alone: refused while another process writes the same regular file (a lock beside it,
+  // "TARGET.lock", held until the file is put in place or discarded).
+  bool Open(const std::string& target, std::string* error, bool alone = false);
   // Creates `path` itself, which must not exist yet (a name that exists, or is a link, is
   // *taken: the caller tries another); written in place, nothing to commit.
   bool OpenNew(const std::string& path, bool* taken, std::string* error);
@@ -35,6 +37,9 @@ class OutputFile {
   // The name being written until the file is put in place; empty when it is written directly
   // (a stream, or a new name made by OpenNew).
   const std::string& temporary() const { return temporary_; }
+  // The names this file made that go when it is put in place or discarded: its temporary name
+  // and the lock it made, as far as there are.
+  std::vector<std::string> passing_names() const;
   bool seekable() const { return seekable_; }
 
   // Flushes and closes the stream; false with the reason when anything written was lost.
@@ -51,6 +56,8 @@ class OutputFile {
   std::string temporary_;  // the name being written; empty when written directly
   bool seekable_ = false;
   bool failed_ = false;
+  struct Lock;
+  std::unique_ptr<Lock> lock_;
   std::string why_;
 };
 
@@ -84,14 +91,14 @@ bool SameFile(const std::string& a, const std::string& b);
 
 // A file the run reads or has loaded, and what to call it in a message ("the input", "the
 // module file").
-struct ReadFile {
+struct RunFile {
   std::string path;
   std::string role;
 };
 
 // Why the outputs cannot be written: an output that is a file the run reads, or two outputs
 // that are one file; "" when they can. Empty names are no outputs.
-std::string OutputClash(const std::vector<ReadFile>& reads,
+std::string OutputClash(const std::vector<RunFile>& reads,
                         const std::vector<std::string>& outputs);
 
 // The list of temporary names a signal handler removes. Hold: false when the list is full.

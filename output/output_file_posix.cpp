@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -160,6 +161,33 @@ bool ReplaceWith(const std::string& from, const std::string& to, std::string* wh
 }
 
 void RemoveName(const char* path) { unlink(path); }
+
+bool TakeLock(const std::string& path, OutputLock* lock, std::string* why) {
+  lock->path = path;
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  lock->made = fd >= 0;
+  if (fd < 0 && errno == EEXIST) fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    *why = "cannot make its lock " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    *why = errno == EWOULDBLOCK ? "another run is writing it (" + path + " is locked)"
+                                : "cannot lock " + path + ": " + std::strerror(errno);
+    if (lock->made) unlink(path.c_str());
+    close(fd);
+    return false;
+  }
+  lock->handle = fd;
+  return true;
+}
+
+void DropLock(OutputLock* lock) {
+  if (lock->handle < 0) return;
+  if (lock->made) unlink(lock->path.c_str());
+  close(static_cast<int>(lock->handle));
+  lock->handle = -1;
+}
 
 bool FileIdentity(const std::string& path, unsigned long long* device, unsigned long long* number,
                   bool* regular) {

@@ -108,6 +108,32 @@ bool ReplaceWith(const std::string& from, const std::string& to, std::string* wh
 
 void RemoveName(const char* path) { DeleteFileA(path); }
 
+bool TakeLock(const std::string& path, OutputLock* lock, std::string* why) {
+  lock->path = path;
+  // A lock made here goes with its handle; one that was there stays, held unshared.
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  lock->made = handle != INVALID_HANDLE_VALUE;
+  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+    handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (handle == INVALID_HANDLE_VALUE) {
+    *why = GetLastError() == ERROR_SHARING_VIOLATION
+               ? "another run is writing it (" + path + " is locked)"
+               : "cannot lock " + path + ": " + LastError();
+    return false;
+  }
+  lock->handle = reinterpret_cast<intptr_t>(handle);
+  return true;
+}
+
+void DropLock(OutputLock* lock) {
+  if (lock->handle == -1) return;
+  CloseHandle(reinterpret_cast<HANDLE>(lock->handle));
+  lock->handle = -1;
+}
+
 bool FileIdentity(const std::string& path, unsigned long long* device, unsigned long long* number,
                   bool* regular) {
   HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE |

@@ -1,6 +1,7 @@
 // The platform's side of the door for output files (output_file_posix.cpp, output_file_win32.cpp).
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -25,3 +26,14 @@ bool FileIdentity(const std::string& path, unsigned long long* device, unsigned 
                   bool* regular);
 // A random name beside `place` for its temporary file.
 std::string TemporaryNameFor(const std::string& place);
+
+// A lock beside a file that one process at a time may write ("NAME.lock"): the name is made
+// when missing (and removed again by DropLock), never followed when it is a link.
+struct OutputLock {
+  intptr_t handle = -1;
+  bool made = false;
+  std::string path;
+};
+// False with the reason when the lock cannot be had (another process holds it).
+bool TakeLock(const std::string& path, OutputLock* lock, std::string* why);
+void DropLock(OutputLock* lock);
