@@ -67,7 +67,7 @@ std::string LogFileTarget() {
 }
 
 // The files a run reads or has loaded, which none of its outputs may be.
-std::vector<ReadFile> RunReads(const std::string& input, const std::string& module_path) {
+std::vector<RunFile> RunReads(const std::string& input, const std::string& module_path) {
   return {{input, "the input"},
           {module_path, "the module file"},
           {ProgramPath(), "the program"},
