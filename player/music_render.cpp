@@ -137,16 +137,21 @@ bool RenderMusic(const MusicLog& log, const MusicRunOptions& options, const std:
   }
   MusicChipMaker maker;
   if (!maker.Open(options, error)) return false;
-  // The mix and the stems are put in place together at the end, or none of them.
+  // The mix and the stems are put in place together at the end, or none of them; a stems
+  // folder the run made goes again with them (while it is empty).
   OutputSet outputs;
-  if ((!wav_path.empty() || !raw_path.empty()) &&
-      !RenderMix(log, options, maker, frames, wav_path, raw_path, &outputs, result, error)) {
-    return false;
-  }
-  if (!stems_dir.empty() &&
-      !RenderStems(log, options, maker, frames, stems_dir, &outputs, result, error)) {
+  std::error_code ec;
+  const bool stems_folder_was_there = stems_dir.empty() || std::filesystem::exists(stems_dir, ec);
+  const bool done =
+      ((wav_path.empty() && raw_path.empty()) ||
+       RenderMix(log, options, maker, frames, wav_path, raw_path, &outputs, result, error)) &&
+      (stems_dir.empty() ||
+       RenderStems(log, options, maker, frames, stems_dir, &outputs, result, error)) &&
+      outputs.Commit(error);
+  if (!done) {
     result->stems.clear();
-    return false;
+    outputs.Discard();
+    if (!stems_folder_was_there) std::filesystem::remove(stems_dir, ec);
   }
-  return outputs.Commit(error);
+  return done;
 }
