@@ -66,9 +66,37 @@ bool StreamOn(int fd, OpenedOutput* out, std::string* why) {
   return true;
 }
 
-// A device, a FIFO, a terminal or a descriptor name: written as it is. A FIFO is opened without
-// waiting for a reader; the stream then blocks as usual.
+// The descriptor of this process that a name stands for (/dev/stdout, /dev/fd/N,
+// /proc/self/fd/N, /proc/PID/fd/N with this process's PID), or -1.
+int OwnDescriptor(const std::string& place) {
+  if (place == "/dev/stdout") return STDOUT_FILENO;
+  if (place == "/dev/stderr") return STDERR_FILENO;
+  const fs::path p(place);
+  const std::string parent = p.parent_path().string();
+  const std::string number = p.filename().string();
+  if (number.empty() || number.size() > 9 ||
+      number.find_first_not_of("0123456789") != std::string::npos) {
+    return -1;
+  }
+  if (parent != "/dev/fd" && parent != "/proc/self/fd" &&
+      parent != "/proc/" + std::to_string(getpid()) + "/fd") {
+    return -1;
+  }
+  return std::stoi(number);
+}
+
+// A device, a FIFO, a terminal or a descriptor name: written as it is. A descriptor of this
+// process is written through a copy of it, as the shell opened it (appending, say); a FIFO is
+// opened without waiting for a reader, and the stream then blocks as usual.
 bool OpenDirect(const std::string& place, bool regular, OpenedOutput* out, std::string* why) {
+  if (const int own = OwnDescriptor(place); own >= 0) {
+    const int fd = fcntl(own, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+      *why = std::strerror(errno);
+      return false;
+    }
+    return StreamOn(fd, out, why);
+  }
   const int fd = open(place.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | (regular ? O_TRUNC : 0));
   if (fd < 0) {
     *why = errno == ENXIO ? "a FIFO with no reader" : std::strerror(errno);
@@ -112,12 +140,7 @@ bool OpenTemporary(const std::string& place, const struct stat* existing, Opened
 bool OpenOutput(const std::string& target, OpenedOutput* out, std::string* why) {
   if (target == "-") {
     out->place = target;
-    const int fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
-    if (fd < 0) {
-      *why = std::strerror(errno);
-      return false;
-    }
-    return StreamOn(fd, out, why);
+    return OpenDirect("/dev/stdout", false, out, why);
   }
   bool descriptor = false;
   if (!Resolve(target, &out->place, &descriptor, why)) return false;
