@@ -37,7 +37,7 @@ ADDRESS_LIMIT = 1 << 30   # a runaway run fails here rather than taking the mach
 # Classes handled by the work on escaping, bounded work, settings and pipe input (other branches):
 # empty this list once that work is merged.
 EXPECTED_TO_FAIL = {
-    "gd3-tag-controls", "s98-tag-controls",
+    "gd3-tag-controls", "s98-tag-controls", "path-with-controls",
     "tiny-ym2151-clock", "one-sample-loop", "song-through-a-pipe",
 }
 
@@ -418,6 +418,16 @@ def cases():
         Case("report-then-fail", render + ["--report", "old.txt", "-o", "nodir/x.wav"], expect=1),
         Case("output-is-input", render + ["-o", "s.board"], expect=1),
         Case("output-is-program", render + ["-o", "../bin/vorla"], expect=1),
+        Case("outputs-hard-linked", render + ["-o", "a.wav", "--raw", "b.s32"], ["a.wav"],
+             setup=lambda t: (t.put("a.wav", b"mine"), os.link(t.path("a.wav"), t.path("b.s32"))),
+             expect=1),
+        Case("report-is-output", render + ["-o", "x.wav", "--report", "./x.wav"], expect=1),
+        Case("output-is-folder", render + ["-o", "."], expect=1),
+        Case("output-in-read-only-folder", render + ["-o", "ro/x.wav"], ["ro/x.wav"],
+             setup=lambda t: (os.makedirs(t.path("ro")), os.chmod(t.path("ro"), 0o555))),
+        Case("log-through-folder-link", render + ["--raw", "a.s32", "--log", "gone/"], ["a.s32"],
+             setup=link(lambda t: os.path.join(t.root, "outside", "none"), "gone"), expect=1),
+        Case("path-with-controls", render + ["-o", "nodir/\x1b[2J\x07.wav"], expect=1),
         Case("failing-stem", ["render", "song.vgm", "-o", "mix.wav", "--stems", "st"],
              ["mix.wav"], new_in=["st"],
              setup=lambda t: os.makedirs(t.path("st/fm1.wav")), expect=1),
