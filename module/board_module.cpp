@@ -10,6 +10,7 @@
 BoardModule::BoardModule(const std::string& settings_path, void* instance) : device_("VRLA") {
   // One read of the settings file serves the page and the keys it does not show.
   settings_path_ = settings_path.empty() ? HostSettingsPath() : settings_path;
+  module_path_ = ModuleFilePath(instance);
   ProfileFile profile(settings_path_);
   page_.Load(profile, instance, &device_);
   const UnshownSettings unshown = ReadUnshownSettings(profile);
@@ -41,11 +42,14 @@ bool BoardModule::Bind(HostSystem* host) {
 void BoardModule::StartLog() {
   // Looked up only when there is a log to tell of.
   files_ = static_cast<HostFiles*>(host_->FindService(kHostFilesId));
-  // The settings file keeps its own safe save; it is never a log.
-  if (SameFile(log_target_, settings_path_)) {
-    TellFailure("cannot create the register log " + log_target_ + ": it is the settings file " +
-                settings_path_, true);
-    return;
+  // The settings file keeps its own safe save, and the module file is loaded: neither is a log.
+  for (const std::string& own : {settings_path_, module_path_}) {
+    if (!own.empty() && SameFile(log_target_, own)) {
+      TellFailure("cannot create the register log " + log_target_ + ": it is " +
+                  (own == settings_path_ ? "the settings file " : "the module file ") + own,
+                  true);
+      return;
+    }
   }
   HostFiles* files = files_;
   BoardLog::TemporaryWatch watch;

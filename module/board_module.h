@@ -34,7 +34,7 @@ class BoardModule final : public VyxModule {
   // A log that could not be made or written: told as a failure where the host takes one (then
   // the host may end its run), otherwise as a notice (plays_on: saying the board plays on).
   void TellFailure(const std::string& text, bool plays_on);
-  // Opens the register log asked for; the settings file is never one.
+  // Opens the register log asked for; the settings file and the module file are never one.
   void StartLog();
   friend VyxModule* CreateBoardModule(HostSystem* host, const std::string& settings_path,
                                       void* instance);
@@ -46,6 +46,7 @@ class BoardModule final : public VyxModule {
   HostPages* pages_ = nullptr;
   HostFiles* files_ = nullptr;
   std::string settings_path_;
+  std::string module_path_;  // the module file, where there is one
   std::string log_target_;
 };
 

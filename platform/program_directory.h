@@ -11,5 +11,8 @@ std::string ProgramDirectory();
 // The running program's own file; empty when unknown.
 std::string ProgramPath();
 
+// The file of a loaded module, from its instance handle (its base address); empty when unknown.
+std::string ModuleFilePath(void* instance);
+
 // The host's settings file: "VYX.INI" in that directory.
 std::string HostSettingsPath();

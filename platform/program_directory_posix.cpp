@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
 
@@ -16,3 +17,9 @@ std::string ProgramDirectory() {
 }
 
 std::string HostSettingsPath() { return ProgramDirectory() + "VYX.INI"; }
+
+std::string ModuleFilePath(void* instance) {
+  Dl_info info{};
+  if (instance == nullptr || dladdr(instance, &info) == 0 || info.dli_fname == nullptr) return "";
+  return info.dli_fname;
+}

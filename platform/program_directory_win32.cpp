@@ -26,3 +26,10 @@ std::string HostSettingsPath() {
   lstrcpyA(name, "VYX.INI");
   return full;
 }
+
+std::string ModuleFilePath(void* instance) {
+  char buffer[MAX_PATH + 1];
+  if (instance == nullptr) return "";
+  DWORD n = GetModuleFileNameA(static_cast<HMODULE>(instance), buffer, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? std::string(buffer, n) : std::string();
+}
