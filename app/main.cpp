@@ -81,12 +81,13 @@ double Dbfs(int64_t peak) {
 // The peaks, the clipping and the speed of a render, as both render results tell them.
 template <typename Result>
 void PrintLevels(const Result& result) {
-  std::fprintf(g_says, "peak left %lld (%.1f dBFS), right %lld (%.1f dBFS), %llu clipped samples\n",
-              static_cast<long long>(result.peak_left), Dbfs(result.peak_left),
-              static_cast<long long>(result.peak_right), Dbfs(result.peak_right),
-              static_cast<unsigned long long>(result.clipped_samples));
+  std::fprintf(g_says,
+               "peak left %lld (%.1f dBFS), right %lld (%.1f dBFS), %llu clipped samples\n",
+               static_cast<long long>(result.peak_left), Dbfs(result.peak_left),
+               static_cast<long long>(result.peak_right), Dbfs(result.peak_right),
+               static_cast<unsigned long long>(result.clipped_samples));
   std::fprintf(g_says, "rendered in %.3f s: %.0fx real time\n", result.wall_seconds,
-              result.wall_seconds > 0 ? result.seconds / result.wall_seconds : 0.0);
+               result.wall_seconds > 0 ? result.seconds / result.wall_seconds : 0.0);
 }
 
 int Fail(const std::string& message) {
@@ -265,9 +266,9 @@ int RenderMusicFile(const std::string& path, const MusicArgs& args, const std::s
   if (!wav_path.empty() || !raw_path.empty()) {
     const std::string& name = !wav_path.empty() ? wav_path : raw_path;
     std::fprintf(g_says, "wrote %s: %s (%llu frames at %u Hz), %s mode\n", name.c_str(),
-                FormatClock(result.seconds).c_str(),
-                static_cast<unsigned long long>(result.frames), args.rate,
-                args.board ? "board" : "chips");
+                 FormatClock(result.seconds).c_str(),
+                 static_cast<unsigned long long>(result.frames), args.rate,
+                 args.board ? "board" : "chips");
     PrintLevels(result);
   }
   if (!args.stems.empty()) {
@@ -332,8 +333,8 @@ int RunDemo(ScriptRunOptions options, const std::string& demo_path) {
   const bool ok = RunBoardScript(script, options, &result, &error);
   PrintNotes(result.notes);
   if (!ok) return Fail(error);
-  std::fprintf(g_says, "wrote %s: %.2f s of 16-bit stereo at %u Hz\n", demo_path.c_str(), result.seconds,
-              result.wav_rate);
+  std::fprintf(g_says, "wrote %s: %.2f s of 16-bit stereo at %u Hz\n", demo_path.c_str(),
+               result.seconds, result.wav_rate);
   PrintLevels(result);
   return kDone;
 }
