@@ -56,6 +56,10 @@ std::unique_ptr<BoardLog> BoardLog::Open(const std::string& target, uint32_t rat
   // The header goes out at once: from here on the file is a log, if an empty one.
   if (!log->Flush()) {
     *error = "cannot write the register log " + log->path_ + ": " + log->failure_;
+    // A new name made in a folder goes again when not even the header could be written.
+    const std::string made = folder ? log->path_ : std::string();
+    log.reset();
+    if (!made.empty()) std::filesystem::remove(made, ec);
     return nullptr;
   }
   return log;
