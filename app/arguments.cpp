@@ -5,10 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -94,38 +90,6 @@ std::string RepeatedOption(int argc, char** argv) {
     arg = arg.substr(0, arg.find('='));
     if (std::find(seen.begin(), seen.end(), arg) != seen.end()) return arg;
     seen.push_back(arg);
-  }
-  return "";
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code ea, eb;
-  const fs::file_status sa = fs::status(a, ea), sb = fs::status(b, eb);
-  const bool a_exists = fs::exists(sa), b_exists = fs::exists(sb);
-  if ((a_exists && !fs::is_regular_file(sa)) || (b_exists && !fs::is_regular_file(sb))) {
-    return false;
-  }
-  if (a_exists && b_exists) return fs::equivalent(a, b, ea);
-  return fs::weakly_canonical(fs::absolute(a, ea), ea) ==
-         fs::weakly_canonical(fs::absolute(b, eb), eb);
-}
-
-std::string OutputClash(const std::vector<std::string>& inputs,
-                        const std::vector<std::string>& outputs) {
-  for (size_t i = 0; i < outputs.size(); ++i) {
-    if (outputs[i].empty()) continue;
-    for (const std::string& input : inputs) {
-      if (SameFile(outputs[i], input)) {
-        return "the output " + outputs[i] + " is the input " + input +
-               ": it would be destroyed; write somewhere else";
-      }
-    }
-    for (size_t j = i + 1; j < outputs.size(); ++j) {
-      if (!outputs[j].empty() && SameFile(outputs[i], outputs[j])) {
-        return "the outputs " + outputs[i] + " and " + outputs[j] +
-               " are one file; give each its own";
-      }
-    }
   }
   return "";
 }

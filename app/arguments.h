@@ -1,6 +1,6 @@
 // The command line's own checks, with messages as people write them: numbers that are not
 // numbers and numbers out of range told apart, the nearest subcommand for a misspelt one,
-// options given twice, and outputs that would overwrite an input or each other.
+// options given twice. (Outputs that would overwrite an input or each other: output_file.h.)
 #pragma once
 
 #include <cstdint>
@@ -20,12 +20,3 @@ std::string NearestWord(const std::string& word, const std::vector<std::string>&
 
 // The first long option that appears more than once among the arguments, or "".
 std::string RepeatedOption(int argc, char** argv);
-
-// True when the two paths name the same file: the same existing regular file however spelt, or
-// the same path when one does not exist yet. Devices such as /dev/null are never "the same".
-bool SameFile(const std::string& a, const std::string& b);
-
-// Why the outputs cannot be written: an output that is one of the inputs, or two outputs that
-// are one file; "" when they can.
-std::string OutputClash(const std::vector<std::string>& inputs,
-                        const std::vector<std::string>& outputs);

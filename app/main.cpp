@@ -16,6 +16,7 @@
 
 #include "app/arguments.h"
 #include "app/demo_script.h"
+#include "output/output_file.h"
 #include "platform/environment.h"
 #include "platform/program_directory.h"
 #include "music/music_info.h"
@@ -26,6 +27,8 @@
 #include "player/voices.h"
 #include "script/board_script.h"
 #include "script/script_runner.h"
+#include "settings/board_settings.h"
+#include "settings/profile.h"
 #include "text/shown_text.h"
 
 namespace {
@@ -37,7 +40,40 @@ constexpr int kUsage = 2;
 constexpr const char* kVersion = "vorla 2.0.1.1";
 constexpr const char* kExitCodes =
     "Exit status: 0 done, 1 failed (a file could not be read or written, a render failed), "
-    "2 the command line is wrong.";
+    "2 the command line is wrong, 128 + N stopped by signal N (unfinished outputs removed).";
+
+// What the program says besides its outputs: standard output, or standard error when an output
+// goes to standard output ("-").
+std::FILE* g_says = stdout;
+
+void SayOnStandardError(const std::vector<std::string>& outputs) {
+  if (std::find(outputs.begin(), outputs.end(), "-") != outputs.end()) g_says = stderr;
+}
+
+// The register log the module file will keep: --log (set as VORLA_LOG for the module), else
+// VORLA_LOG, else the settings file's LOG key. Only a log named as a file is an output of the
+// run; a folder gets new names of its own.
+std::string LogFileTarget() {
+  std::string target = EnvironmentValue("VORLA_LOG");
+  if (target.empty()) {
+    ProfileFile profile(HostSettingsPath());
+    target = ReadUnshownSettings(profile).log_target;
+  }
+  std::error_code ec;
+  if (target.empty() || target.back() == '/' || target.back() == '\\' ||
+      std::filesystem::is_directory(target, ec)) {
+    return "";
+  }
+  return target;
+}
+
+// The files a run reads or has loaded, which none of its outputs may be.
+std::vector<RunFile> RunReads(const std::string& input, const std::string& module_path) {
+  return {{input, "the input"},
+          {module_path, "the module file"},
+          {ProgramPath(), "the program"},
+          {HostSettingsPath(), "the settings file"}};
+}
 
 double Dbfs(int64_t peak) {
   return peak > 0 ? 20.0 * std::log10(static_cast<double>(peak) / 32768.0) : -INFINITY;
@@ -46,12 +82,13 @@ double Dbfs(int64_t peak) {
 // The peaks, the clipping and the speed of a render, as both render results tell them.
 template <typename Result>
 void PrintLevels(const Result& result) {
-  std::printf("peak left %lld (%.1f dBFS), right %lld (%.1f dBFS), %llu clipped samples\n",
-              static_cast<long long>(result.peak_left), Dbfs(result.peak_left),
-              static_cast<long long>(result.peak_right), Dbfs(result.peak_right),
-              static_cast<unsigned long long>(result.clipped_samples));
-  std::printf("rendered in %.3f s: %.0fx real time\n", result.wall_seconds,
-              result.wall_seconds > 0 ? result.seconds / result.wall_seconds : 0.0);
+  std::fprintf(g_says,
+               "peak left %lld (%.1f dBFS), right %lld (%.1f dBFS), %llu clipped samples\n",
+               static_cast<long long>(result.peak_left), Dbfs(result.peak_left),
+               static_cast<long long>(result.peak_right), Dbfs(result.peak_right),
+               static_cast<unsigned long long>(result.clipped_samples));
+  std::fprintf(g_says, "rendered in %.3f s: %.0fx real time\n", result.wall_seconds,
+               result.wall_seconds > 0 ? result.seconds / result.wall_seconds : 0.0);
 }
 
 // "vorla: message" on standard error, one line: paths and names in it may come from anywhere.
@@ -219,10 +256,13 @@ int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, con
       return Fail(wav_path + " exists: name the output with -o, or give --overwrite to replace it");
     }
   }
-  if (const std::string clash = OutputClash({path}, MusicOutputs(wav_path, raw_path, args.stems));
+  std::vector<std::string> outputs = MusicOutputs(wav_path, raw_path, args.stems);
+  if (args.board) outputs.push_back(LogFileTarget());
+  if (const std::string clash = OutputClash(RunReads(path, module_path), outputs);
       !clash.empty()) {
     return Fail(clash);
   }
+  SayOnStandardError(outputs);
   MusicLog log;
   MusicRunOptions options;
   if (int status = PrepareMusic(path, streamed, args, module_path, &log, &options);
@@ -236,18 +276,20 @@ int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, con
   }
   if (!wav_path.empty() || !raw_path.empty()) {
     const std::string& name = !wav_path.empty() ? wav_path : raw_path;
-    std::printf("wrote %s: %s (%llu frames at %u Hz), %s mode\n", ShownText(name).c_str(),
-                FormatClock(result.seconds).c_str(),
-                static_cast<unsigned long long>(result.frames), args.rate,
-                args.board ? "board" : "chips");
+    std::fprintf(g_says, "wrote %s: %s (%llu frames at %u Hz), %s mode\n",
+                 ShownText(name).c_str(), FormatClock(result.seconds).c_str(),
+                 static_cast<unsigned long long>(result.frames), args.rate,
+                 args.board ? "board" : "chips");
     PrintLevels(result);
   }
   if (!args.stems.empty()) {
-    for (const std::string& stem : result.stems) std::printf("stem %s\n", ShownText(stem).c_str());
+    for (const std::string& stem : result.stems) {
+      std::fprintf(g_says, "stem %s\n", ShownText(stem).c_str());
+    }
     if (!result.silent_voices.empty()) {
       std::string names;
       for (const std::string& v : result.silent_voices) names += (names.empty() ? "" : ", ") + v;
-      std::printf("silent, no stem: %s\n", names.c_str());
+      std::fprintf(g_says, "silent, no stem: %s\n", names.c_str());
     }
   }
   return kDone;
@@ -269,7 +311,8 @@ int RenderScriptFile(const std::string& path, const std::vector<uint8_t>* stream
     return Fail(path + ": is a folder, not a board script or music file");
   }
   if (const std::string clash =
-          OutputClash({path}, {options.wav_path, options.raw_path, options.report_path});
+          OutputClash(RunReads(path, options.module_path),
+                      {options.wav_path, options.raw_path, options.report_path, LogFileTarget()});
       !clash.empty()) {
     return Fail(clash);
   }
@@ -302,13 +345,19 @@ int RunDemo(ScriptRunOptions options, const std::string& demo_path) {
   const std::string text = DemoScript();
   BoardScriptReader script(text, "demo");
   options.wav_path = demo_path;
+  if (const std::string clash =
+          OutputClash(RunReads("", options.module_path), {demo_path, LogFileTarget()});
+      !clash.empty()) {
+    return Fail(clash);
+  }
+  SayOnStandardError({demo_path});
   ScriptRunResult result;
   std::string error;
   const bool ok = RunBoardScript(script, options, &result, &error);
   PrintNotes(result.notes);
   if (!ok) return Fail(error);
-  std::printf("wrote %s: %.2f s of 16-bit stereo at %u Hz\n", ShownText(demo_path).c_str(),
-              result.seconds, result.wav_rate);
+  std::fprintf(g_says, "wrote %s: %.2f s of 16-bit stereo at %u Hz\n",
+               ShownText(demo_path).c_str(), result.seconds, result.wav_rate);
   PrintLevels(result);
   return kDone;
 }
@@ -457,14 +506,8 @@ bool IsStream(const std::string& path) {
 // A board script with --log: the module reads where to log from the environment when it is
 // created. A folder named with a trailing slash is made when it is missing (one level, as mkdir
 // makes it: *made_folder then says so); one that cannot be made is the module's to report, as
-// any log it cannot create, and the board plays on.
+// any log it cannot create, and the run fails.
 int PrepareScriptLog(const CommandLine& c, bool* made_folder) {
-  if (const std::string clash = OutputClash({c.input_path},
-                                            {c.options.wav_path, c.options.raw_path,
-                                             c.options.report_path, c.log_path});
-      !clash.empty()) {
-    return Fail(clash);
-  }
   if (const char last = c.log_path.back(); last == '/' || last == '\\') {
     std::error_code ec;
     *made_folder = std::filesystem::create_directory(c.log_path, ec);
@@ -521,6 +564,13 @@ int RunPlay(CommandLine& c) {
   if (const std::string e = CheckNumbers(c.play_numbers, &c.play_args, nullptr); !e.empty()) {
     return Usage(e);
   }
+  if (c.play_args.board) {
+    if (const std::string clash =
+            OutputClash(RunReads(c.play_path, c.module_path), {LogFileTarget()});
+        !clash.empty()) {
+      return Fail(clash);
+    }
+  }
   MusicLog log;
   MusicRunOptions run;
   if (int status = PrepareMusic(c.play_path, nullptr, c.play_args, c.module_path, &log, &run);
@@ -549,6 +599,8 @@ int Run(int argc, char** argv) {
   // Paths may begin with "/" (also under Wine): options are only ever "-x" and "--name".
   app.allow_windows_style_options(false);
   app.set_version_flag("--version", kVersion);
+  // A run stopped by a signal leaves no temporary file behind.
+  StopSignals();
   CommandLine c;
   app.add_option("--module", c.module_path,
                  "module file to load (default: Vorla.vyx beside vorla)");

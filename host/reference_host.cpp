@@ -1,6 +1,7 @@
 #include "host/reference_host.h"
 
 #include "host/page_apply.h"
+#include "output/output_file.h"
 #include "text/shown_text.h"
 
 #include <algorithm>
@@ -10,7 +11,9 @@
 ReferenceHost::ReferenceHost() { buffer_.resize(static_cast<size_t>(chunk_)); }
 
 void* ReferenceHost::OfferOther(const VyxGuid& id) {
-  return id == kHostNoticesId ? static_cast<HostNotices*>(this) : nullptr;
+  if (id == kHostNoticesId) return static_cast<HostNotices*>(this);
+  if (id == kHostFilesId) return static_cast<HostFiles*>(this);
+  return nullptr;
 }
 
 bool ReferenceHost::Attach(VyxDevice* device, const Connector* table) {
@@ -200,4 +203,17 @@ bool ReferenceHost::ApplyPage(const int32_t volumes[8], const int32_t outputs[8]
 
 void ReferenceHost::Notice(const char* text) {
   if (text != nullptr) std::fprintf(stderr, "vorla: %s\n", ShownText(text).c_str());
+}
+
+void ReferenceHost::Temporary(const char* path, int32_t held) {
+  if (path == nullptr) return;
+  if (held != 0) {
+    HoldTemporaryName(path);
+  } else {
+    ReleaseTemporaryName(path);
+  }
+}
+
+void ReferenceHost::Failed(const char* text) {
+  if (text != nullptr && file_failure_.empty()) file_failure_ = text;
 }

@@ -14,7 +14,8 @@
 #include "host/host_services.h"
 #include "vyx/vyx.h"
 
-class ReferenceHost : public HostServiceSet, public HostPageSite, public HostNotices {
+class ReferenceHost : public HostServiceSet, public HostPageSite, public HostNotices,
+                      public HostFiles {
  public:
   ReferenceHost();
 
@@ -78,6 +79,12 @@ class ReferenceHost : public HostServiceSet, public HostPageSite, public HostNot
   void VYXCALL Changed(void*) override {}
   // HostNotices: on standard error, "vorla: TEXT".
   void VYXCALL Notice(const char* text) override;
+  // HostFiles: the temporary names join the ones removed on a signal; a failure is kept
+  // (file_failure) for the run to end with.
+  void VYXCALL Temporary(const char* path, int32_t held) override;
+  void VYXCALL Failed(const char* text) override;
+  // The first file the module could not make or write, or empty.
+  const std::string& file_failure() const { return file_failure_; }
 
  private:
   struct Event {
@@ -88,7 +95,7 @@ class ReferenceHost : public HostServiceSet, public HostPageSite, public HostNot
     uint32_t argument;
   };
 
-  // Beyond the six: the notices.
+  // Beyond the six: the notices and the files.
   void* OfferOther(const VyxGuid& id) override;
   void Render(uint64_t frames);
   void RunDueEvents();
@@ -107,6 +114,7 @@ class ReferenceHost : public HostServiceSet, public HostPageSite, public HostNot
   std::map<uint32_t, VyxOutHandler> out_handlers_;
   VyxSoundSource* source_ = nullptr;
   VyxPage* page_ = nullptr;
+  std::string file_failure_;
 
   FrameSink sink_;
   ReportSink report_;

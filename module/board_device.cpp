@@ -158,15 +158,18 @@ void BoardDevice::ApplySettings(const BoardSettings& settings) {
   use_romeo_ = settings.use_romeo != 0;
 }
 
-bool BoardDevice::StartLog(const std::string& target, std::string* error) {
-  log_ = BoardLog::Open(target, rate_, error);
+bool BoardDevice::StartLog(const std::string& target, BoardLog::TemporaryWatch watch,
+                           std::string* error) {
+  log_ = BoardLog::Open(target, rate_, std::move(watch), error);
   if (log_ != nullptr && opm_.timers_counting()) log_->NoteCountingTimers();
   return log_ != nullptr;
 }
 
-std::string BoardDevice::StopLog() {
+std::string BoardDevice::StopLog(bool* failed) {
+  *failed = false;
   if (log_ == nullptr) return std::string();
   std::string notice = log_->Close();
+  *failed = log_->failed();
   log_.reset();
   return notice;
 }

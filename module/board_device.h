@@ -71,12 +71,13 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   void Reset();
   void ApplySettings(const BoardSettings& settings) override;
   // Opens the register log that `target` names, from now on; false with the reason in *error
-  // (the board then plays on without one).
-  bool StartLog(const std::string& target, std::string* error);
+  // (the board then plays on without one). `watch` hears of its temporary file (BoardLog).
+  bool StartLog(const std::string& target, BoardLog::TemporaryWatch watch, std::string* error);
+  // Completes and closes the log, if one is open; what the user should hear of it, or empty
+  // (*failed: the log could not be written).
+  std::string StopLog(bool* failed);
   // The FM timers count down (off by default: as the board is defined, they never do).
   void SetFmTimersCounting(bool on) { opm_.SetTimersCounting(on); }
-  // Completes and closes the log, if one is open; what the user should hear of it, or empty.
-  std::string StopLog();
   const BoardLog* log() const { return log_.get(); }
 
   // The 33 connector entries and the terminating all-zero entry.

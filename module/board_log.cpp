@@ -25,30 +25,23 @@ bool EndsWith(const std::string& text, const char* suffix) {
   return true;
 }
 
-bool Exists(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::exists(path, ec);
-}
+constexpr size_t kFlushBytes = 256 * 1024;  // pending bytes that are written out at once
 
-// "FOLDER/vorla-20261208-013015.s98", or with "-2", "-3"... when that name is taken.
-std::string TimeStampedName(std::string folder) {
+// "FOLDER/vorla-20261208-013015" (the caller adds ".s98", or "-2.s98", "-3.s98"...).
+std::string TimeStamp(std::string folder) {
   if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
   const std::time_t now = std::time(nullptr);
   char stamp[32] = "vorla";
   if (const std::tm* t = std::localtime(&now); t != nullptr) {
     std::strftime(stamp, sizeof stamp, "vorla-%Y%m%d-%H%M%S", t);
   }
-  std::string path = folder + stamp + ".s98";
-  for (int n = 2; Exists(path) && n < 1000; ++n) {
-    path = folder + stamp + "-" + std::to_string(n) + ".s98";
-  }
-  return path;
+  return folder + stamp;
 }
 
 }  // namespace
 
 std::unique_ptr<BoardLog> BoardLog::Open(const std::string& target, uint32_t rate,
-                                         std::string* error) {
+                                         TemporaryWatch watch, std::string* error) {
   if (target.empty()) {
     *error = "no register log named";
     return nullptr;
@@ -56,26 +49,58 @@ std::unique_ptr<BoardLog> BoardLog::Open(const std::string& target, uint32_t rat
   std::error_code ec;
   const bool folder = target.back() == '/' || target.back() == '\\' ||
                       std::filesystem::is_directory(target, ec);
-  const std::string path = folder ? TimeStampedName(target) : target;
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    *error = "cannot create the register log " + path + ": " + std::strerror(errno) +
-             "; the board plays on without it";
-    return nullptr;
-  }
-  std::unique_ptr<BoardLog> log(new BoardLog(file, path, !folder && EndsWith(path, ".vgm"),
+  std::unique_ptr<BoardLog> log(new BoardLog(target, !folder && EndsWith(target, ".vgm"),
                                              rate != 0 ? rate : kFirstRate));
+  log->watch_ = std::move(watch);
+  if (!log->Create(target, folder, error)) return nullptr;
   // The header goes out at once: from here on the file is a log, if an empty one.
   if (!log->Flush()) {
-    *error = "cannot write the register log " + path + ": " + log->failure_ +
-             "; the board plays on without it";
+    *error = "cannot write the register log " + log->path_ + ": " + log->failure_;
+    // A new name made in a folder goes again when not even the header could be written.
+    const std::string made = folder ? log->path_ : std::string();
+    log.reset();
+    if (!made.empty()) std::filesystem::remove(made, ec);
     return nullptr;
   }
   return log;
 }
 
-BoardLog::BoardLog(std::FILE* file, std::string path, bool vgm, uint32_t rate)
-    : file_(file), path_(std::move(path)), rate_(rate) {
+bool BoardLog::Create(const std::string& target, bool folder, std::string* error) {
+  std::string why;
+  bool made = false;
+  if (folder) {
+    // A new name of its own: never an existing file, never through a link.
+    const std::string stamp = TimeStamp(target);
+    bool taken = true;
+    for (int n = 1; taken && n < 1000; ++n) {
+      path_ = stamp + (n == 1 ? "" : "-" + std::to_string(n)) + ".s98";
+      made = file_.OpenNew(path_, &taken, &why);
+    }
+  } else {
+    made = file_.Open(target, &why, /*alone=*/true);
+    if (made && !file_.seekable()) {
+      file_.Discard();
+      made = false;
+      why = "cannot write " + target + ": the log's header is rewritten as it grows, which a "
+            "pipe or terminal cannot take";
+    }
+  }
+  if (!made) {
+    // "cannot write PATH: reason" from the door, told as the log's.
+    const size_t colon = why.rfind(": ");
+    *error = "cannot create the register log " + path_ + ": " +
+             (colon == std::string::npos ? why : why.substr(colon + 2));
+    return false;
+  }
+  open_ = true;
+  if (watch_) {
+    for (const std::string& name : file_.passing_names()) watch_(name, true);
+  }
+  return true;
+}
+
+BoardLog::BoardLog(std::string path, bool vgm, uint32_t rate)
+    : path_(std::move(path)), rate_(rate) {
   if (vgm) {
     writer_ = std::make_unique<VgmWriter>(VgmLayout{kBoardFmClock, kPsgMasterClock});
   } else {
@@ -91,7 +116,7 @@ BoardLog::BoardLog(std::FILE* file, std::string path, bool vgm, uint32_t rate)
 }
 
 BoardLog::~BoardLog() {
-  if (file_ != nullptr) Close();
+  if (open_) Close();
 }
 
 void BoardLog::Start() {
@@ -167,7 +192,7 @@ void BoardLog::Record(uint8_t chip, uint8_t reg, uint8_t data) {
   if (!started_) Start();
   CatchUp();
   if (!writer_->Write(chip, reg, data)) ++dropped_;
-  if (whole_ - flushed_at_ >= tick_rate_) Flush();
+  if (whole_ - flushed_at_ >= tick_rate_ || writer_->pending_size() >= kFlushBytes) Flush();
 }
 
 void BoardLog::CatchUp() {
@@ -189,21 +214,23 @@ bool BoardLog::Flush() {
   const std::vector<uint8_t> header = writer_->Header();
   flushed_at_ = whole_;
   // The stream goes after what is there; then the header, which counts it, over the start.
-  if (std::fseek(file_, 0, SEEK_END) != 0) {
+  std::FILE* file = file_.stream();
+  if (std::fseek(file, 0, SEEK_END) != 0) {
     Fail("seek");
-  } else if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+  } else if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
     Fail("write");
-  } else if (std::fseek(file_, 0, SEEK_SET) != 0 ||
-             std::fwrite(header.data(), 1, header.size(), file_) != header.size()) {
+  } else if (std::fseek(file, 0, SEEK_SET) != 0 ||
+             std::fwrite(header.data(), 1, header.size(), file) != header.size()) {
     Fail("write");
-  } else if (std::fflush(file_) != 0) {
+  } else if (std::fflush(file) != 0) {
     Fail("write");
   }
   return failure_.empty();
 }
 
 std::string BoardLog::Close() {
-  if (file_ == nullptr) return std::string();
+  if (!open_) return std::string();
+  open_ = false;
   if (failure_.empty()) {
     if (!started_) Start();
     CatchUp();
@@ -226,11 +253,20 @@ std::string BoardLog::Close() {
     writer_->Finish(tag);
     Flush();
   }
-  if (std::fclose(file_) != 0) Fail("close");
-  file_ = nullptr;
+  const std::string temporary = file_.temporary();
+  const std::vector<std::string> passing = file_.passing_names();
+  std::string why;
+  if (failure_.empty() && !file_.Commit(&why)) {
+    const size_t colon = why.rfind(": ");
+    failure_ = colon == std::string::npos ? why : why.substr(colon + 2);
+  }
+  file_.Discard();
+  if (watch_) {
+    for (const std::string& name : passing) watch_(name, false);
+  }
   if (!failure_.empty()) {
-    return "the register log " + path_ + " could not be written (" + failure_ +
-           "); it ends at its last flush";
+    return "cannot write the register log " + path_ + ": " + failure_ +
+           (temporary.empty() ? "; it ends at its last flush" : "; it was not made");
   }
   if (dropped_ != 0) {
     return "the register log " + path_ + ": " + std::to_string(dropped_) +

@@ -15,17 +15,23 @@
 // channels and 0x80 to 0x19. What no FM register write restores (envelope levels and phases of
 // the channels, the timers, the noise generator's shift register) is not reset on playback.
 //
-// The file is flushed whenever a second of music (in ticks) has passed since the last flush, and
-// completed (end command, tag, final header) by Close; the header on disk is rewritten at each
-// flush, so that a log cut short by a crash still reads up to its last flush.
+// Files. A log named as a file is written beside it under a temporary name (output_file.h) and
+// put in place by Close, so a log that fails never leaves a torn file there; a second log to the
+// same name while one is written is refused (a lock beside it, "NAME.lock"). A folder gets a new
+// time-stamped file, created exclusively (never an existing name, never through a link) and
+// written in place. The file is flushed whenever a second of music (in ticks) has passed since
+// the last flush or a few hundred kilobytes are pending, and completed (end command, tag, final
+// header) by Close; the header on disk is rewritten at each flush, so that a log cut short by a
+// crash still reads up to its last flush (under its temporary name, for a log named as a file).
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "module/board_clocks.h"
+#include "output/output_file.h"
 #include "reglog/log_writer.h"
 
 class S98Writer;
@@ -38,8 +44,11 @@ class BoardLog {
   // Creates the log named by `target`: a file (".vgm": VGM, anything else S98), or a folder
   // (an existing one, or a name ending in a separator) that gets a new time-stamped S98 file.
   // `rate` is the output rate in force. Null with the reason in *error when no file can be made.
+  // `watch` (may be empty) hears of the names the log makes only while it is written (its
+  // temporary file, its lock): each when it is made (true) and when it is gone (false).
+  using TemporaryWatch = std::function<void(const std::string& path, bool held)>;
   static std::unique_ptr<BoardLog> Open(const std::string& target, uint32_t rate,
-                                        std::string* error);
+                                        TemporaryWatch watch, std::string* error);
   ~BoardLog();
   BoardLog(const BoardLog&) = delete;
   BoardLog& operator=(const BoardLog&) = delete;
@@ -50,22 +59,26 @@ class BoardLog {
   void PsgWrite(int psg, uint32_t latch, uint32_t value);
   void BoardReset();
   // Completes and closes the file. Returns what the user should hear of it (writes that had
-  // no place in the format, a file that could not be written), or empty.
+  // no place in the format, a file that could not be written: then failed()), or empty.
   std::string Close();
+  bool failed() const { return !failure_.empty(); }
 
   const std::string& path() const { return path_; }
   // The board counts its FM timers: the tag says that CSM key-ons are not in the log.
   void NoteCountingTimers() { counting_timers_ = true; }
 
  private:
-  BoardLog(std::FILE* file, std::string path, bool vgm, uint32_t rate);
+  BoardLog(std::string path, bool vgm, uint32_t rate);
+  bool Create(const std::string& target, bool folder, std::string* error);
   void Start();
   void Record(uint8_t chip, uint8_t reg, uint8_t data);
   void CatchUp();   // the waits up to the present
   bool Flush();
   void Fail(const char* what);
 
-  std::FILE* file_;
+  OutputFile file_;
+  bool open_ = false;
+  TemporaryWatch watch_;
   std::string path_;
   std::unique_ptr<RegisterLogWriter> writer_;
   S98Writer* s98_ = nullptr;   // the writer, when it is S98 (its timer is set at the start)

@@ -2,13 +2,16 @@
 
 #include <new>
 
+#include "output/output_file.h"
 #include "platform/environment.h"
 #include "platform/program_directory.h"
 #include "settings/profile.h"
 
 BoardModule::BoardModule(const std::string& settings_path, void* instance) : device_("VRLA") {
   // One read of the settings file serves the page and the keys it does not show.
-  ProfileFile profile(settings_path.empty() ? HostSettingsPath() : settings_path);
+  settings_path_ = settings_path.empty() ? HostSettingsPath() : settings_path;
+  module_path_ = ModuleFilePath(instance);
+  ProfileFile profile(settings_path_);
   page_.Load(profile, instance, &device_);
   const UnshownSettings unshown = ReadUnshownSettings(profile);
   // The environment wins over the settings file.
@@ -34,10 +37,40 @@ bool BoardModule::Bind(HostSystem* host) {
   device_.Connect(mixer);
   pages_ = pages;
   if (pages_ != nullptr) pages_->AddPage(&page_);
-  if (std::string error; !log_target_.empty() && !device_.StartLog(log_target_, &error)) {
-    Notify(error);
-  }
+  if (!log_target_.empty()) StartLog();
   return true;
+}
+
+void BoardModule::StartLog() {
+  // Looked up only when there is a log to tell of.
+  files_ = static_cast<HostFiles*>(host_->FindService(kHostFilesId));
+  // The settings file keeps its own safe save, and the module file is loaded: neither is a log.
+  for (const std::string& own : {settings_path_, module_path_}) {
+    if (!own.empty() && SameFile(log_target_, own)) {
+      TellFailure("cannot create the register log " + log_target_ + ": it is " +
+                  (own == settings_path_ ? "the settings file " : "the module file ") + own,
+                  true);
+      return;
+    }
+  }
+  HostFiles* files = files_;
+  BoardLog::TemporaryWatch watch;
+  if (files != nullptr) {
+    watch = [files](const std::string& path, bool held) {
+      files->Temporary(path.c_str(), held ? 1 : 0);
+    };
+  }
+  if (std::string error; !device_.StartLog(log_target_, std::move(watch), &error)) {
+    TellFailure(error, true);
+  }
+}
+
+void BoardModule::TellFailure(const std::string& text, bool plays_on) {
+  if (files_ != nullptr) {
+    files_->Failed(text.c_str());
+  } else {
+    Notify(plays_on ? text + "; the board plays on without it" : text);
+  }
 }
 
 void BoardModule::Notify(const std::string& text) {
@@ -50,7 +83,12 @@ void BoardModule::Release() {
   device_.Connect(nullptr);
   if (bus_ != nullptr) bus_->Detach(&device_);
   // Nothing reaches the board any more: the log is complete.
-  if (std::string notice = device_.StopLog(); !notice.empty()) Notify(notice);
+  bool failed = false;
+  if (std::string notice = device_.StopLog(&failed); failed) {
+    TellFailure(notice, false);
+  } else if (!notice.empty()) {
+    Notify(notice);
+  }
   // No interrupt event may reach the device once it is gone.
   if (device_.timer_queue() != nullptr) device_.timer_queue()->RemoveEvents(device_.event_owner());
   page_.Save();

@@ -28,9 +28,14 @@ class BoardModule final : public VyxModule {
   ConfigPage& page() { return page_; }
 
  private:
-  ~BoardModule() = default;
+  ~BoardModule() = default;  // only Release (or a failed create) destroys the module
   // Tells the host, if it offers a place for such notices; otherwise nobody is told.
-  void Notify(const std::string& text);  // only Release (or a failed create) destroys the module
+  void Notify(const std::string& text);
+  // A log that could not be made or written: told as a failure where the host takes one (then
+  // the host may end its run), otherwise as a notice (plays_on: saying the board plays on).
+  void TellFailure(const std::string& text, bool plays_on);
+  // Opens the register log asked for; the settings file and the module file are never one.
+  void StartLog();
   friend VyxModule* CreateBoardModule(HostSystem* host, const std::string& settings_path,
                                       void* instance);
 
@@ -39,6 +44,9 @@ class BoardModule final : public VyxModule {
   HostSystem* host_ = nullptr;
   HostBus* bus_ = nullptr;
   HostPages* pages_ = nullptr;
+  HostFiles* files_ = nullptr;
+  std::string settings_path_;
+  std::string module_path_;  // the module file, where there is one
   std::string log_target_;
 };
 

@@ -1,19 +1,13 @@
 #include "output/audio_output.h"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 #include <vector>
 
 #include "common/le_bytes.h"
 #include "output/clock_text.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -32,30 +26,6 @@ void WavHeader(uint8_t* h, uint32_t rate, uint32_t data_bytes) {
   PutLe32(h + 40, data_bytes);
 }
 
-// A name beside the target that no other render of this process uses.
-std::string TemporaryName(const std::string& target) {
-  static std::atomic<unsigned> counter{0};
-  for (;;) {
-    std::string name = target + ".part" + std::to_string(counter++);
-    std::error_code ec;
-    if (!fs::exists(name, ec)) return name;
-  }
-}
-
-// Moves the finished file over its target (replacing it where the platform's rename will not).
-bool PutInPlace(const std::string& from, const std::string& to, std::string* why) {
-  std::error_code ec;
-  fs::rename(from, to, ec);
-  if (ec && fs::exists(to)) {
-    std::error_code removed;
-    fs::remove(to, removed);
-    ec.clear();
-    fs::rename(from, to, ec);
-  }
-  if (ec) *why = ec.message();
-  return !ec;
-}
-
 }  // namespace
 
 std::string TooLongForWav(const std::string& path, uint64_t frames, double seconds,
@@ -70,21 +40,9 @@ std::string TooLongForWav(const std::string& path, uint64_t frames, double secon
 AudioOutput::~AudioOutput() { Discard(); }
 
 bool AudioOutput::Open(File* file, const std::string& path, std::string* error) {
-  std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  const bool special = fs::exists(status) && !fs::is_regular_file(status);
-  if (fs::is_directory(status)) {
-    *error = "cannot write " + path + ": it is a folder";
-    return false;
-  }
   file->target = path;
-  file->written = special ? path : TemporaryName(path);
-  file->stream = std::fopen(file->written.c_str(), "wb");
-  if (file->stream == nullptr) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
+  file->out = set_->Open(path, error);
+  return file->out != nullptr;
 }
 
 bool AudioOutput::OpenWav(const std::string& path, uint32_t rate, uint64_t frames,
@@ -111,7 +69,7 @@ void AudioOutput::Fail(const File& file, int error_number) {
 bool AudioOutput::Put(File* file, const void* bytes, size_t size) {
   if (failed_) return false;
   errno = 0;
-  if (std::fwrite(bytes, 1, size, file->stream) != size) Fail(*file, errno);
+  if (std::fwrite(bytes, 1, size, file->out->stream()) != size) Fail(*file, errno);
   return !failed_;
 }
 
@@ -120,8 +78,8 @@ bool AudioOutput::Write(const StereoFrame* frames, int32_t count) {
   if (count <= 0) return true;
   const auto n = static_cast<size_t>(count);
   TrackPeaks(frames, n);
-  if (raw_.stream != nullptr) PutRaw(frames, n);
-  if (wav_.stream != nullptr && !PutWav(frames, n)) return false;
+  if (raw_.out != nullptr) PutRaw(frames, n);
+  if (wav_.out != nullptr && !PutWav(frames, n)) return false;
   frames_ += n;
   return !failed_;
 }
@@ -180,13 +138,8 @@ bool AudioOutput::PutWav(const StereoFrame* frames, size_t n) {
 }
 
 void AudioOutput::Drop(File* file) {
-  if (file->stream != nullptr) std::fclose(file->stream);
-  file->stream = nullptr;
-  if (!file->written.empty() && file->written != file->target) {
-    std::error_code ec;
-    fs::remove(file->written, ec);
-  }
-  file->written.clear();
+  if (file->out != nullptr) set_->Discard(file->out);
+  file->out = nullptr;
 }
 
 void AudioOutput::Discard() {
@@ -195,37 +148,32 @@ void AudioOutput::Discard() {
 }
 
 bool AudioOutput::Close(std::string* error) {
-  if (wav_.stream != nullptr && !failed_ && frames_ != wav_frames_) {
+  if (wav_.out != nullptr && !failed_ && frames_ != wav_frames_) {
     const auto data = static_cast<uint32_t>(frames_ * 4);
     uint8_t sizes[4];
-    std::fflush(wav_.stream);
+    std::FILE* stream = wav_.out->stream();
+    std::fflush(stream);
     PutLe32(sizes, 36 + data);
-    if (std::fseek(wav_.stream, 4, SEEK_SET) != 0) Fail(wav_, errno);
+    if (std::fseek(stream, 4, SEEK_SET) != 0) Fail(wav_, errno);
     Put(&wav_, sizes, 4);
     PutLe32(sizes, data);
-    if (!failed_ && std::fseek(wav_.stream, 40, SEEK_SET) != 0) Fail(wav_, errno);
+    if (!failed_ && std::fseek(stream, 40, SEEK_SET) != 0) Fail(wav_, errno);
     Put(&wav_, sizes, 4);
   }
   for (File* file : {&wav_, &raw_}) {
-    if (file->stream == nullptr) continue;
-    errno = 0;
-    if (std::fclose(file->stream) != 0) Fail(*file, errno);
-    file->stream = nullptr;
-  }
-  for (File* file : {&wav_, &raw_}) {
-    if (failed_ || file->written.empty() || file->written == file->target) continue;
+    if (file->out == nullptr || failed_) continue;
     std::string why;
-    if (!PutInPlace(file->written, file->target, &why)) {
+    if (!file->out->Close(&why)) {
       failed_ = true;
-      error_ = "cannot write " + file->target + ": " + why;
-    } else {
-      file->written = file->target;  // in place: nothing left to remove
+      error_ = why;
     }
   }
+  if (!failed_ && set_ == &own_ && !own_.Commit(&error_)) failed_ = true;
   if (failed_) {
     Discard();
     *error = error_;
     return false;
   }
+  wav_.out = raw_.out = nullptr;  // the set holds them from here
   return true;
 }

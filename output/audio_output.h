@@ -2,16 +2,17 @@
 // a raw file of the unclamped little-endian int32 left/right pairs exactly as the board added
 // them to zeroed frames. Peaks are tracked for the summary.
 //
-// A file is written beside its target under a temporary name and renamed into place only when
-// it is complete, so that a failed or stopped render never leaves a file that looks whole and
-// never destroys what was there. Targets that are no regular files (/dev/null, a pipe) are
-// written directly.
+// The files go through the door of output_file.h: a failed or stopped render never leaves a file
+// that looks whole and never destroys what was there. An output of its own commits its files at
+// Close; one that belongs to a run's OutputSet leaves them to the set, which commits them with
+// the run's other outputs.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "output/output_file.h"
 #include "vyx/stereo_frame.h"
 
 // "cannot write PATH: the render is ... long, more than a WAV file holds ...; use --raw, or
@@ -20,7 +21,8 @@ std::string TooLongForWav(const std::string& path, uint64_t frames, double secon
 
 class AudioOutput {
  public:
-  AudioOutput() = default;
+  // set: the run's outputs, which this one joins; null: an output of its own.
+  explicit AudioOutput(OutputSet* set = nullptr) : set_(set != nullptr ? set : &own_) {}
   ~AudioOutput();  // an output not closed is discarded
   AudioOutput(const AudioOutput&) = delete;
   AudioOutput& operator=(const AudioOutput&) = delete;
@@ -35,8 +37,8 @@ class AudioOutput {
   bool OpenRaw(const std::string& path, std::string* error);
   // False from the first failed write on: the render should stop; error() says why.
   bool Write(const StereoFrame* frames, int32_t count);
-  // Completes the files (the WAV header's sizes) and puts them in place; false with a reason
-  // when anything failed (then nothing is put in place).
+  // Completes the files (the WAV header's sizes) and, for an output of its own, puts them in
+  // place; false with a reason when anything failed (then nothing is put in place).
   bool Close(std::string* error);
   // Drops what was written; the targets stay as they were.
   void Discard();
@@ -49,9 +51,8 @@ class AudioOutput {
 
  private:
   struct File {
-    FILE* stream = nullptr;
-    std::string target;   // the path asked for
-    std::string written;  // the path being written: a temporary name, or the target itself
+    OutputFile* out = nullptr;  // held by the set
+    std::string target;         // the path asked for
   };
   bool Open(File* file, const std::string& path, std::string* error);
   bool Put(File* file, const void* bytes, size_t size);
@@ -60,8 +61,10 @@ class AudioOutput {
   // False when the WAV file would grow past what it holds.
   bool PutWav(const StereoFrame* frames, size_t n);
   void Fail(const File& file, int error_number);
-  static void Drop(File* file);
+  void Drop(File* file);
 
+  OutputSet own_;
+  OutputSet* set_;
   File wav_;
   File raw_;
   uint64_t wav_frames_ = 0;  // the length the WAV header gives

@@ -8,5 +8,11 @@
 // not the current directory), with a trailing separator; "./" (".\" on Windows) when unknown.
 std::string ProgramDirectory();
 
+// The running program's own file; empty when unknown.
+std::string ProgramPath();
+
+// The file of a loaded module, from its instance handle (its base address); empty when unknown.
+std::string ModuleFilePath(void* instance);
+
 // The host's settings file: "VYX.INI" in that directory.
 std::string HostSettingsPath();

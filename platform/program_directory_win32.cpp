@@ -2,10 +2,14 @@
 
 #include "platform/program_directory.h"
 
-std::string ProgramDirectory() {
+std::string ProgramPath() {
   char buffer[MAX_PATH + 1];
   DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  std::string exe(buffer, n);
+  return n > 0 && n < MAX_PATH ? std::string(buffer, n) : std::string();
+}
+
+std::string ProgramDirectory() {
+  const std::string exe = ProgramPath();
   size_t slash = exe.find_last_of("\\/");
   return slash == std::string::npos ? std::string(".\\") : exe.substr(0, slash + 1);
 }
@@ -21,4 +25,11 @@ std::string HostSettingsPath() {
   if (m == 0 || m >= MAX_PATH || name == nullptr) return "VYX.INI";
   lstrcpyA(name, "VYX.INI");
   return full;
+}
+
+std::string ModuleFilePath(void* instance) {
+  char buffer[MAX_PATH + 1];
+  if (instance == nullptr) return "";
+  DWORD n = GetModuleFileNameA(static_cast<HMODULE>(instance), buffer, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? std::string(buffer, n) : std::string();
 }

@@ -156,10 +156,19 @@ std::unique_ptr<BoardChips> BoardChips::Create(const ModuleLibrary& library, uin
     *error = "VyxCreateModule returned null (the board refused to bind)";
     return nullptr;
   }
+  if (!host.file_failure().empty()) {
+    *error = host.file_failure();
+    return nullptr;
+  }
   return chips;
 }
 
 BoardChips::~BoardChips() = default;
+
+std::string BoardChips::Finish() {
+  board_.Release();
+  return board_.host().file_failure();
+}
 
 void BoardChips::Write(uint8_t chip, uint8_t reg, uint8_t data) {
   if (chip == kChipOpm) {

@@ -73,8 +73,11 @@ class BoardChips : public MusicChips {
   ~BoardChips() override;
   // Creates a board on a fresh host at the given rate. Null with a reason in *error when the
   // module refuses.
+  // A register log the board was asked for and could not make is such a refusal.
   static std::unique_ptr<BoardChips> Create(const ModuleLibrary& library, uint32_t rate,
                                             const VoiceSet& voices, std::string* error);
+  // Releases the board (its log is completed): a log that could not be written, or empty.
+  std::string Finish() override;
   void Write(uint8_t chip, uint8_t reg, uint8_t data) override;
   void Mix(StereoFrame* frames, int32_t count) override;
 

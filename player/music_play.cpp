@@ -118,6 +118,10 @@ bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, bool* interr
   *interrupted = g_interrupted != 0;
   device.Close();
   std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+  if (std::string failure = chips->Finish(); !failure.empty()) {
+    *error = failure;
+    return false;
+  }
   if (terminal) {
     PrintStatus(player, position.load(), pass.load(), rate);
     std::printf("\n");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "vyx/stereo_frame.h"
 #include "music/music_log.h"
@@ -18,6 +19,9 @@ class MusicChips {
   // Output frames between a write and the first frame that sounds it (a converter's latency):
   // the player applies its writes this far ahead of the frames it hands out.
   virtual uint64_t lead() const { return 0; }
+  // Ends the chips' work; what they were asked to write and could not (the board's register
+  // log), or empty.
+  virtual std::string Finish() { return std::string(); }
 };
 
 struct PlaybackOptions {

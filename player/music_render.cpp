@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "output/audio_output.h"
+#include "output/output_file.h"
 #include "player/music_chips.h"
 
 namespace {
@@ -64,9 +65,9 @@ namespace {
 // The main pass: the song into the WAV and/or raw file.
 bool RenderMix(const MusicLog& log, const MusicRunOptions& options, const MusicChipMaker& maker,
                uint64_t frames, const std::string& wav_path, const std::string& raw_path,
-               MusicRenderResult* result, std::string* error) {
+               OutputSet* outputs, MusicRenderResult* result, std::string* error) {
   const uint32_t rate = options.playback.rate;
-  AudioOutput out;
+  AudioOutput out(outputs);
   if ((!wav_path.empty() && !out.OpenWav(wav_path, rate, frames, error)) ||
       (!raw_path.empty() && !out.OpenRaw(raw_path, error))) {
     return false;
@@ -79,13 +80,17 @@ bool RenderMix(const MusicLog& log, const MusicRunOptions& options, const MusicC
   result->clipped_samples = out.clipped_samples();
   result->peak_left = out.peak_left();
   result->peak_right = out.peak_right();
+  if (std::string failure = chips->Finish(); !failure.empty()) {
+    *error = failure;
+    return false;
+  }
   return out.Close(error);
 }
 
 // One pass a selected voice of the song, each into its own WAV file in stems_dir.
 bool RenderStems(const MusicLog& log, const MusicRunOptions& options, const MusicChipMaker& maker,
-                 uint64_t frames, const std::string& stems_dir, MusicRenderResult* result,
-                 std::string* error) {
+                 uint64_t frames, const std::string& stems_dir, OutputSet* outputs,
+                 MusicRenderResult* result, std::string* error) {
   std::error_code ec;
   std::filesystem::create_directories(stems_dir, ec);
   if (ec) {
@@ -96,11 +101,15 @@ bool RenderStems(const MusicLog& log, const MusicRunOptions& options, const Musi
   for (int v = 0; v < kVoiceCount; ++v) {
     if (!candidates[v]) continue;
     const std::string path = (std::filesystem::path(stems_dir) / (VoiceName(v) + ".wav")).string();
-    AudioOutput out;
+    AudioOutput out(outputs);
     if (!out.OpenWav(path, options.playback.rate, frames, error)) return false;
     std::unique_ptr<MusicChips> chips = maker.Make(log, VoiceSet().set(v), error);
     if (chips == nullptr) return false;
     RenderPass(log, options.playback, chips.get(), &out);
+    if (std::string failure = chips->Finish(); !failure.empty()) {
+      *error = failure;
+      return false;
+    }
     if (out.peak_left() == 0 && out.peak_right() == 0 && out.error().empty()) {
       // A voice that never sounds gets no file; a file of that name is left as it was.
       out.Discard();
@@ -128,9 +137,21 @@ bool RenderMusic(const MusicLog& log, const MusicRunOptions& options, const std:
   }
   MusicChipMaker maker;
   if (!maker.Open(options, error)) return false;
-  if ((!wav_path.empty() || !raw_path.empty()) &&
-      !RenderMix(log, options, maker, frames, wav_path, raw_path, result, error)) {
-    return false;
+  // The mix and the stems are put in place together at the end, or none of them; a stems
+  // folder the run made goes again with them (while it is empty).
+  OutputSet outputs;
+  std::error_code ec;
+  const bool stems_folder_was_there = stems_dir.empty() || std::filesystem::exists(stems_dir, ec);
+  const bool done =
+      ((wav_path.empty() && raw_path.empty()) ||
+       RenderMix(log, options, maker, frames, wav_path, raw_path, &outputs, result, error)) &&
+      (stems_dir.empty() ||
+       RenderStems(log, options, maker, frames, stems_dir, &outputs, result, error)) &&
+      outputs.Commit(error);
+  if (!done) {
+    result->stems.clear();
+    outputs.Discard();
+    if (!stems_folder_was_there) std::filesystem::remove(stems_dir, ec);
   }
-  return stems_dir.empty() || RenderStems(log, options, maker, frames, stems_dir, result, error);
+  return done;
 }

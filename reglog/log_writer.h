@@ -34,6 +34,7 @@ class RegisterLogWriter {
   // Moves the bytes appended since the last call to the end of *out.
   void TakeStream(std::vector<uint8_t>* out);
   bool has_pending() const { return !pending_.empty(); }
+  size_t pending_size() const { return pending_.size(); }
 
  protected:
   void Put(uint8_t byte) { pending_.push_back(byte); }

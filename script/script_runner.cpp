@@ -77,40 +77,51 @@ bool CheckScript(BoardScriptReader& script, const ScriptRunOptions& options, Scr
   return true;
 }
 
-// Where the report lines go: standard output, or the file the options name.
+// Where the report lines go: standard output, or the file the options name (one of the run's
+// outputs, put in place with the others). When the audio goes to standard output ("-"), the
+// report goes to standard error.
 class ReportFile {
  public:
-  explicit ReportFile(const std::string& path) : path_(path) {}
-  ~ReportFile() {
-    if (file_ != nullptr && file_ != stdout) std::fclose(file_);
+  explicit ReportFile(const ScriptRunOptions& options) : path_(options.report_path) {
+    if (options.wav_path == "-" || options.raw_path == "-") console_ = stderr;
   }
 
-  bool Open(std::string* error) {
+  bool Open(OutputSet* outputs, std::string* error) {
     if (path_.empty()) {
-      file_ = stdout;
+      file_ = console_;
       return true;
     }
-    file_ = std::fopen(path_.c_str(), "w");
-    if (file_ == nullptr) *error = "cannot write " + path_ + ": " + std::strerror(errno);
+    out_ = outputs->Open(path_, error);
+    file_ = out_ != nullptr ? out_->stream() : nullptr;
     return file_ != nullptr;
   }
   void Write(const std::string& line) {
     if (std::fprintf(file_, "%s\n", line.c_str()) < 0) failed_ = true;
   }
-  // Flushes and closes; a failed write or close is the error unless one was already set.
+  // Flushes (a file: closes it, for the set to put in place); a failed write or close is the
+  // error unless one was already set.
   void Close(std::string* error) {
-    if (std::fflush(file_) != 0 || std::ferror(file_)) failed_ = true;
-    if (file_ != stdout && std::fclose(file_) != 0) failed_ = true;
+    if (file_ == nullptr) return;
+    std::string why;
+    if (out_ != nullptr) {
+      if (!out_->Close(&why) || failed_) failed_ = true;
+    } else if (std::fflush(file_) != 0 || std::ferror(file_)) {
+      failed_ = true;
+    }
     file_ = nullptr;
     if (failed_ && error->empty()) {
-      *error = "cannot write " + (path_.empty() ? std::string("standard output") : path_) + ": " +
-               std::strerror(errno != 0 ? errno : EIO);
+      *error = !why.empty() ? why
+                            : "cannot write " + (path_.empty() ? std::string("standard output")
+                                                               : path_) +
+                                  ": " + std::strerror(errno != 0 ? errno : EIO);
     }
   }
 
  private:
   std::string path_;
-  FILE* file_ = nullptr;
+  std::FILE* console_ = stdout;
+  std::FILE* file_ = nullptr;
+  OutputFile* out_ = nullptr;  // held by the run's set
   bool failed_ = false;
 };
 
@@ -207,10 +218,11 @@ bool RunBoardScript(BoardScriptReader& script, const ScriptRunOptions& options,
 
   LoadedBoard board;
   if (!board.Load(options.module_path, error)) return false;
-  ReportFile report(options.report_path);
-  if (!report.Open(error)) return false;
-  AudioOutput output;
-  if (!OpenOutputs(options, shape, &output, error)) {
+  // Every output of the run is put in place at its end, or none.
+  OutputSet outputs;
+  ReportFile report(options);
+  AudioOutput output(&outputs);
+  if (!report.Open(&outputs, error) || !OpenOutputs(options, shape, &output, error)) {
     report.Close(error);
     return false;
   }
@@ -231,18 +243,19 @@ bool RunBoardScript(BoardScriptReader& script, const ScriptRunOptions& options,
     return false;
   }
   RenderBudget budget(options.max_seconds);
-  PlayCommands(script, host, options, shape.wav_rate, &budget, result, error);
+  // A file the board was asked to write and could not make ends the run at once.
+  if (host.file_failure().empty()) {
+    PlayCommands(script, host, options, shape.wav_rate, &budget, result, error);
+  }
   board.Release();
   result->wall_seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (error->empty() && !script.error().empty()) *error = script.error();
   if (error->empty() && host.stopped()) *error = output.error();
+  if (error->empty()) *error = host.file_failure();
   report.Close(error);
 
   TakeLevels(output, budget, result);
-  if (!error->empty()) {
-    output.Discard();
-    return false;
-  }
-  return output.Close(error);
+  if (!error->empty()) return false;
+  return output.Close(error) && outputs.Commit(error);
 }

@@ -15,7 +15,7 @@ struct ScriptRunOptions {
   int32_t chunk = 1024;      // largest Mix call
   std::string wav_path;      // empty: none
   std::string raw_path;      // empty: none
-  std::string report_path;   // empty: standard output
+  std::string report_path;   // empty: standard output (standard error when an output is "-")
   double max_seconds = 0;    // > 0: the render stops after this much audio
 };
 

@@ -122,15 +122,29 @@ TEST(BoardLog, AMissingLogFolderIsMade) {
   EXPECT_FALSE(std::filesystem::exists(vorla.File("failed")));
 }
 
-TEST(BoardLog, ALogThatCannotBeMadeIsReportedOnceAndTheBoardPlaysOn) {
+// A log the user asked for that cannot be made fails the run, once said, and nothing is written;
+// nor can a log be the settings file, the module file or the input.
+TEST(BoardLog, ALogThatCannotBeMadeOrWouldDestroyAFileFailsTheRun) {
   VorlaProgram vorla;
-  ASSERT_EQ(vorla.Exec("render " + Script("log_psg12.board") + " --raw plain.s32").status, 0);
   ProgramRun run =
       vorla.Exec("render " + Script("log_psg12.board") + " --raw a.s32 --log no/such/dir/x.s98");
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "vorla: cannot create the register log no/such/dir/x.s98: No such file or "
-                     "directory; the board plays on without it\n");
-  EXPECT_TRUE(ReadAll(vorla.File("plain.s32")) == ReadAll(vorla.File("a.s32")));
+                     "directory\n");
+  EXPECT_FALSE(std::filesystem::exists(vorla.File("a.s32")));
+
+  WriteAll(vorla.File("song.board"), ReadAll(kLogs + "log_psg12.board"));
+  { std::ofstream(vorla.File("VYX.INI")) << "[VORLA]\nLOG=VYX.INI\n"; }
+  const std::string ini = ReadAll(vorla.File("VYX.INI"));
+  for (const std::string& env : {std::string(), std::string("VORLA_LOG=song.board"),
+                                 "VORLA_LOG=" + vorla.File("Vorla.vyx")}) {
+    run = vorla.Exec("render song.board --raw a.s32", env);
+    EXPECT_EQ(run.status, 1) << env;
+    EXPECT_NE(run.err.find("vorla: the output "), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(vorla.File("a.s32")));
+  }
+  EXPECT_EQ(ReadAll(vorla.File("VYX.INI")), ini);
+  EXPECT_EQ(ReadAll(vorla.File("song.board")), ReadAll(kLogs + "log_psg12.board"));
 }
 
 }  // namespace

@@ -62,6 +62,8 @@ inline constexpr VyxGuid kHostPagesId = {0x32694F5A, 0x7F25, 0x11D3,
 // {5D0F6C21-3B7A-4E52-9A64-564F524C4131}
 inline constexpr VyxGuid kHostNoticesId = {0x5D0F6C21, 0x3B7A, 0x4E52,
                                            {0x9A, 0x64, 0x56, 0x4F, 0x52, 0x4C, 0x41, 0x31}};
+inline constexpr VyxGuid kHostFilesId = {0x5D0F6C22, 0x3B7A, 0x4E52,
+                                         {0x9A, 0x64, 0x56, 0x4F, 0x52, 0x4C, 0x41, 0x32}};
 
 class VyxDevice;
 class VyxSoundSource;
@@ -173,6 +175,17 @@ class HostNotices {
  public:
   // 1st: one line of text for the user, without a line end.
   virtual void VYXCALL Notice(const char* text) = 0;
+};
+
+// What a host learns of the files the module writes (its register log), where it offers this.
+class HostFiles {
+ public:
+  // 1st: `path` is being written as a temporary file (held 1) or no longer is (held 0): a host
+  // stopped by a signal removes the temporary files held.
+  virtual void VYXCALL Temporary(const char* path, int32_t held) = 0;
+  // 2nd: a file the user asked for could not be made or written; one line of text, told
+  // instead of a notice.
+  virtual void VYXCALL Failed(const char* text) = 0;
 };
 
 // ---- Module side -----------------------------------------------------------------------------

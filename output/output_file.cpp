@@ -1,0 +1,240 @@
+#include "output/output_file.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <system_error>
+
+#include "output/output_platform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The temporary names a signal handler removes: slots that hold a name of their own, set and
+// cleared atomically, so that a handler that interrupts a change sees a whole name or none.
+constexpr int kHeldNames = 64;
+std::atomic<char*> held_names[kHeldNames];
+
+std::string WriteError(const std::string& target, const std::string& why) {
+  return "cannot write " + target + ": " + why;
+}
+
+}  // namespace
+
+bool HoldTemporaryName(const std::string& path) {
+  char* copy = new char[path.size() + 1];
+  std::memcpy(copy, path.c_str(), path.size() + 1);
+  for (std::atomic<char*>& slot : held_names) {
+    char* empty = nullptr;
+    if (slot.compare_exchange_strong(empty, copy)) return true;
+  }
+  delete[] copy;
+  return false;
+}
+
+void ReleaseTemporaryName(const std::string& path) {
+  for (std::atomic<char*>& slot : held_names) {
+    char* name = slot.load();
+    if (name != nullptr && path == name && slot.compare_exchange_strong(name, nullptr)) {
+      delete[] name;
+      return;
+    }
+  }
+}
+
+void RemoveTemporaryNames() {
+  for (std::atomic<char*>& slot : held_names) {
+    if (char* name = slot.exchange(nullptr); name != nullptr) RemoveName(name);
+  }
+}
+
+std::string TemporaryNameFor(const std::string& place) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::random_device random;
+  std::string tag;
+  for (int i = 0; i < 3; ++i) {
+    uint32_t bits = random();
+    for (int j = 0; j < 4; ++j, bits >>= 4) tag += kDigits[bits & 15];
+  }
+  return place + "." + tag + ".part";
+}
+
+struct OutputFile::Lock {
+  OutputLock lock;
+  ~Lock() {
+    if (lock.made) ReleaseTemporaryName(lock.path);
+    DropLock(&lock);
+  }
+};
+
+OutputFile::OutputFile() = default;
+
+OutputFile::~OutputFile() { Discard(); }
+
+bool OutputFile::Open(const std::string& target, std::string* error, bool alone) {
+  target_ = target;
+  OpenedOutput opened;
+  std::string why;
+  if (!OpenOutput(target, &opened, &why)) {
+    *error = WriteError(target, why);
+    return false;
+  }
+  if (alone && !opened.temporary.empty()) {
+    lock_ = std::make_unique<Lock>();
+    if (!TakeLock(opened.place + ".lock", &lock_->lock, &why)) {
+      lock_.reset();
+      std::fclose(opened.stream);
+      RemoveName(opened.temporary.c_str());
+      *error = WriteError(target, why);
+      return false;
+    }
+    if (lock_->lock.made) HoldTemporaryName(lock_->lock.path);
+  }
+  if (!opened.temporary.empty() && !HoldTemporaryName(opened.temporary)) {
+    std::fclose(opened.stream);
+    RemoveName(opened.temporary.c_str());
+    *error = WriteError(target, "too many files written at once");
+    return false;
+  }
+  stream_ = opened.stream;
+  place_ = opened.place;
+  temporary_ = opened.temporary;
+  seekable_ = opened.seekable;
+  return true;
+}
+
+std::vector<std::string> OutputFile::passing_names() const {
+  std::vector<std::string> names;
+  if (!temporary_.empty()) names.push_back(temporary_);
+  if (lock_ != nullptr && lock_->lock.made) names.push_back(lock_->lock.path);
+  return names;
+}
+
+bool OutputFile::OpenNew(const std::string& path, bool* taken, std::string* error) {
+  target_ = place_ = path;
+  std::string why;
+  if (!CreateNewOutput(path, &stream_, taken, &why)) {
+    *error = WriteError(path, why);
+    return false;
+  }
+  seekable_ = true;
+  return true;
+}
+
+bool OutputFile::Close(std::string* error) {
+  if (stream_ != nullptr) {
+    errno = 0;
+    const bool flushed = std::fflush(stream_) == 0 && !std::ferror(stream_);
+    const int flush_errno = errno;
+    const bool closed = std::fclose(stream_) == 0;
+    stream_ = nullptr;
+    if ((!flushed || !closed) && !failed_) {
+      failed_ = true;
+      const int e = !flushed ? flush_errno : errno;
+      why_ = e != 0 ? std::strerror(e) : "write error";
+    }
+  }
+  if (failed_) *error = WriteError(target_, why_);
+  return !failed_;
+}
+
+bool OutputFile::Commit(std::string* error) {
+  if (!Close(error)) return false;
+  if (temporary_.empty()) return true;
+  std::string why;
+  if (!ReplaceWith(temporary_, place_, &why)) {
+    failed_ = true;
+    why_ = why;
+    *error = WriteError(target_, why);
+    return false;
+  }
+  ReleaseTemporaryName(temporary_);
+  temporary_.clear();
+  lock_.reset();
+  return true;
+}
+
+void OutputFile::Discard() {
+  if (stream_ != nullptr) std::fclose(stream_);
+  stream_ = nullptr;
+  if (!temporary_.empty()) {
+    RemoveName(temporary_.c_str());
+    ReleaseTemporaryName(temporary_);
+    temporary_.clear();
+  }
+  lock_.reset();
+}
+
+OutputSet::~OutputSet() { Discard(); }
+
+OutputFile* OutputSet::Open(const std::string& target, std::string* error) {
+  auto file = std::make_unique<OutputFile>();
+  if (!file->Open(target, error)) return nullptr;
+  files_.push_back(std::move(file));
+  return files_.back().get();
+}
+
+void OutputSet::Discard(OutputFile* file) {
+  for (auto it = files_.begin(); it != files_.end(); ++it) {
+    if (it->get() == file) {
+      files_.erase(it);  // the file discards itself
+      return;
+    }
+  }
+}
+
+bool OutputSet::Commit(std::string* error) {
+  // Every file complete first: one that is not keeps them all from their places.
+  for (const auto& file : files_) {
+    if (!file->Close(error)) {
+      Discard();
+      return false;
+    }
+  }
+  for (const auto& file : files_) {
+    if (!file->Commit(error)) {
+      Discard();
+      return false;
+    }
+  }
+  files_.clear();
+  return true;
+}
+
+void OutputSet::Discard() { files_.clear(); }
+
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a == "-" || b == "-") return a == b;
+  unsigned long long da = 0, na = 0, db = 0, nb = 0;
+  bool ra = false, rb = false;
+  const bool a_exists = FileIdentity(a, &da, &na, &ra);
+  const bool b_exists = FileIdentity(b, &db, &nb, &rb);
+  if ((a_exists && !ra) || (b_exists && !rb)) return false;
+  if (a_exists && b_exists) return da == db && na == nb;
+  std::error_code ea, eb;
+  return fs::weakly_canonical(fs::absolute(a, ea), ea) ==
+         fs::weakly_canonical(fs::absolute(b, eb), eb);
+}
+
+std::string OutputClash(const std::vector<RunFile>& reads,
+                        const std::vector<std::string>& outputs) {
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    if (outputs[i].empty()) continue;
+    for (const RunFile& read : reads) {
+      if (!read.path.empty() && SameFile(outputs[i], read.path)) {
+        return "the output " + outputs[i] + " is " + read.role + " " + read.path +
+               ": it would be destroyed; write somewhere else";
+      }
+    }
+    for (size_t j = i + 1; j < outputs.size(); ++j) {
+      if (!outputs[j].empty() && SameFile(outputs[i], outputs[j])) {
+        return "the outputs " + outputs[i] + " and " + outputs[j] +
+               " are one file; give each its own";
+      }
+    }
+  }
+  return "";
+}

@@ -1,0 +1,113 @@
+// The one door for every file the program writes (rendered audio, reports, stems, register logs).
+//
+// A regular target, or one that does not exist yet, is written beside itself under a new random
+// name, created exclusively and never through a link, and put in place by a rename only when the
+// run succeeds; until then whatever was there stays as it was. A target reached through a link
+// is written where the link leads, and the link stays. A target that is no regular file (a
+// terminal, a pipe or FIFO, a device, /dev/stdout, /proc/self/fd/N, or a link to one of them) is
+// written directly as a stream and never replaced; a FIFO with no reader is an error, not a wait.
+// "-" is standard output.
+//
+// The temporary names of the process are kept in a list that a signal handler may read
+// (StopSignals), so that a run stopped by a signal leaves none of them behind.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+class OutputFile {
+ public:
+  OutputFile();
+  ~OutputFile();  // a file not put in place is discarded
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Opens `target` as described above; false with "cannot write TARGET: ..." in *error.
+  // alone: refused while another process writes the same regular file (a lock beside it,
+  // "TARGET.lock", held until the file is put in place or discarded).
+  bool Open(const std::string& target, std::string* error, bool alone = false);
+  // Creates `path` itself, which must not exist yet (a name that exists, or is a link, is
+  // *taken: the caller tries another); written in place, nothing to commit.
+  bool OpenNew(const std::string& path, bool* taken, std::string* error);
+
+  std::FILE* stream() const { return stream_; }
+  const std::string& target() const { return target_; }
+  // The name being written until the file is put in place; empty when it is written directly
+  // (a stream, or a new name made by OpenNew).
+  const std::string& temporary() const { return temporary_; }
+  // The names this file made that go when it is put in place or discarded: its temporary name
+  // and the lock it made, as far as there are.
+  std::vector<std::string> passing_names() const;
+  bool seekable() const { return seekable_; }
+
+  // Flushes and closes the stream; false with the reason when anything written was lost.
+  bool Close(std::string* error);
+  // Close, then the temporary file put in place of the target.
+  bool Commit(std::string* error);
+  // Closes and removes the temporary file; the target stays as it was.
+  void Discard();
+
+ private:
+  std::FILE* stream_ = nullptr;
+  std::string target_;     // the name asked for, for messages
+  std::string place_;      // where the file goes (the target, or where its link leads)
+  std::string temporary_;  // the name being written; empty when written directly
+  bool seekable_ = false;
+  bool failed_ = false;
+  struct Lock;
+  std::unique_ptr<Lock> lock_;
+  std::string why_;
+};
+
+// The files of one run: committed together at its end, or none of them.
+class OutputSet {
+ public:
+  OutputSet() = default;
+  ~OutputSet();  // discards every file not committed
+  OutputSet(const OutputSet&) = delete;
+  OutputSet& operator=(const OutputSet&) = delete;
+
+  // A file of the set (see OutputFile::Open); null with the reason.
+  OutputFile* Open(const std::string& target, std::string* error);
+  // Drops one file of the set: its target stays as it was.
+  void Discard(OutputFile* file);
+  // Closes every file; when all are complete, puts every one in place. False with the first
+  // reason, and then the targets stay as they were.
+  bool Commit(std::string* error);
+  void Discard();
+
+ private:
+  std::vector<std::unique_ptr<OutputFile>> files_;
+};
+
+// The identity of files, by device and file number: outputs against what the run reads.
+
+// True when the two paths name the same file: the same existing regular file however spelt, or
+// the same path when one does not exist yet. Devices such as /dev/null are never "the same";
+// "-" (standard output) is the same only as "-".
+bool SameFile(const std::string& a, const std::string& b);
+
+// A file the run reads or has loaded, and what to call it in a message ("the input", "the
+// module file").
+struct RunFile {
+  std::string path;
+  std::string role;
+};
+
+// Why the outputs cannot be written: an output that is a file the run reads, or two outputs
+// that are one file; "" when they can. Empty names are no outputs.
+std::string OutputClash(const std::vector<RunFile>& reads,
+                        const std::vector<std::string>& outputs);
+
+// The list of temporary names a signal handler removes. Hold: false when the list is full.
+bool HoldTemporaryName(const std::string& path);
+void ReleaseTemporaryName(const std::string& path);
+// Removes every name held; safe inside a signal handler.
+void RemoveTemporaryNames();
+
+// From here on SIGINT, SIGTERM, SIGHUP, SIGPIPE and SIGXFSZ (those the platform has) remove the
+// temporary files and end the process with "vorla: ..." on standard error and status 128 + the
+// signal ("file too large" for SIGXFSZ).
+void StopSignals();
