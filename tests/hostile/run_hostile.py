@@ -137,7 +137,8 @@ class Tree:
 
 class Case:
     def __init__(self, name, args, outputs=(), new_in=(), env=None, setup=None, stop=None,
-                 file_limit=None, stdout_to=None, twice=False, pass_fds=None, expect=None):
+                 file_limit=None, stdout_to=None, twice=False, pass_fds=None, expect=None,
+                 check=None):
         self.name = name
         self.expect = expect             # the exit status the case is about, when there is one
         self.args = args
@@ -150,6 +151,7 @@ class Case:
         self.stdout_to = stdout_to       # a file under home/ that standard output goes to
         self.twice = twice               # two runs at the same time
         self.pass_fds = pass_fds         # a callable giving (fds, args) for a pipe as input
+        self.check = check               # a callable giving a fault of the case's own, or None
 
 
 def start(tree, case, args):
@@ -304,6 +306,10 @@ def check_run(tree, case, code, rss, seconds, out, err, before):
             faults.append("(c) exit %d without a vorla: message" % code)
     else:
         faults.append("(c) exit %d (%s)" % (code, err[-200:]))
+    if case.check is not None:
+        fault = case.check(tree)
+        if fault:
+            faults.append(fault)
     if rss > MAX_RSS_KB:
         faults.append("(d) peak memory %d MB" % (rss // 1024))
     if seconds >= TIME_LIMIT:
@@ -454,7 +460,25 @@ def cases():
                                                 loop_at=0, loop_samples=1, samples=1))),
         Case("song-through-a-pipe", ["render", "-o", "a.wav"], ["a.wav"], pass_fds=pipe_song,
              expect=0),
+        Case("s98-tag-of-many-lines", ["info", "t.s98"],
+             setup=lambda t: t.put("t.s98", s98_with_tag(b"k=\n" * 4000000)), expect=0),
+        Case("gd3-notes-of-many-breaks", ["info", "t.vgm"],
+             setup=lambda t: t.put("t.vgm", vgm(wait(100), gd3=[""] * 10 + ["\n" * 2000000])),
+             expect=0),
+        # Settings edges: a file at the read limit is not grown past it; CR-only line ends count.
+        Case("settings-at-the-limit", render + ["--raw", "a.s32"], ["a.s32"],
+             setup=ini("[VORLA]\n;" + "x" * (1048576 - 10) + "\n"), expect=0,
+             check=settings_within_limit),
+        Case("settings-cr-only", render + ["--raw", "a.s32"], ["a.s32", "cr.s98"],
+             setup=ini("[VORLA]\rLOG=cr.s98\r"), expect=0,
+             check=lambda t: None if os.path.exists(t.path("cr.s98")) else
+             "the LOG key of a CR-only settings file was not read"),
     ]
+
+
+def settings_within_limit(tree):
+    size = os.path.getsize(os.path.join(tree.bin, "VYX.INI"))
+    return None if size <= 1048576 else "the settings file grew to %d bytes, past 1 MiB" % size
 
 
 def main():
