@@ -632,9 +632,16 @@ int main(int argc, char** argv) {
   try {
     status = Run(argc, argv);
   } catch (const std::bad_alloc&) {
-    return Fail("out of memory");
+    status = Fail("out of memory");
   } catch (const std::exception& e) {
-    return Fail(e.what());
+    status = Fail(e.what());
+  }
+  // The module's register log, complete under a temporary name, goes in place only with a run
+  // that succeeded: a failed run replaces nothing.
+  if (std::string error; status == kDone && !CommitAwaited(&error)) {
+    status = Fail(error);
+  } else if (status != kDone) {
+    DiscardAwaited();
   }
   // What was printed must have reached its place (a full disk, a closed pipe); a failure that
   // already said so is not reported twice.

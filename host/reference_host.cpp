@@ -214,6 +214,11 @@ void ReferenceHost::Temporary(const char* path, int32_t held) {
   }
 }
 
+void ReferenceHost::Complete(const char* temporary, const char* place) {
+  // Put in place with the run's other outputs, by vorla at the end of a run that succeeded.
+  if (temporary != nullptr && place != nullptr) AwaitCommit(temporary, place);
+}
+
 void ReferenceHost::Failed(const char* text) {
   if (text != nullptr && file_failure_.empty()) file_failure_ = text;
 }

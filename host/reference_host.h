@@ -83,6 +83,7 @@ class ReferenceHost : public HostServiceSet, public HostPageSite, public HostNot
   // (file_failure) for the run to end with.
   void VYXCALL Temporary(const char* path, int32_t held) override;
   void VYXCALL Failed(const char* text) override;
+  void VYXCALL Complete(const char* temporary, const char* place) override;
   // The first file the module could not make or write, or empty.
   const std::string& file_failure() const { return file_failure_; }
 

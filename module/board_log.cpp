@@ -93,8 +93,8 @@ bool BoardLog::Create(const std::string& target, bool folder, std::string* error
     return false;
   }
   open_ = true;
-  if (watch_) {
-    for (const std::string& name : file_.passing_names()) watch_(name, true);
+  if (watch_.held) {
+    for (const std::string& name : file_.passing_names()) watch_.held(name, true);
   }
   return true;
 }
@@ -256,13 +256,17 @@ std::string BoardLog::Close() {
   const std::string temporary = file_.temporary();
   const std::vector<std::string> passing = file_.passing_names();
   std::string why;
-  if (failure_.empty() && !file_.Commit(&why)) {
+  std::string handed;  // the temporary name, when the log went to the host to put in place
+  std::string place;
+  const bool hand_over = watch_.complete && !temporary.empty();
+  if (failure_.empty() && !(hand_over ? file_.HandOver(&handed, &place, &why) : file_.Commit(&why))) {
     const size_t colon = why.rfind(": ");
     failure_ = colon == std::string::npos ? why : why.substr(colon + 2);
   }
+  if (!handed.empty()) watch_.complete(handed, place);
   file_.Discard();
-  if (watch_) {
-    for (const std::string& name : passing) watch_(name, false);
+  if (watch_.held) {
+    for (const std::string& name : passing) watch_.held(name, false);
   }
   if (!failure_.empty()) {
     return "cannot write the register log " + path_ + ": " + failure_ +

@@ -44,9 +44,14 @@ class BoardLog {
   // Creates the log named by `target`: a file (".vgm": VGM, anything else S98), or a folder
   // (an existing one, or a name ending in a separator) that gets a new time-stamped S98 file.
   // `rate` is the output rate in force. Null with the reason in *error when no file can be made.
-  // `watch` (may be empty) hears of the names the log makes only while it is written (its
-  // temporary file, its lock): each when it is made (true) and when it is gone (false).
-  using TemporaryWatch = std::function<void(const std::string& path, bool held)>;
+  // `watch` (either part may be empty) hears of the names the log makes only while it is
+  // written (its temporary file, its lock): each when it is made (true) and when it is gone
+  // (false); and, where `complete` is given, receives the complete log at its temporary name to
+  // put in place (the host does, when its run succeeds) instead of the log putting itself there.
+  struct TemporaryWatch {
+    std::function<void(const std::string& path, bool held)> held;
+    std::function<void(const std::string& temporary, const std::string& place)> complete;
+  };
   static std::unique_ptr<BoardLog> Open(const std::string& target, uint32_t rate,
                                         TemporaryWatch watch, std::string* error);
   ~BoardLog();

@@ -56,8 +56,11 @@ void BoardModule::StartLog() {
   HostFiles* files = files_;
   BoardLog::TemporaryWatch watch;
   if (files != nullptr) {
-    watch = [files](const std::string& path, bool held) {
+    watch.held = [files](const std::string& path, bool held) {
       files->Temporary(path.c_str(), held ? 1 : 0);
+    };
+    watch.complete = [files](const std::string& temporary, const std::string& place) {
+      files->Complete(temporary.c_str(), place.c_str());
     };
   }
   if (std::string error; !device_.StartLog(log_target_, std::move(watch), &error)) {

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <random>
 #include <system_error>
 
@@ -155,6 +156,58 @@ bool OutputFile::Commit(std::string* error) {
   temporary_.clear();
   lock_.reset();
   return true;
+}
+
+bool OutputFile::HandOver(std::string* temporary, std::string* place, std::string* error) {
+  if (!Close(error) || temporary_.empty()) return false;
+  *temporary = temporary_;
+  *place = place_;
+  ReleaseTemporaryName(temporary_);
+  temporary_.clear();
+  lock_.reset();
+  return true;
+}
+
+namespace {
+
+struct Awaited {
+  std::string temporary;
+  std::string place;
+};
+std::mutex awaited_lock;
+std::vector<Awaited> awaited;
+
+}  // namespace
+
+void AwaitCommit(const std::string& temporary, const std::string& place) {
+  std::lock_guard<std::mutex> hold(awaited_lock);
+  HoldTemporaryName(temporary);
+  awaited.push_back({temporary, place});
+}
+
+bool CommitAwaited(std::string* error) {
+  std::lock_guard<std::mutex> hold(awaited_lock);
+  bool ok = true;
+  for (const Awaited& file : awaited) {
+    std::string why;
+    if (ok && !ReplaceWith(file.temporary, file.place, &why)) {
+      *error = WriteError(file.place, why);
+      ok = false;
+    }
+    if (!ok) RemoveName(file.temporary.c_str());
+    ReleaseTemporaryName(file.temporary);
+  }
+  awaited.clear();
+  return ok;
+}
+
+void DiscardAwaited() {
+  std::lock_guard<std::mutex> hold(awaited_lock);
+  for (const Awaited& file : awaited) {
+    RemoveName(file.temporary.c_str());
+    ReleaseTemporaryName(file.temporary);
+  }
+  awaited.clear();
 }
 
 void OutputFile::Discard() {

@@ -48,6 +48,10 @@ class OutputFile {
   bool Commit(std::string* error);
   // Closes and removes the temporary file; the target stays as it was.
   void Discard();
+  // Close, then the complete file handed over as it is: *temporary and *place say where it is
+  // and where it goes, and from here on whoever took it puts it in place or removes it (see
+  // AwaitCommit). Only for a file written under a temporary name.
+  bool HandOver(std::string* temporary, std::string* place, std::string* error);
 
  private:
   std::FILE* stream_ = nullptr;
@@ -100,6 +104,13 @@ struct RunFile {
 // that are one file; "" when they can. Empty names are no outputs.
 std::string OutputClash(const std::vector<RunFile>& reads,
                         const std::vector<std::string>& outputs);
+
+// Files that another part of the run (the module's register log) completed under a temporary
+// name: put in place by CommitAwaited when the run succeeds, removed by DiscardAwaited when it
+// fails (or by a signal, as every temporary name held).
+void AwaitCommit(const std::string& temporary, const std::string& place);
+bool CommitAwaited(std::string* error);
+void DiscardAwaited();
 
 // The list of temporary names a signal handler removes. Hold: false when the list is full.
 bool HoldTemporaryName(const std::string& path);

@@ -62,6 +62,7 @@ inline constexpr VyxGuid kHostPagesId = {0x32694F5A, 0x7F25, 0x11D3,
 // {5D0F6C21-3B7A-4E52-9A64-564F524C4131}
 inline constexpr VyxGuid kHostNoticesId = {0x5D0F6C21, 0x3B7A, 0x4E52,
                                            {0x9A, 0x64, 0x56, 0x4F, 0x52, 0x4C, 0x41, 0x31}};
+// {5D0F6C22-3B7A-4E52-9A64-564F524C4132}
 inline constexpr VyxGuid kHostFilesId = {0x5D0F6C22, 0x3B7A, 0x4E52,
                                          {0x9A, 0x64, 0x56, 0x4F, 0x52, 0x4C, 0x41, 0x32}};
 
@@ -186,6 +187,10 @@ class HostFiles {
   // 2nd: a file the user asked for could not be made or written; one line of text, told
   // instead of a notice.
   virtual void VYXCALL Failed(const char* text) = 0;
+  // 3rd: the file written at `temporary` is complete: the host puts it in place at `place`
+  // when its run succeeds and removes it when the run fails, so that a failed run replaces
+  // nothing. Without this service the module puts its files in place itself.
+  virtual void VYXCALL Complete(const char* temporary, const char* place) = 0;
 };
 
 // ---- Module side -----------------------------------------------------------------------------

@@ -402,6 +402,8 @@ def cases():
              expect=1),
         Case("log-two-at-once", ["render", "mid.board", "--raw", "/dev/null", "--log", "same.s98"],
              ["same.s98"], twice=True),
+        Case("log-then-fail", render + ["--log", "old.s98", "-o", "/dev/full"],
+             setup=lambda t: t.put("old.s98", b"the user's own log"), expect=1),
         Case("log-many-resets", ["render", "resets.board", "--raw", "a.s32", "--log", "r.s98"],
              ["a.s32", "r.s98"], setup=resets, expect=0),
         # Outputs.
