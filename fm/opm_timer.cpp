@@ -71,9 +71,14 @@ void OpmTimer::ClearTimers() {
 void OpmTimer::SetTimerTime(uint32_t clock, uint32_t rate) {
   if (rate == 0) return;
   // Time left keeps its length: ticks of 1/old rate become ticks of 1/new rate, rounded.
+  // In two parts, so that no product leaves 64 bits: a timer has less than 2^19 clocks left.
   if (clock_ticks_ != 0 && clock_ticks_ != rate) {
+    const auto old_rate = static_cast<uint64_t>(clock_ticks_);
     for (int64_t* left : {&timer_a_left_, &timer_b_left_}) {
-      *left = (*left * rate + clock_ticks_ / 2) / clock_ticks_;
+      const auto ticks = static_cast<uint64_t>(std::max<int64_t>(*left, 0));
+      const uint64_t clocks = ticks / old_rate;
+      const uint64_t part = ((ticks % old_rate) * rate + old_rate / 2) / old_rate;
+      *left = static_cast<int64_t>(clocks * rate + part);
     }
   }
   frame_ticks_ = clock;
@@ -91,10 +96,12 @@ int64_t OpmTimer::TimerBTicks() const {
 
 bool OpmTimer::RunDown(int64_t* left, int64_t elapsed, int64_t period) {
   if (period <= 0) return false;  // no time of a frame yet
-  *left -= elapsed;
-  if (*left > 0) return false;
+  if (elapsed < *left) {
+    *left -= elapsed;
+    return false;
+  }
   // Every overflow within the stretch reloads; the flag and the key-on act once for them all.
-  *left += (1 + (-*left) / period) * period;
+  *left = period - (elapsed - *left) % period;
   return true;
 }
 

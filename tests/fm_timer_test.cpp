@@ -161,6 +161,16 @@ TEST(OpmTimerTest, CountingRaisesFlagsAtTheChipsPeriodsAtAnyRateAndChunk) {
       EXPECT_EQ(chip.StatusAfter(c.a_after - c.a_before, chunk), 1u) << c.rate << " " << chunk;
     }
   }
+  // A change of rate keeps the time a timer has left: B half run at 44100 Hz, the rest at 22050.
+  {
+    CountingChip chip(44100);
+    chip.Write(0x12, 0xF0);
+    chip.Write(0x14, 0x0A);
+    EXPECT_EQ(chip.StatusAfter(90, 64), 0u);
+    chip.SetRate(3993600, 22050);  // 90.9 frames left at 44100 Hz are 45.5 at 22050
+    EXPECT_EQ(chip.StatusAfter(45, 64), 0u);
+    EXPECT_EQ(chip.StatusAfter(1, 64), 2u);
+  }
   // Switched off (the board as defined), the same programming never raises a flag.
   CountingChip chip(44100);
   chip.SetTimersCounting(false);
