@@ -55,7 +55,10 @@ void RoundTrip(const MusicLog& log, RegisterLogWriter& writer, Keep keep) {
   if (copy.tag.dumper != "Vorla") std::abort();
 }
 
-uint32_t ClockOr1(uint32_t clock) { return clock != 0 ? clock : 1; }
+// A chip the log does not have is written with a clock the readers accept.
+uint32_t ClockOr(uint32_t clock, uint32_t absent) { return clock != 0 ? clock : absent; }
+constexpr uint32_t kAbsentOpm = 3579545;
+constexpr uint32_t kAbsentPsg = 1789772;
 
 }  // namespace
 
@@ -69,13 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   S98Layout s98;
   s98.timer_num = static_cast<uint32_t>(log.ticks_den);
   s98.timer_den = static_cast<uint32_t>(log.ticks_num);
-  s98.opm_clock = ClockOr1(log.opm_clock);
-  for (int i = 0; i < kMusicPsgCount; ++i) s98.psg_clock[i] = ClockOr1(log.psg_clock[i]);
+  s98.opm_clock = ClockOr(log.opm_clock, kAbsentOpm);
+  for (int i = 0; i < kMusicPsgCount; ++i) s98.psg_clock[i] = ClockOr(log.psg_clock[i], kAbsentPsg);
   S98Writer s98_writer(s98);
   RoundTrip(log, s98_writer, [](const MusicEvent&) { return true; });
 
   if (log.ticks_num == 44100 && log.ticks_den == 1 && log.total_ticks <= UINT32_MAX) {
-    VgmWriter vgm_writer(VgmLayout{ClockOr1(log.opm_clock), ClockOr1(log.psg_clock[0])});
+    VgmWriter vgm_writer(VgmLayout{ClockOr(log.opm_clock, kAbsentOpm), ClockOr(log.psg_clock[0], kAbsentPsg)});
     RoundTrip(log, vgm_writer, [](const MusicEvent& e) {
       return e.chip == kChipOpm || ((e.chip == kChipPsg1 || e.chip == kChipPsg2) && e.reg < 0x80);
     });
