@@ -91,13 +91,10 @@ uint32_t OpmChip::NoiseStep() {
 }
 
 void OpmChip::Mix(StereoFrame* frames, int32_t count) {
-  if (!timers_counting()) {
-    MixSound(frames, count);
-    return;
-  }
-  if (!CsmKeysOn()) {
-    // An overflow only raises a flag, which a status read sees after the mixer caught up: the
-    // whole block renders at once.
+  if (!timers_counting() || !CsmKeysOn()) {
+    // Without CSM an overflow only raises a flag, which a status read sees after the mixer
+    // caught up: the whole block renders at once (AdvanceTimers does nothing while the timers
+    // do not count).
     MixSound(frames, count);
     AdvanceTimers(count);
     return;

@@ -38,23 +38,22 @@ inline bool IsConnectorTableEnd(const Connector& c) {
   return c.port == 0 && c.kind == 0 && c.index == 0;
 }
 
-// The handler that the device's connector table names for a port, or null when none does.
-inline VyxOutHandler FindOutHandler(VyxDevice* device, const Connector* table, uint32_t port) {
-  if (device == nullptr || table == nullptr) return nullptr;
+// The connector table's entry for a port and a kind, or null when it has none.
+inline const Connector* FindConnector(const Connector* table, uint32_t port, uint8_t kind) {
+  if (table == nullptr) return nullptr;
   for (const Connector* c = table; !IsConnectorTableEnd(*c); ++c) {
-    if (c->port == port && c->kind == kConnectorOut) {
-      return device->GetDescriptor().out_handlers[c->index];
-    }
+    if (c->port == port && c->kind == kind) return c;
   }
   return nullptr;
 }
 
+// The handler that the device's connector table names for a port, or null when none does.
+inline VyxOutHandler FindOutHandler(VyxDevice* device, const Connector* table, uint32_t port) {
+  const Connector* c = device != nullptr ? FindConnector(table, port, kConnectorOut) : nullptr;
+  return c != nullptr ? device->GetDescriptor().out_handlers[c->index] : nullptr;
+}
+
 inline VyxInHandler FindInHandler(VyxDevice* device, const Connector* table, uint32_t port) {
-  if (device == nullptr || table == nullptr) return nullptr;
-  for (const Connector* c = table; !IsConnectorTableEnd(*c); ++c) {
-    if (c->port == port && c->kind == kConnectorIn) {
-      return device->GetDescriptor().in_handlers[c->index];
-    }
-  }
-  return nullptr;
+  const Connector* c = device != nullptr ? FindConnector(table, port, kConnectorIn) : nullptr;
+  return c != nullptr ? device->GetDescriptor().in_handlers[c->index] : nullptr;
 }
