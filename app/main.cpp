@@ -16,6 +16,7 @@
 
 #include "app/arguments.h"
 #include "app/demo_script.h"
+#include "app/inputs.h"
 #include "output/output_file.h"
 #include "platform/environment.h"
 #include "platform/program_directory.h"
@@ -24,6 +25,7 @@
 #include "player/music_play.h"
 #include "output/clock_text.h"
 #include "player/music_render.h"
+#include "player/terminal.h"
 #include "player/voices.h"
 #include "script/board_script.h"
 #include "script/script_runner.h"
@@ -158,10 +160,10 @@ void AddPlaybackOptions(CLI::App* command, MusicArgs* args, NumberArgs* numbers,
                         std::vector<CLI::Option*>* options) {
   options->push_back(command->add_option(
       "--loops", numbers->loops, "music: passes of a looping song's looped part (1 to 1000, "
-                                 "default 2)"));
+                                 "default 2)")->type_name("N"));
   options->push_back(command->add_option(
       "--fade", numbers->fade, "music: seconds a looping song fades out after its last pass (0 "
-                               "to 600, default 3)"));
+                               "to 600, default 3)")->type_name("SECONDS"));
   options->push_back(command->add_flag("--board", args->board,
                                        "music: play through the module file at the board's clocks "
                                        "(default: the chip classes at the file's clocks)"));
@@ -169,13 +171,14 @@ void AddPlaybackOptions(CLI::App* command, MusicArgs* args, NumberArgs* numbers,
       "--resampler", args->resampler,
       "music, chips mode: soxr (default: FM at its own rate converted by libsoxr, PSG "
       "band-limited, AY-3-8910 files on the AY curve) or none (FM at the output rate, PSG "
-      "sampled four times a frame, every PSG on the YM2149 curve)"));
+      "sampled four times a frame, every PSG on the YM2149 curve)")->type_name("soxr|none"));
   options->push_back(command->add_option("--mute", args->mute,
                                          "music: voices left out, e.g. fm1,psg1b,psg2 (fm1..fm8, "
                                          "psg1a..psg4c, tone1..tone3; groups fm, psg, psg1..psg4, "
-                                         "tone)"));
+                                         "tone)")->type_name("VOICES"));
   options->push_back(command->add_option("--solo", args->solo,
-                                         "music: only these voices sound (same names as --mute)"));
+                                         "music: only these voices sound (same names as --mute)")
+                         ->type_name("VOICES"));
 }
 
 // Reads the music file and turns the arguments into run options; prints what the reader
@@ -366,7 +369,7 @@ int RunDemo(ScriptRunOptions options, const std::string& demo_path) {
 struct CommandLine {
   std::string module_path = ProgramDirectory() + "Vorla.vyx";
   ScriptRunOptions options;
-  std::string input_path;
+  std::vector<std::string> inputs;
   MusicArgs render_args;
   NumberArgs render_numbers;
   bool overwrite = false;
@@ -377,10 +380,10 @@ struct CommandLine {
 
   MusicArgs play_args;
   NumberArgs play_numbers;
-  std::string play_path;
+  std::vector<std::string> play_paths;
   std::vector<CLI::Option*> play_options;
 
-  std::string info_path;
+  std::vector<std::string> info_paths;
   std::string demo_path = "demo.wav";
 
   CLI::App* render = nullptr;
@@ -391,73 +394,112 @@ struct CommandLine {
 };
 
 void AddRenderCommand(CLI::App* app, CommandLine* c) {
-  CLI::App* render = app->add_subcommand("render", "render a board script or a music file");
+  CLI::App* render = app->add_subcommand("render", "render a board script, or music files to WAV");
   c->render = render;
-  render->add_option("file", c->input_path,
-                     "board script (.board), or music file (.vgm, .vgz, .s98)")->required();
+  render->add_option("file", c->inputs,
+                     "board script (.board); or music files (.vgm, .vgz, .s98), folders of them "
+                     "and .m3u playlists")
+      ->required()
+      ->type_name("FILE");
   render->add_option("--rate", c->render_numbers.rate,
-                     "output rate (8000 to 192000, default 44100)");
+                     "output rate (8000 to 192000, default 44100)")->type_name("HZ");
   c->script_only.push_back(render->add_option("--chunk", c->render_numbers.chunk,
                                               "board script: largest Mix call, in frames (1 to "
-                                              "1048576, default 1024)"));
+                                              "1048576, default 1024)")->type_name("FRAMES"));
   render->add_option("-o,--output", c->options.wav_path,
-                     "16-bit stereo WAV file (music default: the file's name with .wav)");
-  render->add_option("--raw", c->options.raw_path, "raw little-endian int32 left/right pairs");
+                     "16-bit stereo WAV file (music default: the file's name with .wav); with "
+                     "several songs, the folder they go to, each named after its song")
+      ->type_name("FILE|FOLDER");
+  render->add_option("--raw", c->options.raw_path, "raw little-endian int32 left/right pairs")
+      ->type_name("FILE");
   render->add_option("--length", c->render_numbers.length,
-                     "render at most this many seconds of audio");
+                     "render at most this many seconds of audio (more than 0)")
+      ->type_name("SECONDS");
   c->script_only.push_back(render->add_option("--report", c->options.report_path,
                                               "board script: report file (default: standard "
-                                              "output)"));
+                                              "output)")->type_name("FILE"));
   c->script_only.push_back(render->add_option("--log", c->log_path,
                                               "board script: the board logs its FM and PSG "
-                                              "writes to this file (.s98, or .vgm) or folder"));
+                                              "writes to this file (.s98, or .vgm) or folder")
+                               ->type_name("FILE|FOLDER"));
   render->add_flag("--fm-timers", c->fm_timers,
                    "the board's FM timers count down (status flags, CSM key-ons); chips mode "
                    "always counts them");
   AddPlaybackOptions(render, &c->render_args, &c->render_numbers, &c->music_only);
   c->music_only.push_back(render->add_option("--stems", c->render_args.stems,
                                              "music: write one WAV a voice that sounds into "
-                                             "this folder"));
+                                             "this folder")->type_name("FOLDER"));
   c->music_only.push_back(render->add_flag("-y,--overwrite", c->overwrite,
                                            "music: replace an existing WAV named after the "
                                            "file"));
 }
 
 void AddOtherCommands(CLI::App* app, CommandLine* c) {
-  c->play = app->add_subcommand("play", "play a music file to the speakers");
-  c->play->add_option("file", c->play_path, "music file (.vgm, .vgz, .s98)")->required();
+  c->play = app->add_subcommand("play", "play music files to the speakers, one after another");
+  c->play->add_option("file", c->play_paths,
+                      "music files (.vgm, .vgz, .s98), folders of them and .m3u playlists")
+      ->required()
+      ->type_name("FILE");
   c->play->add_option("--rate", c->play_numbers.rate,
-                      "output rate (8000 to 192000, default 44100)");
-  c->play->add_option("--length", c->play_numbers.length, "play at most this many seconds");
+                      "output rate (8000 to 192000, default 44100)")->type_name("HZ");
+  c->play->add_option("--length", c->play_numbers.length,
+                      "play at most this many seconds of each song (more than 0)")
+      ->type_name("SECONDS");
   AddPlaybackOptions(c->play, &c->play_args, &c->play_numbers, &c->play_options);
 
-  c->info = app->add_subcommand("info", "print a music file's header and tag");
-  c->info->add_option("file", c->info_path, "music file (.vgm, .vgz, .s98)")->required();
+  c->info = app->add_subcommand("info", "print music files' headers and tags");
+  c->info->add_option("file", c->info_paths,
+                      "music files (.vgm, .vgz, .s98), folders of them and .m3u playlists")
+      ->required()
+      ->type_name("FILE");
 
   c->demo = app->add_subcommand("demo", "render the built-in demo to a WAV file");
-  c->demo->add_option("-o,--output", c->demo_path, "WAV file to write");
+  c->demo->add_option("-o,--output", c->demo_path, "WAV file to write")->type_name("FILE");
 
   c->help = app->add_subcommand("help", "say how vorla is used");
 }
 
-// The first word that is not an option must name a subcommand: "" or the message saying it
-// does not.
-std::string UnknownSubcommand(int argc, char** argv) {
-  const std::vector<std::string> commands = {"render", "play", "info", "demo", "help"};
+const std::vector<std::string> kCommands = {"render", "play", "info", "demo", "help"};
+
+// The place of the first word that is not an option (nor --module's file), or argc.
+int FirstWord(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--module") {
       ++i;
       continue;
     }
-    if (arg.rfind("-", 0) == 0) continue;
-    if (std::find(commands.begin(), commands.end(), arg) == commands.end()) {
-      const std::string near = NearestWord(arg, commands);
+    if (arg.rfind("-", 0) != 0) return i;
+  }
+  return argc;
+}
+
+// "vorla FILE..." is "vorla play FILE...": a first word that is no subcommand but names a file,
+// a folder or a playlist that exists. The arguments, with "play" put in where it goes.
+std::vector<char*> WithPlayByDefault(int argc, char** argv) {
+  static char play[] = "play";
+  std::vector<char*> args(argv, argv + argc);
+  const int first = FirstWord(argc, argv);
+  std::error_code ec;
+  if (first < argc &&
+      std::find(kCommands.begin(), kCommands.end(), argv[first]) == kCommands.end() &&
+      std::filesystem::exists(argv[first], ec)) {
+    args.insert(args.begin() + first, play);
+  }
+  return args;
+}
+
+// The first word that is not an option must name a subcommand: "" or the message saying it
+// does not.
+std::string UnknownSubcommand(int argc, char** argv) {
+  if (const int i = FirstWord(argc, argv); i < argc) {
+    const std::string arg = argv[i];
+    if (std::find(kCommands.begin(), kCommands.end(), arg) == kCommands.end()) {
+      const std::string near = NearestWord(arg, kCommands);
       return "unknown subcommand '" + arg + "'" +
              (near.empty() ? "" : "; did you mean '" + near + "'?") +
              " (vorla --help lists them)";
     }
-    break;
   }
   return "";
 }
@@ -518,6 +560,102 @@ int PrepareScriptLog(const CommandLine& c, bool* made_folder) {
   return kDone;
 }
 
+// Tells what was skipped of the inputs; true when anything was.
+bool TellProblems(const InputList& list) {
+  for (const std::string& problem : list.problems) Tell(problem);
+  return !list.problems.empty();
+}
+
+// Names the WAV of each song after it (STEM.wav) in `folder` ("" for the current one); two
+// songs of one stem get distinct names (STEM-2.wav), told apart as a file system that ignores
+// case would.
+std::vector<std::string> SongOutputNames(const std::vector<std::string>& songs,
+                                         const std::string& folder) {
+  std::vector<std::string> names;
+  std::vector<std::string> taken;
+  for (const std::string& song : songs) {
+    const std::string stem = std::filesystem::path(song).stem().string();
+    for (int n = 1;; ++n) {
+      const std::string name = stem + (n == 1 ? "" : "-" + std::to_string(n)) + ".wav";
+      std::string key = name;
+      std::transform(key.begin(), key.end(), key.begin(),
+                     [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+      if (std::find(taken.begin(), taken.end(), key) != taken.end()) continue;
+      taken.push_back(key);
+      names.push_back(folder.empty() ? name : (std::filesystem::path(folder) / name).string());
+      break;
+    }
+  }
+  return names;
+}
+
+// What render refuses for a list of songs: options of one output file or of board scripts, and
+// a board script among the inputs. "" or the message.
+std::string SongListRefusal(const CommandLine& c, const InputList& list) {
+  if (!c.options.raw_path.empty()) return "--raw names one file: give it one input";
+  if (!c.render_args.stems.empty()) return "--stems takes one song: give it one input";
+  if (c.options.wav_path == "-") {
+    return "-o -: several songs cannot go to standard output; name a folder for them";
+  }
+  for (CLI::Option* o : c.script_only) {
+    if (o->count() > 0) return o->get_name() + " applies to a board script, rendered on its own";
+  }
+  for (const std::string& file : list.files) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(file, ec) && !IsMusicFile(file)) {
+      return file + ": not a music file (.vgm, .vgz, .s98): several inputs are music files; a "
+             "board script is rendered on its own";
+    }
+  }
+  return "";
+}
+
+// -o with several songs: the folder they go to, made when missing (one level). "" or the
+// message.
+std::string PrepareSongFolder(const std::string& folder) {
+  std::error_code ec;
+  if (folder.empty() || std::filesystem::is_directory(folder, ec)) return "";
+  if (std::filesystem::exists(folder, ec)) {
+    return "-o " + folder + ": not a folder: with several songs -o names the folder they go to";
+  }
+  if (!std::filesystem::create_directory(folder, ec)) {
+    return "-o " + folder + ": cannot make the folder: " + ec.message();
+  }
+  return "";
+}
+
+// Renders each song of the list to its own WAV; a song that fails is reported and the others
+// still render.
+int RenderSongs(const CommandLine& c, const InputList& list) {
+  bool failed = TellProblems(list);
+  if (list.files.empty()) return kFailed;
+  if (const std::string refusal = SongListRefusal(c, list); !refusal.empty()) {
+    return Usage(refusal);
+  }
+  if (const std::string e = PrepareSongFolder(c.options.wav_path); !e.empty()) return Fail(e);
+  const std::vector<std::string> names = SongOutputNames(list.files, c.options.wav_path);
+  for (const std::string& name : names) {
+    std::error_code ec;
+    if (!c.overwrite && std::filesystem::exists(name, ec)) {
+      return Fail(name + " exists: give -y (--overwrite) to replace it; nothing was rendered");
+    }
+  }
+  for (size_t i = 0; i < list.files.size(); ++i) {
+    std::vector<uint8_t> streamed;
+    const bool stream = IsStream(list.files[i]);
+    if (std::string error; stream && !ReadFileBytes(list.files[i], &streamed, &error)) {
+      Tell(error);
+      failed = true;
+      continue;
+    }
+    const int status = RenderMusicFile(list.files[i], stream ? &streamed : nullptr, c.render_args,
+                                       c.module_path, names[i], "", true);
+    if (status == kUsage) return status;
+    failed = failed || status != kDone;
+  }
+  return failed ? kFailed : kDone;
+}
+
 int RunRender(CommandLine& c) {
   if (const std::string e = CheckNumbers(c.render_numbers, &c.render_args, &c.options.chunk);
       !e.empty()) {
@@ -529,14 +667,16 @@ int RunRender(CommandLine& c) {
   if (c.fm_timers && !SetEnvironmentValue("VORLA_FMTIMERS", "1")) {
     return Fail("--fm-timers: cannot set VORLA_FMTIMERS for the module");
   }
+  if (const InputList list = ExpandInputs(c.inputs); list.many) return RenderSongs(c, list);
+  const std::string& input = c.inputs.front();
   // A pipe, a FIFO or a device gives its bytes once: they are read whole now, and both the
   // choice of reader and the reading go by them.
   std::vector<uint8_t> streamed;
-  const bool stream = IsStream(c.input_path);
-  if (std::string error; stream && !ReadFileBytes(c.input_path, &streamed, &error)) {
+  const bool stream = IsStream(input);
+  if (std::string error; stream && !ReadFileBytes(input, &streamed, &error)) {
     return Fail(error);
   }
-  const bool music = stream ? IsMusicStart(streamed) : IsMusicFile(c.input_path);
+  const bool music = stream ? IsMusicStart(streamed) : IsMusicFile(input);
   for (CLI::Option* o : music ? c.script_only : c.music_only) {
     if (o->count() > 0) {
       return Usage(o->get_name() + " applies to " +
@@ -544,13 +684,13 @@ int RunRender(CommandLine& c) {
     }
   }
   if (music) {
-    return RenderMusicFile(c.input_path, stream ? &streamed : nullptr, c.render_args,
+    return RenderMusicFile(input, stream ? &streamed : nullptr, c.render_args,
                            c.module_path, c.options.wav_path, c.options.raw_path, c.overwrite);
   }
   bool made_folder = false;
   int status = c.log_path.empty() ? kDone : PrepareScriptLog(c, &made_folder);
   if (status == kDone) {
-    status = RenderScriptFile(c.input_path, stream ? &streamed : nullptr, c.options);
+    status = RenderScriptFile(input, stream ? &streamed : nullptr, c.options);
   }
   if (status != kDone && made_folder) {
     // A failed run leaves no folder of its own behind (remove takes it only while empty).
@@ -560,40 +700,112 @@ int RunRender(CommandLine& c) {
   return status;
 }
 
-int RunPlay(CommandLine& c) {
-  if (const std::string e = CheckNumbers(c.play_numbers, &c.play_args, nullptr); !e.empty()) {
-    return Usage(e);
+// Reads and plays one song of the list; kDone once it played, with how it ended in *end.
+// A song of a list shows its place in it on a terminal.
+int PlaySong(const CommandLine& c, const std::string& path, size_t index, size_t count,
+             PlayEnd* end) {
+  if (count > 1 && StdoutIsTerminal()) {
+    std::printf("song %zu/%zu: %s\n", index + 1, count,
+                ShownText(std::filesystem::path(path).filename().string()).c_str());
+    std::fflush(stdout);
   }
   if (c.play_args.board) {
-    if (const std::string clash =
-            OutputClash(RunReads(c.play_path, c.module_path), {LogFileTarget()});
+    if (const std::string clash = OutputClash(RunReads(path, c.module_path), {LogFileTarget()});
         !clash.empty()) {
       return Fail(clash);
     }
   }
   MusicLog log;
   MusicRunOptions run;
-  if (int status = PrepareMusic(c.play_path, nullptr, c.play_args, c.module_path, &log, &run);
+  if (int status = PrepareMusic(path, nullptr, c.play_args, c.module_path, &log, &run);
       status != kDone) {
     return status;
   }
-  bool interrupted = false;
   std::string error;
-  if (!PlayMusic(log, run, &interrupted, &error)) return Fail(error);
-  return interrupted ? 130 : kDone;
-}
-
-int RunInfo(const CommandLine& c) {
-  MusicLog log;
-  std::string error;
-  if (!ReadMusicFile(c.info_path, &log, &error)) return Fail(error);
-  std::printf("%s", FormatMusicInfo(log).c_str());
+  if (!PlayMusic(log, run, end, &error)) return Fail(error);
   return kDone;
 }
 
-int Run(int argc, char** argv) {
+// The song that plays after song `from`: the next one that has not failed (`count` when none
+// is left), or going back the one before it (npos when none is).
+size_t NextSong(const std::vector<bool>& failed, size_t from, bool back) {
+  if (back) {
+    for (size_t i = from; i-- > 0;) {
+      if (!failed[i]) return i;
+    }
+    return std::string::npos;
+  }
+  size_t i = from + 1;
+  while (i < failed.size() && failed[i]) ++i;
+  return i;
+}
+
+// Plays the songs in order; n and b (kNext, kPrevious) move along the list, the first staying
+// first. A song that fails is reported and skipped, and the run then ends with status 1.
+int PlaySongs(const CommandLine& c, const std::vector<std::string>& songs, bool failed) {
+  std::vector<bool> song_failed(songs.size(), false);
+  bool back = false;
+  for (size_t i = 0; i < songs.size();) {
+    PlayEnd end = PlayEnd::kFinished;
+    const int status = PlaySong(c, songs[i], i, songs.size(), &end);
+    if (status == kUsage) return status;
+    if (status != kDone) {
+      failed = true;
+      song_failed[i] = true;
+      // Going back past a song that fails: on back, or forward when nothing before it plays.
+      const size_t before = back ? NextSong(song_failed, i, true) : std::string::npos;
+      i = before != std::string::npos ? before : NextSong(song_failed, i, false);
+      continue;
+    }
+    if (end == PlayEnd::kInterrupted) return 130;
+    if (end == PlayEnd::kQuit) break;
+    back = end == PlayEnd::kPrevious;
+    if (!back) {
+      i = NextSong(song_failed, i, false);
+    } else if (const size_t before = NextSong(song_failed, i, true); before != std::string::npos) {
+      i = before;
+    }
+  }
+  return failed ? kFailed : kDone;
+}
+
+int RunPlay(CommandLine& c) {
+  if (const std::string e = CheckNumbers(c.play_numbers, &c.play_args, nullptr); !e.empty()) {
+    return Usage(e);
+  }
+  const InputList list = ExpandInputs(c.play_paths);
+  const bool failed = TellProblems(list);
+  if (list.files.empty()) return kFailed;
+  return PlaySongs(c, list.files, failed);
+}
+
+// Prints each file's header and tag in turn; a list gets a line naming each file before it.
+int RunInfo(const CommandLine& c) {
+  const InputList list = ExpandInputs(c.info_paths);
+  bool failed = TellProblems(list);
+  for (size_t i = 0; i < list.files.size(); ++i) {
+    if (list.many) {
+      std::printf("%s==> %s <==\n", i > 0 ? "\n" : "", ShownText(list.files[i]).c_str());
+    }
+    MusicLog log;
+    std::string error;
+    if (!ReadMusicFile(list.files[i], &log, &error)) {
+      std::fflush(stdout);
+      Tell(error);
+      failed = true;
+      continue;
+    }
+    std::printf("%s", FormatMusicInfo(log).c_str());
+  }
+  return failed ? kFailed : kDone;
+}
+
+int Run(int original_argc, char** original_argv) {
+  std::vector<char*> args = WithPlayByDefault(original_argc, original_argv);
+  const int argc = static_cast<int>(args.size());
+  char** argv = args.data();
   CLI::App app{"vorla: plays board scripts and chip music (VGM, VGZ, S98) through the Vorla "
-               "module file"};
+               "module file. vorla FILE... is vorla play FILE..."};
   app.name("vorla");
   app.footer(kExitCodes);
   // Paths may begin with "/" (also under Wine): options are only ever "-x" and "--name".
@@ -603,7 +815,7 @@ int Run(int argc, char** argv) {
   StopSignals();
   CommandLine c;
   app.add_option("--module", c.module_path,
-                 "module file to load (default: Vorla.vyx beside vorla)");
+                 "module file to load (default: Vorla.vyx beside vorla)")->type_name("FILE");
   AddRenderCommand(&app, &c);
   AddOtherCommands(&app, &c);
 

@@ -68,9 +68,9 @@ void WaitForLastFrames(const std::atomic<int>& calls_after_end, const AudioDevic
 
 }  // namespace
 
-bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, bool* interrupted,
+bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, PlayEnd* end,
                std::string* error) {
-  *interrupted = false;
+  *end = PlayEnd::kFinished;
   MusicChipMaker maker;
   if (!maker.Open(options, error)) return false;
   std::unique_ptr<MusicChips> chips = maker.Make(log, options.voices, error);
@@ -115,7 +115,7 @@ bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, bool* interr
     if (terminal) PrintStatus(player, position.load(), pass.load(), rate);
   }
   if (g_interrupted == 0) WaitForLastFrames(calls_after_end, device, rate);
-  *interrupted = g_interrupted != 0;
+  if (g_interrupted != 0) *end = PlayEnd::kInterrupted;
   device.Close();
   std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
   if (std::string failure = chips->Finish(); !failure.empty()) {

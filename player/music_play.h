@@ -7,7 +7,10 @@
 #include "music/music_log.h"
 #include "player/music_render.h"
 
+// How a song's playing ended.
+enum class PlayEnd { kFinished, kNext, kPrevious, kQuit, kInterrupted };
+
 // Plays the whole song; false with a reason in *error when the chips or the output cannot be
-// had. *interrupted tells whether the user stopped it.
-bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, bool* interrupted,
+// had. *end tells how it ended (kInterrupted: the user stopped it with Ctrl-C).
+bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, PlayEnd* end,
                std::string* error);

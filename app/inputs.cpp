@@ -1,0 +1,143 @@
+#include "app/inputs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string LowerExtension(const std::string& path) {
+  std::string ext = fs::path(path).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+  return ext;
+}
+
+std::string Trimmed(const std::string& line) {
+  const size_t first = line.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return "";
+  return line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
+}
+
+class Expander {
+ public:
+  explicit Expander(InputList* list) : list_(list) {}
+
+  void AddInput(const std::string& input) {
+    std::error_code ec;
+    if (fs::is_directory(input, ec)) {
+      list_->many = true;
+      AddFolder(input, input);
+    } else if (IsPlaylistName(input) && fs::is_regular_file(input, ec)) {
+      list_->many = true;
+      AddPlaylist(input, input);
+    } else {
+      list_->files.push_back(input);
+    }
+  }
+
+ private:
+  // where: the folder's name in messages ("LIST:LINE: ENTRY" for a playlist's entry).
+  void AddFolder(const std::string& folder, const std::string& where) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+      std::error_code status_ec;
+      const std::string name = it->path().filename().string();
+      if (IsMusicName(name) && fs::is_regular_file(it->path(), status_ec)) names.push_back(name);
+    }
+    if (ec) {
+      list_->problems.push_back(where + ": cannot read the folder: " + ec.message());
+      return;
+    }
+    if (names.empty()) {
+      list_->problems.push_back(where + ": no music files (.vgm, .vgz, .s98) in this folder");
+      return;
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) list_->files.push_back((fs::path(folder) / name).string());
+  }
+
+  void AddPlaylist(const std::string& playlist, const std::string& where) {
+    std::error_code ec;
+    const fs::path self = fs::weakly_canonical(playlist, ec);
+    if (std::find(open_.begin(), open_.end(), self) != open_.end()) {
+      list_->problems.push_back(where + ": a playlist that includes itself: skipped");
+      return;
+    }
+    std::ifstream in(playlist, std::ios::binary);
+    std::string text;
+    if (in.is_open()) text.assign(std::istreambuf_iterator<char>(in), {});
+    if (!in.is_open() || in.bad()) {
+      list_->problems.push_back(where + ": cannot read the playlist");
+      return;
+    }
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+    open_.push_back(self);
+    const size_t before = list_->files.size();
+    std::istringstream lines(text);
+    std::string line;
+    for (int number = 1; std::getline(lines, line); ++number) {
+      const std::string entry = Trimmed(line);
+      if (entry.empty() || entry[0] == '#') continue;
+      AddEntry(playlist, entry, playlist + ":" + std::to_string(number) + ": " + entry);
+    }
+    open_.pop_back();
+    if (list_->files.size() == before) {
+      list_->problems.push_back(where + ": the playlist gives no file to read");
+    }
+  }
+
+  void AddEntry(const std::string& playlist, const std::string& entry, const std::string& where) {
+    fs::path path = fs::path(playlist).parent_path() / entry;
+    if (fs::path(entry).is_absolute()) path = entry;
+    std::error_code ec;
+#ifndef _WIN32
+    // A playlist made on Windows: its folders are separated by backslashes.
+    if (!fs::exists(path, ec) && entry.find('\\') != std::string::npos) {
+      std::string forward = entry;
+      std::replace(forward.begin(), forward.end(), '\\', '/');
+      path = fs::path(forward).is_absolute() ? fs::path(forward)
+                                             : fs::path(playlist).parent_path() / forward;
+    }
+#endif
+    const std::string name = path.string();
+    if (fs::is_directory(path, ec)) {
+      AddFolder(name, where);
+    } else if (!fs::exists(path, ec)) {
+      list_->problems.push_back(where + ": no such file");
+    } else if (IsPlaylistName(name)) {
+      AddPlaylist(name, where);
+    } else {
+      list_->files.push_back(name);
+    }
+  }
+
+  InputList* list_;
+  std::vector<fs::path> open_;  // the playlists being read, outermost first
+};
+
+}  // namespace
+
+bool IsPlaylistName(const std::string& path) {
+  const std::string ext = LowerExtension(path);
+  return ext == ".m3u" || ext == ".m3u8";
+}
+
+bool IsMusicName(const std::string& path) {
+  const std::string ext = LowerExtension(path);
+  return ext == ".vgm" || ext == ".vgz" || ext == ".s98";
+}
+
+InputList ExpandInputs(const std::vector<std::string>& inputs) {
+  InputList list;
+  list.many = inputs.size() > 1;
+  Expander expander(&list);
+  for (const std::string& input : inputs) expander.AddInput(input);
+  return list;
+}
