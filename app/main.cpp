@@ -309,10 +309,6 @@ std::string_view AsText(const std::vector<uint8_t>& bytes) {
 // streamed: the script's bytes when they were read already (a pipe gives them once), or nullptr.
 int RenderScriptFile(const std::string& path, const std::vector<uint8_t>* streamed,
                      const ScriptRunOptions& options) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    return Fail(path + ": is a folder, not a board script or music file");
-  }
   if (const std::string clash =
           OutputClash(RunReads(path, options.module_path),
                       {options.wav_path, options.raw_path, options.report_path, LogFileTarget()});
@@ -496,7 +492,10 @@ std::string UnknownSubcommand(int argc, char** argv) {
     const std::string arg = argv[i];
     if (std::find(kCommands.begin(), kCommands.end(), arg) == kCommands.end()) {
       const std::string near = NearestWord(arg, kCommands);
+      // A word written as a file name is told apart from a misspelt subcommand.
+      const bool named_file = arg.find_first_of("./\\") != std::string::npos;
       return "unknown subcommand '" + arg + "'" +
+             (named_file ? ", and no file or folder of that name" : "") +
              (near.empty() ? "" : "; did you mean '" + near + "'?") +
              " (vorla --help lists them)";
     }

@@ -199,7 +199,7 @@ TEST(EndToEnd, EdgesFailCleanlyAndDestroyNothing) {
       {"render long.board --raw r.s32 --length 0.5 --report /dev/full", 1, "cannot write /dev/full"},
       {"render long.board -o long.board", 1, "is the input"},
       {"render long.board -o x.wav --raw ./x.wav", 1, "are one file"},
-      {"render .", 1, "is a folder"},
+      {"render .", 1, ".: no music files (.vgm, .vgz, .s98) in this folder"},
       {"render long.board --raw r.s32 --report nodir/r.txt", 1,
        "cannot write nodir/r.txt: No such file or directory"},
       {"--module ./cut.vyx render long.board", 1, "the file is cut off"},
