@@ -141,3 +141,15 @@ InputList ExpandInputs(const std::vector<std::string>& inputs) {
   for (const std::string& input : inputs) expander.AddInput(input);
   return list;
 }
+
+size_t NextSong(const std::vector<bool>& failed, size_t from, bool back) {
+  if (back) {
+    for (size_t i = from; i-- > 0;) {
+      if (!failed[i]) return i;
+    }
+    return from;
+  }
+  size_t i = from + 1;
+  while (i < failed.size() && failed[i]) ++i;
+  return i;
+}

@@ -2,6 +2,7 @@
 // .m3u/.m3u8 playlists, turned into the list of files to read, in order.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -25,3 +26,8 @@ bool IsMusicName(const std::string& path);
 // include itself again is skipped. A missing entry ("LIST:LINE: ENTRY: no such file"), a
 // folder with no music and a playlist that gives no file are problems: reported, skipped.
 InputList ExpandInputs(const std::vector<std::string>& inputs);
+
+// The song a list plays after song `from` ended, passing over the songs that failed: on, the
+// next one (failed.size() when none is left); back, the one before (`from` itself when none
+// is: the first stays first).
+size_t NextSong(const std::vector<bool>& failed, size_t from, bool back);

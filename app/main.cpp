@@ -704,7 +704,8 @@ int RunRender(CommandLine& c) {
 int PlaySong(const CommandLine& c, const std::string& path, size_t index, size_t count,
              PlayEnd* end) {
   if (count > 1 && StdoutIsTerminal()) {
-    std::printf("song %zu/%zu: %s\n", index + 1, count,
+    const std::string place = std::to_string(index + 1) + "/" + std::to_string(count);
+    std::printf("song %s: %s\n", place.c_str(),
                 ShownText(std::filesystem::path(path).filename().string()).c_str());
     std::fflush(stdout);
   }
@@ -725,20 +726,6 @@ int PlaySong(const CommandLine& c, const std::string& path, size_t index, size_t
   return kDone;
 }
 
-// The song that plays after song `from`: the next one that has not failed (`count` when none
-// is left), or going back the one before it (npos when none is).
-size_t NextSong(const std::vector<bool>& failed, size_t from, bool back) {
-  if (back) {
-    for (size_t i = from; i-- > 0;) {
-      if (!failed[i]) return i;
-    }
-    return std::string::npos;
-  }
-  size_t i = from + 1;
-  while (i < failed.size() && failed[i]) ++i;
-  return i;
-}
-
 // Plays the songs in order; n and b (kNext, kPrevious) move along the list, the first staying
 // first. A song that fails is reported and skipped, and the run then ends with status 1.
 int PlaySongs(const CommandLine& c, const std::vector<std::string>& songs, bool failed) {
@@ -751,19 +738,16 @@ int PlaySongs(const CommandLine& c, const std::vector<std::string>& songs, bool 
     if (status != kDone) {
       failed = true;
       song_failed[i] = true;
-      // Going back past a song that fails: on back, or forward when nothing before it plays.
-      const size_t before = back ? NextSong(song_failed, i, true) : std::string::npos;
-      i = before != std::string::npos ? before : NextSong(song_failed, i, false);
+      // A song that fails is passed over the way the list was going; going back, on when
+      // nothing before it plays.
+      const size_t next = NextSong(song_failed, i, back);
+      i = next != i ? next : NextSong(song_failed, i, false);
       continue;
     }
     if (end == PlayEnd::kInterrupted) return 130;
     if (end == PlayEnd::kQuit) break;
     back = end == PlayEnd::kPrevious;
-    if (!back) {
-      i = NextSong(song_failed, i, false);
-    } else if (const size_t before = NextSong(song_failed, i, true); before != std::string::npos) {
-      i = before;
-    }
+    i = NextSong(song_failed, i, back);
   }
   return failed ? kFailed : kDone;
 }

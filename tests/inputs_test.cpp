@@ -1,10 +1,13 @@
-// End to end: the music commands take files, folders and playlists as people give them, and
-// `vorla FILE` plays. Each test runs a private copy of program and module.
+// The music commands take files, folders and playlists as people give them, and `vorla FILE`
+// plays: end to end, each test with a private copy of program and module. And how `play` moves
+// along its list.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "app/inputs.h"
 #include "tests/music_files.h"
 #include "tests/temp_dir.h"
 #include "tests/vorla_program.h"
@@ -118,6 +121,20 @@ TEST(Inputs, NothingToReadIsAnErrorAndAFailedSongIsSkipped) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(At(run.err, "text.vgm: "), std::string::npos) << run.err;
   EXPECT_NE(ReadAll(vorla.File("disk.raw")).find_first_not_of('\0'), std::string::npos);
+}
+
+TEST(Inputs, MovingAlongAListPassesOverFailedSongs) {
+  const std::vector<bool> none(3, false);
+  EXPECT_EQ(NextSong(none, 0, false), 1u);
+  EXPECT_EQ(NextSong(none, 2, false), 3u);  // the end of the list
+  EXPECT_EQ(NextSong(none, 2, true), 1u);
+  EXPECT_EQ(NextSong(none, 0, true), 0u);  // the first stays first
+  const std::vector<bool> middle = {false, true, false};
+  EXPECT_EQ(NextSong(middle, 0, false), 2u);
+  EXPECT_EQ(NextSong(middle, 2, true), 0u);
+  const std::vector<bool> first = {true, false, false};
+  EXPECT_EQ(NextSong(first, 1, true), 1u);
+  EXPECT_EQ(NextSong({false, false, true}, 1, false), 3u);
 }
 
 }  // namespace
