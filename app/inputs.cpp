@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+// Far more than any list of songs needs (some 10,000 entries of 100 bytes).
+constexpr uintmax_t kMaxPlaylistBytes = 1u << 20;
 
 std::string LowerExtension(const std::string& path) {
   std::string ext = fs::path(path).extension().string();
@@ -68,6 +72,10 @@ class Expander {
     const fs::path self = fs::weakly_canonical(playlist, ec);
     if (std::find(open_.begin(), open_.end(), self) != open_.end()) {
       list_->problems.push_back(where + ": a playlist that includes itself: skipped");
+      return;
+    }
+    if (const uintmax_t size = fs::file_size(playlist, ec); !ec && size > kMaxPlaylistBytes) {
+      list_->problems.push_back(where + ": larger than 1 MiB: not read as a playlist");
       return;
     }
     std::ifstream in(playlist, std::ios::binary);
