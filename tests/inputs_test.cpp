@@ -57,6 +57,7 @@ TEST(Inputs, FoldersPlaylistsAndSeveralSongs) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(At(run.err, "vorla: lists/mix.m3u:6: missing.vgm: no such file"), std::string::npos)
       << run.err;
+  EXPECT_EQ(At(run.err, "no such file"), run.err.rfind("no such file")) << "only that one";
   EXPECT_NE(At(run.err, "lists/inner.m3u8:2: mix.m3u: a playlist that includes itself"),
             std::string::npos)
       << run.err;
