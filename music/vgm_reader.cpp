@@ -337,7 +337,7 @@ void VgmParser::ReadTimes() {
     log_->volume_modifier = v;
     header.emplace_back("volume modifier", Hex2(static_cast<uint32_t>(byte)) + ": " +
                                                LevelText(log_->volume_factor()) +
-                                               ", applied in chips mode");
+                                               ", applied in chips mode, not in board mode");
   }
   const int loop_base = static_cast<int8_t>(ByteField(0x7E, 0x160, 0));
   int loop_modifier = ByteField(0x7F, 0x151, 0);
@@ -478,8 +478,10 @@ void VgmParser::ReadChipVolumes(uint64_t list, size_t field) {
     } else {
       continue;
     }
-    log_->header.emplace_back(name, Hex(volume) + ((volume & 0x8000) ? " relative: " : " absolute: ") +
-                                        LevelText(factor) + ", applied in chips mode");
+    log_->header.emplace_back(name, Hex(volume) +
+                                        ((volume & 0x8000) ? " relative: " : " absolute: ") +
+                                        LevelText(factor) +
+                                        ", applied in chips mode, not in board mode");
   }
 }
 

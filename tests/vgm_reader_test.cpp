@@ -300,7 +300,8 @@ TEST(VgmReader, VolumeModifierAndChipVolumesAreKeptForChipsMode) {
   }
   VgmFile f(0x160);
   f.Set(0x30, 3579545).Byte(0x7C, 0x20).Cmd({0x70, 0x66}).Set(0x18, 1);
-  EXPECT_NE(FormatMusicInfo(Read(f.Bytes())).find("0x20: x2 (+6.0 dB), applied in chips mode"),
+  EXPECT_NE(FormatMusicInfo(Read(f.Bytes()))
+                .find("0x20: x2 (+6.0 dB), applied in chips mode, not in board mode"),
             std::string::npos);
 
   // Volume list at 0xC8: the YM2151 relative x1.5, the second AY absolute 0x80, a paired
