@@ -27,11 +27,13 @@ Psg::Pan PsgPan(PsgStereo layout, double width) {
     position[0] = -width;
     position[1] = width;
   }
+  // sqrt(2) x cos and sin of 0 to a quarter turn: 1 and 1 in the centre.
+  const double unit = std::sqrt(2.0) * Psg::kPanUnit;
   Psg::Pan pan{};
   for (uint32_t c = 0; c < Psg::kChannels; ++c) {
     const double angle = (position[c] + 1) * kQuarterTurn / 2;
-    pan.left[c] = static_cast<int32_t>(std::lround(std::sqrt(2.0) * std::cos(angle) * Psg::kPanUnit));
-    pan.right[c] = static_cast<int32_t>(std::lround(std::sqrt(2.0) * std::sin(angle) * Psg::kPanUnit));
+    pan.left[c] = static_cast<int32_t>(std::lround(unit * std::cos(angle)));
+    pan.right[c] = static_cast<int32_t>(std::lround(unit * std::sin(angle)));
   }
   return pan;
 }
