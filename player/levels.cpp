@@ -6,13 +6,20 @@
 double GainFactor(double db) { return db == 0 ? 1.0 : std::pow(10.0, db / 20.0); }
 
 void AddScaled(const StereoFrame* from, StereoFrame* to, int32_t count, double factor) {
-  constexpr double kLow = INT32_MIN;
-  constexpr double kHigh = INT32_MAX;
+  // The factor in 1 / 2^24, below 2^32 (under +48 dB): a product with an int32 stays inside
+  // 64 bits.
+  constexpr int kBits = 24;
+  constexpr double kMaxFactor = 4294967295.0;
+  const auto q =
+      static_cast<int64_t>(std::clamp(std::round(factor * (1 << kBits)), 0.0, kMaxFactor));
+  constexpr int64_t kHalf = int64_t{1} << (kBits - 1);
+  auto add = [q](int32_t sum, int32_t v) {
+    const int64_t x = int64_t{sum} + ((int64_t{v} * q + kHalf) >> kBits);
+    return static_cast<int32_t>(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX));
+  };
   for (int32_t i = 0; i < count; ++i) {
-    const double left = to[i].left + from[i].left * factor;
-    const double right = to[i].right + from[i].right * factor;
-    to[i].left = static_cast<int32_t>(std::lround(std::clamp(left, kLow, kHigh)));
-    to[i].right = static_cast<int32_t>(std::lround(std::clamp(right, kLow, kHigh)));
+    to[i].left = add(to[i].left, from[i].left);
+    to[i].right = add(to[i].right, from[i].right);
   }
 }
 

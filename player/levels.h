@@ -15,7 +15,7 @@ enum class PsgStereo { kMono, kAbc, kAcb };
 double GainFactor(double db);
 
 // Adds from[i] x factor, rounded, to to[i] for count frames; a sum past the int32 range holds at
-// its bound.
+// its bound. The factor counts in steps of 2^-24 and holds at 256 (+48 dB).
 void AddScaled(const StereoFrame* from, StereoFrame* to, int32_t count, double factor);
 
 // The shares of the three channels for a layout: the side channels width (0 to 1) of the way
