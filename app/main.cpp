@@ -207,6 +207,13 @@ std::string ApplyLevels(const LevelArgs& levels, bool board, ChipsOptions* chips
        !ParseDecimal("--psg-gain", levels.psg_gain, -40, false, 40, &chips->psg_gain_db, &error))) {
     return error;
   }
+  // The output holds at +48 dB (AddScaled): more than that together is refused, not cut.
+  for (const auto& [name, db] : {std::pair{"--fm-gain", chips->fm_gain_db},
+                                 std::pair{"--psg-gain", chips->psg_gain_db}}) {
+    if (chips->gain_db + db > 48) {
+      return "--gain and " + std::string(name) + " add up to more than 48 dB";
+    }
+  }
   if (levels.psg_stereo == "abc") {
     chips->psg_stereo = PsgStereo::kAbc;
   } else if (levels.psg_stereo == "acb") {
