@@ -15,26 +15,10 @@ namespace {
 constexpr uint32_t kRate = 44100;
 constexpr uint32_t kAyClock = 1789772;
 
-struct Sides {
-  std::vector<double> left;
-  std::vector<double> right;
-};
+using tone::Sides;
 
 Sides RenderSides(const MusicLog& log, const ChipsOptions& options) {
-  DirectChips chips(log, kRate, AllVoices(), options);
-  PlaybackOptions playback;
-  playback.rate = kRate;
-  MusicPlayer player(log, playback, &chips);
-  Sides out;
-  std::vector<StereoFrame> block(4096);
-  while (!player.finished()) {
-    const int32_t n = player.Render(block.data(), 4096);
-    for (int32_t i = 0; i < n; ++i) {
-      out.left.push_back(block[i].left);
-      out.right.push_back(block[i].right);
-    }
-  }
-  return out;
+  return tone::RenderSides(log, kRate, options);
 }
 
 double Peak(const std::vector<double>& x) {
