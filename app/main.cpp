@@ -117,6 +117,15 @@ struct NumberArgs {
   std::string length;
 };
 
+// The level options as typed; checked after parsing by ApplyLevels.
+struct LevelArgs {
+  std::string gain;
+  std::string fm_gain;
+  std::string psg_gain;
+  std::string psg_stereo;
+  std::string stereo_width;
+};
+
 // What a music command was given besides the file.
 struct MusicArgs {
   uint32_t rate = 44100;
@@ -128,6 +137,7 @@ struct MusicArgs {
   std::string mute;
   std::string solo;
   std::string stems;
+  LevelArgs levels;
 };
 
 // Turns the typed numbers into values; "" or the message of the first that is wrong.
@@ -156,8 +166,79 @@ std::string CheckNumbers(const NumberArgs& n, MusicArgs* music, int32_t* chunk) 
   return "";
 }
 
+void AddLevelOptions(CLI::App* command, LevelArgs* levels, std::vector<CLI::Option*>* options) {
+  options->push_back(command->add_option("--gain", levels->gain,
+                                         "music: the whole output's level in dB (-40 to 40, "
+                                         "default 0)")->type_name("DB"));
+  options->push_back(command->add_option("--fm-gain", levels->fm_gain,
+                                         "music, chips mode: the FM's level in dB (-40 to 40, "
+                                         "default 0)")->type_name("DB"));
+  options->push_back(command->add_option("--psg-gain", levels->psg_gain,
+                                         "music, chips mode: the PSGs' level in dB (-40 to 40, "
+                                         "default 0)")->type_name("DB"));
+  options->push_back(command->add_option("--psg-stereo", levels->psg_stereo,
+                                         "music, chips mode: where PSG channels sound: mono "
+                                         "(default), abc (A left, B centre, C right) or acb (A "
+                                         "left, C centre, B right)")->type_name("LAYOUT"));
+  options->push_back(command->add_option("--stereo-width", levels->stereo_width,
+                                         "music, chips mode: with --psg-stereo, how far the "
+                                         "side channels lie from the centre, in percent (0 = "
+                                         "mono to 100 = hard left/right, default 80)")
+                         ->type_name("PERCENT"));
+}
+
+// The level options into chips options; "" or the message of the first that is wrong.
+std::string ApplyLevels(const LevelArgs& levels, bool board, ChipsOptions* chips) {
+  std::string error;
+  if (!levels.gain.empty() &&
+      !ParseDecimal("--gain", levels.gain, -40, false, 40, &chips->gain_db, &error)) {
+    return error;
+  }
+  const std::pair<const char*, const std::string*> chips_only[] = {
+      {"--fm-gain", &levels.fm_gain}, {"--psg-gain", &levels.psg_gain},
+      {"--psg-stereo", &levels.psg_stereo}, {"--stereo-width", &levels.stereo_width}};
+  for (const auto& [name, text] : chips_only) {
+    if (board && !text->empty()) {
+      return std::string(name) + " applies to chips mode only: in board mode the board's own "
+                                 "settings set its FM and PSG volumes";
+    }
+  }
+  if ((!levels.fm_gain.empty() &&
+       !ParseDecimal("--fm-gain", levels.fm_gain, -40, false, 40, &chips->fm_gain_db, &error)) ||
+      (!levels.psg_gain.empty() &&
+       !ParseDecimal("--psg-gain", levels.psg_gain, -40, false, 40, &chips->psg_gain_db, &error))) {
+    return error;
+  }
+  // The output holds at +48 dB (AddScaled): more than that together is refused, not cut.
+  for (const auto& [name, db] : {std::pair{"--fm-gain", chips->fm_gain_db},
+                                 std::pair{"--psg-gain", chips->psg_gain_db}}) {
+    if (chips->gain_db + db > 48) {
+      return "--gain and " + std::string(name) + " add up to more than 48 dB";
+    }
+  }
+  if (levels.psg_stereo == "abc") {
+    chips->psg_stereo = PsgStereo::kAbc;
+  } else if (levels.psg_stereo == "acb") {
+    chips->psg_stereo = PsgStereo::kAcb;
+  } else if (!levels.psg_stereo.empty() && levels.psg_stereo != "mono") {
+    return "--psg-stereo: '" + levels.psg_stereo + "' is none of mono, abc, acb";
+  }
+  if (!levels.stereo_width.empty()) {
+    if (chips->psg_stereo == PsgStereo::kMono) {
+      return "--stereo-width applies with --psg-stereo abc or acb";
+    }
+    std::string width = levels.stereo_width;
+    if (width.size() > 1 && width.back() == '%') width.pop_back();
+    double percent = 0;
+    if (!ParseDecimal("--stereo-width", width, 0, false, 100, &percent, &error)) return error;
+    chips->stereo_width = percent / 100;
+  }
+  return "";
+}
+
 void AddPlaybackOptions(CLI::App* command, MusicArgs* args, NumberArgs* numbers,
                         std::vector<CLI::Option*>* options) {
+  AddLevelOptions(command, &args->levels, options);
   options->push_back(command->add_option(
       "--loops", numbers->loops, "music: passes of a looping song's looped part (1 to 1000, "
                                  "default 2)")->type_name("N"));
@@ -193,6 +274,9 @@ int PrepareMusic(const std::string& path, std::vector<uint8_t>* streamed, const 
   if (!ParseVoiceList(args.solo, &solo, &error)) return Usage("--solo: " + error);
   if (args.resampler != "soxr" && args.resampler != "none") {
     return Usage("--resampler: '" + args.resampler + "' is neither soxr nor none");
+  }
+  if (error = ApplyLevels(args.levels, args.board, &options->chips); !error.empty()) {
+    return Usage(error);
   }
   if (streamed != nullptr ? !ReadMusicBytes(streamed, path, log, &error)
                           : !ReadMusicFile(path, log, &error)) {

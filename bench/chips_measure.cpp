@@ -24,6 +24,7 @@
 // The FM subcommands fmtable, dt2 and clip take the chip at its own rate as chips mode sets it
 // up; vibrato and envelope render through chips mode at 44,100 Hz.
 //   chips_measure psg...            the PSG's own measurements: see bench/chips_measure_psg.h
+//   chips_measure levels [OPTIONS]  gains, volume modifier, PSG stereo: bench/chips_measure_levels.h
 // OPTIONS: --resampler none (as vorla's: the chips at the output rate, no AY curve, the FM and
 // the PSGs as the board's).
 #include <algorithm>
@@ -34,6 +35,7 @@
 #include <string>
 
 #include "bench/chips_measure_fm.h"
+#include "bench/chips_measure_levels.h"
 #include "bench/chips_measure_psg.h"
 #include "tests/tone_analysis.h"
 #include "psg/step_kernel.h"
@@ -196,10 +198,10 @@ int main(int argc, char** argv) {
     chips_fm::Envelope(options);
   } else if (what == "clip") {
     chips_fm::Clip(options);
-  } else if (!MeasurePsg(what, options)) {
+  } else if (!MeasurePsg(what, options) && !MeasureLevels(what, options)) {
     std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|kernel|timing|feedback|"
                          "fmtable|dt2|vibrato|envelope|clip|psgsquare|psgnoise|psgoutput|"
-                         "psgenvelope|psglevels|psgperiod [--resampler none]\n");
+                         "psgenvelope|psglevels|psgperiod|levels [--resampler none]\n");
     return 2;
   }
   return 0;

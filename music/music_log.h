@@ -4,6 +4,7 @@
 // `skipped`, everything that was wrong with the file is described in `warnings`.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -114,6 +115,13 @@ struct MusicLog {
   // Loop-count adjustment of VGM 1.51+: passes = requested * modifier / 16 - base.
   int loop_modifier = 16;
   int loop_base = 0;
+  // Levels the file asks for, which chips mode applies (the board keeps its own settings):
+  // VGM 1.60's volume modifier, the whole output x 2^(volume_modifier / 32) (-64 to 192), and
+  // VGM 1.70's chip volumes as factors, 1 = as the chip plays.
+  int volume_modifier = 0;
+  double opm_volume = 1.0;
+  double psg_volume[kMusicPsgCount] = {1.0, 1.0, 1.0, 1.0};
+  static_assert(kMusicPsgCount == 4, "one starting volume a PSG");
 
   uint64_t opm_writes = 0;
   uint64_t psg_writes[kMusicPsgCount] = {};
@@ -135,6 +143,8 @@ struct MusicLog {
     const std::string& t = psg_type[index];
     return t == "AY8910" || t == "AY8912" || t == "AY8913" || t == "AY8930";
   }
+  // The volume modifier's factor on the output.
+  double volume_factor() const { return std::exp2(volume_modifier / 32.0); }
   double seconds(uint64_t ticks) const {
     return static_cast<double>(ticks) * static_cast<double>(ticks_den) /
            static_cast<double>(ticks_num);

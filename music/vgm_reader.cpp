@@ -1,6 +1,7 @@
 #include "music/vgm_reader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "music/music_bytes.h"
@@ -83,6 +84,14 @@ std::string AyTypeName(uint8_t type) {
   }
 }
 
+// "x1.50 (+3.5 dB)": a factor on the output as info shows it.
+std::string LevelText(double factor) {
+  if (factor == 0) return "x0 (silent)";
+  char text[64];
+  std::snprintf(text, sizeof text, "x%.3g (%+.1f dB)", factor, 20 * std::log10(factor));
+  return text;
+}
+
 std::string VersionText(uint32_t version) {
   char text[32];
   std::snprintf(text, sizeof text, "%X.%02X", version >> 8, version & 0xFF);
@@ -151,6 +160,8 @@ class VgmParser {
   bool ReadVersion(std::string* error);
   bool FindData(uint64_t* data_start, std::string* error);
   void ReadExtraHeader(size_t start);
+  void ReadChipClocks(uint64_t list, size_t field);
+  void ReadChipVolumes(uint64_t list, size_t field);
   void ReadOpmClock();
   void ReadAyClock();
   void ReadOtherClocks();
@@ -318,8 +329,15 @@ void VgmParser::ReadTimes() {
   if (const uint32_t rate = Field(0x24, 0x101); rate != 0) {
     header.emplace_back("recording rate", std::to_string(rate) + " Hz");
   }
-  if (const int v = ByteField(0x7C, 0x160, 0); v != 0) {
-    header.emplace_back("volume modifier", Hex2(static_cast<uint32_t>(v)) + " (not applied)");
+  // 0x00-0xC0 count up from 0, 0xC1-0xFF are -63 to -1; -63 counts as -64. Players honour it
+  // from 1.50 on, where the header reaches it.
+  if (const int byte = ByteField(0x7C, 0x150, 0); byte != 0) {
+    int v = byte <= 0xC0 ? byte : byte - 0x100;
+    if (v == -63) v = -64;
+    log_->volume_modifier = v;
+    header.emplace_back("volume modifier", Hex2(static_cast<uint32_t>(byte)) + ": " +
+                                               LevelText(log_->volume_factor()) +
+                                               ", applied in chips mode, not in board mode");
   }
   const int loop_base = static_cast<int8_t>(ByteField(0x7E, 0x160, 0));
   int loop_modifier = ByteField(0x7F, 0x151, 0);
@@ -397,12 +415,19 @@ void VgmParser::ReadExtraHeader(size_t start) {
          std::to_string(length) + "; ignored");
     return;
   }
-  if (length < 8 || !in_.Has(start + 4, 4)) return;
-  const uint32_t rel = in_.U32(start + 4);
-  if (rel == 0) return;
-  const uint64_t list = start + 4 + uint64_t{rel};
+  // +4 the chip-clock list, +8 the chip-volume list, each relative to its own field.
+  if (length >= 8 && in_.Has(start + 4, 4) && in_.U32(start + 4) != 0) {
+    ReadChipClocks(start + 4 + uint64_t{in_.U32(start + 4)}, start + 4);
+  }
+  if (length >= 12 && in_.Has(start + 8, 4) && in_.U32(start + 8) != 0) {
+    ReadChipVolumes(start + 8 + uint64_t{in_.U32(start + 8)}, start + 8);
+  }
+}
+
+// A count, then 5-byte entries: chip number, the second chip's clock.
+void VgmParser::ReadChipClocks(uint64_t list, size_t field) {
   if (!in_.Has(list, 1)) {
-    Warn("offset " + Hex(start + 4) + ": the chip-clock list lies past the end of the file; ignored");
+    Warn("offset " + Hex(field) + ": the chip-clock list lies past the end of the file; ignored");
     return;
   }
   const size_t count = in_.U8(static_cast<size_t>(list));
@@ -419,6 +444,44 @@ void VgmParser::ReadExtraHeader(size_t start) {
       log_->header.emplace_back(chip == kChipIdAy8910 ? "second AY8910 clock" : "second YM2151 clock",
                                 std::to_string(clock) + " Hz");
     }
+  }
+}
+
+// A count, then 4-byte entries: chip number (bit 7: the chip paired with it, as a YM2203's
+// SSG), flags (bit 0: the second chip), volume (bit 15 set: relative, else absolute; both in
+// 1/256 of the chip's own level here, Vorla having no other scale). The YM2151 and the AY8910s
+// are kept; the rest are chips Vorla does not play.
+void VgmParser::ReadChipVolumes(uint64_t list, size_t field) {
+  if (!in_.Has(list, 1)) {
+    Warn("offset " + Hex(field) + ": the chip-volume list lies past the end of the file; ignored");
+    return;
+  }
+  const size_t count = in_.U8(static_cast<size_t>(list));
+  for (size_t i = 0; i < count; ++i) {
+    const uint64_t entry = list + 1 + 4 * uint64_t{i};
+    if (!in_.Has(entry, 4)) {
+      Warn("offset " + Hex(list) + ": the chip-volume list is cut off by the end of the file");
+      return;
+    }
+    const uint8_t chip = in_.U8(static_cast<size_t>(entry));
+    const bool second = (in_.U8(static_cast<size_t>(entry + 1)) & 1) != 0;
+    const uint32_t volume = in_.U8(static_cast<size_t>(entry + 2)) |
+                            (uint32_t{in_.U8(static_cast<size_t>(entry + 3))} << 8);
+    const double factor = (volume & 0x7FFF) / 256.0;
+    std::string name;
+    if (chip == kChipIdYm2151 && !second) {
+      log_->opm_volume = factor;
+      name = "YM2151 volume";
+    } else if (chip == kChipIdAy8910) {
+      log_->psg_volume[second ? 1 : 0] = factor;
+      name = second ? "second AY8910 volume" : "AY8910 volume";
+    } else {
+      continue;
+    }
+    log_->header.emplace_back(name, Hex(volume) +
+                                        ((volume & 0x8000) ? " relative: " : " absolute: ") +
+                                        LevelText(factor) +
+                                        ", applied in chips mode, not in board mode");
   }
 }
 

@@ -43,6 +43,8 @@ DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voi
   size_t fm_latency = 0;
   if (log.opm_clock != 0) {
     opm_on_ = fm_muted_ != 0xFF;
+    fm_factor_ = GainFactor(options.gain_db + options.fm_gain_db) * log.volume_factor() *
+                 log.opm_volume;
     if (options.resample) {
       // At clock / 64 the chip's rate ratio rounds to exactly 1: one frame a chip sample.
       const double chip_rate = log.opm_clock / 64.0;
@@ -71,6 +73,11 @@ DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voi
     // The Psg clock is half the AY's master clock: the AY's tone is master / (16 x TP).
     psg_[i].SetClock(log.psg_clock[i] / 2, rate);
     psg_[i].SetRouting(3);
+    if (options.psg_stereo != PsgStereo::kMono && options.stereo_width > 0) {
+      psg_[i].SetPan(PsgPan(options.psg_stereo, options.stereo_width));
+    }
+    psg_factor_[i] = GainFactor(options.gain_db + options.psg_gain_db) * log.volume_factor() *
+                     log.psg_volume[i];
     const unsigned mask = PsgChannelMask(voices, i);
     psg_[i].SetChannelMask(mask);
     psg_on_[i] = mask != 0;
@@ -93,24 +100,40 @@ void DirectChips::Write(uint8_t chip, uint8_t reg, uint8_t data) {
   }
 }
 
+template <class Render>
+void DirectChips::MixScaled(double factor, StereoFrame* frames, int32_t count, Render render) {
+  if (factor == 1) {
+    render(frames, count);
+    return;
+  }
+  scaled_.assign(static_cast<size_t>(count), StereoFrame{0, 0});
+  render(scaled_.data(), count);
+  AddScaled(scaled_.data(), frames, count, factor);
+}
+
 void DirectChips::MixPsgs(StereoFrame* frames, int32_t count) {
   // A chip with every voice left out adds only zeros: it need not run.
   for (int i = 0; i < kMusicPsgCount; ++i) {
     if (!psg_on_[i]) continue;
-    if (band_limited_) {
-      psg_[i].MixBandLimited(frames, count);
-    } else {
-      psg_[i].Mix(frames, count);
-    }
+    Psg& psg = psg_[i];
+    MixScaled(psg_factor_[i], frames, count, [this, &psg](StereoFrame* f, int32_t n) {
+      if (band_limited_) {
+        psg.MixBandLimited(f, n);
+      } else {
+        psg.Mix(f, n);
+      }
+    });
   }
 }
 
 void DirectChips::MixFm(StereoFrame* frames, int32_t count) {
-  if (opm_resampler_ != nullptr) {
-    opm_resampler_->Mix(frames, count);
-  } else {
-    opm_.Mix(frames, count);
-  }
+  MixScaled(fm_factor_, frames, count, [this](StereoFrame* f, int32_t n) {
+    if (opm_resampler_ != nullptr) {
+      opm_resampler_->Mix(f, n);
+    } else {
+      opm_.Mix(f, n);
+    }
+  });
 }
 
 template <class Render>
@@ -136,18 +159,24 @@ void DirectChips::Mix(StereoFrame* frames, int32_t count) {
 }
 
 std::unique_ptr<BoardChips> BoardChips::Create(const ModuleLibrary& library, uint32_t rate,
-                                               const VoiceSet& voices, std::string* error) {
+                                               const VoiceSet& voices, double gain_db,
+                                               std::string* error) {
   std::unique_ptr<BoardChips> chips(new BoardChips());
   chips->fm_muted_ = FmMutedChannels(voices);
+  chips->factor_ = GainFactor(gain_db);
   for (int i = 0; i < kMusicPsgCount; ++i) {
     chips->psg_muted_[i] = static_cast<uint8_t>(~PsgChannelMask(voices, i) & 7u);
   }
   ReferenceHost& host = chips->board_.host();
   host.SetRate(rate);
   host.set_frame_sink([raw = chips.get()](const StereoFrame* frames, int32_t count) {
-    for (int32_t i = 0; i < count; ++i) {
-      raw->out_[i].left += frames[i].left;
-      raw->out_[i].right += frames[i].right;
+    if (raw->factor_ != 1) {
+      AddScaled(frames, raw->out_, count, raw->factor_);
+    } else {
+      for (int32_t i = 0; i < count; ++i) {
+        raw->out_[i].left += frames[i].left;
+        raw->out_[i].right += frames[i].right;
+      }
     }
     raw->out_ += count;
     return true;

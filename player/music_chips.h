@@ -10,6 +10,11 @@
 // ChipsOptions::resample false renders both chips at the output rate, the PSGs sampled four
 // times a frame. A PSG the file made for the AY-3-8910 family plays on
 // that chip's output curve unless ChipsOptions::ay_curve is false.
+// Levels: ChipsOptions::gain_db scales the whole output in both; DirectChips also scales the FM
+// and each PSG by fm_gain_db / psg_gain_db and by the file's volume modifier and chip volumes,
+// and may place each PSG's channels in stereo (psg_stereo, stereo_width). At 0 dB, factor 1 and
+// mono, the chips add straight into the frames as before. BoardChips keeps the board's own
+// volumes and mono PSGs.
 // Both leave out the voices that are not selected. An FM channel is left out by clearing the
 // pan bits of its register 0x20+ch, so it still runs but reaches neither side. A PSG channel:
 // DirectChips clears its bit in the PSG's channel mask; BoardChips, which cannot reach the
@@ -25,6 +30,7 @@
 #include "host/loaded_board.h"
 #include "host/module_loader.h"
 #include "player/frame_delay.h"
+#include "player/levels.h"
 #include "player/music_player.h"
 #include "player/voices.h"
 #include "psg/psg.h"
@@ -32,6 +38,11 @@
 struct ChipsOptions {
   bool resample = true;  // false: the chips at the output rate, the PSGs sampled
   bool ay_curve = true;  // an AY-3-8910-family PSG on its own curve (false: the YM2149's)
+  double gain_db = 0;      // the whole output, both modes
+  double fm_gain_db = 0;   // the FM
+  double psg_gain_db = 0;  // every PSG
+  PsgStereo psg_stereo = PsgStereo::kMono;
+  double stereo_width = 0.8;  // 0 to 1: how far A and C (abc) lie from the centre
 };
 
 class ChipResampler;
@@ -51,6 +62,9 @@ class DirectChips : public MusicChips {
  private:
   void MixPsgs(StereoFrame* frames, int32_t count);
   void MixFm(StereoFrame* frames, int32_t count);
+  // render(f, count) added to frames: straight in at factor 1, else through scaled_.
+  template <class Render>
+  void MixScaled(double factor, StereoFrame* frames, int32_t count, Render render);
   // render(frames, count) straight into frames, or through delay when it holds frames back.
   template <class Render>
   void MixHeld(FrameDelay& delay, StereoFrame* frames, int32_t count, Render render);
@@ -62,6 +76,9 @@ class DirectChips : public MusicChips {
   FrameDelay fm_delay_;                    // each held back to the later one's latency
   FrameDelay psg_delay_;
   std::vector<StereoFrame> held_;          // a delayed chip's frames on their way
+  std::vector<StereoFrame> scaled_;        // a scaled chip's frames before its factor
+  double fm_factor_ = 1;                   // each chip's level: gains, file volumes
+  double psg_factor_[kMusicPsgCount] = {1, 1, 1, 1};
   bool opm_on_ = false;                    // present and some channel selected
   bool psg_on_[kMusicPsgCount] = {};
   uint8_t fm_muted_ = 0;                   // bit ch: channel ch + 1 left out
@@ -74,8 +91,10 @@ class BoardChips : public MusicChips {
   // Creates a board on a fresh host at the given rate. Null with a reason in *error when the
   // module refuses.
   // A register log the board was asked for and could not make is such a refusal.
+  // gain_db scales all the board gives.
   static std::unique_ptr<BoardChips> Create(const ModuleLibrary& library, uint32_t rate,
-                                            const VoiceSet& voices, std::string* error);
+                                            const VoiceSet& voices, double gain_db,
+                                            std::string* error);
   // Releases the board (its log is completed): a log that could not be written, or empty.
   std::string Finish() override;
   void Write(uint8_t chip, uint8_t reg, uint8_t data) override;
@@ -88,4 +107,5 @@ class BoardChips : public MusicChips {
   uint8_t fm_muted_ = 0;
   uint8_t psg_muted_[kMusicPsgCount] = {};   // bits 0-2: channels A-C left out
   StereoFrame* out_ = nullptr;               // where the sink adds the host's rendered frames
+  double factor_ = 1;                        // on the host's frames
 };

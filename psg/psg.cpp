@@ -371,6 +371,32 @@ struct DcBlocker {
   }
 };
 
+// BoxSums and Edges channel by channel: each channel into a buffer of its own.
+struct ChannelBoxSums : BoxSums {
+  int32_t* per_channel[Psg::kChannels];
+  void Channel(uint32_t c) { sums = per_channel[c]; }
+};
+struct ChannelEdges : Edges {
+  int64_t* per_channel[Psg::kChannels];
+  void Channel(uint32_t c) {
+    channel = c;
+    changes = per_channel[c];
+  }
+};
+
+// Adds the channels' values v to both sides of out, each by its shares in pan.
+inline void AddPanned(StereoFrame& out, const int32_t* v, const Psg::Pan& pan) {
+  constexpr int64_t kHalf = int64_t{1} << (Psg::kPanBits - 1);
+  int64_t left = kHalf;
+  int64_t right = kHalf;
+  for (uint32_t c = 0; c < Psg::kChannels; ++c) {
+    left += int64_t{v[c]} * pan.left[c];
+    right += int64_t{v[c]} * pan.right[c];
+  }
+  out.left = AddWrapping(out.left, static_cast<int32_t>(left >> Psg::kPanBits));
+  out.right = AddWrapping(out.right, static_cast<int32_t>(right >> Psg::kPanBits));
+}
+
 // Runs pay when each lasts about eight sub-samples or more.
 bool RunsPay(const ChannelRun& c) {
   constexpr uint32_t kMinRun = 8;
@@ -609,7 +635,13 @@ void Psg::RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint3
 }
 
 void Psg::Mix(StereoFrame* frames, int32_t count) {
-  if (chip_true_) {
+  if (panned_) {
+    if (chip_true_) {
+      MixPannedAs<true>(frames, count);
+    } else {
+      MixPannedAs<false>(frames, count);
+    }
+  } else if (chip_true_) {
     MixAs<true>(frames, count);
   } else {
     MixAs<false>(frames, count);
@@ -617,7 +649,13 @@ void Psg::Mix(StereoFrame* frames, int32_t count) {
 }
 
 void Psg::MixBandLimited(StereoFrame* frames, int32_t count) {
-  if (chip_true_) {
+  if (panned_) {
+    if (chip_true_) {
+      MixBandLimitedPannedAs<true>(frames, count);
+    } else {
+      MixBandLimitedPannedAs<false>(frames, count);
+    }
+  } else if (chip_true_) {
     MixBandLimitedAs<true>(frames, count);
   } else {
     MixBandLimitedAs<false>(frames, count);
@@ -704,6 +742,98 @@ void Psg::MixBandLimitedAs(StereoFrame* frames, int32_t count) {
   settled_ = dc_out_ == 0;
   for (uint32_t c = 0; c < kChannels; ++c) settled_ = settled_ && last_level_[c] == 0;
   for (uint32_t j = 0; j < kTaps; ++j) settled_ = settled_ && tail_[j] == 0;
+  if (!silent && !any_envelope) AdvanceEnvelopeByCall(count);
+}
+
+template <bool kChip>
+void Psg::MixPannedAs(StereoFrame* frames, int32_t count) {
+  bool at_rest = true;
+  for (int64_t out : pan_dc_out_) at_rest = at_rest && out == 0;
+  if (Silent() && (!kChip || at_rest)) return;
+  if (frames == nullptr) count = 0;
+  ChannelRun channels[kChannels];
+  const bool any_envelope = PrepareChannels<kChip>(channels);
+
+  int32_t sums[kChannels][kBlock];
+  ChannelBoxSums sink{{sums[0]}, {sums[0], sums[1], sums[2]}};
+  const int32_t block = BlockFrames();
+  DcBlocker dc[kChannels] = {{pan_dc_in_[0], pan_dc_out_[0], dc_leak_},
+                             {pan_dc_in_[1], pan_dc_out_[1], dc_leak_},
+                             {pan_dc_in_[2], pan_dc_out_[2], dc_leak_}};
+  for (int32_t start = 0; start < count; start += block) {
+    const int32_t n = std::min(block, count - start);
+    for (auto& channel_sums : sums) std::fill(channel_sums, channel_sums + n, 0);
+    RenderBlock<kChip>(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n));
+    StereoFrame* out = frames + start;
+    for (int32_t i = 0; i < n; ++i) {
+      int32_t v[kChannels];
+      for (uint32_t c = 0; c < kChannels; ++c) {
+        v[c] = sums[c][i] / 4;
+        if constexpr (kChip) v[c] = dc[c].Pass(v[c]);
+      }
+      AddPanned(out[i], v, pan_);
+    }
+  }
+  for (uint32_t c = 0; c < kChannels; ++c) {
+    dc[c].Settle();
+    pan_dc_in_[c] = dc[c].in;
+    pan_dc_out_[c] = dc[c].out;
+  }
+  if (!any_envelope) AdvanceEnvelopeByCall(count);
+}
+
+template <bool kChip>
+void Psg::MixBandLimitedPannedAs(StereoFrame* frames, int32_t count) {
+  if (frames == nullptr) count = 0;
+  const bool silent = Silent();
+  if (silent && settled_) return;
+  ChannelRun channels[kChannels];
+  const bool any_envelope = PrepareChannels<kChip>(channels);
+
+  constexpr uint32_t kTaps = StepKernel::kTaps;
+  int64_t changes[kChannels][kBlock + kTaps];
+  ChannelEdges sink{{changes[0], StepKernel::Get().taps, last_level_, 0},
+                    {changes[0], changes[1], changes[2]}};
+  const int32_t block = BlockFrames();
+  DcBlocker dc[kChannels] = {{pan_dc_in_[0], pan_dc_out_[0], dc_leak_},
+                             {pan_dc_in_[1], pan_dc_out_[1], dc_leak_},
+                             {pan_dc_in_[2], pan_dc_out_[2], dc_leak_}};
+  for (int32_t start = 0; start < count; start += block) {
+    const int32_t n = std::min(block, count - start);
+    for (uint32_t c = 0; c < kChannels; ++c) {
+      std::copy(pan_tail_[c], pan_tail_[c] + kTaps, changes[c]);
+      std::fill(changes[c] + kTaps, changes[c] + n + kTaps, 0);
+    }
+    if (silent) {
+      for (uint32_t c = 0; c < kChannels; ++c) {
+        sink.Channel(c);
+        sink.End(0, 0, 0);
+      }
+    } else {
+      RenderBlock<kChip>(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n));
+    }
+    StereoFrame* out = frames + start;
+    for (int32_t i = 0; i < n; ++i) {
+      int32_t v[kChannels];
+      for (uint32_t c = 0; c < kChannels; ++c) {
+        pan_level_[c] += changes[c][i];
+        v[c] = static_cast<int32_t>(pan_level_[c] >> StepKernel::kUnityBits);
+        if constexpr (kChip) v[c] = dc[c].Pass(v[c]);
+      }
+      AddPanned(out[i], v, pan_);
+    }
+    for (uint32_t c = 0; c < kChannels; ++c) {
+      std::copy(changes[c] + n, changes[c] + n + kTaps, pan_tail_[c]);
+    }
+  }
+  settled_ = true;
+  for (uint32_t c = 0; c < kChannels; ++c) {
+    dc[c].Settle();
+    pan_dc_in_[c] = dc[c].in;
+    pan_dc_out_[c] = dc[c].out;
+    settled_ = settled_ && dc[c].out == 0 && last_level_[c] == 0;
+    for (uint32_t j = 0; j < kTaps; ++j) settled_ = settled_ && pan_tail_[c][j] == 0;
+  }
   if (!silent && !any_envelope) AdvanceEnvelopeByCall(count);
 }
 

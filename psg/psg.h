@@ -94,6 +94,22 @@ class Psg {
   // player's per-voice mute; the board never calls it (its mask stays 63).
   void SetChannelMask(uint32_t mask);
   uint32_t routing() const { return routing_; }
+  // Each channel's share of the left and the right side, kPanUnit = the whole of it: a music
+  // player's stereo placement of channels A-C; the board never calls it. Once set, Mix and
+  // MixBandLimited render each channel apart (with the chip's output, each through a DC
+  // blocker of its own) and add it to both sides by its shares; the routing no longer applies.
+  // Set it before the first Mix.
+  struct Pan {
+    int32_t left[kChannels];
+    int32_t right[kChannels];
+  };
+  static constexpr int32_t kPanBits = 14;
+  static constexpr int32_t kPanUnit = 1 << kPanBits;
+  void SetPan(const Pan& pan) {
+    pan_ = pan;
+    panned_ = true;
+  }
+  bool panned() const { return panned_; }
 
   // Read-only views of the state. Out-of-range indexes read 0.
   uint32_t tone_base() const { return tone_base_; }
@@ -136,6 +152,11 @@ class Psg {
   void MixAs(StereoFrame* frames, int32_t count);
   template <bool kChip>
   void MixBandLimitedAs(StereoFrame* frames, int32_t count);
+  // The same, each channel apart and placed by pan_.
+  template <bool kChip>
+  void MixPannedAs(StereoFrame* frames, int32_t count);
+  template <bool kChip>
+  void MixBandLimitedPannedAs(StereoFrame* frames, int32_t count);
   // Frames a block may hold: with the chip's noise, no more than ChipNoiseTable::kSlack noise
   // steps, so that a block reads its noise without wrapping.
   int32_t BlockFrames() const;
@@ -186,4 +207,12 @@ class Psg {
   int32_t dc_in_ = 0;              // the DC blocker's last input, and its last output in
   int64_t dc_out_ = 0;             // 1 / 2^16 units
   int64_t dc_leak_ = 0;            // 1 - its pole (kDcBlockerHz at the rate), in 1 / 2^24
+  // Panned: the shares, and each channel's own DC blocker state, level sum and changes ahead
+  // (as dc_in_, dc_out_, level_ and tail_ for the channels together).
+  bool panned_ = false;
+  Pan pan_ = {};
+  int32_t pan_dc_in_[kChannels] = {};
+  int64_t pan_dc_out_[kChannels] = {};
+  int64_t pan_level_[kChannels] = {};
+  int64_t pan_tail_[kChannels][StepKernel::kTaps] = {};
 };

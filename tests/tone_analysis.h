@@ -104,6 +104,28 @@ inline std::vector<double> Render(const MusicLog& log, uint32_t rate,
   return out;
 }
 
+// Both sides of the whole render of log in chips mode.
+struct Sides {
+  std::vector<double> left;
+  std::vector<double> right;
+};
+inline Sides RenderSides(const MusicLog& log, uint32_t rate, const ChipsOptions& options) {
+  DirectChips chips(log, rate, AllVoices(), options);
+  PlaybackOptions playback;
+  playback.rate = rate;
+  MusicPlayer player(log, playback, &chips);
+  Sides out;
+  std::vector<StereoFrame> block(4096);
+  while (!player.finished()) {
+    const int32_t n = player.Render(block.data(), 4096);
+    for (int32_t i = 0; i < n; ++i) {
+      out.left.push_back(block[i].left);
+      out.right.push_back(block[i].right);
+    }
+  }
+  return out;
+}
+
 // The YM2151 clock of the measurements, and the chip's own rate (clock / 64).
 inline constexpr uint32_t kOpmClock = 3579545;
 inline constexpr double kChipRate = kOpmClock / 64.0;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "music/music_info.h"
 #include "music/music_reader.h"
 #include "music/vgm_reader.h"
 #include "tests/music_files.h"
@@ -280,13 +281,44 @@ TEST(VgmReader, LoopModifierAndBaseAreKept) {
 TEST(VgmReader, TheExtraHeaderGivesTheSecondAyItsOwnClock) {
   VgmFile f;
   f.Set(0x74, 1789773 | 0x40000000u).Set(0xBC, 4);  // extra header at 0xC0
-  f.Set(0xC0, 12).Set(0xC4, 4);                      // clock list at 0xC8
+  f.Set(0xC0, 8).Set(0xC4, 4);                       // clock list at 0xC8, no volume list
   f.Byte(0xC8, 1).Byte(0xC9, 18).Set(0xCA, 2000000);  // one entry: chip 18 (AY8910)
   f.Set(0xCE, 0xFFFFFFFF);  // main-header bytes inside the extra header are no fields
   f.Cmd({0x70, 0x66}).Set(0x18, 1);
   MusicLog log = Read(f.Bytes());
   EXPECT_EQ(log.psg_clock[0], 1789773u);
   EXPECT_EQ(log.psg_clock[1], 2000000u);
+  EXPECT_TRUE(log.warnings.empty());
+}
+
+TEST(VgmReader, VolumeModifierAndChipVolumesAreKeptForChipsMode) {
+  // 0x00-0xC0 count up, 0xC1-0xFF down from -63, and -63 counts as -64.
+  for (const auto& [byte, v] : {std::pair{0x20, 32}, {0xC0, 192}, {0xFF, -1}, {0xC1, -64}}) {
+    VgmFile f(0x160);
+    f.Set(0x30, 3579545).Byte(0x7C, static_cast<uint8_t>(byte)).Cmd({0x70, 0x66}).Set(0x18, 1);
+    EXPECT_EQ(Read(f.Bytes()).volume_modifier, v) << byte;
+  }
+  VgmFile f(0x160);
+  f.Set(0x30, 3579545).Byte(0x7C, 0x20).Cmd({0x70, 0x66}).Set(0x18, 1);
+  EXPECT_NE(FormatMusicInfo(Read(f.Bytes()))
+                .find("0x20: x2 (+6.0 dB), applied in chips mode, not in board mode"),
+            std::string::npos);
+
+  // Volume list at 0xC8: the YM2151 relative x1.5, the second AY absolute 0x80, a paired
+  // chip's entry (bit 7) and a YM2612's ignored.
+  VgmFile v;
+  v.Set(0x30, 3579545).Set(0x74, 1789773 | 0x40000000u).Set(0xBC, 4);
+  v.Set(0xC0, 12).Set(0xC4, 0).Set(0xC8, 4);
+  v.Byte(0xCC, 4);
+  v.Byte(0xCD, 3).Byte(0xCE, 0).Byte(0xCF, 0x80).Byte(0xD0, 0x81);
+  v.Byte(0xD1, 18).Byte(0xD2, 1).Byte(0xD3, 0x80).Byte(0xD4, 0x00);
+  v.Byte(0xD5, 18 | 0x80).Byte(0xD6, 0).Byte(0xD7, 0x00).Byte(0xD8, 0x01);
+  v.Byte(0xD9, 2).Byte(0xDA, 0).Byte(0xDB, 0x00).Byte(0xDC, 0x02);
+  v.Cmd({0x70, 0x66}).Set(0x18, 1);
+  const MusicLog log = Read(v.Bytes());
+  EXPECT_DOUBLE_EQ(log.opm_volume, 1.5);
+  EXPECT_DOUBLE_EQ(log.psg_volume[0], 1.0);
+  EXPECT_DOUBLE_EQ(log.psg_volume[1], 0.5);
   EXPECT_TRUE(log.warnings.empty());
 }
 
