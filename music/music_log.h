@@ -114,6 +114,8 @@ struct MusicLog {
   // Loop-count adjustment of VGM 1.51+: passes = requested * modifier / 16 - base.
   int loop_modifier = 16;
   int loop_base = 0;
+  // VGM 1.60+ volume modifier, the header byte 0x7C as stored (0 = none).
+  int volume_modifier = 0;
 
   uint64_t opm_writes = 0;
   uint64_t psg_writes[kMusicPsgCount] = {};

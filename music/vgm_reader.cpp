@@ -326,6 +326,7 @@ void VgmParser::ReadTimes() {
   if (loop_modifier == 0) loop_modifier = 16;
   log_->loop_base = loop_base;
   log_->loop_modifier = loop_modifier;
+  log_->volume_modifier = ByteField(0x7C, 0x160, 0);
 }
 
 void VgmParser::FindDataEnd(uint64_t data_start, uint32_t eof_field, uint64_t* end_out,
