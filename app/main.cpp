@@ -20,6 +20,7 @@
 #include "platform/environment.h"
 #include "platform/program_directory.h"
 #include "music/music_info.h"
+#include "music/music_info_json.h"
 #include "music/music_reader.h"
 #include "player/music_play.h"
 #include "output/clock_text.h"
@@ -381,6 +382,7 @@ struct CommandLine {
   std::vector<CLI::Option*> play_options;
 
   std::string info_path;
+  bool info_json = false;
   std::string demo_path = "demo.wav";
 
   CLI::App* render = nullptr;
@@ -433,6 +435,8 @@ void AddOtherCommands(CLI::App* app, CommandLine* c) {
 
   c->info = app->add_subcommand("info", "print a music file's header and tag");
   c->info->add_option("file", c->info_path, "music file (.vgm, .vgz, .s98)")->required();
+  c->info->add_flag("--json", c->info_json,
+                    "print the facts as JSON instead: one object a line, one line a file");
 
   c->demo = app->add_subcommand("demo", "render the built-in demo to a WAV file");
   c->demo->add_option("-o,--output", c->demo_path, "WAV file to write");
@@ -587,7 +591,8 @@ int RunInfo(const CommandLine& c) {
   MusicLog log;
   std::string error;
   if (!ReadMusicFile(c.info_path, &log, &error)) return Fail(error);
-  std::printf("%s", FormatMusicInfo(log).c_str());
+  const std::string text = c.info_json ? MusicInfoJson(log, c.info_path) : FormatMusicInfo(log);
+  std::fwrite(text.data(), 1, text.size(), stdout);
   return kDone;
 }
 

@@ -460,6 +460,16 @@ TEST(MusicEndToEnd, InfoPrintsTheHeaderAndTheTag) {
                            "0:02.31 (231 ticks)"}) {
     EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
   }
+  // As JSON: one line; a file that cannot be read leaves nothing on standard output.
+  run = vorla.Exec("info --json " + Q(s98));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.find("{\"path\":"), 0u) << run.out;
+  EXPECT_EQ(run.out.find('\n'), run.out.size() - 1) << run.out;
+  EXPECT_NE(run.out.find("\"title\":\"synthetic OPM+PSG S98 v3 test\""), std::string::npos);
+  run = vorla.Exec("info --json missing.vgm");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("vorla: missing.vgm: cannot open the file"), std::string::npos) << run.err;
 }
 
 TEST(MusicEndToEnd, BadInputEndsWithAClearMessage) {
