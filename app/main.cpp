@@ -21,6 +21,7 @@
 #include "platform/environment.h"
 #include "platform/program_directory.h"
 #include "music/music_info.h"
+#include "music/music_info_json.h"
 #include "music/music_reader.h"
 #include "player/music_play.h"
 #include "output/clock_text.h"
@@ -464,6 +465,7 @@ struct CommandLine {
   std::vector<CLI::Option*> play_options;
 
   std::vector<std::string> info_paths;
+  bool info_json = false;
   std::string demo_path = "demo.wav";
 
   CLI::App* render = nullptr;
@@ -532,6 +534,8 @@ void AddOtherCommands(CLI::App* app, CommandLine* c) {
                       "music files (.vgm, .vgz, .s98), folders of them and .m3u playlists")
       ->required()
       ->type_name("FILE");
+  c->info->add_flag("--json", c->info_json,
+                    "print the facts as JSON instead: one object a line, one line a file");
 
   c->demo = app->add_subcommand("demo", "render the built-in demo to a WAV file");
   c->demo->add_option("-o,--output", c->demo_path, "WAV file to write")->type_name("FILE");
@@ -851,7 +855,7 @@ int RunInfo(const CommandLine& c) {
   const InputList list = ExpandInputs(c.info_paths);
   bool failed = TellProblems(list);
   for (size_t i = 0; i < list.files.size(); ++i) {
-    if (list.many) {
+    if (list.many && !c.info_json) {
       std::printf("%s==> %s <==\n", i > 0 ? "\n" : "", ShownText(list.files[i]).c_str());
     }
     MusicLog log;
@@ -862,7 +866,9 @@ int RunInfo(const CommandLine& c) {
       failed = true;
       continue;
     }
-    std::printf("%s", FormatMusicInfo(log).c_str());
+    const std::string text =
+        c.info_json ? MusicInfoJson(log, list.files[i]) : FormatMusicInfo(log);
+    std::fwrite(text.data(), 1, text.size(), stdout);
   }
   return failed ? kFailed : kDone;
 }

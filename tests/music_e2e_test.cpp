@@ -460,6 +460,10 @@ TEST(MusicEndToEnd, InfoPrintsTheHeaderAndTheTag) {
                            "0:02.31 (231 ticks)"}) {
     EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
   }
+  // As JSON, a file that cannot be read leaves no half object on standard output.
+  EXPECT_EQ(vorla.Exec("info --json " + Q(s98)).out.rfind("{\"path\":", 0), 0u);
+  run = vorla.Exec("info --json missing.vgm");
+  EXPECT_TRUE(run.status == 1 && run.out.empty()) << run.status << run.out;
 }
 
 TEST(MusicEndToEnd, BadInputEndsWithAClearMessage) {
