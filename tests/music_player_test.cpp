@@ -155,41 +155,6 @@ TEST(MusicPlayer, ALoopingSongFadesOutLinearlyAfterItsLastPass) {
   EXPECT_EQ(plain.length(), 100u);
 }
 
-TEST(MusicPlayer, SpeedStartAndLoopCountMoveTheTimeline) {
-  MusicLog log;
-  log.events = {W(1, 1), Wait(100), W(2, 2), Wait(100)};
-  log.total_ticks = 200;
-  log.loop_event = 2;
-  log.loop_ticks = 100;
-  // Twice as fast: the writes come at half their frames, the song lasts half as long.
-  RecordingChips fast_chips;
-  PlaybackOptions fast{44100, 1, 0};
-  fast.speed = 2;
-  MusicPlayer faster(log, fast, &fast_chips);
-  EXPECT_EQ(faster.length(), 100u);
-  RenderAll(&faster);
-  ASSERT_EQ(fast_chips.writes.size(), 2u);
-  EXPECT_EQ(fast_chips.writes[1].frame, 50u);
-
-  // No repeat and no fade: the data once.
-  PlaybackOptions once{44100, 0, 5.0};
-  EXPECT_EQ(MusicPlayer(log, once, nullptr).length(), 200u);
-  // Forever until cut 0.01 s after the start at 50: the loop goes on, fading out at the cut.
-  RecordingChips chips;
-  PlaybackOptions forever{44100, PlaybackOptions::kLoopForever, 0.005, 0.01};
-  forever.start_seconds = 50.0 / 44100;
-  MusicPlayer player(log, forever, &chips);
-  EXPECT_TRUE(player.forever());
-  EXPECT_EQ(player.start(), 50u);
-  EXPECT_EQ(player.length(), 50u + 441);
-  const std::vector<StereoFrame> frames = RenderAll(&player, 64);
-  ASSERT_EQ(frames.size(), 441u);
-  EXPECT_EQ(chips.mixed, 50u + 441);                 // the frames before the start ran too
-  EXPECT_EQ(chips.writes.back().frame, 400u);        // the loop's write, a fourth time
-  EXPECT_EQ(frames[441 - 221].left, 1000);           // the fade's 220 frames end with the cut
-  EXPECT_EQ(frames[440].left, 1000 * 1 / 220);
-}
-
 TEST(MusicPlayer, ALoopWithoutTimeIsPlayedOnceNotForever) {
   MusicLog log;
   log.events = {W(1, 1), Wait(5), W(2, 2)};

@@ -22,9 +22,10 @@ namespace {
 
 std::string Q(const std::string& path) { return "'" + path + "'"; }
 
-// The 16-bit samples of a WAV file written by vorla (44-byte header), interleaved.
-std::vector<int16_t> WavSamples(const std::string& path) {
-  const std::string bytes = ReadAll(path);
+// vorla render SONG ARGS into a WAV file: its 16-bit samples, interleaved (none when it fails).
+std::vector<int16_t> Render(VorlaProgram& vorla, const std::string& song, const std::string& args) {
+  const ProgramRun run = vorla.Exec("render " + Q(song) + " " + args + " -y -o out.wav");
+  const std::string bytes = run.status == 0 ? ReadAll(vorla.File("out.wav")) : "";
   std::vector<int16_t> s(bytes.size() > 44 ? (bytes.size() - 44) / 2 : 0);
   std::memcpy(s.data(), bytes.data() + 44, s.size() * 2);
   return s;
@@ -52,46 +53,35 @@ double Frequency(const std::vector<int16_t>& s, size_t start) {
 TEST(PlayTimeline, StartLoopsAndSpeedShapeTheRender) {
   REQUIRE_TEST_FILE(deck, "vgm/ym2151/DeckTheHalls.vgm");
   REQUIRE_TEST_FILE(s98, "synthetic/opm_psg_v3.s98");
+  REQUIRE_TEST_FILE(ay, "vgm/ay/02_StartingPoint.vgm");
+  REQUIRE_TEST_FILE(dual, "synthetic/ym2151_ay8910_dual_exerciser.vgm");
   VorlaProgram vorla;
-  const std::string whole_wav = vorla.File("whole.wav"), part_wav = vorla.File("part.wav");
   // --start: the same samples as that stretch of the whole song; the length counts from it.
-  ASSERT_EQ(vorla.Exec("render " + Q(deck) + " -o " + Q(whole_wav)).status, 0);
-  ASSERT_EQ(vorla.Exec("render " + Q(deck) + " --start 4.5 --length 2 -o " + Q(part_wav)).status,
-            0);
-  const std::vector<int16_t> whole = WavSamples(whole_wav), part = WavSamples(part_wav);
+  const std::vector<int16_t> whole = Render(vorla, deck, "");
+  const std::vector<int16_t> part = Render(vorla, deck, "--start 4.5 --length 2");
   ASSERT_EQ(part.size(), 2u * 2 * 44100);
   const size_t skip = 2 * 441;  // 10 ms
   EXPECT_TRUE(std::equal(part.begin() + skip, part.end(), whole.begin() + 2 * 198450 + skip));
 
   // 234 syncs of 10 ms, the loop 231 of them: --loops 0 plays the data once, without a fade.
-  ASSERT_EQ(vorla.Exec("render " + Q(s98) + " --loops 0 -o " + Q(part_wav)).status, 0);
-  EXPECT_EQ(WavSamples(part_wav).size(), 2u * 234 * 441);
+  EXPECT_EQ(Render(vorla, s98, "--loops 0").size(), 2u * 234 * 441);
   // forever: a render needs --length, and then fades out as it is cut.
-  ProgramRun run = vorla.Exec("render " + Q(s98) + " --loops forever -o " + Q(part_wav));
+  ProgramRun run = vorla.Exec("render " + Q(s98) + " --loops forever -o out.wav");
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("--loops forever: a render needs an end"), std::string::npos) << run.err;
-  ASSERT_EQ(vorla.Exec("render " + Q(s98) + " --loops inf --length 12 -o " + Q(part_wav)).status,
-            0);
-  const std::vector<int16_t> forever = WavSamples(part_wav);
+  const std::vector<int16_t> forever = Render(vorla, s98, "--loops inf --length 12");
   ASSERT_EQ(forever.size(), 2u * 12 * 44100);
   EXPECT_EQ(forever[forever.size() - 2], 0);
 
   // --speed 2: half the length, a note's onset at half its time, the pitch unchanged.
-  REQUIRE_TEST_FILE(ay, "vgm/ay/02_StartingPoint.vgm");
-  REQUIRE_TEST_FILE(dual, "synthetic/ym2151_ay8910_dual_exerciser.vgm");
-  for (const char* speed : {"1", "2"}) {
-    ASSERT_EQ(vorla.Exec("render " + Q(ay) + " --solo psg1a --speed " + speed + " -o " +
-                         Q(vorla.File(std::string("ay") + speed + ".wav"))).status, 0);
-  }
-  const std::vector<int16_t> ay1 = WavSamples(vorla.File("ay1.wav"));
-  const std::vector<int16_t> ay2 = WavSamples(vorla.File("ay2.wav"));
+  const std::vector<int16_t> ay1 = Render(vorla, ay, "--solo psg1a");
+  const std::vector<int16_t> ay2 = Render(vorla, ay, "--solo psg1a --speed 2");
   EXPECT_NEAR(static_cast<double>(ay2.size()), ay1.size() / 2.0, 2);
   EXPECT_GT(Onset(ay1, 500), 44100u);
   EXPECT_NEAR(static_cast<double>(Onset(ay2, 500)), Onset(ay1, 500) / 2.0, 1);
-  ASSERT_EQ(vorla.Exec("render " + Q(dual) + " --solo fm --speed 2 -o " + Q(part_wav)).status, 0);
-  EXPECT_NEAR(Frequency(WavSamples(part_wav), 22050), 440, 2);  // as at the song's own pace
+  EXPECT_NEAR(Frequency(Render(vorla, dual, "--solo fm --speed 2"), 22050), 440, 2);
   for (const char* bad : {"0", "abc", "5"}) {
-    run = vorla.Exec("render " + Q(deck) + " --speed " + bad + " -o " + Q(part_wav));
+    run = vorla.Exec("render " + Q(deck) + " --speed " + bad + " -o out.wav");
     EXPECT_EQ(run.status, 2) << bad;
     EXPECT_NE(run.err.find("vorla: --speed: "), std::string::npos) << run.err;
   }
@@ -150,16 +140,12 @@ class PtyPlay {
     }
     return -1;
   }
-  bool SettingsAsBefore() const {
-    termios after{};
-    tcgetattr(slave_, &after);
-    return after.c_lflag == before_.c_lflag && after.c_iflag == before_.c_iflag &&
-           std::memcmp(after.c_cc, before_.c_cc, sizeof after.c_cc) == 0;
-  }
-  bool Raw() const {
+  // The terminal's settings are those it had before the player started.
+  bool AsBefore() const {
     termios now{};
     tcgetattr(slave_, &now);
-    return (now.c_lflag & (ICANON | ECHO)) == 0;
+    return now.c_lflag == before_.c_lflag && now.c_iflag == before_.c_iflag &&
+           std::memcmp(now.c_cc, before_.c_cc, sizeof now.c_cc) == 0;
   }
   pid_t pid() const { return pid_; }
   const std::string& screen() const { return screen_; }
@@ -188,13 +174,13 @@ TEST(PlayKeys, KeysMoveTheSongAndEveryEndGivesTheTerminalBack) {
     // Up goes a minute on; q ends with status 0.
     PtyPlay play(vorla, s98);
     ASSERT_TRUE(play.WaitFor("q quit")) << play.screen();
-    EXPECT_TRUE(play.Raw());
+    EXPECT_FALSE(play.AsBefore());  // keys as typed, unechoed
     play.Type("\x1b[A++");
     EXPECT_TRUE(play.WaitFor("  1:0")) << play.screen();
     EXPECT_TRUE(play.WaitFor("volume +3.0 dB")) << play.screen();
     play.Type("q");
     EXPECT_EQ(play.Wait(), 0);
-    EXPECT_TRUE(play.SettingsAsBefore());
+    EXPECT_TRUE(play.AsBefore());
   }
   {
     // A lone Esc ends it too; an arrow's sequence does not.
@@ -204,16 +190,16 @@ TEST(PlayKeys, KeysMoveTheSongAndEveryEndGivesTheTerminalBack) {
     EXPECT_TRUE(play.WaitFor("  1:0")) << play.screen();
     play.Type("\x1b");
     EXPECT_EQ(play.Wait(), 0);
-    EXPECT_TRUE(play.SettingsAsBefore());
+    EXPECT_TRUE(play.AsBefore());
   }
   {
     // A stop signal: the terminal's settings back, then the end it always had.
     PtyPlay play(vorla, s98);
     ASSERT_TRUE(play.WaitFor("q quit")) << play.screen();
-    ASSERT_TRUE(play.Raw());
+    ASSERT_FALSE(play.AsBefore());
     kill(play.pid(), SIGTERM);
     EXPECT_EQ(play.Wait(), 128 + SIGTERM);
-    EXPECT_TRUE(play.SettingsAsBefore());
+    EXPECT_TRUE(play.AsBefore());
   }
 }
 
