@@ -133,7 +133,7 @@ void PrintStatus(const LiveSong& song, uint32_t rate) {
   const MusicPlayer& player = song.player();
   const uint64_t position = song.position();
   std::string line = "  " + FormatClock(static_cast<double>(position) / rate);
-  if (!player.forever()) {
+  if (player.length() != UINT64_MAX) {   // a loop repeating forever has no total
     constexpr int kBar = 30;
     const uint64_t length = std::max<uint64_t>(player.length(), 1);
     const int filled = static_cast<int>(std::min<uint64_t>(position, length) * kBar / length);
