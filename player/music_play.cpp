@@ -50,7 +50,7 @@ class LiveSong {
   // Runs on the audio thread.
   void Fill(int16_t* samples, int32_t frames) {
     std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
-    if (!lock.owns_lock() || paused_.load()) {
+    if (!lock.owns_lock() || paused_.load() || player_ == nullptr) {
       std::fill(samples, samples + 2 * static_cast<size_t>(frames), int16_t{0});
       return;
     }
@@ -73,11 +73,11 @@ class LiveSong {
     std::lock_guard<std::mutex> lock(mutex_);
     if (frame >= player_->length()) return Moved::kPastEnd;
     if (frame < player_->position()) {
-      std::unique_ptr<MusicChips> chips = maker_.Make(log_, options_.voices, error);
-      if (chips == nullptr) return Moved::kFailed;
+      // The old chips end first: a board keeping a register log lets go of it for the next.
       player_.reset();
       if (std::string failure = chips_->Finish(); !failure.empty()) finish_error_ = failure;
-      chips_ = std::move(chips);
+      chips_ = maker_.Make(log_, options_.voices, error);
+      if (chips_ == nullptr) return Moved::kFailed;
       player_ = std::make_unique<MusicPlayer>(log_, options_.playback, chips_.get());
     }
     player_->SkipTo(frame);
@@ -87,7 +87,7 @@ class LiveSong {
 
   // The chips' work ended: what they could not write, or empty.
   std::string Finish() {
-    std::string failure = chips_->Finish();
+    std::string failure = chips_ != nullptr ? chips_->Finish() : std::string();
     return !finish_error_.empty() ? finish_error_ : failure;
   }
 
