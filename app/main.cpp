@@ -116,6 +116,8 @@ struct NumberArgs {
   std::string loops;
   std::string fade;
   std::string length;
+  std::string start;
+  std::string speed;
 };
 
 // The level options as typed; checked after parsing by ApplyLevels.
@@ -133,6 +135,8 @@ struct MusicArgs {
   int loops = 2;
   double fade = 3.0;
   double length = 0;
+  double start = 0;
+  double speed = 1;
   bool board = false;
   std::string resampler = "soxr";
   std::string mute;
@@ -153,9 +157,21 @@ std::string CheckNumbers(const NumberArgs& n, MusicArgs* music, int32_t* chunk) 
     if (!ParseWhole("--chunk", n.chunk, 1, 1 << 20, &whole, &error)) return error;
     *chunk = static_cast<int32_t>(whole);
   }
-  if (!n.loops.empty()) {
-    if (!ParseWhole("--loops", n.loops, 1, 1000, &whole, &error)) return error;
+  if (n.loops == "forever" || n.loops == "inf") {
+    music->loops = PlaybackOptions::kLoopForever;
+  } else if (!n.loops.empty()) {
+    if (!ParseWhole("--loops", n.loops, 0, 1000, &whole, &error)) {
+      return error.substr(0, error.rfind(" (")) + " (0 to 1000, or forever)";
+    }
     music->loops = static_cast<int>(whole);
+  }
+  if (!n.start.empty() &&
+      !ParseDecimal("--start", n.start, 0, false, 1e9, &music->start, &error)) {
+    return error;
+  }
+  if (!n.speed.empty() &&
+      !ParseDecimal("--speed", n.speed, 0.25, false, 4, &music->speed, &error)) {
+    return error;
   }
   if (!n.fade.empty() && !ParseDecimal("--fade", n.fade, 0, false, 600, &music->fade, &error)) {
     return error;
@@ -241,8 +257,15 @@ void AddPlaybackOptions(CLI::App* command, MusicArgs* args, NumberArgs* numbers,
                         std::vector<CLI::Option*>* options) {
   AddLevelOptions(command, &args->levels, options);
   options->push_back(command->add_option(
-      "--loops", numbers->loops, "music: passes of a looping song's looped part (1 to 1000, "
-                                 "default 2)")->type_name("N"));
+      "--loops", numbers->loops, "music: passes of a looping song's looped part (0 to 1000, "
+                                 "default 2; 0: the song once, no repeat; forever: until "
+                                 "stopped, or cut by --length)")->type_name("N|forever"));
+  options->push_back(command->add_option(
+      "--start", numbers->start, "music: seconds into the song to start from (default 0)")
+                         ->type_name("SECONDS"));
+  options->push_back(command->add_option(
+      "--speed", numbers->speed, "music: the song's pace, pitch unchanged (0.25 to 4, default 1)")
+                         ->type_name("X"));
   options->push_back(command->add_option(
       "--fade", numbers->fade, "music: seconds a looping song fades out after its last pass (0 "
                                "to 600, default 3)")->type_name("SECONDS"));
@@ -298,6 +321,15 @@ int PrepareMusic(const std::string& path, std::vector<uint8_t>* streamed, const 
   options->playback.loops = args.loops;
   options->playback.fade_seconds = args.fade;
   options->playback.max_seconds = args.length;
+  options->playback.start_seconds = args.start;
+  options->playback.speed = args.speed;
+  if (args.start > 0 && SongFrames(*log, options->playback) == 0) {
+    PlaybackOptions whole = options->playback;
+    whole.start_seconds = 0;
+    whole.max_seconds = 0;
+    return Fail(path + ": --start " + FormatClock(args.start) + " is past the song's end (" +
+                FormatClock(static_cast<double>(SongFrames(*log, whole)) / args.rate) + ")");
+  }
   options->board = args.board;
   // none: the FM at the output rate, the PSGs sampled, every PSG on the YM2149 curve.
   options->chips.resample = args.resampler == "soxr";
@@ -747,6 +779,9 @@ int RunRender(CommandLine& c) {
   if (const std::string e = CheckNumbers(c.render_numbers, &c.render_args, &c.options.chunk);
       !e.empty()) {
     return Usage(e);
+  }
+  if (c.render_args.loops == PlaybackOptions::kLoopForever && c.render_args.length == 0) {
+    return Usage("--loops forever: a render needs an end; give --length SECONDS too");
   }
   c.options.rate = c.render_args.rate;
   c.options.max_seconds = c.render_args.length;

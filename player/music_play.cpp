@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <mutex>
@@ -21,25 +22,137 @@ volatile std::sig_atomic_t g_interrupted = 0;
 
 extern "C" void OnInterrupt(int) { g_interrupted = 1; }
 
-int16_t Clamp16(int32_t v) {
-  return static_cast<int16_t>(std::clamp<int32_t>(v, INT16_MIN, INT16_MAX));
+constexpr double kVolumeStepDb = 1.5;
+constexpr int kQuietestStep = -20;   // -30 dB
+constexpr int kLoudestStep = 8;      // +12 dB
+constexpr int kKeyWaitMs = 50;       // keys are looked at, and the status line drawn, this often
+
+int16_t Clamp16(double v) {
+  return static_cast<int16_t>(std::lround(std::clamp<double>(v, INT16_MIN, INT16_MAX)));
 }
 
-void PrintStatus(const MusicPlayer& player, uint64_t position, int pass, uint32_t rate) {
-  constexpr int kBar = 30;
-  const uint64_t length = std::max<uint64_t>(player.length(), 1);
-  const int filled = static_cast<int>(std::min<uint64_t>(position, length) * kBar / length);
-  std::string bar(static_cast<size_t>(filled), '#');
-  bar.append(static_cast<size_t>(kBar - filled), '-');
-  std::string loop;
-  if (player.loop_passes() > 0 && pass > 0) {
-    loop = "  loop " + std::to_string(std::min(pass, player.loop_passes())) +
-           "/" + std::to_string(player.loop_passes());
+// The song as it plays: the audio thread renders it, this thread moves it (keys). The mutex
+// keeps the two from touching the player at once; while this thread holds it (a seek), the
+// audio thread plays silence rather than wait.
+class LiveSong {
+ public:
+  LiveSong(const MusicLog& log, const MusicRunOptions& options, const MusicChipMaker& maker)
+      : log_(log), options_(options), maker_(maker) {}
+
+  bool Begin(std::string* error) {
+    chips_ = maker_.Make(log_, options_.voices, error);
+    if (chips_ == nullptr) return false;
+    player_ = std::make_unique<MusicPlayer>(log_, options_.playback, chips_.get());
+    position_.store(player_->start());
+    return true;
   }
-  std::printf("\r  %s / %s  [%s]%s\033[K",
-              FormatClock(static_cast<double>(position) / rate).c_str(),
-              FormatClock(static_cast<double>(player.length()) / rate).c_str(), bar.c_str(),
-              loop.c_str());
+
+  // Runs on the audio thread.
+  void Fill(int16_t* samples, int32_t frames) {
+    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock() || paused_.load() || player_ == nullptr) {
+      std::fill(samples, samples + 2 * static_cast<size_t>(frames), int16_t{0});
+      return;
+    }
+    if (done_.load()) calls_after_end_.fetch_add(1);
+    if (static_cast<size_t>(frames) > scratch_.size()) scratch_.resize(static_cast<size_t>(frames));
+    // Past the end the player has zeroed the frames: silence.
+    player_->Render(scratch_.data(), frames);
+    const double gain = gain_.load();
+    for (int32_t i = 0; i < frames; ++i) {
+      const StereoFrame& f = scratch_[static_cast<size_t>(i)];
+      samples[2 * i] = Clamp16(gain == 1.0 ? f.left : f.left * gain);
+      samples[2 * i + 1] = Clamp16(gain == 1.0 ? f.right : f.right * gain);
+    }
+    Publish();
+  }
+
+  enum class Moved { kThere, kPastEnd, kFailed };
+  // Moves the song to frame: on from where it is, or from its beginning on fresh chips.
+  Moved SeekTo(uint64_t frame, std::string* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (frame >= player_->length()) return Moved::kPastEnd;
+    if (frame < player_->position()) {
+      // The old chips end first: a board keeping a register log lets go of it for the next.
+      player_.reset();
+      if (std::string failure = chips_->Finish(); !failure.empty()) finish_error_ = failure;
+      chips_ = maker_.Make(log_, options_.voices, error);
+      if (chips_ == nullptr) return Moved::kFailed;
+      player_ = std::make_unique<MusicPlayer>(log_, options_.playback, chips_.get());
+    }
+    player_->SkipTo(frame);
+    Publish();
+    return Moved::kThere;
+  }
+
+  // The chips' work ended: what they could not write, or empty.
+  std::string Finish() {
+    std::string failure = chips_ != nullptr ? chips_->Finish() : std::string();
+    return !finish_error_.empty() ? finish_error_ : failure;
+  }
+
+  void TogglePause() { paused_.store(!paused_.load()); }
+  void Louder(int steps) {
+    volume_step_ = std::clamp(volume_step_ + steps, kQuietestStep, kLoudestStep);
+    gain_.store(std::pow(10.0, volume_step_ * kVolumeStepDb / 20));
+  }
+
+  const MusicPlayer& player() const { return *player_; }   // its fixed facts only
+  uint64_t position() const { return position_.load(); }
+  int pass() const { return pass_.load(); }
+  bool paused() const { return paused_.load(); }
+  bool done() const { return done_.load(); }
+  int calls_after_end() const { return calls_after_end_.load(); }
+  double volume_db() const { return volume_step_ * kVolumeStepDb; }
+
+ private:
+  void Publish() {
+    position_.store(player_->position());
+    pass_.store(player_->current_pass());
+    done_.store(player_->finished());
+  }
+
+  const MusicLog& log_;
+  const MusicRunOptions& options_;
+  const MusicChipMaker& maker_;
+  std::mutex mutex_;
+  std::unique_ptr<MusicChips> chips_;
+  std::unique_ptr<MusicPlayer> player_;
+  std::vector<StereoFrame> scratch_ = std::vector<StereoFrame>(8192);
+  std::string finish_error_;
+  std::atomic<uint64_t> position_{0};
+  std::atomic<int> pass_{0};
+  std::atomic<bool> done_{false};
+  std::atomic<bool> paused_{false};
+  std::atomic<int> calls_after_end_{0};
+  std::atomic<double> gain_{1.0};
+  int volume_step_ = 0;
+};
+
+void PrintStatus(const LiveSong& song, uint32_t rate) {
+  const MusicPlayer& player = song.player();
+  const uint64_t position = song.position();
+  std::string line = "  " + FormatClock(static_cast<double>(position) / rate);
+  if (player.length() != UINT64_MAX) {   // a loop repeating forever has no total
+    constexpr int kBar = 30;
+    const uint64_t length = std::max<uint64_t>(player.length(), 1);
+    const int filled = static_cast<int>(std::min<uint64_t>(position, length) * kBar / length);
+    line += " / " + FormatClock(static_cast<double>(player.length()) / rate) + "  [" +
+            std::string(static_cast<size_t>(filled), '#') +
+            std::string(static_cast<size_t>(kBar - filled), '-') + "]";
+  }
+  if (song.pass() > 0 && (player.loop_passes() > 0 || player.forever())) {
+    line += "  loop " + std::to_string(player.forever() ? song.pass()
+                                                       : std::min(song.pass(), player.loop_passes()));
+    if (!player.forever()) line += "/" + std::to_string(player.loop_passes());
+  }
+  if (song.volume_db() != 0) {
+    char volume[32];
+    std::snprintf(volume, sizeof volume, "  volume %+.1f dB", song.volume_db());
+    line += volume;
+  }
+  if (song.paused()) line += "  (paused)";
+  std::printf("\r%s\033[K", line.c_str());
   std::fflush(stdout);
 }
 
@@ -56,14 +169,74 @@ void PrintTitle(const MusicLog& log) {
 // The device asks for the next buffer once it has taken the one before: two requests after the
 // end mean the song's last frames are out of our hands. Then give the hardware one buffer's time
 // to sound them.
-void WaitForLastFrames(const std::atomic<int>& calls_after_end, const AudioDevice& device,
-                       uint32_t rate) {
+void WaitForLastFrames(const LiveSong& song, const AudioDevice& device, uint32_t rate) {
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (calls_after_end.load() < 2 && std::chrono::steady_clock::now() < give_up) {
+  while (song.calls_after_end() < 2 && std::chrono::steady_clock::now() < give_up) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   std::this_thread::sleep_for(
       std::chrono::milliseconds(1000ull * device.buffer_frames() / rate + 20));
+}
+
+// Frames a seek key moves the song by (negative: back); 0 for the other keys.
+int64_t SeekFrames(PlayKey key, uint32_t rate) {
+  switch (key) {
+    case PlayKey::kBack: return -5 * int64_t{rate};
+    case PlayKey::kForward: return 5 * int64_t{rate};
+    case PlayKey::kBackMore: return -60 * int64_t{rate};
+    case PlayKey::kForwardMore: return 60 * int64_t{rate};
+    default: return 0;
+  }
+}
+
+// Does what a key asks; true with *end set when it ends the song (or a seek failed: *error).
+bool OnKey(PlayKey key, LiveSong* song, uint32_t rate, PlayEnd* end, std::string* error) {
+  switch (key) {
+    case PlayKey::kNone: return false;
+    case PlayKey::kPause: song->TogglePause(); return false;
+    case PlayKey::kLouder: song->Louder(1); return false;
+    case PlayKey::kSofter: song->Louder(-1); return false;
+    case PlayKey::kNext: *end = PlayEnd::kNext; return true;
+    case PlayKey::kPrevious: *end = PlayEnd::kPrevious; return true;
+    case PlayKey::kQuit: *end = PlayEnd::kQuit; return true;
+    default: break;
+  }
+  // A seek, clamped at the song's beginning; past its end the next song comes.
+  const int64_t step = SeekFrames(key, rate);
+  const uint64_t from = song->position();
+  const uint64_t to = step < 0 ? from - std::min(from, static_cast<uint64_t>(-step))
+                               : from + static_cast<uint64_t>(step);
+  switch (song->SeekTo(to, error)) {
+    case LiveSong::Moved::kThere: return false;
+    case LiveSong::Moved::kPastEnd: *end = PlayEnd::kNext; return true;
+    case LiveSong::Moved::kFailed: break;
+  }
+  *end = PlayEnd::kInterrupted;
+  return true;
+}
+
+// Watches the song and the keys until it ends; false when a seek could not make its chips.
+bool Watch(LiveSong* song, const AudioDevice& device, uint32_t rate, bool terminal, PlayEnd* end,
+           std::string* error) {
+  KeyInput keys;
+  if (terminal && keys.active()) {
+    std::printf("  Space pause  Left/Right 5 s  Down/Up 1 min  n/b next/previous  +/- volume"
+                "  q quit\n");
+  }
+  error->clear();
+  while (true) {
+    if (g_interrupted != 0) {
+      *end = PlayEnd::kInterrupted;
+      return true;
+    }
+    if (song->done() && !song->paused()) {
+      WaitForLastFrames(*song, device, rate);
+      *end = PlayEnd::kFinished;
+      return true;
+    }
+    if (OnKey(keys.Read(kKeyWaitMs), song, rate, end, error)) return error->empty();
+    if (terminal) PrintStatus(*song, rate);
+  }
 }
 
 }  // namespace
@@ -73,57 +246,29 @@ bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, PlayEnd* end
   *end = PlayEnd::kFinished;
   MusicChipMaker maker;
   if (!maker.Open(options, error)) return false;
-  std::unique_ptr<MusicChips> chips = maker.Make(log, options.voices, error);
-  if (chips == nullptr) return false;
+  LiveSong song(log, options, maker);
+  if (!song.Begin(error)) return false;
   const uint32_t rate = options.playback.rate;
-  MusicPlayer player(log, options.playback, chips.get());
-
-  // The audio thread renders; this thread only watches. The mutex keeps the two from touching
-  // the player at once (the module has its own lock inside the host).
-  std::mutex player_mutex;
-  std::atomic<uint64_t> position{0};
-  std::atomic<int> pass{0};
-  std::atomic<bool> done{false};
-  std::atomic<int> calls_after_end{0};
-  std::vector<StereoFrame> scratch(8192);
   AudioDevice device;
-  auto fill = [&](int16_t* samples, int32_t frames) {
-    std::lock_guard<std::mutex> lock(player_mutex);
-    if (done.load()) calls_after_end.fetch_add(1);
-    if (static_cast<size_t>(frames) > scratch.size()) scratch.resize(static_cast<size_t>(frames));
-    const int32_t n = player.Render(scratch.data(), frames);
-    for (int32_t i = 0; i < frames; ++i) {
-      // Past the end the player has zeroed the frames: silence.
-      samples[2 * i] = Clamp16(scratch[static_cast<size_t>(i)].left);
-      samples[2 * i + 1] = Clamp16(scratch[static_cast<size_t>(i)].right);
-    }
-    (void)n;
-    position.store(player.position());
-    pass.store(player.current_pass());
-    if (player.finished()) done.store(true);
-  };
-  if (!device.Open(rate, fill, error)) return false;
-
+  if (!device.Open(rate, [&song](int16_t* s, int32_t n) { song.Fill(s, n); }, error)) {
+    return false;
+  }
   const bool terminal = StdoutIsTerminal();
   if (terminal) PrintTitle(log);
 
   g_interrupted = 0;
   auto previous = std::signal(SIGINT, OnInterrupt);
   device.Start();
-  while (!done.load() && g_interrupted == 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (terminal) PrintStatus(player, position.load(), pass.load(), rate);
-  }
-  if (g_interrupted == 0) WaitForLastFrames(calls_after_end, device, rate);
-  if (g_interrupted != 0) *end = PlayEnd::kInterrupted;
+  const bool watched = Watch(&song, device, rate, terminal, end, error);
   device.Close();
   std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
-  if (std::string failure = chips->Finish(); !failure.empty()) {
+  if (!watched) return false;
+  if (std::string failure = song.Finish(); !failure.empty()) {
     *error = failure;
     return false;
   }
   if (terminal) {
-    PrintStatus(player, position.load(), pass.load(), rate);
+    PrintStatus(song, rate);
     std::printf("\n");
   }
   return true;

@@ -48,35 +48,61 @@ bool IsDenseLoop(const MusicLog& log) {
 
 MusicPlayer::MusicPlayer(const MusicLog& log, const PlaybackOptions& options, MusicChips* chips)
     : log_(log), chips_(chips), lead_(chips != nullptr ? chips->lead() : 0) {
-  // frame = tick * rate / ticks-per-second = tick * rate * ticks_den / ticks_num.
-  uint64_t mul = uint64_t{options.rate} * std::max<uint64_t>(log.ticks_den, 1);
-  uint64_t div = std::max<uint64_t>(log.ticks_num, 1);
+  // frame = tick * rate / (ticks-per-second * speed)
+  //       = tick * rate * ticks_den * 1000 / (ticks_num * speed in thousandths).
+  constexpr uint64_t kSpeedUnit = 1000;
+  const auto speed = static_cast<uint64_t>(
+      std::llround(std::clamp(options.speed, 1.0 / kSpeedUnit, 1000.0) * kSpeedUnit));
+  uint64_t mul = uint64_t{options.rate} * std::max<uint64_t>(log.ticks_den, 1) * kSpeedUnit;
+  uint64_t div = std::max<uint64_t>(log.ticks_num, 1) * speed;
   const uint64_t g = std::gcd(mul, div);
   frame_mul_ = mul / g;
   frame_div_ = div / g;
 
   // A loop with no time in it would repeat without end; the readers never give one.
-  looping_ = log.loops() && log.loop_ticks > 0 && log.loop_event < log.events.size();
+  looping_ = options.loops != 0 && log.loops() && log.loop_ticks > 0 &&
+             log.loop_event < log.events.size();
+  forever_ = looping_ && options.loops == PlaybackOptions::kLoopForever;
   uint64_t song_ticks = log.total_ticks;
-  if (looping_) {
+  if (looping_ && !forever_) {
     // The file may scale the requested count (modifier / 16) and take some off (base).
     const int64_t passes = int64_t{options.loops} * log.loop_modifier / 16 - log.loop_base;
     loop_passes_ = static_cast<int>(std::clamp<int64_t>(passes, 1, 1 << 20));
     // Saturating: a song that long is cut by max_seconds or refused by the caller.
     const uint64_t repeats = MulDiv64(static_cast<uint64_t>(loop_passes_ - 1), log.loop_ticks, 1);
     song_ticks = song_ticks > UINT64_MAX - repeats ? UINT64_MAX : song_ticks + repeats;
+  }
+  if (looping_) {
     if (options.fade_seconds > 0) {
       fade_frames_ = static_cast<uint64_t>(std::llround(options.fade_seconds * options.rate));
     }
     dense_loop_ = IsDenseLoop(log);
   }
-  fade_start_ = FrameOf(song_ticks);
-  fade_end_ = fade_start_ > UINT64_MAX - fade_frames_ ? UINT64_MAX : fade_start_ + fade_frames_;
-  length_ = fade_end_;
-  if (options.max_seconds > 0) {
-    const double cut = options.max_seconds * options.rate;
-    if (cut < static_cast<double>(length_)) length_ = static_cast<uint64_t>(std::llround(cut));
+  SetEnd(options, song_ticks);
+}
+
+void MusicPlayer::SetEnd(const PlaybackOptions& options, uint64_t song_ticks) {
+  start_ = static_cast<uint64_t>(std::llround(options.start_seconds * options.rate));
+  if (forever_) {
+    fade_start_ = fade_end_ = length_ = UINT64_MAX;
+  } else {
+    fade_start_ = FrameOf(song_ticks);
+    fade_end_ = fade_start_ > UINT64_MAX - fade_frames_ ? UINT64_MAX : fade_start_ + fade_frames_;
+    length_ = fade_end_;
   }
+  if (options.max_seconds > 0) {
+    const double cut = static_cast<double>(start_) + options.max_seconds * options.rate;
+    if (cut < static_cast<double>(length_)) {
+      length_ = static_cast<uint64_t>(std::llround(cut));
+      if (forever_) {
+        // A loop that repeats until the cut fades out as the cut comes.
+        fade_frames_ = std::min(fade_frames_, length_);
+        fade_end_ = length_;
+        fade_start_ = length_ - fade_frames_;
+      }
+    }
+  }
+  start_ = std::min(start_, length_);
 }
 
 uint64_t MusicPlayer::FrameOf(uint64_t tick) const { return MulDiv64(tick, frame_mul_, frame_div_); }
@@ -132,18 +158,36 @@ void MusicPlayer::Run(StereoFrame* frames, int32_t count) {
   }
 }
 
+void MusicPlayer::RunLead() {
+  if (chip_time_ >= lead_) return;
+  // The chips start lead_ frames ahead: what they give for that stretch is the converters'
+  // latency, and goes nowhere.
+  std::vector<StereoFrame> scratch(static_cast<size_t>(std::min<uint64_t>(lead_, 4096)));
+  while (chip_time_ < lead_) {
+    const auto n = static_cast<int32_t>(std::min<uint64_t>(lead_ - chip_time_, scratch.size()));
+    std::fill(scratch.begin(), scratch.begin() + n, StereoFrame{0, 0});
+    Run(scratch.data(), n);
+  }
+}
+
+void MusicPlayer::SkipTo(uint64_t frame) {
+  begun_ = true;
+  frame = std::min(frame, length_);
+  if (frame <= position_) return;
+  RunLead();
+  std::vector<StereoFrame> scratch(static_cast<size_t>(std::min<uint64_t>(frame - position_, 4096)));
+  while (position_ < frame) {
+    const auto n = static_cast<int32_t>(std::min<uint64_t>(frame - position_, scratch.size()));
+    std::fill(scratch.begin(), scratch.begin() + n, StereoFrame{0, 0});
+    Run(scratch.data(), n);
+    position_ += static_cast<uint64_t>(n);
+  }
+}
+
 int32_t MusicPlayer::Render(StereoFrame* frames, int32_t count) {
   if (count <= 0) return 0;
-  if (chip_time_ < lead_) {
-    // The chips start lead_ frames ahead: what they give for that stretch is the converters'
-    // latency, and goes nowhere.
-    std::vector<StereoFrame> scratch(static_cast<size_t>(std::min<uint64_t>(lead_, 4096)));
-    while (chip_time_ < lead_) {
-      const auto n = static_cast<int32_t>(std::min<uint64_t>(lead_ - chip_time_, scratch.size()));
-      std::fill(scratch.begin(), scratch.begin() + n, StereoFrame{0, 0});
-      Run(scratch.data(), n);
-    }
-  }
+  if (!begun_) SkipTo(start_);
+  RunLead();
   std::memset(frames, 0, sizeof(StereoFrame) * static_cast<size_t>(count));
   const auto n = static_cast<int32_t>(
       std::min<uint64_t>(length_ - std::min(position_, length_), static_cast<uint64_t>(count)));

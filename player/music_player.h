@@ -25,10 +25,15 @@ class MusicChips {
 };
 
 struct PlaybackOptions {
+  static constexpr int kLoopForever = -1;
   uint32_t rate = 44100;      // output frames per second
-  int loops = 2;              // passes of the looped part, before the file's own adjustment
+  // Passes of the looped part, before the file's own adjustment; 0: the song's data once, no
+  // repeat and no fade; kLoopForever: the loop repeats until the song is cut (or stopped).
+  int loops = 2;
   double fade_seconds = 0;    // a looping song goes on this long past its last pass, fading out
-  double max_seconds = 0;     // > 0: the song is cut after this much
+  double max_seconds = 0;     // > 0: the song is cut after this much (counted from the start)
+  double start_seconds = 0;   // the song is heard from this far in
+  double speed = 1;           // the writes come this much faster (0.25 to 4); the pitch stays
 };
 
 class MusicPlayer {
@@ -39,10 +44,19 @@ class MusicPlayer {
   // belong to the song: count until the end, fewer at the end, 0 after it.
   int32_t Render(StereoFrame* frames, int32_t count);
 
-  uint64_t position() const { return position_; }   // frames rendered so far
-  // Frames of the whole song, fade included (and cut to max_seconds); UINT64_MAX when it is
-  // longer than 64 bits of frames can tell.
+  // Frames of the song's timeline rendered so far (those before the start included).
+  uint64_t position() const { return position_; }
+  // The song's last frame on its own timeline, fade included (and cut to max_seconds past the
+  // start); UINT64_MAX when it is longer than 64 bits of frames can tell, or repeats forever.
   uint64_t length() const { return length_; }
+  // The frame the song is heard from (start_seconds), at most length().
+  uint64_t start() const { return start_; }
+  // The loop repeats until the song is cut or stopped.
+  bool forever() const { return forever_; }
+  // Runs the song on to frame (at most length()), the chips rendering and the frames going
+  // nowhere; a frame at or before position() leaves the song where it is. The first Render
+  // skips to start() itself, unless a SkipTo came before it.
+  void SkipTo(uint64_t frame);
   bool finished() const { return position_ >= length_; }
   // Passes of the looped part the song plays (0 when the log does not loop).
   int loop_passes() const { return loop_passes_; }
@@ -55,6 +69,10 @@ class MusicPlayer {
 
  private:
   void Step();
+  // The loop's passes, the fade and the cut, from the options.
+  void SetEnd(const PlaybackOptions& options, uint64_t song_ticks);
+  // Runs the chips through the lead_ frames of their converters' latency, once.
+  void RunLead();
   // Renders count frames into frames, applying each write when the chips' own time reaches it.
   void Run(StereoFrame* frames, int32_t count);
   void Fade(StereoFrame* frames, int32_t count) const;
@@ -64,6 +82,7 @@ class MusicPlayer {
   uint64_t frame_mul_;   // FrameOf = tick * frame_mul_ / frame_div_
   uint64_t frame_div_;
   bool looping_ = false;
+  bool forever_ = false;
   // The looped part holds more writes than its time could ever carry: it is written on its first
   // pass only, and each later pass is its time alone (one step, whatever the part holds).
   bool dense_loop_ = false;
@@ -72,6 +91,8 @@ class MusicPlayer {
   uint64_t fade_frames_ = 0;
   uint64_t fade_end_ = 0;
   uint64_t length_ = 0;
+  uint64_t start_ = 0;
+  bool begun_ = false;     // rendered or skipped: start_ is behind us
 
   size_t index_ = 0;       // next event
   uint64_t tick_ = 0;      // time of the next event, counted across loop passes

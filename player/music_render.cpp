@@ -57,7 +57,9 @@ VoiceSet VoicesOfLog(const MusicLog& log) {
 }
 
 uint64_t SongFrames(const MusicLog& log, const PlaybackOptions& playback) {
-  return MusicPlayer(log, playback, nullptr).length();
+  // From the start on: the frames before it are not written.
+  const MusicPlayer player(log, playback, nullptr);
+  return player.length() - player.start();
 }
 
 namespace {

@@ -48,7 +48,8 @@ struct MusicRenderResult {
 // The voices of the chips a log uses (the FM channels, the channels of each PSG it has).
 VoiceSet VoicesOfLog(const MusicLog& log);
 
-// The frames the song plays for (fade and cut included): the length of what RenderMusic writes.
+// The frames the song plays for from its start (fade and cut included): the length of what
+// RenderMusic writes.
 uint64_t SongFrames(const MusicLog& log, const PlaybackOptions& playback);
 
 // Renders the song into a 16-bit WAV and/or a raw int32 file (either path may be empty), then,

@@ -1,4 +1,41 @@
-// Whether standard output is a terminal (a live status line) or a pipe or file (nothing).
+// The terminal: whether standard output is one (a live status line) or a pipe or file (nothing),
+// and the keys typed on it while a song plays.
 #pragma once
 
 bool StdoutIsTerminal();
+
+// What a key asks of the player.
+enum class PlayKey {
+  kNone,
+  kPause,       // Space
+  kBack,        // Left: 5 s back
+  kForward,     // Right: 5 s on
+  kBackMore,    // Down, Shift/Ctrl + Left: 1 min back
+  kForwardMore, // Up, Shift/Ctrl + Right: 1 min on
+  kNext,        // n
+  kPrevious,    // b
+  kLouder,      // +
+  kSofter,      // -
+  kQuit,        // q, Esc
+};
+
+// The keys of the terminal on standard input, one at a time, unechoed and without waiting for
+// Enter. Without a terminal on standard input it reads nothing and leaves everything as it was.
+// The terminal's own settings come back when the object goes, and when a stop signal (SIGINT,
+// SIGTERM, SIGHUP) arrives before that: then the handler that was in place goes on as before.
+class KeyInput {
+ public:
+  KeyInput();
+  ~KeyInput();
+  KeyInput(const KeyInput&) = delete;
+  KeyInput& operator=(const KeyInput&) = delete;
+
+  // Whether keys are read (standard input is a terminal and took the settings).
+  bool active() const { return active_; }
+  // The next key typed, waiting up to wait_ms for one; kNone when none came (or keys are not
+  // read: it then just waits).
+  PlayKey Read(int wait_ms);
+
+ private:
+  bool active_ = false;
+};

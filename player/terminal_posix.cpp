@@ -1,5 +1,142 @@
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
 
 #include "player/terminal.h"
 
 bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
+
+namespace {
+
+// The rest of an escape sequence follows its Esc at once; a lone Esc is the key itself.
+constexpr int kSequenceWaitMs = 40;
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kStopSignalCount = 3;
+
+// What a signal handler needs: the settings to put back, and the handlers that were there.
+termios g_saved{};
+volatile sig_atomic_t g_taken = 0;
+struct sigaction g_previous[kStopSignalCount];
+
+void PutBack() {
+  if (g_taken != 0) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
+}
+
+extern "C" void PutBackAndStop(int signal) {
+  PutBack();
+  for (int i = 0; i < kStopSignalCount; ++i) {
+    if (kStopSignals[i] != signal) continue;
+    const struct sigaction& previous = g_previous[i];
+    if (previous.sa_handler == SIG_IGN) return;
+    if (previous.sa_handler == SIG_DFL) {
+      // The default action, as it would have been: usually the end of the process.
+      sigaction(signal, &previous, nullptr);
+      raise(signal);
+      return;
+    }
+    if ((previous.sa_flags & SA_SIGINFO) != 0) {
+      previous.sa_sigaction(signal, nullptr, nullptr);
+    } else {
+      previous.sa_handler(signal);
+    }
+  }
+}
+
+// One byte of input, waiting up to wait_ms; -1 when none came.
+int ReadByte(int wait_ms) {
+  pollfd in{STDIN_FILENO, POLLIN, 0};
+  if (poll(&in, 1, wait_ms) <= 0) return -1;
+  if ((in.revents & POLLIN) == 0) {
+    // A terminal that hung up answers at once: wait as asked all the same.
+    std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
+    return -1;
+  }
+  unsigned char byte = 0;
+  return read(STDIN_FILENO, &byte, 1) == 1 ? byte : -1;
+}
+
+// The key of an escape sequence whose Esc was read: an arrow (with Shift, Ctrl or Alt: a
+// minute's step), a lone Esc, or nothing the player knows.
+PlayKey ReadSequence() {
+  const int introducer = ReadByte(kSequenceWaitMs);
+  if (introducer < 0) return PlayKey::kQuit;
+  if (introducer != '[' && introducer != 'O') return PlayKey::kNone;  // Alt with a key
+  // Parameters ("1;2"), then the final byte.
+  std::string parameters;
+  int final = -1;
+  while ((final = ReadByte(kSequenceWaitMs)) >= 0 && final >= 0x20 && final < 0x40) {
+    if (parameters.size() < 16) parameters += static_cast<char>(final);
+  }
+  const size_t semicolon = parameters.find(';');
+  const bool modified = semicolon != std::string::npos && semicolon + 1 < parameters.size() &&
+                        parameters.substr(semicolon + 1) != "1";
+  switch (final) {
+    case 'A': return PlayKey::kForwardMore;
+    case 'B': return PlayKey::kBackMore;
+    case 'C': return modified ? PlayKey::kForwardMore : PlayKey::kForward;
+    case 'D': return modified ? PlayKey::kBackMore : PlayKey::kBack;
+    // rxvt's Shift (ESC [ c) and Ctrl (ESC O c) arrows.
+    case 'a': return PlayKey::kForwardMore;
+    case 'b': return PlayKey::kBackMore;
+    case 'c': return PlayKey::kForwardMore;
+    case 'd': return PlayKey::kBackMore;
+    default: return PlayKey::kNone;
+  }
+}
+
+}  // namespace
+
+KeyInput::KeyInput() {
+  // A terminal that is standard input, with this process in its foreground (a background one
+  // would be stopped for changing its settings).
+  if (isatty(STDIN_FILENO) == 0 || tcgetpgrp(STDIN_FILENO) != getpgrp()) return;
+  termios settings{};
+  if (tcgetattr(STDIN_FILENO, &settings) != 0) return;
+  g_saved = settings;
+  // Keys as they are typed, unechoed; Ctrl-C still stops the player (ISIG stays).
+  settings.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  settings.c_cc[VMIN] = 1;
+  settings.c_cc[VTIME] = 0;
+  struct sigaction action {};
+  action.sa_handler = PutBackAndStop;
+  sigfillset(&action.sa_mask);
+  for (int i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &action, &g_previous[i]);
+  g_taken = 1;
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &settings) != 0) {
+    g_taken = 0;
+    for (int i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &g_previous[i], nullptr);
+    return;
+  }
+  active_ = true;
+}
+
+KeyInput::~KeyInput() {
+  if (!active_) return;
+  PutBack();
+  g_taken = 0;
+  for (int i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &g_previous[i], nullptr);
+}
+
+PlayKey KeyInput::Read(int wait_ms) {
+  if (!active_) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
+    return PlayKey::kNone;
+  }
+  switch (ReadByte(wait_ms)) {
+    case -1: return PlayKey::kNone;
+    case 0x1B: return ReadSequence();
+    case ' ': return PlayKey::kPause;
+    case 'q': case 'Q': return PlayKey::kQuit;
+    case 'n': case 'N': return PlayKey::kNext;
+    case 'b': case 'B': return PlayKey::kPrevious;
+    case '+': case '=': return PlayKey::kLouder;
+    case '-': case '_': return PlayKey::kSofter;
+    default: return PlayKey::kNone;
+  }
+}

@@ -1,7 +1,110 @@
 #include <io.h>
+#include <windows.h>
 
+#include <csignal>
 #include <cstdio>
 
 #include "player/terminal.h"
 
 bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
+
+namespace {
+
+// What a signal handler needs: the console's mode to put back, and the handlers that were there.
+HANDLE g_input = nullptr;
+DWORD g_saved_mode = 0;
+volatile std::sig_atomic_t g_taken = 0;
+using Handler = void (*)(int);
+Handler g_previous_int = SIG_DFL;
+Handler g_previous_term = SIG_DFL;
+
+void PutBack() {
+  if (g_taken != 0) SetConsoleMode(g_input, g_saved_mode);
+}
+
+extern "C" void PutBackAndStop(int signal) {
+  PutBack();
+  const Handler previous = signal == SIGINT ? g_previous_int : g_previous_term;
+  if (previous == SIG_IGN) return;
+  if (previous == SIG_DFL || previous == SIG_ERR) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return;
+  }
+  previous(signal);
+}
+
+PlayKey KeyOf(const KEY_EVENT_RECORD& key) {
+  const bool more = (key.dwControlKeyState & (SHIFT_PRESSED | LEFT_CTRL_PRESSED |
+                                              RIGHT_CTRL_PRESSED)) != 0;
+  switch (key.wVirtualKeyCode) {
+    case VK_LEFT: return more ? PlayKey::kBackMore : PlayKey::kBack;
+    case VK_RIGHT: return more ? PlayKey::kForwardMore : PlayKey::kForward;
+    case VK_UP: return PlayKey::kForwardMore;
+    case VK_DOWN: return PlayKey::kBackMore;
+    case VK_ESCAPE: return PlayKey::kQuit;
+    default: break;
+  }
+  switch (key.uChar.UnicodeChar) {
+    case L' ': return PlayKey::kPause;
+    case L'q': case L'Q': return PlayKey::kQuit;
+    case L'n': case L'N': return PlayKey::kNext;
+    case L'b': case L'B': return PlayKey::kPrevious;
+    case L'+': case L'=': return PlayKey::kLouder;
+    case L'-': case L'_': return PlayKey::kSofter;
+    default: return PlayKey::kNone;
+  }
+}
+
+}  // namespace
+
+KeyInput::KeyInput() {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (input == nullptr || input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) return;
+  g_input = input;
+  g_saved_mode = mode;
+  g_previous_int = std::signal(SIGINT, PutBackAndStop);
+  g_previous_term = std::signal(SIGTERM, PutBackAndStop);
+  g_taken = 1;
+  // Keys as they are typed, unechoed; Ctrl-C still stops the player (processed input stays).
+  if (!SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT))) {
+    g_taken = 0;
+    std::signal(SIGINT, g_previous_int);
+    std::signal(SIGTERM, g_previous_term);
+    return;
+  }
+  FlushConsoleInputBuffer(input);
+  active_ = true;
+}
+
+KeyInput::~KeyInput() {
+  if (!active_) return;
+  PutBack();
+  g_taken = 0;
+  std::signal(SIGINT, g_previous_int);
+  std::signal(SIGTERM, g_previous_term);
+}
+
+PlayKey KeyInput::Read(int wait_ms) {
+  if (!active_) {
+    Sleep(static_cast<DWORD>(wait_ms));
+    return PlayKey::kNone;
+  }
+  const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(wait_ms);
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= until) return PlayKey::kNone;
+    if (WaitForSingleObject(g_input, static_cast<DWORD>(until - now)) != WAIT_OBJECT_0) {
+      return PlayKey::kNone;
+    }
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    if (!ReadConsoleInputW(g_input, &record, 1, &read) || read == 0) return PlayKey::kNone;
+    // Mouse, focus and size events, and key releases, are passed over.
+    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) {
+      const PlayKey key = KeyOf(record.Event.KeyEvent);
+      if (key != PlayKey::kNone) return key;
+    }
+  }
+}
