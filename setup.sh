@@ -15,7 +15,7 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          zlib1g-dev libsdl2-dev libsoxr-dev python3)
+          zlib1g-dev libsdl2-dev libsoxr-dev libflac-dev python3)
 case "${1:-}" in
   "") ;;
   win32)
