@@ -456,7 +456,7 @@ void AddRenderCommand(CLI::App* app, CommandLine* c) {
       "music: s16 (default), s24 or f32 samples; wav or flac; or both, e.g. flac,s24 (FLAC: 16 "
       "or 24 bits; a name ending .flac is FLAC)"));
   c->music_only.push_back(render->add_flag("-y,--overwrite", c->overwrite,
-                                           "music: replace an existing WAV named after the "
+                                           "music: replace an existing output named after the "
                                            "file"));
 }
 
