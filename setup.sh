@@ -3,10 +3,10 @@
 # it only calls apt-get when something is missing.
 #
 #   bash setup.sh          the native build (GCC, GoogleTest, Google Benchmark, CLI11, zlib, SDL2,
-#                          libsoxr)
+#                          libsoxr, libFLAC, nlohmann/json)
 #   bash setup.sh win32    also the i686 Windows cross build and Wine to run it (with a virtual
 #                          X display and a Japanese font for the configuration page), and
-#                          libsoxr and SDL2 built for it from Debian's source packages (once
+#                          libsoxr, SDL2 and libFLAC built for it from Debian's source packages (once
 #                          per machine: cmake/win32_libraries.sh)
 #   bash setup.sh fuzz     also clang and its libFuzzer and sanitizer runtimes for the fuzz targets
 set -euo pipefail
@@ -15,7 +15,7 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          zlib1g-dev libsdl2-dev libsoxr-dev nlohmann-json3-dev python3)
+          zlib1g-dev libsdl2-dev libsoxr-dev libflac-dev nlohmann-json3-dev python3)
 case "${1:-}" in
   "") ;;
   win32)

@@ -17,6 +17,7 @@
 #include "app/arguments.h"
 #include "app/demo_script.h"
 #include "app/inputs.h"
+#include "output/audio_format.h"
 #include "output/output_file.h"
 #include "platform/environment.h"
 #include "platform/program_directory.h"
@@ -143,6 +144,7 @@ struct MusicArgs {
   std::string solo;
   std::string stems;
   LevelArgs levels;
+  std::string format;  // --format as typed
 };
 
 // Turns the typed numbers into values; "" or the message of the first that is wrong.
@@ -350,33 +352,58 @@ int PrepareMusic(const std::string& path, std::vector<uint8_t>* streamed, const 
   return kDone;
 }
 
-std::string DefaultWavPath(const std::string& input) {
-  return std::filesystem::path(input).stem().string() + ".wav";
+std::string DefaultWavPath(const std::string& input, const AudioFormat& format) {
+  return std::filesystem::path(input).stem().string() + AudioExtension(format.container);
 }
 
-// The files a music render writes: the mix and one WAV a voice in the stems folder.
+// The files a music render writes: the mix and one file a voice in the stems folder.
 std::vector<std::string> MusicOutputs(const std::string& wav, const std::string& raw,
-                                      const std::string& stems) {
+                                      const std::string& stems, const AudioFormat& format) {
   std::vector<std::string> outputs = {wav, raw};
   if (!stems.empty()) {
-    for (int v = 0; v < kVoiceCount; ++v) {
-      outputs.push_back((std::filesystem::path(stems) / (VoiceName(v) + ".wav")).string());
-    }
+    for (int v = 0; v < kVoiceCount; ++v) outputs.push_back(StemPath(stems, v, format));
   }
   return outputs;
+}
+
+// What the render's audio is written as, from --format and the output's name (refused before
+// anything is read or rendered); "" or the message.
+std::string ChooseMusicFormat(const MusicArgs& args, const std::string& wav_path,
+                              AudioFormat* format) {
+  FormatRequest request;
+  std::string error;
+  if (!args.format.empty() && !ParseFormatRequest(args.format, &request, &error)) return error;
+  if (!ChooseAudioFormat(wav_path, request, format, &error)) return error;
+  return "";
+}
+
+// Board scripts and the demo write 16-bit WAV only; "" or why the name does not suit.
+std::string CheckScriptWav(const std::string& path) {
+  AudioFormat format;
+  std::string error;
+  if (path.empty()) return "";
+  if (!ChooseAudioFormat(path, {}, &format, &error)) return error;
+  if (format.container != AudioContainer::kWav) {
+    return path + ": board scripts and the demo are written as 16-bit WAV only (.wav)";
+  }
+  return "";
 }
 
 int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, const MusicArgs& args,
                     const std::string& module_path, std::string wav_path,
                     const std::string& raw_path, bool overwrite) {
+  AudioFormat format;
+  if (const std::string e = ChooseMusicFormat(args, wav_path, &format); !e.empty()) {
+    return Usage(e);
+  }
   if (wav_path.empty() && raw_path.empty() && args.stems.empty()) {
-    wav_path = DefaultWavPath(path);
+    wav_path = DefaultWavPath(path, format);
     std::error_code ec;
     if (!overwrite && std::filesystem::exists(wav_path, ec)) {
       return Fail(wav_path + " exists: name the output with -o, or give --overwrite to replace it");
     }
   }
-  std::vector<std::string> outputs = MusicOutputs(wav_path, raw_path, args.stems);
+  std::vector<std::string> outputs = MusicOutputs(wav_path, raw_path, args.stems, format);
   if (args.board) outputs.push_back(LogFileTarget());
   if (const std::string clash = OutputClash(RunReads(path, module_path), outputs);
       !clash.empty()) {
@@ -389,6 +416,7 @@ int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, con
       status != kDone) {
     return status;
   }
+  options.output = format;
   MusicRenderResult result;
   std::string error;
   if (!RenderMusic(log, options, wav_path, raw_path, args.stems, &result, &error)) {
@@ -396,9 +424,12 @@ int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, con
   }
   if (!wav_path.empty() || !raw_path.empty()) {
     const std::string& name = !wav_path.empty() ? wav_path : raw_path;
-    std::fprintf(g_says, "wrote %s: %s (%llu frames at %u Hz), %s mode\n",
+    const bool plain = wav_path.empty() || (format.container == AudioContainer::kWav &&
+                                            format.sample == SampleFormat::kS16);
+    std::fprintf(g_says, "wrote %s: %s (%llu frames at %u Hz), %s%s mode\n",
                  ShownText(name).c_str(), FormatClock(result.seconds).c_str(),
                  static_cast<unsigned long long>(result.frames), args.rate,
+                 plain ? "" : (AudioFormatName(format) + ", ").c_str(),
                  args.board ? "board" : "chips");
     PrintLevels(result);
   }
@@ -461,6 +492,7 @@ int RunDemo(ScriptRunOptions options, const std::string& demo_path) {
   const std::string text = DemoScript();
   BoardScriptReader script(text, "demo");
   options.wav_path = demo_path;
+  if (const std::string e = CheckScriptWav(demo_path); !e.empty()) return Usage(e);
   if (const std::string clash =
           OutputClash(RunReads("", options.module_path), {demo_path, LogFileTarget()});
       !clash.empty()) {
@@ -521,7 +553,8 @@ void AddRenderCommand(CLI::App* app, CommandLine* c) {
                                               "board script: largest Mix call, in frames (1 to "
                                               "1048576, default 1024)")->type_name("FRAMES"));
   render->add_option("-o,--output", c->options.wav_path,
-                     "16-bit stereo WAV file (music default: the file's name with .wav); with "
+                     "audio file: .wav, or .flac for music; - for standard output (music "
+                     "default: the file's name with .wav, or .flac with --format flac); with "
                      "several songs, the folder they go to, each named after its song")
       ->type_name("FILE|FOLDER");
   render->add_option("--raw", c->options.raw_path, "raw little-endian int32 left/right pairs")
@@ -543,8 +576,12 @@ void AddRenderCommand(CLI::App* app, CommandLine* c) {
   c->music_only.push_back(render->add_option("--stems", c->render_args.stems,
                                              "music: write one WAV a voice that sounds into "
                                              "this folder")->type_name("FOLDER"));
+  c->music_only.push_back(render->add_option(
+      "--format", c->render_args.format,
+      "music: s16 (default), s24 or f32 samples; wav or flac; or both, e.g. flac,s24 (FLAC: 16 "
+      "or 24 bits; a name ending .flac is FLAC)")->type_name("FORMAT"));
   c->music_only.push_back(render->add_flag("-y,--overwrite", c->overwrite,
-                                           "music: replace an existing WAV named after the "
+                                           "music: replace an existing output named after the "
                                            "file"));
 }
 
@@ -685,17 +722,17 @@ bool TellProblems(const InputList& list) {
   return !list.problems.empty();
 }
 
-// Names the WAV of each song after it (STEM.wav) in `folder` ("" for the current one); two
-// songs of one stem get distinct names (STEM-2.wav), told apart as a file system that ignores
-// case would.
+// Names the output of each song after it (STEM.wav, or STEM.flac) in `folder` ("" for the
+// current one); two songs of one stem get distinct names (STEM-2.wav), told apart as a file
+// system that ignores case would.
 std::vector<std::string> SongOutputNames(const std::vector<std::string>& songs,
-                                         const std::string& folder) {
+                                         const std::string& folder, const std::string& extension) {
   std::vector<std::string> names;
   std::vector<std::string> taken;
   for (const std::string& song : songs) {
     const std::string stem = std::filesystem::path(song).stem().string();
     for (int n = 1;; ++n) {
-      const std::string name = stem + (n == 1 ? "" : "-" + std::to_string(n)) + ".wav";
+      const std::string name = stem + (n == 1 ? "" : "-" + std::to_string(n)) + extension;
       std::string key = name;
       std::transform(key.begin(), key.end(), key.begin(),
                      [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
@@ -751,8 +788,14 @@ int RenderSongs(const CommandLine& c, const InputList& list) {
   if (const std::string refusal = SongListRefusal(c, list); !refusal.empty()) {
     return Usage(refusal);
   }
+  // The folder gives no extension to go by: the files are what --format says.
+  AudioFormat format;
+  if (const std::string e = ChooseMusicFormat(c.render_args, "", &format); !e.empty()) {
+    return Usage(e);
+  }
   if (const std::string e = PrepareSongFolder(c.options.wav_path); !e.empty()) return Fail(e);
-  const std::vector<std::string> names = SongOutputNames(list.files, c.options.wav_path);
+  const std::vector<std::string> names =
+      SongOutputNames(list.files, c.options.wav_path, AudioExtension(format.container));
   for (const std::string& name : names) {
     std::error_code ec;
     if (!c.overwrite && std::filesystem::exists(name, ec)) {
@@ -809,6 +852,7 @@ int RunRender(CommandLine& c) {
     return RenderMusicFile(input, stream ? &streamed : nullptr, c.render_args,
                            c.module_path, c.options.wav_path, c.options.raw_path, c.overwrite);
   }
+  if (const std::string e = CheckScriptWav(c.options.wav_path); !e.empty()) return Usage(e);
   bool made_folder = false;
   int status = c.log_path.empty() ? kDone : PrepareScriptLog(c, &made_folder);
   if (status == kDone) {

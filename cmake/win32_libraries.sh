@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libraries the Windows player needs and Debian ships no mingw build of (libsoxr for
-# chips mode's rate conversion, SDL2 for live audio) from Debian's own source packages, with the
+# chips mode's rate conversion, SDL2 for live audio, libFLAC for FLAC output) from Debian's own source packages, with the
 # i686 mingw-w64 toolchain, as static libraries in a prefix that the win32 preset searches.
 #
 #   bash cmake/win32_libraries.sh        (setup.sh win32 calls it)
@@ -40,25 +40,26 @@ source_version() {
 }
 soxr_version=$(source_version libsoxr)
 sdl_version=$(source_version libsdl2)
-[ -n "$soxr_version" ] && [ -n "$sdl_version" ] ||
-  { echo "win32 libraries: Debian's source packages libsoxr and libsdl2 are not to be had" >&2; exit 1; }
+flac_version=$(source_version flac)
+[ -n "$soxr_version" ] && [ -n "$sdl_version" ] && [ -n "$flac_version" ] ||
+  { echo "win32 libraries: Debian's source packages libsoxr, libsdl2 and flac are not to be had" >&2; exit 1; }
 
 # Scalar floating point in SSE registers, as on x86-64, so that the converter computes what the
 # native build computes.
 cflags="-O2 -msse2 -mfpmath=sse"
 # Any change of this script (its options) builds them anew.
-stamp="$soxr_version $sdl_version $(sha1sum <"$here/win32_libraries.sh" | cut -c1-12)"
+stamp="$soxr_version $sdl_version $flac_version $(sha1sum <"$here/win32_libraries.sh" | cut -c1-12)"
 if [ -f "$prefix/versions" ] && [ "$(cat "$prefix/versions")" = "$stamp" ]; then
-  echo "win32 libraries: $prefix holds $soxr_version and $sdl_version"
+  echo "win32 libraries: $prefix holds $soxr_version, $sdl_version and $flac_version"
   exit 0
 fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-echo "win32 libraries: fetching $soxr_version and $sdl_version"
-apt-get source -qq libsoxr libsdl2 >/dev/null 2>&1 ||
-  { echo "win32 libraries: apt-get source failed" >&2; apt-get source libsoxr libsdl2; exit 1; }
+echo "win32 libraries: fetching $soxr_version, $sdl_version and $flac_version"
+apt-get source -qq libsoxr libsdl2 flac >/dev/null 2>&1 ||
+  { echo "win32 libraries: apt-get source failed" >&2; apt-get source libsoxr libsdl2 flac; exit 1; }
 rm -rf "$prefix"
 
 configure_and_install() {  # NAME SOURCE_DIR OPTIONS...
@@ -85,6 +86,12 @@ configure_and_install libsdl2 "$(ls -d libsdl2-*/ | head -n 1)" \
   -DSDL_SENSOR=OFF -DSDL_POWER=OFF -DSDL_LOCALE=OFF -DSDL_OPENGL=OFF -DSDL_OPENGLES=OFF \
   -DSDL_VULKAN=OFF -DSDL_RENDER_D3D=OFF -DSDL_XINPUT=OFF -DSDL_CCACHE=OFF
 
+# libFLAC alone: no Ogg, no C++ library, no programs; no stack protector (mingw would need
+# libssp beside the program).
+configure_and_install flac "$(ls -d flac-*/ | head -n 1)" \
+  -DWITH_OGG=OFF -DBUILD_CXXLIBS=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF \
+  -DBUILD_DOCS=OFF -DINSTALL_MANPAGES=OFF -DWITH_STACK_PROTECTOR=OFF -DWITH_FORTIFY_SOURCE=OFF
+
 rm -rf "$prefix/doc" "$prefix/share"
 echo "$stamp" >"$prefix/versions"
-echo "win32 libraries: $soxr_version and $sdl_version in $prefix"
+echo "win32 libraries: $soxr_version, $sdl_version and $flac_version in $prefix"

@@ -8,34 +8,43 @@
 
 #include "common/le_bytes.h"
 #include "output/clock_text.h"
+#include "output/flac_writer.h"
+#include "output/wav_header.h"
 
 namespace {
 
-void WavHeader(uint8_t* h, uint32_t rate, uint32_t data_bytes) {
-  std::memcpy(h, "RIFF", 4);
-  PutLe32(h + 4, 36 + data_bytes);
-  std::memcpy(h + 8, "WAVEfmt ", 8);
-  PutLe32(h + 16, 16);
-  PutLe16(h + 20, 1);  // PCM
-  PutLe16(h + 22, 2);  // stereo
-  PutLe32(h + 24, rate);
-  PutLe32(h + 28, rate * 4);
-  PutLe16(h + 32, 4);
-  PutLe16(h + 34, 16);
-  std::memcpy(h + 36, "data", 4);
-  PutLe32(h + 40, data_bytes);
+// The largest FLAC stream: STREAMINFO counts its samples in 36 bits.
+constexpr uint64_t kMaxFlacFrames = (uint64_t{1} << 36) - 1;
+
+// "16-bit stereo WAV", "32-bit float stereo WAV".
+std::string StereoName(const AudioFormat& format) {
+  const std::string name = AudioFormatName(format);
+  const size_t space = name.rfind(' ');
+  return name.substr(0, space) + " stereo" + name.substr(space);
 }
 
 }  // namespace
 
 std::string TooLongForWav(const std::string& path, uint64_t frames, double seconds,
                           uint32_t rate) {
-  return "cannot write " + path + ": the render is " + FormatClock(seconds) + " long (" +
-         std::to_string(frames) + " frames), more than a 16-bit stereo WAV file holds (" +
-         std::to_string(AudioOutput::kMaxWavFrames) + " frames, " +
-         FormatClock(static_cast<double>(AudioOutput::kMaxWavFrames) / rate) + " at " +
-         std::to_string(rate) + " Hz); write it with --raw, or render a part with --length SECONDS";
+  return TooLongFor(path, AudioFormat{}, AudioOutput::kMaxWavFrames, frames, seconds, rate);
 }
+
+std::string TooLongFor(const std::string& path, const AudioFormat& format, uint64_t max_frames,
+                       uint64_t frames, double seconds, uint32_t rate) {
+  return "cannot write " + path + ": the render is " + FormatClock(seconds) + " long (" +
+         std::to_string(frames) + " frames), more than a " + StereoName(format) +
+         " file holds (" + std::to_string(max_frames) + " frames, " +
+         FormatClock(static_cast<double>(max_frames) / rate) + " at " + std::to_string(rate) +
+         " Hz); write it with --raw, or render a part with --length SECONDS";
+}
+
+uint64_t AudioOutput::MaxFrames(const AudioFormat& format, const AudioTags& tags) {
+  return format.container == AudioContainer::kFlac ? kMaxFlacFrames
+                                                   : WavMaxFrames(format.sample, tags);
+}
+
+AudioOutput::AudioOutput(OutputSet* set) : set_(set != nullptr ? set : &own_) {}
 
 AudioOutput::~AudioOutput() { Discard(); }
 
@@ -47,11 +56,30 @@ bool AudioOutput::Open(File* file, const std::string& path, std::string* error) 
 
 bool AudioOutput::OpenWav(const std::string& path, uint32_t rate, uint64_t frames,
                           std::string* error) {
+  return OpenAudio(path, AudioFormat{}, rate, frames, AudioTags{}, error);
+}
+
+bool AudioOutput::OpenAudio(const std::string& path, const AudioFormat& format, uint32_t rate,
+                            uint64_t frames, const AudioTags& tags, std::string* error) {
   if (!Open(&wav_, path, error)) return false;
-  wav_frames_ = frames <= kMaxWavFrames ? frames : 0;
-  uint8_t header[44];
-  WavHeader(header, rate, static_cast<uint32_t>(wav_frames_ * 4));
-  Put(&wav_, header, sizeof header);
+  format_ = format;
+  tags_ = tags;
+  rate_ = rate;
+  max_frames_ = MaxFrames(format, tags);
+  wav_frames_ = frames <= max_frames_ ? frames : 0;
+  if (format.container == AudioContainer::kWav) {
+    const std::vector<uint8_t> header = WavHeader(format.sample, rate, wav_frames_, tags);
+    Put(&wav_, header.data(), header.size());
+    return true;
+  }
+  flac_ = std::make_unique<FlacWriter>();
+  const unsigned bits = format.sample == SampleFormat::kS24 ? 24 : 16;
+  if (!flac_->Open(wav_.out->stream(), wav_.out->seekable(), bits, rate, wav_frames_, tags,
+                   error)) {
+    *error = "cannot write " + path + ": " + *error;
+    Drop(&wav_);
+    return false;
+  }
   return true;
 }
 
@@ -79,7 +107,7 @@ bool AudioOutput::Write(const StereoFrame* frames, int32_t count) {
   const auto n = static_cast<size_t>(count);
   TrackPeaks(frames, n);
   if (raw_.out != nullptr) PutRaw(frames, n);
-  if (wav_.out != nullptr && !PutWav(frames, n)) return false;
+  if (wav_.out != nullptr && !PutAudio(frames, n)) return false;
   frames_ += n;
   return !failed_;
 }
@@ -112,32 +140,70 @@ void AudioOutput::PutRaw(const StereoFrame* frames, size_t n) {
   }
 }
 
-bool AudioOutput::PutWav(const StereoFrame* frames, size_t n) {
-  if (frames_ + n > kMaxWavFrames) {
+bool AudioOutput::PutAudio(const StereoFrame* frames, size_t n) {
+  if (frames_ + n > max_frames_) {
     failed_ = true;
-    error_ = "cannot write " + wav_.target + ": more than a WAV file holds (4 GiB)";
+    error_ = "cannot write " + wav_.target + ": more than a " + StereoName(format_) +
+             " file holds (" + std::to_string(max_frames_) + " frames)";
     return false;
   }
-  std::vector<uint8_t> bytes(n * 4);
-  auto clamp = [this](int32_t v) -> uint16_t {
-    if (v > 32767) {
-      ++clipped_;
-      v = 32767;
-    } else if (v < -32768) {
-      ++clipped_;
-      v = -32768;
-    }
-    return static_cast<uint16_t>(static_cast<int16_t>(v));
-  };
-  for (size_t i = 0; i < n; ++i) {
-    PutLe16(&bytes[i * 4], clamp(frames[i].left));
-    PutLe16(&bytes[i * 4 + 2], clamp(frames[i].right));
+  if (format_.container == AudioContainer::kFlac) {
+    PutFlac(frames, n);
+  } else {
+    PutWav(frames, n);
   }
-  Put(&wav_, bytes.data(), bytes.size());
   return true;
 }
 
+// The sample shifted up by `shift` bits and clamped to 16 + shift bits; clipping is counted.
+int32_t AudioOutput::Clamp(int32_t v, int32_t shift) {
+  const int64_t top = (int64_t{1} << (15 + shift)) - 1;
+  const int64_t wide = int64_t{v} * (int64_t{1} << shift);
+  if (wide > top || wide < -top - 1) {
+    ++clipped_;
+    return static_cast<int32_t>(wide > top ? top : -top - 1);
+  }
+  return static_cast<int32_t>(wide);
+}
+
+void AudioOutput::PutWav(const StereoFrame* frames, size_t n) {
+  const unsigned frame_bytes = WavFrameBytes(format_.sample);
+  bytes_.resize(n * frame_bytes);
+  uint8_t* p = bytes_.data();
+  for (size_t i = 0; i < n; ++i) {
+    for (const int32_t v : {frames[i].left, frames[i].right}) {
+      if (format_.sample == SampleFormat::kS16) {
+        PutLe16(p, static_cast<uint16_t>(Clamp(v, 0)));
+        p += 2;
+      } else if (format_.sample == SampleFormat::kS24) {
+        const auto s = static_cast<uint32_t>(Clamp(v, 8));
+        PutLe16(p, static_cast<uint16_t>(s));
+        p[2] = static_cast<uint8_t>(s >> 16);
+        p += 3;
+      } else {
+        PutLe32(p, std::bit_cast<uint32_t>(static_cast<float>(v / 32768.0)));
+        p += 4;
+      }
+    }
+  }
+  Put(&wav_, bytes_.data(), bytes_.size());
+}
+
+void AudioOutput::PutFlac(const StereoFrame* frames, size_t n) {
+  const int32_t shift = format_.sample == SampleFormat::kS24 ? 8 : 0;
+  samples_.resize(n * 2);
+  for (size_t i = 0; i < n; ++i) {
+    samples_[2 * i] = Clamp(frames[i].left, shift);
+    samples_[2 * i + 1] = Clamp(frames[i].right, shift);
+  }
+  if (!failed_ && !flac_->Write(samples_.data(), n)) {
+    Fail(wav_, flac_->write_errno());
+    if (flac_->write_errno() == 0) error_ = "cannot write " + wav_.target + ": " + flac_->why();
+  }
+}
+
 void AudioOutput::Drop(File* file) {
+  if (file == &wav_) flac_.reset();  // the encoder writes nothing more to a file that goes
   if (file->out != nullptr) set_->Discard(file->out);
   file->out = nullptr;
 }
@@ -147,19 +213,32 @@ void AudioOutput::Discard() {
   Drop(&raw_);
 }
 
-bool AudioOutput::Close(std::string* error) {
-  if (wav_.out != nullptr && !failed_ && frames_ != wav_frames_) {
-    const auto data = static_cast<uint32_t>(frames_ * 4);
-    uint8_t sizes[4];
-    std::FILE* stream = wav_.out->stream();
-    std::fflush(stream);
-    PutLe32(sizes, 36 + data);
-    if (std::fseek(stream, 4, SEEK_SET) != 0) Fail(wav_, errno);
-    Put(&wav_, sizes, 4);
-    PutLe32(sizes, data);
-    if (!failed_ && std::fseek(stream, 40, SEEK_SET) != 0) Fail(wav_, errno);
-    Put(&wav_, sizes, 4);
+// The audio file completed: the FLAC stream finished, or the WAV header rewritten when the
+// length came out other than it says.
+bool AudioOutput::CloseAudio() {
+  if (wav_.out == nullptr || failed_) return !failed_;
+  std::FILE* stream = wav_.out->stream();
+  if (flac_ != nullptr) {
+    if (!flac_->Finish()) {
+      Fail(wav_, flac_->write_errno());
+      if (flac_->write_errno() == 0) error_ = "cannot write " + wav_.target + ": " + flac_->why();
+    } else if (frames_ != wav_frames_ && !wav_.out->seekable()) {
+      Fail(wav_, ESPIPE);  // the stream's length says otherwise, and it cannot be rewritten
+    }
+    flac_.reset();
+    return !failed_;
   }
+  if (frames_ != wav_frames_) {
+    const std::vector<uint8_t> header = WavHeader(format_.sample, rate_, frames_, tags_);
+    std::fflush(stream);
+    if (std::fseek(stream, 0, SEEK_SET) != 0) Fail(wav_, errno);
+    Put(&wav_, header.data(), header.size());
+  }
+  return !failed_;
+}
+
+bool AudioOutput::Close(std::string* error) {
+  CloseAudio();
   for (File* file : {&wav_, &raw_}) {
     if (file->out == nullptr || failed_) continue;
     std::string why;

@@ -62,6 +62,20 @@ uint64_t SongFrames(const MusicLog& log, const PlaybackOptions& playback) {
   return player.length() - player.start();
 }
 
+AudioTags TagsOfLog(const MusicLog& log) {
+  const MusicTag& t = log.tag;
+  auto pick = [](const std::string& english, const std::string& original) {
+    return english.empty() ? original : english;
+  };
+  return {pick(t.title, t.title_original), pick(t.game, t.game_original),
+          pick(t.system, t.system_original), pick(t.author, t.author_original), t.date};
+}
+
+std::string StemPath(const std::string& stems_dir, int voice, const AudioFormat& format) {
+  return (std::filesystem::path(stems_dir) / (VoiceName(voice) + AudioExtension(format.container)))
+      .string();
+}
+
 namespace {
 
 // The main pass: the song into the WAV and/or raw file.
@@ -70,7 +84,8 @@ bool RenderMix(const MusicLog& log, const MusicRunOptions& options, const MusicC
                OutputSet* outputs, MusicRenderResult* result, std::string* error) {
   const uint32_t rate = options.playback.rate;
   AudioOutput out(outputs);
-  if ((!wav_path.empty() && !out.OpenWav(wav_path, rate, frames, error)) ||
+  if ((!wav_path.empty() &&
+       !out.OpenAudio(wav_path, options.output, rate, frames, TagsOfLog(log), error)) ||
       (!raw_path.empty() && !out.OpenRaw(raw_path, error))) {
     return false;
   }
@@ -102,9 +117,12 @@ bool RenderStems(const MusicLog& log, const MusicRunOptions& options, const Musi
   const VoiceSet candidates = VoicesOfLog(log) & options.voices;
   for (int v = 0; v < kVoiceCount; ++v) {
     if (!candidates[v]) continue;
-    const std::string path = (std::filesystem::path(stems_dir) / (VoiceName(v) + ".wav")).string();
+    const std::string path = StemPath(stems_dir, v, options.output);
     AudioOutput out(outputs);
-    if (!out.OpenWav(path, options.playback.rate, frames, error)) return false;
+    if (!out.OpenAudio(path, options.output, options.playback.rate, frames, TagsOfLog(log),
+                       error)) {
+      return false;
+    }
     std::unique_ptr<MusicChips> chips = maker.Make(log, VoiceSet().set(v), error);
     if (chips == nullptr) return false;
     RenderPass(log, options.playback, chips.get(), &out);
@@ -130,11 +148,13 @@ bool RenderMusic(const MusicLog& log, const MusicRunOptions& options, const std:
                  const std::string& raw_path, const std::string& stems_dir,
                  MusicRenderResult* result, std::string* error) {
   const uint32_t rate = options.playback.rate;
-  // The length is known before anything is written: a WAV file that cannot hold it is refused.
+  // The length is known before anything is written: a file that cannot hold it is refused.
   const uint64_t frames = SongFrames(log, options.playback);
   const std::string& wav = !wav_path.empty() ? wav_path : stems_dir;
-  if (!wav.empty() && frames > AudioOutput::kMaxWavFrames) {
-    *error = TooLongForWav(wav, frames, static_cast<double>(frames) / rate, rate);
+  const uint64_t max_frames = AudioOutput::MaxFrames(options.output, TagsOfLog(log));
+  if (!wav.empty() && frames > max_frames) {
+    *error = TooLongFor(wav, options.output, max_frames, frames,
+                        static_cast<double>(frames) / rate, rate);
     return false;
   }
   MusicChipMaker maker;

@@ -9,6 +9,7 @@
 
 #include "host/module_loader.h"
 #include "music/music_log.h"
+#include "output/audio_format.h"
 #include "player/music_chips.h"
 #include "player/music_player.h"
 #include "player/voices.h"
@@ -19,6 +20,7 @@ struct MusicRunOptions {
   std::string module_path;       // the module file, for board mode
   ChipsOptions chips;            // chips mode: rate conversion
   VoiceSet voices = AllVoices(); // the voices that may sound
+  AudioFormat output;            // render: what the mix and the stems are written as
 };
 
 // Makes the chips of one pass; in board mode each pass gets a fresh board from the module file
@@ -52,9 +54,17 @@ VoiceSet VoicesOfLog(const MusicLog& log);
 // RenderMusic writes.
 uint64_t SongFrames(const MusicLog& log, const PlaybackOptions& playback);
 
-// Renders the song into a 16-bit WAV and/or a raw int32 file (either path may be empty), then,
-// when stems_dir is not empty, one WAV a selected voice that sounds into that folder. Returns
-// false with a reason in *error.
+// The song's tags as outputs carry them: each field in English, or in the original language
+// when the English one is empty.
+AudioTags TagsOfLog(const MusicLog& log);
+
+// The file of one voice's stem in the stems folder: fm1.wav, psg2c.flac.
+std::string StemPath(const std::string& stems_dir, int voice, const AudioFormat& format);
+
+// Renders the song into a WAV or FLAC file as options.output says, with the song's tags, and/or
+// a raw int32 file (either path may be empty), then, when stems_dir is not empty, one file of
+// the same format a selected voice that sounds into that folder. Returns false with a reason
+// in *error.
 bool RenderMusic(const MusicLog& log, const MusicRunOptions& options, const std::string& wav_path,
                  const std::string& raw_path, const std::string& stems_dir,
                  MusicRenderResult* result, std::string* error);

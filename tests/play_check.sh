@@ -14,7 +14,9 @@ SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/played.raw" \
 run render "$song" --length 2 -o "$work/rendered.wav" >"$work/render.txt" 2>&1 ||
   { cat "$work/render.txt"; exit 1; }
 
-tail -c +45 "$work/rendered.wav" >"$work/rendered.raw"  # the samples behind the 44-byte header
+# The samples: the file's last frames (a tagged song's header holds a LIST chunk too).
+frames=$(grep -o '([0-9]* frames' "$work/render.txt" | tr -dc 0-9)
+tail -c "$((frames * 4))" "$work/rendered.wav" >"$work/rendered.raw"
 rendered=$(stat -c %s "$work/rendered.raw")
 played=$(stat -c %s "$work/played.raw")
 [ "$rendered" -gt 100000 ] || { echo "FAIL: the render holds only $rendered bytes"; exit 1; }
