@@ -69,7 +69,7 @@ TEST(Inputs, FoldersPlaylistsAndSeveralSongs) {
   run = vorla.Exec("render songs lists/mix.m3u -o out --length 0.2");
   EXPECT_EQ(run.status, 1) << run.err;  // the missing entry
   for (const char* name : {"a.wav", "b.wav", "b-2.wav", "a-2.wav"}) {
-    EXPECT_EQ(ReadAll(vorla.File("out/") + name).size(), 44u + 8820 * 4) << name;
+    EXPECT_EQ(WavSamples(vorla.File("out/") + name).size(), 2u * 8820) << name;
   }
   EXPECT_EQ(ReadAll(vorla.File("out/a.wav")), ReadAll(vorla.File("out/a-2.wav")));
   EXPECT_NE(ReadAll(vorla.File("out/a.wav")), ReadAll(vorla.File("out/b.wav")));

@@ -25,10 +25,7 @@ std::string Q(const std::string& path) { return "'" + path + "'"; }
 // vorla render SONG ARGS into a WAV file: its 16-bit samples, interleaved (none when it fails).
 std::vector<int16_t> Render(VorlaProgram& vorla, const std::string& song, const std::string& args) {
   const ProgramRun run = vorla.Exec("render " + Q(song) + " " + args + " -y -o out.wav");
-  const std::string bytes = run.status == 0 ? ReadAll(vorla.File("out.wav")) : "";
-  std::vector<int16_t> s(bytes.size() > 44 ? (bytes.size() - 44) / 2 : 0);
-  std::memcpy(s.data(), bytes.data() + 44, s.size() * 2);
-  return s;
+  return run.status == 0 ? WavSamples(vorla.File("out.wav")) : std::vector<int16_t>();
 }
 
 // The first frame whose left side is louder than level.

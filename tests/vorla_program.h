@@ -5,9 +5,11 @@
 
 #include <sys/wait.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tests/temp_dir.h"
 
@@ -44,3 +46,29 @@ class VorlaProgram {
  private:
   TempDir dir_;
 };
+
+// The samples of a WAV file: its data chunk's bytes (a tagged song's file has a LIST chunk
+// before them).
+inline std::string WavData(const std::string& path) {
+  const std::string bytes = ReadAll(path);
+  auto le32 = [&bytes](size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(bytes[at + i]);
+    return v;
+  };
+  for (size_t at = 12; at + 8 <= bytes.size(); at += 8 + ((le32(at + 4) + 1) & ~1u)) {
+    if (bytes.compare(at, 4, "data") == 0) return bytes.substr(at + 8, le32(at + 4));
+  }
+  return "";
+}
+
+// The 16-bit samples of a WAV file written by vorla, interleaved.
+inline std::vector<int16_t> WavSamples(const std::string& path) {
+  const std::string bytes = WavData(path);
+  std::vector<int16_t> s(bytes.size() / 2);
+  for (size_t i = 0; i < s.size(); ++i) {
+    s[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) |
+                                (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+  }
+  return s;
+}
