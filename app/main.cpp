@@ -540,7 +540,7 @@ struct CommandLine {
 };
 
 void AddRenderCommand(CLI::App* app, CommandLine* c) {
-  CLI::App* render = app->add_subcommand("render", "render a board script, or music files to WAV");
+  CLI::App* render = app->add_subcommand("render", "render a board script to WAV, or music files to WAV or FLAC");
   c->render = render;
   render->add_option("file", c->inputs,
                      "board script (.board); or music files (.vgm, .vgz, .s98), folders of them "
@@ -574,7 +574,7 @@ void AddRenderCommand(CLI::App* app, CommandLine* c) {
                    "always counts them");
   AddPlaybackOptions(render, &c->render_args, &c->render_numbers, &c->music_only);
   c->music_only.push_back(render->add_option("--stems", c->render_args.stems,
-                                             "music: write one WAV a voice that sounds into "
+                                             "music: write one file a voice that sounds into "
                                              "this folder")->type_name("FOLDER"));
   c->music_only.push_back(render->add_option(
       "--format", c->render_args.format,
