@@ -22,7 +22,9 @@ enum class PlayKey {
 // The keys of the terminal on standard input, one at a time, unechoed and without waiting for
 // Enter. Without a terminal on standard input it reads nothing and leaves everything as it was.
 // The terminal's own settings come back when the object goes, and when a stop signal (SIGINT,
-// SIGTERM, SIGHUP) arrives before that: then the handler that was in place goes on as before.
+// SIGTERM, SIGHUP, SIGQUIT) arrives before that: then the handler that was in place goes on as
+// before. Ctrl-Z gives the shell its terminal as it was; back in the foreground, keys are read
+// again.
 class KeyInput {
  public:
   KeyInput();
@@ -37,5 +39,8 @@ class KeyInput {
   PlayKey Read(int wait_ms);
 
  private:
+  // The stop and continue signals' handlers as they were before.
+  static void RestoreHandlers();
+
   bool active_ = false;
 };

@@ -16,16 +16,45 @@ namespace {
 // The rest of an escape sequence follows its Esc at once; a lone Esc is the key itself.
 constexpr int kSequenceWaitMs = 40;
 
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr int kStopSignalCount = 3;
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kStopSignalCount = 4;
 
-// What a signal handler needs: the settings to put back, and the handlers that were there.
+// What a signal handler needs: the settings to put back and those of playing, and the handlers
+// that were there.
 termios g_saved{};
+termios g_playing{};
 volatile sig_atomic_t g_taken = 0;
 struct sigaction g_previous[kStopSignalCount];
+struct sigaction g_previous_stop{};
+struct sigaction g_previous_continue{};
 
 void PutBack() {
   if (g_taken != 0) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
+}
+
+// Ctrl-Z: the shell gets its terminal back as it was, and the process stops as it would have.
+extern "C" void PutBackAndSuspend(int) {
+  PutBack();
+  struct sigaction stop {};
+  stop.sa_handler = SIG_DFL;
+  sigaction(SIGTSTP, &stop, nullptr);
+  sigset_t suspend;
+  sigemptyset(&suspend);
+  sigaddset(&suspend, SIGTSTP);
+  raise(SIGTSTP);
+  // The stop comes when this handler unblocks it, below; the process goes on from there.
+  sigprocmask(SIG_UNBLOCK, &suspend, nullptr);
+}
+
+// Back in the foreground: keys as they are typed again, and Ctrl-Z as above. (Continued in the
+// background, the terminal is not this process's to set.)
+extern "C" void TakeAgain(int) {
+  if (g_taken == 0 || tcgetpgrp(STDIN_FILENO) != getpgrp()) return;
+  tcsetattr(STDIN_FILENO, TCSANOW, &g_playing);
+  struct sigaction stop {};
+  stop.sa_handler = PutBackAndSuspend;
+  sigfillset(&stop.sa_mask);
+  sigaction(SIGTSTP, &stop, nullptr);
 }
 
 extern "C" void PutBackAndStop(int signal) {
@@ -103,24 +132,39 @@ KeyInput::KeyInput() {
   settings.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
   settings.c_cc[VMIN] = 1;
   settings.c_cc[VTIME] = 0;
+  g_playing = settings;
   struct sigaction action {};
   action.sa_handler = PutBackAndStop;
   sigfillset(&action.sa_mask);
   for (int i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &action, &g_previous[i]);
+  struct sigaction resume {};
+  resume.sa_handler = TakeAgain;
+  sigfillset(&resume.sa_mask);
+  sigaction(SIGCONT, &resume, &g_previous_continue);
   g_taken = 1;
   if (tcsetattr(STDIN_FILENO, TCSANOW, &settings) != 0) {
     g_taken = 0;
-    for (int i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &g_previous[i], nullptr);
+    RestoreHandlers();
     return;
   }
+  struct sigaction stop {};
+  stop.sa_handler = PutBackAndSuspend;
+  sigfillset(&stop.sa_mask);
+  sigaction(SIGTSTP, &stop, &g_previous_stop);
   active_ = true;
+}
+
+void KeyInput::RestoreHandlers() {
+  for (int i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &g_previous[i], nullptr);
+  sigaction(SIGCONT, &g_previous_continue, nullptr);
 }
 
 KeyInput::~KeyInput() {
   if (!active_) return;
   PutBack();
   g_taken = 0;
-  for (int i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &g_previous[i], nullptr);
+  RestoreHandlers();
+  sigaction(SIGTSTP, &g_previous_stop, nullptr);
 }
 
 PlayKey KeyInput::Read(int wait_ms) {
