@@ -304,38 +304,29 @@ void RenderRuns(Sink& sink, uint32_t subs, ChannelRun& c) {
     to_tone -= n;
     to_noise -= n;
     to_entry -= n;
-    // Where two counters cross within one sub-sample, the change is timed by the first of
-    // tone, noise, envelope that crossed.
-    bool timed = false;
-    if (to_tone == 0) {
-      tone_bit = (c.phase >> 26) & 1;
-      to_tone = StepsToNext(c.phase, c.step, kToneHalfPeriod);
+    // Where counters cross in one sub-sample, the first of tone, noise, envelope to cross times
+    // the change: they are taken last to first, each timing it over those taken before.
+    if (to_entry == 0) {  // with the envelope only: kNever does not get there
+      // Only the sub-sample that enters a new entry can pass the end of the row.
+      c.envelope_pos = EnvelopeStep(c.envelope_pos + (n - 1) * c.envelope_step, c.envelope_step,
+                                    c.hold_bit);
+      amp = c.row[c.envelope_pos >> 24];
+      to_entry = StepsToNext(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
       if constexpr (Sink::kTimesChanges) {
-        back = Back(c.phase, c.step, kToneHalfPeriod);
-        timed = true;
+        back = Back(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
       }
+    } else if (c.envelope) {
+      c.envelope_pos += n * c.envelope_step;
     }
     if (to_noise == 0) {
       noise_bit = NoiseBits(c.noise, c.noise_pos) & 1;  // the same again after a word's end
       to_noise = StepsToNoiseChange(c.noise, c.noise_pos, c.noise_step);
-      if constexpr (Sink::kTimesChanges) {
-        if (!timed) back = Back(c.noise_pos, c.noise_step, kNoiseBitLength);
-        timed = true;
-      }
+      if constexpr (Sink::kTimesChanges) back = Back(c.noise_pos, c.noise_step, kNoiseBitLength);
     }
-    if (c.envelope) {
-      // Only the sub-sample that enters a new entry can pass the end of the row.
-      if (to_entry == 0) {
-        c.envelope_pos = EnvelopeStep(c.envelope_pos + (n - 1) * c.envelope_step,
-                                      c.envelope_step, c.hold_bit);
-        amp = c.row[c.envelope_pos >> 24];
-        to_entry = StepsToNext(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
-        if constexpr (Sink::kTimesChanges) {
-          if (!timed) back = Back(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
-        }
-      } else {
-        c.envelope_pos += n * c.envelope_step;
-      }
+    if (to_tone == 0) {
+      tone_bit = (c.phase >> 26) & 1;
+      to_tone = StepsToNext(c.phase, c.step, kToneHalfPeriod);
+      if constexpr (Sink::kTimesChanges) back = Back(c.phase, c.step, kToneHalfPeriod);
     }
   }
   sink.End(subs, Value<kChip>(amp, Gate<kChip>(tone_bit, noise_bit), c.level_shift), back);
