@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 
 #include "psg/noise_table.h"
 #include "psg/step_kernel.h"
@@ -176,14 +177,20 @@ uint32_t AdvanceEnvelope(uint32_t pos, uint32_t step, uint32_t hold_bit, uint32_
 
 // Where a channel's sound goes. BoxSums: frames that sum four sub-samples each, the sub-samples
 // as they are. Edges (below): each change of level at its exact time, as a band-limited step.
+// Both write into kOuts buffers: one for the channels summed, or one a channel.
+// Channel(c): what follows is channel c's.
 // Run(s, n, value, back): sub-samples [s, s + n) sound value, which the wave reached back / 256
 // of a sub-sample before s. One(s, value): sub-sample s alone. End(subs, value, back): the
 // level the block ends on, for the next to carry on from.
+template <uint32_t kOuts>
 struct BoxSums {
   static constexpr bool kTimesChanges = false;
-  int32_t* sums;
+  int32_t (*buffers)[kBlock];
+  int32_t* sums = buffers[0];  // the present channel's
 
-  void Channel(uint32_t /*c*/) const {}
+  void Channel(uint32_t c) {
+    if constexpr (kOuts > 1) sums = buffers[c];
+  }
   // Adds value to each of the sub-samples [first, first + n).
   void Run(uint32_t first, uint32_t n, int32_t value, uint32_t /*back*/) const {
     const uint32_t end = first + n;
@@ -214,14 +221,19 @@ inline uint32_t Back(uint32_t pos, uint32_t step, uint32_t size) {
 // The band-limited sink: a change of a channel's level by d at sub-sample time t adds
 // d x the step kernel's row for t's fraction of a frame to the frames from t's on. last holds
 // each channel's level as the previous block ended.
+template <uint32_t kOuts>
 struct Edges {
   static constexpr bool kTimesChanges = true;
-  int64_t* changes;
+  int64_t (*buffers)[kBlock + StepKernel::kTaps];
   const int32_t (*taps)[StepKernel::kTaps];
   int32_t* last;
-  uint32_t channel;
+  int64_t* changes = buffers[0];  // the present channel's
+  uint32_t channel = 0;
 
-  void Channel(uint32_t c) { channel = c; }
+  void Channel(uint32_t c) {
+    channel = c;
+    if constexpr (kOuts > 1) changes = buffers[c];
+  }
   // A change to value at back / 256 of a sub-sample before sub-sample s.
   void Change(uint32_t s, uint32_t back, int32_t value) const {
     const int32_t before = last[channel];
@@ -292,38 +304,29 @@ void RenderRuns(Sink& sink, uint32_t subs, ChannelRun& c) {
     to_tone -= n;
     to_noise -= n;
     to_entry -= n;
-    // Where two counters cross within one sub-sample, the change is timed by the first of
-    // tone, noise, envelope that crossed.
-    bool timed = false;
-    if (to_tone == 0) {
-      tone_bit = (c.phase >> 26) & 1;
-      to_tone = StepsToNext(c.phase, c.step, kToneHalfPeriod);
+    // Where counters cross in one sub-sample, the first of tone, noise, envelope to cross times
+    // the change: they are taken last to first, each timing it over those taken before.
+    if (to_entry == 0) {  // with the envelope only: kNever does not get there
+      // Only the sub-sample that enters a new entry can pass the end of the row.
+      c.envelope_pos = EnvelopeStep(c.envelope_pos + (n - 1) * c.envelope_step, c.envelope_step,
+                                    c.hold_bit);
+      amp = c.row[c.envelope_pos >> 24];
+      to_entry = StepsToNext(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
       if constexpr (Sink::kTimesChanges) {
-        back = Back(c.phase, c.step, kToneHalfPeriod);
-        timed = true;
+        back = Back(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
       }
+    } else if (c.envelope) {
+      c.envelope_pos += n * c.envelope_step;
     }
     if (to_noise == 0) {
       noise_bit = NoiseBits(c.noise, c.noise_pos) & 1;  // the same again after a word's end
       to_noise = StepsToNoiseChange(c.noise, c.noise_pos, c.noise_step);
-      if constexpr (Sink::kTimesChanges) {
-        if (!timed) back = Back(c.noise_pos, c.noise_step, kNoiseBitLength);
-        timed = true;
-      }
+      if constexpr (Sink::kTimesChanges) back = Back(c.noise_pos, c.noise_step, kNoiseBitLength);
     }
-    if (c.envelope) {
-      // Only the sub-sample that enters a new entry can pass the end of the row.
-      if (to_entry == 0) {
-        c.envelope_pos = EnvelopeStep(c.envelope_pos + (n - 1) * c.envelope_step,
-                                      c.envelope_step, c.hold_bit);
-        amp = c.row[c.envelope_pos >> 24];
-        to_entry = StepsToNext(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
-        if constexpr (Sink::kTimesChanges) {
-          if (!timed) back = Back(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
-        }
-      } else {
-        c.envelope_pos += n * c.envelope_step;
-      }
+    if (to_tone == 0) {
+      tone_bit = (c.phase >> 26) & 1;
+      to_tone = StepsToNext(c.phase, c.step, kToneHalfPeriod);
+      if constexpr (Sink::kTimesChanges) back = Back(c.phase, c.step, kToneHalfPeriod);
     }
   }
   sink.End(subs, Value<kChip>(amp, Gate<kChip>(tone_bit, noise_bit), c.level_shift), back);
@@ -371,19 +374,6 @@ struct DcBlocker {
   }
 };
 
-// BoxSums and Edges channel by channel: each channel into a buffer of its own.
-struct ChannelBoxSums : BoxSums {
-  int32_t* per_channel[Psg::kChannels];
-  void Channel(uint32_t c) { sums = per_channel[c]; }
-};
-struct ChannelEdges : Edges {
-  int64_t* per_channel[Psg::kChannels];
-  void Channel(uint32_t c) {
-    channel = c;
-    changes = per_channel[c];
-  }
-};
-
 // Adds the channels' values v to both sides of out, each by its shares in pan.
 inline void AddPanned(StereoFrame& out, const int32_t* v, const Psg::Pan& pan) {
   constexpr int64_t kHalf = int64_t{1} << (Psg::kPanBits - 1);
@@ -428,8 +418,8 @@ void Psg::SetChipTrue(bool chip_true) {
   noise_word_ = 0;
   noise_pos_ = 0;
   noise_table_ = chip_true ? ChipNoiseTable::Get().words : NoiseTable::Get().words;
-  dc_in_ = 0;
-  dc_out_ = 0;
+  std::fill(std::begin(dc_in_), std::end(dc_in_), 0);
+  std::fill(std::begin(dc_out_), std::end(dc_out_), 0);
   SetVolume(volume_);
   UpdateEnvelopeStep();
 }
@@ -637,86 +627,131 @@ void Psg::RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint3
 void Psg::Mix(StereoFrame* frames, int32_t count) {
   if (panned_) {
     if (chip_true_) {
-      MixPannedAs<true>(frames, count);
+      MixAs<true, kChannels>(frames, count);
     } else {
-      MixPannedAs<false>(frames, count);
+      MixAs<false, kChannels>(frames, count);
     }
   } else if (chip_true_) {
-    MixAs<true>(frames, count);
+    MixAs<true, 1>(frames, count);
   } else {
-    MixAs<false>(frames, count);
+    MixAs<false, 1>(frames, count);
   }
 }
 
 void Psg::MixBandLimited(StereoFrame* frames, int32_t count) {
   if (panned_) {
     if (chip_true_) {
-      MixBandLimitedPannedAs<true>(frames, count);
+      MixBandLimitedAs<true, kChannels>(frames, count);
     } else {
-      MixBandLimitedPannedAs<false>(frames, count);
+      MixBandLimitedAs<false, kChannels>(frames, count);
     }
   } else if (chip_true_) {
-    MixBandLimitedAs<true>(frames, count);
+    MixBandLimitedAs<true, 1>(frames, count);
   } else {
-    MixBandLimitedAs<false>(frames, count);
+    MixBandLimitedAs<false, 1>(frames, count);
   }
 }
 
-template <bool kChip>
+template <uint32_t kOuts>
+bool Psg::DcAtRest() const {
+  for (uint32_t o = 0; o < kOuts; ++o) {
+    if (dc_out_[o] != 0) return false;
+  }
+  return true;
+}
+
+// With the chip's output each value passes its own DC blocker, held in locals through a call.
+// One value goes to the sides the routing selects; a value a channel goes by its pan shares.
+template <uint32_t kOuts>
+struct Psg::Outputs {
+  Psg& psg;
+  DcBlocker dc[kOuts];
+  int32_t left_mask;
+  int32_t right_mask;
+
+  explicit Outputs(Psg& p)
+      : psg(p),
+        left_mask((p.routing_ & 1) != 0 ? -1 : 0),
+        right_mask((p.routing_ & 2) != 0 ? -1 : 0) {
+    for (uint32_t o = 0; o < kOuts; ++o) dc[o] = {p.dc_in_[o], p.dc_out_[o], p.dc_leak_};
+  }
+  // Output o's value x as it sounds.
+  template <bool kChip>
+  int32_t Pass(uint32_t o, int32_t x) {
+    if constexpr (kChip) x = dc[o].Pass(x);
+    return x;
+  }
+  // Adds a frame's values v, as they sound, into out.
+  void Place(StereoFrame& out, const int32_t* v) const {
+    if constexpr (kOuts == 1) {
+      out.left = AddWrapping(out.left, v[0] & left_mask);
+      out.right = AddWrapping(out.right, v[0] & right_mask);
+    } else {
+      AddPanned(out, v, psg.pan_);
+    }
+  }
+  // Keeps the DC blockers' state for the next call.
+  void Store() {
+    for (uint32_t o = 0; o < kOuts; ++o) {
+      dc[o].Settle();
+      psg.dc_in_[o] = dc[o].in;
+      psg.dc_out_[o] = dc[o].out;
+    }
+  }
+};
+
+template <bool kChip, uint32_t kOuts>
 void Psg::MixAs(StereoFrame* frames, int32_t count) {
   // The chip's DC blocker lets a silenced level fall away before the mixer may stop.
-  if (Silent() && (!kChip || dc_out_ == 0)) return;
+  if (Silent() && (!kChip || DcAtRest<kOuts>())) return;
   if (frames == nullptr) count = 0;
   ChannelRun channels[kChannels];
   const bool any_envelope = PrepareChannels<kChip>(channels);
-  const int32_t left_mask = (routing_ & 1) != 0 ? -1 : 0;
-  const int32_t right_mask = (routing_ & 2) != 0 ? -1 : 0;
 
   // Each frame sums twelve contributions (three channels, four sub-samples), in any order:
   // every one is at most kMaxAmplitude, so no partial sum overflows.
-  int32_t sums[kBlock];
-  BoxSums sink{sums};
+  int32_t sums[kOuts][kBlock];
+  BoxSums<kOuts> sink{sums};
+  Outputs<kOuts> outputs(*this);
   const int32_t block = BlockFrames();
-  DcBlocker dc{dc_in_, dc_out_, dc_leak_};
   for (int32_t start = 0; start < count; start += block) {
     const int32_t n = std::min(block, count - start);
-    std::fill(sums, sums + n, 0);
+    for (auto& out_sums : sums) std::fill(out_sums, out_sums + n, 0);
     RenderBlock<kChip>(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n));
     StereoFrame* out = frames + start;
     for (int32_t i = 0; i < n; ++i) {
-      int32_t v = sums[i] / 4;  // rounds toward zero
-      if constexpr (kChip) v = dc.Pass(v);
-      out[i].left = AddWrapping(out[i].left, v & left_mask);
-      out[i].right = AddWrapping(out[i].right, v & right_mask);
+      int32_t v[kOuts];
+      for (uint32_t o = 0; o < kOuts; ++o) {
+        v[o] = outputs.template Pass<kChip>(o, sums[o][i] / 4);  // rounds toward zero
+      }
+      outputs.Place(out[i], v);
     }
   }
-  dc.Settle();
-  dc_in_ = dc.in;
-  dc_out_ = dc.out;
+  outputs.Store();
   if (!any_envelope) AdvanceEnvelopeByCall(count);
 }
 
-template <bool kChip>
+template <bool kChip, uint32_t kOuts>
 void Psg::MixBandLimitedAs(StereoFrame* frames, int32_t count) {
   if (frames == nullptr) count = 0;
   const bool silent = Silent();
   if (silent && settled_) return;
   ChannelRun channels[kChannels];
   const bool any_envelope = PrepareChannels<kChip>(channels);
-  const int32_t left_mask = (routing_ & 1) != 0 ? -1 : 0;
-  const int32_t right_mask = (routing_ & 2) != 0 ? -1 : 0;
 
   // The changes of a block land on its frames and up to kTaps - 1 frames past them; those go
   // on to the next block (and the next call) in tail_.
   constexpr uint32_t kTaps = StepKernel::kTaps;
-  int64_t changes[kBlock + kTaps];
-  Edges sink{changes, StepKernel::Get().taps, last_level_, 0};
+  int64_t changes[kOuts][kBlock + kTaps];
+  Edges<kOuts> sink{changes, StepKernel::Get().taps, last_level_};
+  Outputs<kOuts> outputs(*this);
   const int32_t block = BlockFrames();
-  DcBlocker dc{dc_in_, dc_out_, dc_leak_};
   for (int32_t start = 0; start < count; start += block) {
     const int32_t n = std::min(block, count - start);
-    std::copy(tail_, tail_ + kTaps, changes);
-    std::fill(changes + kTaps, changes + n + kTaps, 0);
+    for (uint32_t o = 0; o < kOuts; ++o) {
+      std::copy(tail_[o], tail_[o] + kTaps, changes[o]);
+      std::fill(changes[o] + kTaps, changes[o] + n + kTaps, 0);
+    }
     if (silent) {
       // Nothing can sound and no counter moves, as in Mix: each channel falls to 0 at once.
       for (uint32_t c = 0; c < kChannels; ++c) {
@@ -728,111 +763,23 @@ void Psg::MixBandLimitedAs(StereoFrame* frames, int32_t count) {
     }
     StereoFrame* out = frames + start;
     for (int32_t i = 0; i < n; ++i) {
-      level_ += changes[i];
-      auto v = static_cast<int32_t>(level_ >> StepKernel::kUnityBits);
-      if constexpr (kChip) v = dc.Pass(v);
-      out[i].left = AddWrapping(out[i].left, v & left_mask);
-      out[i].right = AddWrapping(out[i].right, v & right_mask);
+      int32_t v[kOuts];
+      for (uint32_t o = 0; o < kOuts; ++o) {
+        level_[o] += changes[o][i];
+        v[o] = outputs.template Pass<kChip>(
+            o, static_cast<int32_t>(level_[o] >> StepKernel::kUnityBits));
+      }
+      outputs.Place(out[i], v);
     }
-    std::copy(changes + n, changes + n + kTaps, tail_);
+    for (uint32_t o = 0; o < kOuts; ++o) {
+      std::copy(changes[o] + n, changes[o] + n + kTaps, tail_[o]);
+    }
   }
-  dc.Settle();
-  dc_in_ = dc.in;
-  dc_out_ = dc.out;
-  settled_ = dc_out_ == 0;
+  outputs.Store();
+  settled_ = DcAtRest<kOuts>();
   for (uint32_t c = 0; c < kChannels; ++c) settled_ = settled_ && last_level_[c] == 0;
-  for (uint32_t j = 0; j < kTaps; ++j) settled_ = settled_ && tail_[j] == 0;
-  if (!silent && !any_envelope) AdvanceEnvelopeByCall(count);
-}
-
-template <bool kChip>
-void Psg::MixPannedAs(StereoFrame* frames, int32_t count) {
-  bool at_rest = true;
-  for (int64_t out : pan_dc_out_) at_rest = at_rest && out == 0;
-  if (Silent() && (!kChip || at_rest)) return;
-  if (frames == nullptr) count = 0;
-  ChannelRun channels[kChannels];
-  const bool any_envelope = PrepareChannels<kChip>(channels);
-
-  int32_t sums[kChannels][kBlock];
-  ChannelBoxSums sink{{sums[0]}, {sums[0], sums[1], sums[2]}};
-  const int32_t block = BlockFrames();
-  DcBlocker dc[kChannels] = {{pan_dc_in_[0], pan_dc_out_[0], dc_leak_},
-                             {pan_dc_in_[1], pan_dc_out_[1], dc_leak_},
-                             {pan_dc_in_[2], pan_dc_out_[2], dc_leak_}};
-  for (int32_t start = 0; start < count; start += block) {
-    const int32_t n = std::min(block, count - start);
-    for (auto& channel_sums : sums) std::fill(channel_sums, channel_sums + n, 0);
-    RenderBlock<kChip>(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n));
-    StereoFrame* out = frames + start;
-    for (int32_t i = 0; i < n; ++i) {
-      int32_t v[kChannels];
-      for (uint32_t c = 0; c < kChannels; ++c) {
-        v[c] = sums[c][i] / 4;
-        if constexpr (kChip) v[c] = dc[c].Pass(v[c]);
-      }
-      AddPanned(out[i], v, pan_);
-    }
-  }
-  for (uint32_t c = 0; c < kChannels; ++c) {
-    dc[c].Settle();
-    pan_dc_in_[c] = dc[c].in;
-    pan_dc_out_[c] = dc[c].out;
-  }
-  if (!any_envelope) AdvanceEnvelopeByCall(count);
-}
-
-template <bool kChip>
-void Psg::MixBandLimitedPannedAs(StereoFrame* frames, int32_t count) {
-  if (frames == nullptr) count = 0;
-  const bool silent = Silent();
-  if (silent && settled_) return;
-  ChannelRun channels[kChannels];
-  const bool any_envelope = PrepareChannels<kChip>(channels);
-
-  constexpr uint32_t kTaps = StepKernel::kTaps;
-  int64_t changes[kChannels][kBlock + kTaps];
-  ChannelEdges sink{{changes[0], StepKernel::Get().taps, last_level_, 0},
-                    {changes[0], changes[1], changes[2]}};
-  const int32_t block = BlockFrames();
-  DcBlocker dc[kChannels] = {{pan_dc_in_[0], pan_dc_out_[0], dc_leak_},
-                             {pan_dc_in_[1], pan_dc_out_[1], dc_leak_},
-                             {pan_dc_in_[2], pan_dc_out_[2], dc_leak_}};
-  for (int32_t start = 0; start < count; start += block) {
-    const int32_t n = std::min(block, count - start);
-    for (uint32_t c = 0; c < kChannels; ++c) {
-      std::copy(pan_tail_[c], pan_tail_[c] + kTaps, changes[c]);
-      std::fill(changes[c] + kTaps, changes[c] + n + kTaps, 0);
-    }
-    if (silent) {
-      for (uint32_t c = 0; c < kChannels; ++c) {
-        sink.Channel(c);
-        sink.End(0, 0, 0);
-      }
-    } else {
-      RenderBlock<kChip>(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n));
-    }
-    StereoFrame* out = frames + start;
-    for (int32_t i = 0; i < n; ++i) {
-      int32_t v[kChannels];
-      for (uint32_t c = 0; c < kChannels; ++c) {
-        pan_level_[c] += changes[c][i];
-        v[c] = static_cast<int32_t>(pan_level_[c] >> StepKernel::kUnityBits);
-        if constexpr (kChip) v[c] = dc[c].Pass(v[c]);
-      }
-      AddPanned(out[i], v, pan_);
-    }
-    for (uint32_t c = 0; c < kChannels; ++c) {
-      std::copy(changes[c] + n, changes[c] + n + kTaps, pan_tail_[c]);
-    }
-  }
-  settled_ = true;
-  for (uint32_t c = 0; c < kChannels; ++c) {
-    dc[c].Settle();
-    pan_dc_in_[c] = dc[c].in;
-    pan_dc_out_[c] = dc[c].out;
-    settled_ = settled_ && dc[c].out == 0 && last_level_[c] == 0;
-    for (uint32_t j = 0; j < kTaps; ++j) settled_ = settled_ && pan_tail_[c][j] == 0;
+  for (uint32_t o = 0; o < kOuts; ++o) {
+    for (uint32_t j = 0; j < kTaps; ++j) settled_ = settled_ && tail_[o][j] == 0;
   }
   if (!silent && !any_envelope) AdvanceEnvelopeByCall(count);
 }

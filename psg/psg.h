@@ -148,15 +148,18 @@ class Psg {
   // times changes gets runs wherever the noise allows them, however short they are.
   template <bool kChip, class Sink>
   void RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint32_t subs);
-  template <bool kChip>
+  // kOuts is 1 for the three channels summed and sent where the routing selects, kChannels
+  // for each channel apart and placed by pan_.
+  template <bool kChip, uint32_t kOuts>
   void MixAs(StereoFrame* frames, int32_t count);
-  template <bool kChip>
+  template <bool kChip, uint32_t kOuts>
   void MixBandLimitedAs(StereoFrame* frames, int32_t count);
-  // The same, each channel apart and placed by pan_.
-  template <bool kChip>
-  void MixPannedAs(StereoFrame* frames, int32_t count);
-  template <bool kChip>
-  void MixBandLimitedPannedAs(StereoFrame* frames, int32_t count);
+  // How MixAs and MixBandLimitedAs turn the kOuts values of a frame into its two sides.
+  template <uint32_t kOuts>
+  struct Outputs;
+  // Every DC blocker of the first kOuts at rest.
+  template <uint32_t kOuts>
+  bool DcAtRest() const;
   // Frames a block may hold: with the chip's noise, no more than ChipNoiseTable::kSlack noise
   // steps, so that a block reads its noise without wrapping.
   int32_t BlockFrames() const;
@@ -196,23 +199,19 @@ class Psg {
   int32_t envelope_table_[kShapes][kEnvelopeEntries] = {};  // amplitudes, not levels
   int32_t volume_table_[kLevels] = {};                      // entries 0 and 1 are always 0
   const uint32_t* noise_table_ = nullptr;                   // NoiseTable::Get().words
-  // MixBandLimited's: each channel's level as the last call ended, the sum of every change
-  // so far (StepKernel::kUnity a level) and the changes still to come of the frames ahead.
+  // The state of each output a call carries on: entry 0 alone for the channels summed, one
+  // entry a channel when panned.
+  // MixBandLimited's: each channel's level as the last call ended, each output's sum of every
+  // change so far (StepKernel::kUnity a level) and its changes still to come of the frames ahead.
   int32_t last_level_[kChannels] = {};
-  int64_t level_ = 0;
-  int64_t tail_[StepKernel::kTaps] = {};
-  bool settled_ = true;  // every level 0, nothing ahead and the DC blocker at rest
+  int64_t level_[kChannels] = {};
+  int64_t tail_[kChannels][StepKernel::kTaps] = {};
+  bool settled_ = true;  // every level 0, nothing ahead and the DC blockers at rest
   bool chip_true_ = false;
-  uint32_t noise_word_ = 0;        // with chip_true_: the ChipNoiseTable word noise_table_ is at
-  int32_t dc_in_ = 0;              // the DC blocker's last input, and its last output in
-  int64_t dc_out_ = 0;             // 1 / 2^16 units
-  int64_t dc_leak_ = 0;            // 1 - its pole (kDcBlockerHz at the rate), in 1 / 2^24
-  // Panned: the shares, and each channel's own DC blocker state, level sum and changes ahead
-  // (as dc_in_, dc_out_, level_ and tail_ for the channels together).
+  uint32_t noise_word_ = 0;         // with chip_true_: the ChipNoiseTable word noise_table_ is at
+  int32_t dc_in_[kChannels] = {};   // each output's DC blocker: its last input, and its last
+  int64_t dc_out_[kChannels] = {};  // output in 1 / 2^16 units
+  int64_t dc_leak_ = 0;             // 1 - their pole (kDcBlockerHz at the rate), in 1 / 2^24
   bool panned_ = false;
   Pan pan_ = {};
-  int32_t pan_dc_in_[kChannels] = {};
-  int64_t pan_dc_out_[kChannels] = {};
-  int64_t pan_level_[kChannels] = {};
-  int64_t pan_tail_[kChannels][StepKernel::kTaps] = {};
 };

@@ -638,3 +638,51 @@ TEST(PsgChipTrue, OutputIsOneSidedThroughADcBlocker) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PsgPan, EachChannelSoundsOnItsSharesAsItDoesAlone) {
+  // A wholly left, B wholly right, C nowhere: each side is its channel rendered alone, through
+  // long and short calls, several blocks and a silenced end, with either output curve.
+  for (bool chip_true : {false, true}) {
+    for (bool band_limited : {false, true}) {
+      Psg panned;
+      Psg alone[2];  // A routed left, B routed right
+      for (Psg* psg : {&panned, &alone[0], &alone[1]}) {
+        psg->SetChipTrue(chip_true);
+        psg->SetClock(kBoardClock, kRate);
+        for (uint32_t c = 0; c < 3; ++c) SetTonePeriod(*psg, c, 0x90 + 0x35 * c);
+        psg->SetRegister(6, 9);
+        SetEnvelopePeriod(*psg, 30);
+        psg->SetRegister(13, 14);
+        psg->SetRegister(7, 0x2C);  // tones A and B, noise A and C
+        for (uint32_t c = 0; c < 3; ++c) psg->SetRegister(8 + c, c == 0 ? 0x10 : 13);
+      }
+      panned.SetPan({{Psg::kPanUnit, 0, 0}, {0, Psg::kPanUnit, 0}});
+      for (uint32_t c = 0; c < 2; ++c) {
+        alone[c].SetChannelMask(1u << c);
+        alone[c].SetRouting(1u << c);
+      }
+      for (int32_t count : {1, 700, 3000, 0, 2500}) {
+        if (count == 0) {  // silenced from here on
+          for (Psg* psg : {&panned, &alone[0], &alone[1]}) {
+            for (uint32_t r = 8; r < 11; ++r) psg->SetRegister(r, 0);
+          }
+          continue;
+        }
+        std::vector<StereoFrame> out(count, StereoFrame{0, 0});
+        std::vector<StereoFrame> expected(count, StereoFrame{0, 0});
+        for (Psg* psg : {&panned, &alone[0], &alone[1]}) {
+          StereoFrame* frames = psg == &panned ? out.data() : expected.data();
+          band_limited ? psg->MixBandLimited(frames, count) : psg->Mix(frames, count);
+        }
+        for (int32_t i = 0; i < count; ++i) {
+          ASSERT_EQ(out[i].left, expected[i].left) << chip_true << band_limited << " frame " << i;
+          ASSERT_EQ(out[i].right, expected[i].right) << chip_true << band_limited << " frame " << i;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
