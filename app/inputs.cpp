@@ -119,6 +119,9 @@ class Expander {
       AddFolder(name, where);
     } else if (!fs::exists(path, ec)) {
       list_->problems.push_back(where + ": no such file");
+    } else if (!fs::is_regular_file(path, ec)) {
+      // A FIFO would wait for a writer, a device give endless bytes: a list names files.
+      list_->problems.push_back(where + ": not a file (a device, FIFO or socket): skipped");
     } else if (IsPlaylistName(name)) {
       AddPlaylist(name, where);
     } else {

@@ -23,8 +23,9 @@ bool IsMusicName(const std::string& path);
 // a folder gives its music files in name order (not its subfolders); a playlist gives its
 // entries, relative ones from the playlist's folder, with blank lines and "#" lines skipped.
 // An entry that is a folder or a playlist is expanded in its turn; a playlist that would
-// include itself again is skipped. A missing entry ("LIST:LINE: ENTRY: no such file"), a
-// folder with no music and a playlist that gives no file are problems: reported, skipped.
+// include itself again is skipped, and so is an entry that is no file (a device, a FIFO). A
+// missing entry ("LIST:LINE: ENTRY: no such file"), a folder with no music and a playlist that
+// gives no file are problems: reported, skipped.
 InputList ExpandInputs(const std::vector<std::string>& inputs);
 
 // The song a list plays after song `from` ended, passing over the songs that failed: on, the

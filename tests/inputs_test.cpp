@@ -1,6 +1,8 @@
 // The music commands take files, folders and playlists as people give them, and `vorla FILE`
 // plays: end to end, each test with a private copy of program and module. And how `play` moves
 // along its list.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -102,7 +104,9 @@ TEST(Inputs, NothingToReadIsAnErrorAndAFailedSongIsSkipped) {
   VorlaProgram vorla;
   fs::create_directory(vorla.File("empty"));
   WriteAll(vorla.File("empty/readme.txt"), "no music here\n");
-  WriteAll(vorla.File("gone.m3u"), "a.vgm\n# none of these are here\nb.vgz\n");
+  // A FIFO in a list would wait for a writer for ever: it is no file, and skipped.
+  ASSERT_EQ(mkfifo(vorla.File("fifo.vgm").c_str(), 0600), 0);
+  WriteAll(vorla.File("gone.m3u"), "a.vgm\n# none of these are here\nb.vgz\nfifo.vgm\n");
   for (const std::string command : {"play", "render", "info"}) {
     ProgramRun run = vorla.Exec(command + " empty", kDisk);
     EXPECT_EQ(run.status, 1) << command;
@@ -112,6 +116,7 @@ TEST(Inputs, NothingToReadIsAnErrorAndAFailedSongIsSkipped) {
     run = vorla.Exec(command + " gone.m3u", kDisk);
     EXPECT_EQ(run.status, 1) << command;
     EXPECT_NE(At(run.err, "gone.m3u:3: b.vgz: no such file"), std::string::npos) << run.err;
+    EXPECT_NE(At(run.err, "gone.m3u:4: fifo.vgm: not a file"), std::string::npos) << run.err;
     EXPECT_NE(At(run.err, "gone.m3u: the playlist gives no file to read"), std::string::npos);
   }
   EXPECT_FALSE(fs::exists(vorla.File("disk.raw")));
