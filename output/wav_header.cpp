@@ -14,12 +14,13 @@ void Append(std::vector<uint8_t>* bytes, const char* id) {
 }
 
 void Append32(std::vector<uint8_t>* bytes, uint32_t v) {
-  for (int i = 0; i < 4; ++i) bytes->push_back(static_cast<uint8_t>(v >> (8 * i)));
+  bytes->resize(bytes->size() + 4);
+  PutLe32(bytes->data() + bytes->size() - 4, v);
 }
 
 void Append16(std::vector<uint8_t>* bytes, uint16_t v) {
-  bytes->push_back(static_cast<uint8_t>(v));
-  bytes->push_back(static_cast<uint8_t>(v >> 8));
+  bytes->resize(bytes->size() + 2);
+  PutLe16(bytes->data() + bytes->size() - 2, v);
 }
 
 // One INFO entry: its text with the closing NUL, padded to an even size.
