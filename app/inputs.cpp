@@ -164,3 +164,12 @@ size_t NextSong(const std::vector<bool>& failed, size_t from, bool back) {
   while (i < failed.size() && failed[i]) ++i;
   return i;
 }
+
+// True for a file that can be read only once: a pipe, a FIFO, a device (not a regular file or
+// a folder).
+bool IsStream(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::file_status st = std::filesystem::status(path, ec);
+  return !ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st) &&
+         !std::filesystem::is_directory(st);
+}

@@ -32,3 +32,7 @@ InputList ExpandInputs(const std::vector<std::string>& inputs);
 // next one (failed.size() when none is left); back, the one before (`from` itself when none
 // is: the first stays first).
 size_t NextSong(const std::vector<bool>& failed, size_t from, bool back);
+
+// True for a file that can be read only once: a pipe, a FIFO, a device (not a regular file or
+// a folder).
+bool IsStream(const std::string& path);

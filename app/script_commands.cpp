@@ -1,0 +1,112 @@
+#include "app/script_commands.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string_view>
+
+#include "app/demo_script.h"
+#include "app/messages.h"
+#include "output/audio_format.h"
+#include "output/clock_text.h"
+#include "output/output_file.h"
+#include "platform/environment.h"
+#include "script/board_script.h"
+#include "script/script_runner.h"
+#include "text/shown_text.h"
+
+// Board scripts and the demo write 16-bit WAV only; "" or why the name does not suit.
+std::string CheckScriptWav(const std::string& path) {
+  AudioFormat format;
+  std::string error;
+  if (path.empty()) return "";
+  if (!ChooseAudioFormat(path, {}, &format, &error)) return error;
+  if (format.container != AudioContainer::kWav) {
+    return path + ": board scripts and the demo are written as 16-bit WAV only (.wav)";
+  }
+  return "";
+}
+
+namespace {
+
+void PrintNotes(const std::vector<std::string>& notes) {
+  for (const std::string& note : notes) Tell(note);
+}
+
+std::string_view AsText(const std::vector<uint8_t>& bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+}  // namespace
+
+// streamed: the script's bytes when they were read already (a pipe gives them once), or nullptr.
+int RenderScriptFile(const std::string& path, const std::vector<uint8_t>* streamed,
+                     const ScriptRunOptions& options) {
+  if (const std::string clash =
+          OutputClash(RunReads(path, options.module_path),
+                      {options.wav_path, options.raw_path, options.report_path, LogFileTarget()});
+      !clash.empty()) {
+    return Fail(clash);
+  }
+  FILE* file = nullptr;
+  if (streamed == nullptr && (file = std::fopen(path.c_str(), "rb")) == nullptr) {
+    return Fail(path + ": cannot open the file: " + std::strerror(errno));
+  }
+  BoardScriptReader script = file != nullptr ? BoardScriptReader(file, path)
+                                             : BoardScriptReader(AsText(*streamed), path);
+  ScriptRunResult result;
+  std::string error;
+  const bool ok = RunBoardScript(script, options, &result, &error);
+  if (file != nullptr) std::fclose(file);
+  PrintNotes(result.notes);
+  if (!ok) return Fail(error);
+  if (!options.wav_path.empty()) {
+    std::fprintf(stderr, "vorla: %s: %llu frames at %u Hz, %llu clipped samples\n",
+                 ShownText(options.wav_path).c_str(),
+                 static_cast<unsigned long long>(result.frames), result.wav_rate,
+                 static_cast<unsigned long long>(result.clipped_samples));
+  }
+  if (result.cut) {
+    std::fprintf(stderr, "vorla: %s: cut after %s (--length)\n", ShownText(path).c_str(),
+                 FormatClock(result.seconds).c_str());
+  }
+  return kDone;
+}
+
+int RunDemo(ScriptRunOptions options, const std::string& demo_path) {
+  const std::string text = DemoScript();
+  BoardScriptReader script(text, "demo");
+  options.wav_path = demo_path;
+  if (const std::string e = CheckScriptWav(demo_path); !e.empty()) return Usage(e);
+  if (const std::string clash =
+          OutputClash(RunReads("", options.module_path), {demo_path, LogFileTarget()});
+      !clash.empty()) {
+    return Fail(clash);
+  }
+  SayOnStandardError({demo_path});
+  ScriptRunResult result;
+  std::string error;
+  const bool ok = RunBoardScript(script, options, &result, &error);
+  PrintNotes(result.notes);
+  if (!ok) return Fail(error);
+  std::fprintf(g_says, "wrote %s: %.2f s of 16-bit stereo at %u Hz\n",
+               ShownText(demo_path).c_str(), result.seconds, result.wav_rate);
+  PrintLevels(result);
+  return kDone;
+}
+
+// A board script with --log: the module reads where to log from the environment when it is
+// created. A folder named with a trailing slash is made when it is missing (one level, as mkdir
+// makes it: *made_folder then says so); one that cannot be made is the module's to report, as
+// any log it cannot create, and the run fails.
+int PrepareScriptLog(const CommandLine& c, bool* made_folder) {
+  if (const char last = c.log_path.back(); last == '/' || last == '\\') {
+    std::error_code ec;
+    *made_folder = std::filesystem::create_directory(c.log_path, ec);
+  }
+  if (!SetEnvironmentValue("VORLA_LOG", c.log_path)) {
+    return Fail("--log: cannot set VORLA_LOG for the module");
+  }
+  return kDone;
+}
