@@ -160,6 +160,11 @@ class VgmParser {
   bool ReadVersion(std::string* error);
   bool FindData(uint64_t* data_start, std::string* error);
   void ReadExtraHeader(size_t start);
+  // Calls read(entry) for each whole entry of a list of the extra header: a count byte at list,
+  // then entries of entry_size bytes; warns (naming the list "what") where the file ends first.
+  template <class Read>
+  void ForEachListEntry(uint64_t list, size_t field, uint64_t entry_size, const char* what,
+                        Read read);
   void ReadChipClocks(uint64_t list, size_t field);
   void ReadChipVolumes(uint64_t list, size_t field);
   void ReadOpmClock();
@@ -424,27 +429,35 @@ void VgmParser::ReadExtraHeader(size_t start) {
   }
 }
 
-// A count, then 5-byte entries: chip number, the second chip's clock.
-void VgmParser::ReadChipClocks(uint64_t list, size_t field) {
+template <class Read>
+void VgmParser::ForEachListEntry(uint64_t list, size_t field, uint64_t entry_size,
+                                 const char* what, Read read) {
   if (!in_.Has(list, 1)) {
-    Warn("offset " + Hex(field) + ": the chip-clock list lies past the end of the file; ignored");
+    Warn("offset " + Hex(field) + ": the " + what + " list lies past the end of the file; ignored");
     return;
   }
   const size_t count = in_.U8(static_cast<size_t>(list));
   for (size_t i = 0; i < count; ++i) {
-    const uint64_t entry = list + 1 + 5 * uint64_t{i};
-    if (!in_.Has(entry, 5)) {
-      Warn("offset " + Hex(list) + ": the chip-clock list is cut off by the end of the file");
+    const uint64_t entry = list + 1 + entry_size * uint64_t{i};
+    if (!in_.Has(entry, entry_size)) {
+      Warn("offset " + Hex(list) + ": the " + what + " list is cut off by the end of the file");
       return;
     }
-    const uint8_t chip = in_.U8(static_cast<size_t>(entry));
-    const uint32_t clock = in_.U32(static_cast<size_t>(entry + 1)) & kClockMask;
+    read(static_cast<size_t>(entry));
+  }
+}
+
+// A count, then 5-byte entries: chip number, the second chip's clock.
+void VgmParser::ReadChipClocks(uint64_t list, size_t field) {
+  ForEachListEntry(list, field, 5, "chip-clock", [this](size_t entry) {
+    const uint8_t chip = in_.U8(entry);
+    const uint32_t clock = in_.U32(entry + 1) & kClockMask;
     if (chip == kChipIdAy8910) second_ay_clock_ = clock;
     if (chip == kChipIdYm2151 || chip == kChipIdAy8910) {
       log_->header.emplace_back(chip == kChipIdAy8910 ? "second AY8910 clock" : "second YM2151 clock",
                                 std::to_string(clock) + " Hz");
     }
-  }
+  });
 }
 
 // A count, then 4-byte entries: chip number (bit 7: the chip paired with it, as a YM2203's
@@ -452,21 +465,10 @@ void VgmParser::ReadChipClocks(uint64_t list, size_t field) {
 // 1/256 of the chip's own level here, Vorla having no other scale). The YM2151 and the AY8910s
 // are kept; the rest are chips Vorla does not play.
 void VgmParser::ReadChipVolumes(uint64_t list, size_t field) {
-  if (!in_.Has(list, 1)) {
-    Warn("offset " + Hex(field) + ": the chip-volume list lies past the end of the file; ignored");
-    return;
-  }
-  const size_t count = in_.U8(static_cast<size_t>(list));
-  for (size_t i = 0; i < count; ++i) {
-    const uint64_t entry = list + 1 + 4 * uint64_t{i};
-    if (!in_.Has(entry, 4)) {
-      Warn("offset " + Hex(list) + ": the chip-volume list is cut off by the end of the file");
-      return;
-    }
-    const uint8_t chip = in_.U8(static_cast<size_t>(entry));
-    const bool second = (in_.U8(static_cast<size_t>(entry + 1)) & 1) != 0;
-    const uint32_t volume = in_.U8(static_cast<size_t>(entry + 2)) |
-                            (uint32_t{in_.U8(static_cast<size_t>(entry + 3))} << 8);
+  ForEachListEntry(list, field, 4, "chip-volume", [this](size_t entry) {
+    const uint8_t chip = in_.U8(entry);
+    const bool second = (in_.U8(entry + 1) & 1) != 0;
+    const uint32_t volume = in_.U8(entry + 2) | (uint32_t{in_.U8(entry + 3)} << 8);
     const double factor = (volume & 0x7FFF) / 256.0;
     std::string name;
     if (chip == kChipIdYm2151 && !second) {
@@ -476,13 +478,13 @@ void VgmParser::ReadChipVolumes(uint64_t list, size_t field) {
       log_->psg_volume[second ? 1 : 0] = factor;
       name = second ? "second AY8910 volume" : "AY8910 volume";
     } else {
-      continue;
+      return;  // a chip Vorla does not play
     }
     log_->header.emplace_back(name, Hex(volume) +
                                         ((volume & 0x8000) ? " relative: " : " absolute: ") +
                                         LevelText(factor) +
                                         ", applied in chips mode, not in board mode");
-  }
+  });
 }
 
 void VgmParser::Walk(size_t start, size_t end) {
