@@ -197,9 +197,14 @@ void AudioOutput::PutFlac(const StereoFrame* frames, size_t n) {
     samples_[2 * i + 1] = Clamp(frames[i].right, shift);
   }
   if (!failed_ && !flac_->Write(samples_.data(), n)) {
-    Fail(wav_, flac_->write_errno());
-    if (flac_->write_errno() == 0) error_ = "cannot write " + wav_.target + ": " + flac_->why();
+    FlacFailed();
   }
+}
+
+// The encoder failed: a failed write says its errno, anything else the encoder's state.
+void AudioOutput::FlacFailed() {
+  Fail(wav_, flac_->write_errno());
+  if (flac_->write_errno() == 0) error_ = "cannot write " + wav_.target + ": " + flac_->why();
 }
 
 void AudioOutput::Drop(File* file) {
@@ -220,8 +225,7 @@ bool AudioOutput::CloseAudio() {
   std::FILE* stream = wav_.out->stream();
   if (flac_ != nullptr) {
     if (!flac_->Finish()) {
-      Fail(wav_, flac_->write_errno());
-      if (flac_->write_errno() == 0) error_ = "cannot write " + wav_.target + ": " + flac_->why();
+      FlacFailed();
     } else if (frames_ != wav_frames_ && !wav_.out->seekable()) {
       Fail(wav_, ESPIPE);  // the stream's length says otherwise, and it cannot be rewritten
     }

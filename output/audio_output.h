@@ -79,6 +79,7 @@ class AudioOutput {
   void PutFlac(const StereoFrame* frames, size_t n);
   bool CloseAudio();
   void Fail(const File& file, int error_number);
+  void FlacFailed();
   void Drop(File* file);
 
   OutputSet own_;
