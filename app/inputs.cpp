@@ -8,6 +8,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "common/ascii.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -16,10 +18,7 @@ namespace fs = std::filesystem;
 constexpr uintmax_t kMaxPlaylistBytes = 1u << 20;
 
 std::string LowerExtension(const std::string& path) {
-  std::string ext = fs::path(path).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
-  return ext;
+  return AsciiLower(fs::path(path).extension().string());
 }
 
 std::string Trimmed(const std::string& line) {

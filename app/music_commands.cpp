@@ -1,11 +1,11 @@
 #include "app/music_commands.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 
 #include "app/messages.h"
+#include "common/ascii.h"
 #include "app/music_options.h"
 #include "music/music_info.h"
 #include "music/music_info_json.h"
@@ -110,9 +110,7 @@ std::vector<std::string> SongOutputNames(const std::vector<std::string>& songs,
     const std::string stem = std::filesystem::path(song).stem().string();
     for (int n = 1;; ++n) {
       const std::string name = stem + (n == 1 ? "" : "-" + std::to_string(n)) + extension;
-      std::string key = name;
-      std::transform(key.begin(), key.end(), key.begin(),
-                     [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+      const std::string key = AsciiLower(name);
       if (std::find(taken.begin(), taken.end(), key) != taken.end()) continue;
       taken.push_back(key);
       names.push_back(folder.empty() ? name : (std::filesystem::path(folder) / name).string());

@@ -1,17 +1,11 @@
 #include "output/audio_format.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <string_view>
 
+#include "common/ascii.h"
 namespace {
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 // Extensions of audio and register-log formats vorla does not write: an output named so is
 // refused rather than written as WAV under a name that says otherwise.
@@ -51,7 +45,7 @@ const char* ContainerName(AudioContainer container) {
 
 bool ParseFormatRequest(const std::string& text, FormatRequest* request, std::string* error) {
   *request = {};
-  const std::string lower = Lower(text);
+  const std::string lower = AsciiLower(text);
   const size_t comma = lower.find(',');
   const bool ok = comma == std::string::npos
                       ? ParseWord(lower, request)
@@ -67,7 +61,7 @@ bool ParseFormatRequest(const std::string& text, FormatRequest* request, std::st
 bool ChooseAudioFormat(const std::string& path, const FormatRequest& request, AudioFormat* format,
                        std::string* error) {
   const std::string ext =
-      path == "-" ? "" : Lower(std::filesystem::path(path).extension().string());
+      path == "-" ? "" : AsciiLower(std::filesystem::path(path).extension().string());
   std::optional<AudioContainer> named;
   if (ext == ".wav" || ext == ".wave") named = AudioContainer::kWav;
   if (ext == ".flac") named = AudioContainer::kFlac;
