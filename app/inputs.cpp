@@ -16,6 +16,9 @@ namespace fs = std::filesystem;
 
 // Far more than any list of songs needs (some 10,000 entries of 100 bytes).
 constexpr uintmax_t kMaxPlaylistBytes = 1u << 20;
+// Playlist entries read in one run, all lists together: lists that name each other many times
+// over would otherwise multiply into more entries than any run could hold.
+constexpr size_t kMaxPlaylistEntries = 100000;
 
 std::string LowerExtension(const std::string& path) {
   return AsciiLower(fs::path(path).extension().string());
@@ -89,13 +92,20 @@ class Expander {
     const size_t before = list_->files.size();
     std::istringstream lines(text);
     std::string line;
-    for (int number = 1; std::getline(lines, line); ++number) {
+    for (int number = 1; !cut_ && std::getline(lines, line); ++number) {
       const std::string entry = Trimmed(line);
       if (entry.empty() || entry[0] == '#') continue;
+      if (++entries_ > kMaxPlaylistEntries) {
+        cut_ = true;
+        list_->problems.push_back(playlist + ":" + std::to_string(number) + ": more than " +
+                                  std::to_string(kMaxPlaylistEntries) +
+                                  " playlist entries in all: the rest are not read");
+        break;
+      }
       AddEntry(playlist, entry, playlist + ":" + std::to_string(number) + ": " + entry);
     }
     open_.pop_back();
-    if (list_->files.size() == before) {
+    if (!cut_ && list_->files.size() == before) {
       list_->problems.push_back(where + ": the playlist gives no file to read");
     }
   }
@@ -130,6 +140,8 @@ class Expander {
 
   InputList* list_;
   std::vector<fs::path> open_;  // the playlists being read, outermost first
+  size_t entries_ = 0;          // playlist entries read so far, all lists together
+  bool cut_ = false;            // more than kMaxPlaylistEntries: nothing more is read
 };
 
 }  // namespace

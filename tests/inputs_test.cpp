@@ -144,3 +144,24 @@ TEST(Inputs, MovingAlongAListPassesOverFailedSongs) {
 }
 
 }  // namespace
+
+TEST(Inputs, ListsThatNameEachOtherOverAndOverAreCut) {
+  // 400 lines of a list of 400 entries: 160,000 entries, more than a run reads.
+  TempDir dir;
+  const std::string base = dir.path() + "/";
+  WriteAll(base + "e.vgm", "");
+  std::string wide;
+  std::string nest;
+  for (int i = 0; i < 400; ++i) {
+    wide += "e.vgm\n";
+    nest += "wide.m3u\n";
+  }
+  WriteAll(base + "wide.m3u", wide);
+  WriteAll(base + "nest.m3u", nest);
+  const InputList list = ExpandInputs({base + "nest.m3u"});
+  EXPECT_LT(list.files.size(), 100000u);
+  EXPECT_GT(list.files.size(), 99000u);
+  ASSERT_EQ(list.problems.size(), 1u);
+  EXPECT_NE(list.problems[0].find("more than 100000 playlist entries in all"), std::string::npos)
+      << list.problems[0];
+}
