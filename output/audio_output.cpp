@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -74,7 +75,7 @@ bool AudioOutput::OpenAudio(const std::string& path, const AudioFormat& format, 
   }
   flac_ = std::make_unique<FlacWriter>();
   const unsigned bits = format.sample == SampleFormat::kS24 ? 24 : 16;
-  if (!flac_->Open(wav_.out->stream(), wav_.out->seekable(), bits, rate, wav_frames_, tags,
+  if (!flac_->Open(wav_.out->stream(), wav_.out->seekable(), wav_.out->origin(), bits, rate, wav_frames_, tags,
                    error)) {
     *error = "cannot write " + path + ": " + *error;
     Drop(&wav_);
@@ -235,8 +236,16 @@ bool AudioOutput::CloseAudio() {
   if (frames_ != wav_frames_) {
     const std::vector<uint8_t> header = WavHeader(format_.sample, rate_, frames_, tags_);
     std::fflush(stream);
-    if (std::fseek(stream, 0, SEEK_SET) != 0) Fail(wav_, errno);
-    Put(&wav_, header.data(), header.size());
+    // The file starts where the stream stood when it was opened.
+    const uint64_t origin = wav_.out->origin();
+    errno = 0;
+    if (!wav_.out->seekable()) {
+      Fail(wav_, ESPIPE);  // the header's length says otherwise, and it cannot be rewritten
+    } else if (origin > LONG_MAX || std::fseek(stream, static_cast<long>(origin), SEEK_SET) != 0) {
+      Fail(wav_, errno != 0 ? errno : EOVERFLOW);
+    } else {
+      Put(&wav_, header.data(), header.size());
+    }
   }
   return !failed_;
 }

@@ -63,9 +63,11 @@ struct FlacWriter::Callbacks {
                                             void* self) {
     auto* w = static_cast<FlacWriter*>(self);
     if (w->dropped_) return FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
-    // The encoder seeks back only to its metadata at the start of the file.
+    // The encoder seeks back only to its metadata at the start of the file, which need not be
+    // the start of the stream.
     errno = 0;
-    if (offset > LONG_MAX || std::fseek(w->stream_, static_cast<long>(offset), SEEK_SET) != 0) {
+    if (offset > LONG_MAX - w->origin_ ||
+        std::fseek(w->stream_, static_cast<long>(w->origin_ + offset), SEEK_SET) != 0) {
       w->write_errno_ = errno != 0 ? errno : EIO;
       return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
     }
@@ -80,9 +82,10 @@ struct FlacWriter::Callbacks {
   }
 };
 
-bool FlacWriter::Open(std::FILE* stream, bool seekable, unsigned bits, uint32_t rate,
-                      uint64_t frames, const AudioTags& tags, std::string* error) {
+bool FlacWriter::Open(std::FILE* stream, bool seekable, uint64_t origin, unsigned bits,
+                      uint32_t rate, uint64_t frames, const AudioTags& tags, std::string* error) {
   stream_ = stream;
+  origin_ = origin;
   encoder_ = FLAC__stream_encoder_new();
   metadata_[0] = VorbisComments(tags);
   unsigned blocks = 1;

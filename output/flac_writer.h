@@ -22,8 +22,9 @@ class FlacWriter {
   FlacWriter(const FlacWriter&) = delete;
   FlacWriter& operator=(const FlacWriter&) = delete;
 
-  // bits: 16 or 24. False with the reason (no target name in it).
-  bool Open(std::FILE* stream, bool seekable, unsigned bits, uint32_t rate, uint64_t frames,
+  // bits: 16 or 24. A seekable stream holds the file from `origin` on. False with the reason
+  // (no target name in it).
+  bool Open(std::FILE* stream, bool seekable, uint64_t origin, unsigned bits, uint32_t rate, uint64_t frames,
             const AudioTags& tags, std::string* error);
   // Interleaved left/right samples at the stream's bits; false from the first failure on.
   bool Write(const int32_t* samples, size_t frames);
@@ -42,7 +43,8 @@ class FlacWriter {
   FLAC__StreamEncoder* encoder_ = nullptr;
   FLAC__StreamMetadata* metadata_[2] = {nullptr, nullptr};
   std::FILE* stream_ = nullptr;
-  uint64_t position_ = 0;  // where the next byte goes
+  uint64_t origin_ = 0;    // where the file starts in the stream
+  uint64_t position_ = 0;  // where the next byte goes, from origin_
   int write_errno_ = 0;
   bool dropped_ = false;   // writes are ignored from here on
 };

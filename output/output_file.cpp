@@ -7,6 +7,7 @@
 #include <mutex>
 #include <random>
 #include <system_error>
+#include <unordered_map>
 
 #include "output/output_platform.h"
 
@@ -52,16 +53,54 @@ void RemoveTemporaryNames() {
   }
 }
 
-std::string TemporaryNameFor(const std::string& place) {
+namespace {
+
+// The longest last part of a path the file systems take (NAME_MAX on Linux, 255 UTF-16 units on
+// Windows: no more than 255 bytes of UTF-8).
+constexpr size_t kNameMax = 255;
+
+std::string HexOf(uint64_t bits, int digits) {
   static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (int j = 0; j < digits; ++j, bits >>= 4) text += kDigits[bits & 15];
+  return text;
+}
+
+// FNV-1a: a cut name's tag, the same for the same name in every run.
+uint64_t NameHash(const std::string& text) {
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (const unsigned char c : text) h = (h ^ c) * 0x100000001b3ull;
+  return h;
+}
+
+}  // namespace
+
+std::string NameWithSuffix(const std::string& place, const std::string& tag,
+                           const std::string& suffix) {
+  const size_t start = place.size() - fs::path(place).filename().string().size();
+  const size_t room = kNameMax - suffix.size();
+  if (place.size() - start <= room) return place + suffix;
+  // Cut where a character starts (not on a UTF-8 continuation byte), then the tag.
+  size_t end = start + room - tag.size();
+  while (end > start && (static_cast<unsigned char>(place[end]) & 0xC0) == 0x80) --end;
+  return place.substr(0, end) + tag + suffix;
+}
+
+std::string TemporaryNameFor(const std::string& place) {
   std::random_device random;
   std::string tag;
-  for (int i = 0; i < 3; ++i) {
-    uint32_t bits = random();
-    for (int j = 0; j < 4; ++j, bits >>= 4) tag += kDigits[bits & 15];
-  }
-  return place + "." + tag + ".part";
+  for (int i = 0; i < 3; ++i) tag += HexOf(random(), 4);
+  return NameWithSuffix(place, "", "." + tag + ".part");
 }
+
+namespace {
+
+// The lock of a place: every run finds the same name, however long the place's.
+std::string LockNameFor(const std::string& place) {
+  return NameWithSuffix(place, "~" + HexOf(NameHash(place), 16), ".lock");
+}
+
+}  // namespace
 
 struct OutputFile::Lock {
   OutputLock lock;
@@ -85,7 +124,7 @@ bool OutputFile::Open(const std::string& target, std::string* error, bool alone)
   }
   if (alone && !opened.temporary.empty()) {
     lock_ = std::make_unique<Lock>();
-    if (!TakeLock(opened.place + ".lock", &lock_->lock, &why)) {
+    if (!TakeLock(LockNameFor(opened.place), &lock_->lock, &why)) {
       lock_.reset();
       std::fclose(opened.stream);
       RemoveName(opened.temporary.c_str());
@@ -104,6 +143,8 @@ bool OutputFile::Open(const std::string& target, std::string* error, bool alone)
   place_ = opened.place;
   temporary_ = opened.temporary;
   seekable_ = opened.seekable;
+  origin_ = opened.origin;
+  existed_ = opened.existed;
   return true;
 }
 
@@ -142,11 +183,36 @@ bool OutputFile::Close(std::string* error) {
   return !failed_;
 }
 
+namespace {
+
+constexpr const char* kAppeared =
+    "a file of that name appeared while the run wrote it (another program's): left as it is, "
+    "and this output discarded";
+
+}  // namespace
+
+bool OutputFile::ReplacesNothing() const {
+  return !temporary_.empty() &&
+         (replace_ == Replace::kNone || (replace_ == Replace::kExisting && !existed_));
+}
+
+bool OutputFile::PlaceStillFree(std::string* error) const {
+  if (!ReplacesNothing()) return true;
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(place_, ec))) return true;
+  *error = WriteError(target_, kAppeared);
+  return false;
+}
+
 bool OutputFile::Commit(std::string* error) {
   if (!Close(error)) return false;
   if (temporary_.empty()) return true;
   std::string why;
-  if (!ReplaceWith(temporary_, place_, &why)) {
+  bool appeared = false;
+  const bool moved = ReplacesNothing() ? MoveToFree(temporary_, place_, &appeared, &why)
+                                       : ReplaceWith(temporary_, place_, &why);
+  if (!moved && appeared) why = kAppeared;
+  if (!moved) {
     failed_ = true;
     why_ = why;
     *error = WriteError(target_, why);
@@ -226,6 +292,7 @@ OutputSet::~OutputSet() { Discard(); }
 OutputFile* OutputSet::Open(const std::string& target, std::string* error) {
   auto file = std::make_unique<OutputFile>();
   if (!file->Open(target, error)) return nullptr;
+  file->set_replace(replace_);
   files_.push_back(std::move(file));
   return files_.back().get();
 }
@@ -242,7 +309,7 @@ void OutputSet::Discard(OutputFile* file) {
 bool OutputSet::Commit(std::string* error) {
   // Every file complete first: one that is not keeps them all from their places.
   for (const auto& file : files_) {
-    if (!file->Close(error)) {
+    if (!file->Close(error) || !file->PlaceStillFree(error)) {
       Discard();
       return false;
     }
@@ -290,4 +357,48 @@ std::string OutputClash(const std::vector<RunFile>& reads,
     }
   }
   return "";
+}
+
+namespace {
+
+// What tells a file apart from every other: its device and number when it exists, where its
+// name leads when it does not; "" for what is never the same as anything (a device, a FIFO).
+std::string IdentityKey(const std::string& path) {
+  if (path == "-") return "-";
+  unsigned long long device = 0, number = 0;
+  bool regular = false;
+  if (FileIdentity(path, &device, &number, &regular)) {
+    return regular ? "#" + std::to_string(device) + ":" + std::to_string(number) : "";
+  }
+  std::error_code ec;
+  return "@" + fs::weakly_canonical(fs::absolute(path, ec), ec).string();
+}
+
+}  // namespace
+
+std::vector<std::string> OutputClashes(const std::vector<RunFile>& reads,
+                                       const std::vector<std::string>& outputs) {
+  std::unordered_map<std::string, size_t> read_keys;
+  for (size_t i = 0; i < reads.size(); ++i) {
+    if (reads[i].path.empty()) continue;
+    if (const std::string key = IdentityKey(reads[i].path); !key.empty()) {
+      read_keys.emplace(key, i);
+    }
+  }
+  std::unordered_map<std::string, size_t> output_keys;
+  std::vector<std::string> clashes(outputs.size());
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    if (outputs[i].empty()) continue;
+    const std::string key = IdentityKey(outputs[i]);
+    if (key.empty()) continue;
+    if (auto read = read_keys.find(key); read != read_keys.end()) {
+      const RunFile& file = reads[read->second];
+      clashes[i] = "the output " + outputs[i] + " is " + file.role + " " + file.path +
+                   ": it would be destroyed; write somewhere else";
+    } else if (auto [other, fresh] = output_keys.emplace(key, i); !fresh) {
+      clashes[i] = "the outputs " + outputs[other->second] + " and " + outputs[i] +
+                   " are one file; give each its own";
+    }
+  }
+  return clashes;
 }

@@ -6,16 +6,27 @@
 // is written where the link leads, and the link stays. A target that is no regular file (a
 // terminal, a pipe or FIFO, a device, /dev/stdout, /proc/self/fd/N, or a link to one of them) is
 // written directly as a stream and never replaced; a FIFO with no reader is an error, not a wait.
-// "-" is standard output.
+// "-" is standard output. What a finished file replaces is set by Replace: by default a target
+// that was no file when it was opened is put in place only while it still is none, so a file
+// that another program made there meanwhile is not replaced, and the file written is discarded
+// with the reason.
 //
 // The temporary names of the process are kept in a list that a signal handler may read
 // (StopSignals), so that a run stopped by a signal leaves none of them behind.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
+
+// What an output may replace when it is put in place.
+enum class Replace {
+  kNone,      // nothing: its name was found free when the run began
+  kExisting,  // the file that was there when it was opened (one named on purpose)
+  kAny,       // whatever is there by then (-y)
+};
 
 class OutputFile {
  public:
@@ -40,12 +51,21 @@ class OutputFile {
   // The names this file made that go when it is put in place or discarded: its temporary name
   // and the lock it made, as far as there are.
   std::vector<std::string> passing_names() const;
+  // Whether the stream can go back to rewrite what it wrote; a stream opened for appending
+  // cannot (every write lands at the end).
   bool seekable() const { return seekable_; }
+  // Where the file starts in a seekable stream: 0 for a file of its own, the offset where it
+  // was opened for a stream handed over already written to (`{ printf X; vorla ...; } >f`).
+  uint64_t origin() const { return origin_; }
+  void set_replace(Replace replace) { replace_ = replace; }
 
   // Flushes and closes the stream; false with the reason when anything written was lost.
   bool Close(std::string* error);
   // Close, then the temporary file put in place of the target.
   bool Commit(std::string* error);
+  // False with the reason when a file has appeared where this one, none when it was opened,
+  // is to go (and replacing is not allowed).
+  bool PlaceStillFree(std::string* error) const;
   // Closes and removes the temporary file; the target stays as it was.
   void Discard();
   // Close, then the complete file handed over as it is: *temporary and *place say where it is
@@ -54,11 +74,17 @@ class OutputFile {
   bool HandOver(std::string* temporary, std::string* place, std::string* error);
 
  private:
+  // Put in place only where no file is.
+  bool ReplacesNothing() const;
+
   std::FILE* stream_ = nullptr;
   std::string target_;     // the name asked for, for messages
   std::string place_;      // where the file goes (the target, or where its link leads)
   std::string temporary_;  // the name being written; empty when written directly
   bool seekable_ = false;
+  uint64_t origin_ = 0;
+  bool existed_ = false;      // the place was a file when opened
+  Replace replace_ = Replace::kExisting;
   bool failed_ = false;
   struct Lock;
   std::unique_ptr<Lock> lock_;
@@ -68,7 +94,7 @@ class OutputFile {
 // The files of one run: committed together at its end, or none of them.
 class OutputSet {
  public:
-  OutputSet() = default;
+  explicit OutputSet(Replace replace = Replace::kExisting) : replace_(replace) {}
   ~OutputSet();  // discards every file not committed
   OutputSet(const OutputSet&) = delete;
   OutputSet& operator=(const OutputSet&) = delete;
@@ -77,13 +103,15 @@ class OutputSet {
   OutputFile* Open(const std::string& target, std::string* error);
   // Drops one file of the set: its target stays as it was.
   void Discard(OutputFile* file);
-  // Closes every file; when all are complete, puts every one in place. False with the first
-  // reason, and then the targets stay as they were.
+  // Closes every file; when all are complete and no file has appeared where one that was
+  // none is to go, puts every one in place. False with the first reason, and then the targets
+  // stay as they were.
   bool Commit(std::string* error);
   void Discard();
 
  private:
   std::vector<std::unique_ptr<OutputFile>> files_;
+  Replace replace_;
 };
 
 // The identity of files, by device and file number: outputs against what the run reads.
@@ -104,6 +132,12 @@ struct RunFile {
 // that are one file; "" when they can. Empty names are no outputs.
 std::string OutputClash(const std::vector<RunFile>& reads,
                         const std::vector<std::string>& outputs);
+
+// The same for a run of many outputs, each checked against every file read and every output
+// before it, by file identity (links followed) or, for a name that is no file yet, by where it
+// leads; linear in the number of files. For each output, why it cannot be written, or "".
+std::vector<std::string> OutputClashes(const std::vector<RunFile>& reads,
+                                       const std::vector<std::string>& outputs);
 
 // Files that another part of the run (the module's register log) completed under a temporary
 // name: put in place by CommitAwaited when the run succeeds, removed by DiscardAwaited when it

@@ -62,7 +62,12 @@ bool StreamOn(int fd, OpenedOutput* out, std::string* why) {
     close(fd);
     return false;
   }
-  out->seekable = lseek(fd, 0, SEEK_CUR) != -1;
+  // A stream opened for appending writes at its end whatever the offset: nothing written can be
+  // gone back to. Another starts where its offset stands (the shell may have written before).
+  const off_t at = lseek(fd, 0, SEEK_CUR);
+  const int flags = fcntl(fd, F_GETFL);
+  out->seekable = at != -1 && flags != -1 && (flags & O_APPEND) == 0;
+  out->origin = out->seekable ? static_cast<uint64_t>(at) : 0;
   return true;
 }
 
@@ -156,7 +161,10 @@ bool OpenOutput(const std::string& target, OpenedOutput* out, std::string* why) 
     *why = "it is a folder";
     return false;
   }
-  if (S_ISREG(st.st_mode) && !descriptor) return OpenTemporary(out->place, &st, out, why);
+  if (S_ISREG(st.st_mode) && !descriptor) {
+    out->existed = true;
+    return OpenTemporary(out->place, &st, out, why);
+  }
   return OpenDirect(out->place, S_ISREG(st.st_mode), out, why);
 }
 
@@ -179,6 +187,22 @@ bool CreateNewOutput(const std::string& path, std::FILE** stream, bool* taken, s
 
 bool ReplaceWith(const std::string& from, const std::string& to, std::string* why) {
   if (rename(from.c_str(), to.c_str()) == 0) return true;
+  *why = std::strerror(errno);
+  return false;
+}
+
+bool MoveToFree(const std::string& from, const std::string& to, bool* appeared, std::string* why) {
+  *appeared = false;
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EINVAL || errno == ENOSYS) {
+    // A file system that cannot rename without replacing: a second name made only where none
+    // is, then the temporary one removed.
+    if (link(from.c_str(), to.c_str()) == 0) {
+      unlink(from.c_str());
+      return true;
+    }
+  }
+  *appeared = errno == EEXIST;
   *why = std::strerror(errno);
   return false;
 }

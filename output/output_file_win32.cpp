@@ -49,7 +49,9 @@ bool OpenOutput(const std::string& target, OpenedOutput* out, std::string* why) 
       return false;
     }
     _setmode(fd, _O_BINARY);
-    out->seekable = _lseeki64(fd, 0, SEEK_CUR) != -1;
+    const __int64 at = _lseeki64(fd, 0, SEEK_CUR);
+    out->seekable = at != -1;
+    out->origin = out->seekable ? static_cast<uint64_t>(at) : 0;
     return true;
   }
   std::error_code ec;
@@ -63,6 +65,7 @@ bool OpenOutput(const std::string& target, OpenedOutput* out, std::string* why) 
     if (out->stream == nullptr) *why = std::strerror(errno);
     return out->stream != nullptr;
   }
+  out->existed = fs::exists(status);
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::string name = TemporaryNameFor(target);
     HANDLE handle = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -102,6 +105,15 @@ bool CreateNewOutput(const std::string& path, std::FILE** stream, bool* taken, s
 
 bool ReplaceWith(const std::string& from, const std::string& to, std::string* why) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  *why = LastError();
+  return false;
+}
+
+bool MoveToFree(const std::string& from, const std::string& to, bool* appeared, std::string* why) {
+  *appeared = false;
+  if (MoveFileExA(from.c_str(), to.c_str(), 0)) return true;
+  const DWORD error = GetLastError();
+  *appeared = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
   *why = LastError();
   return false;
 }

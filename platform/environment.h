@@ -9,3 +9,8 @@
 std::string EnvironmentValue(const char* name);
 // Sets (an empty value: removes) the variable for this process; false when refused.
 bool SetEnvironmentValue(const char* name, const std::string& value);
+
+// Standard input, output or error closed when the process started (`vorla ... >&-`) is opened
+// on the null device, so that the first file the program opens cannot take its number and get
+// the messages meant for it.
+void OpenClosedStandardStreams();

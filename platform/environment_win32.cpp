@@ -16,3 +16,7 @@ std::string EnvironmentValue(const char* name) {
 bool SetEnvironmentValue(const char* name, const std::string& value) {
   return SetEnvironmentVariableA(name, value.empty() ? nullptr : value.c_str()) != 0;
 }
+
+// Closing a standard descriptor for a program (`>&-`) is a POSIX shell's way; Windows shells
+// have none, and nothing is done here.
+void OpenClosedStandardStreams() {}

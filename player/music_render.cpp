@@ -161,7 +161,7 @@ bool RenderMusic(const MusicLog& log, const MusicRunOptions& options, const std:
   if (!maker.Open(options, error)) return false;
   // The mix and the stems are put in place together at the end, or none of them; a stems
   // folder the run made goes again with them (while it is empty).
-  OutputSet outputs;
+  OutputSet outputs(options.replace);
   std::error_code ec;
   const bool stems_folder_was_there = stems_dir.empty() || std::filesystem::exists(stems_dir, ec);
   const bool done =

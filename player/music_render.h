@@ -10,6 +10,7 @@
 #include "host/module_loader.h"
 #include "music/music_log.h"
 #include "output/audio_format.h"
+#include "output/output_file.h"
 #include "player/music_chips.h"
 #include "player/music_player.h"
 #include "player/voices.h"
@@ -21,6 +22,7 @@ struct MusicRunOptions {
   ChipsOptions chips;            // chips mode: rate conversion
   VoiceSet voices = AllVoices(); // the voices that may sound
   AudioFormat output;            // render: what the mix and the stems are written as
+  Replace replace = Replace::kExisting;  // render: what the outputs may replace
 };
 
 // Makes the chips of one pass; in board mode each pass gets a fresh board from the module file

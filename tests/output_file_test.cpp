@@ -5,8 +5,10 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "output/output_file.h"
+#include "output/output_platform.h"
 #include "tests/temp_dir.h"
 
 namespace {
@@ -71,6 +73,62 @@ TEST(OutputFile, ClashesAreFoundByIdentity) {
   EXPECT_NE(OutputClash({}, {dir.File("new.wav"), dir.File("sub/../new.wav")}), "");
   EXPECT_NE(OutputClash({}, {"-", "-"}), "");
   EXPECT_EQ(OutputClash({{dir.File("in.vgm"), "the input"}}, {"-", dir.File("x.wav"), ""}), "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(OutputFile, AFileThatAppearsDuringTheRunIsReplacedOnlyWhenAsked) {
+  TempDir dir;
+  std::string error;
+  {
+    OutputSet set;  // new.txt was no file when opened: what appears there is someone else's
+    ASSERT_TRUE(Put(&set, dir.File("new.txt"), "ours"));
+    WriteAll(dir.File("new.txt"), "theirs");
+    EXPECT_FALSE(set.Commit(&error));
+    EXPECT_NE(error.find("appeared"), std::string::npos) << error;
+  }
+  {
+    OutputSet set(Replace::kNone);  // named free when the run began: nothing is replaced
+    ASSERT_TRUE(Put(&set, dir.File("new.txt"), "ours"));
+    EXPECT_FALSE(set.Commit(&error));
+  }
+  EXPECT_EQ(ReadAll(dir.File("new.txt")), "theirs");
+  EXPECT_EQ(Entries(dir), 1);
+  OutputSet set(Replace::kAny);
+  ASSERT_TRUE(Put(&set, dir.File("late.txt"), "ours"));
+  WriteAll(dir.File("late.txt"), "theirs");
+  ASSERT_TRUE(set.Commit(&error)) << error;
+  EXPECT_EQ(ReadAll(dir.File("late.txt")), "ours");
+}
+
+TEST(OutputFile, ANameTooLongForItsTemporaryNameIsCutAtACharactersStart) {
+  TempDir dir;
+  // 130 two-byte characters: 260 bytes with the suffix's 5 is past 255, cut between characters.
+  std::string wide;
+  for (int i = 0; i < 130; ++i) wide += "\xC3\xA9";
+  const std::string cut = std::filesystem::path(NameWithSuffix(wide, "", ".part")).string();
+  EXPECT_LE(cut.size(), 255u);
+  EXPECT_EQ(cut.substr(cut.size() - 5), ".part");
+  EXPECT_EQ((cut.size() - 5) % 2, 0u) << "cut inside a character";
+  EXPECT_EQ(NameWithSuffix("short", "~tag", ".lock"), "short.lock");
+  EXPECT_EQ(TemporaryNameFor(std::string(250, 'a')).size(), 255u);
+}
+
+TEST(OutputFile, EveryOutputOfARunIsCheckedAgainstEveryInputAndEveryOtherOutput) {
+  TempDir dir;
+  WriteAll(dir.File("a.vgm"), "song a");
+  WriteAll(dir.File("b.vgm"), "song b");
+  std::filesystem::create_directory(dir.File("out"));
+  std::filesystem::create_hard_link(dir.File("b.vgm"), dir.File("out/a.wav"));
+  const std::vector<std::string> clashes =
+      OutputClashes({{dir.File("a.vgm"), "the input"}, {dir.File("b.vgm"), "the input"}},
+                    {dir.File("out/a.wav"), dir.File("out/b.wav"), dir.File("out/./b.wav")});
+  ASSERT_EQ(clashes.size(), 3u);
+  EXPECT_NE(clashes[0].find("is the input " + dir.File("b.vgm")), std::string::npos);
+  EXPECT_EQ(clashes[1], "");
+  EXPECT_NE(clashes[2].find("are one file"), std::string::npos);
 }
 
 }  // namespace
