@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
+#include <unordered_map>
 
 #include "common/ascii.h"
 
@@ -16,9 +18,10 @@ namespace fs = std::filesystem;
 
 // Far more than any list of songs needs (some 10,000 entries of 100 bytes).
 constexpr uintmax_t kMaxPlaylistBytes = 1u << 20;
-// Playlist entries read in one run, all lists together: lists that name each other many times
-// over would otherwise multiply into more entries than any run could hold.
-constexpr size_t kMaxPlaylistEntries = 100000;
+// Playlist entries and files of folders read in one run, all together: lists that name each
+// other, or a folder, many times over would otherwise multiply into more than any run could
+// hold.
+constexpr size_t kMaxListEntries = 100000;
 
 std::string LowerExtension(const std::string& path) {
   return AsciiLower(fs::path(path).extension().string());
@@ -28,6 +31,23 @@ std::string Trimmed(const std::string& line) {
   const size_t first = line.find_first_not_of(" \t\r");
   if (first == std::string::npos) return "";
   return line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
+}
+
+// A playlist's bytes (at most kMaxPlaylistBytes are asked for); "" or why they cannot be read.
+std::string ReadText(const std::string& path, std::string* text) {
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) return std::strerror(errno);
+  char block[65536];
+  size_t got = 0;
+  while (text->size() <= kMaxPlaylistBytes &&
+         (got = std::fread(block, 1, sizeof block, in)) > 0) {
+    text->append(block, got);
+  }
+  const int failure = std::ferror(in) ? (errno != 0 ? errno : EIO) : 0;
+  std::fclose(in);
+  if (failure != 0) return std::strerror(failure);
+  if (text->size() > kMaxPlaylistBytes) return "larger than 1 MiB";
+  return "";
 }
 
 class Expander {
@@ -48,25 +68,57 @@ class Expander {
   }
 
  private:
-  // where: the folder's name in messages ("LIST:LINE: ENTRY" for a playlist's entry).
+  // where: the folder's name in messages ("LIST:LINE: ENTRY" for a playlist's entry). Each file
+  // a folder gives counts against the cap, however often the folder is named; a folder is read
+  // once, and named again gives the same files.
   void AddFolder(const std::string& folder, const std::string& where) {
-    std::vector<std::string> names;
+    std::error_code ec;
+    const fs::path key = fs::weakly_canonical(folder, ec);
+    auto known = folders_.find(key.string());
+    if (known == folders_.end()) known = folders_.emplace(key.string(), ReadFolder(folder)).first;
+    const Folder& found = known->second;
+    if (!found.problem.empty()) {
+      list_->problems.push_back(where + ": " + found.problem);
+      return;
+    }
+    for (const std::string& name : found.names) {
+      if (!Count(where)) return;
+      list_->files.push_back((fs::path(folder) / name).string());
+    }
+  }
+
+  struct Folder {
+    std::vector<std::string> names;  // its music files, in name order
+    std::string problem;             // why it gives none
+  };
+
+  static Folder ReadFolder(const std::string& folder) {
+    Folder found;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
       std::error_code status_ec;
       const std::string name = it->path().filename().string();
-      if (IsMusicName(name) && fs::is_regular_file(it->path(), status_ec)) names.push_back(name);
+      if (IsMusicName(name) && fs::is_regular_file(it->path(), status_ec)) {
+        found.names.push_back(name);
+      }
     }
     if (ec) {
-      list_->problems.push_back(where + ": cannot read the folder: " + ec.message());
-      return;
+      found.problem = "cannot read the folder: " + ec.message();
+    } else if (found.names.empty()) {
+      found.problem = "no music files (.vgm, .vgz, .s98) in this folder";
     }
-    if (names.empty()) {
-      list_->problems.push_back(where + ": no music files (.vgm, .vgz, .s98) in this folder");
-      return;
-    }
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) list_->files.push_back((fs::path(folder) / name).string());
+    std::sort(found.names.begin(), found.names.end());
+    return found;
+  }
+
+  // One more entry of a list or file of a folder; false (told once) past the cap.
+  bool Count(const std::string& where) {
+    if (cut_) return false;
+    if (++entries_ <= kMaxListEntries) return true;
+    cut_ = true;
+    list_->problems.push_back(where + ": more than " + std::to_string(kMaxListEntries) +
+                              " files and playlist entries in all: the rest are not read");
+    return false;
   }
 
   void AddPlaylist(const std::string& playlist, const std::string& where) {
@@ -80,11 +132,9 @@ class Expander {
       list_->problems.push_back(where + ": larger than 1 MiB: not read as a playlist");
       return;
     }
-    std::ifstream in(playlist, std::ios::binary);
     std::string text;
-    if (in.is_open()) text.assign(std::istreambuf_iterator<char>(in), {});
-    if (!in.is_open() || in.bad()) {
-      list_->problems.push_back(where + ": cannot read the playlist");
+    if (const std::string why = ReadText(playlist, &text); !why.empty()) {
+      list_->problems.push_back(where + ": cannot read the playlist: " + why);
       return;
     }
     if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
@@ -95,14 +145,13 @@ class Expander {
     for (int number = 1; !cut_ && std::getline(lines, line); ++number) {
       const std::string entry = Trimmed(line);
       if (entry.empty() || entry[0] == '#') continue;
-      if (++entries_ > kMaxPlaylistEntries) {
-        cut_ = true;
-        list_->problems.push_back(playlist + ":" + std::to_string(number) + ": more than " +
-                                  std::to_string(kMaxPlaylistEntries) +
-                                  " playlist entries in all: the rest are not read");
-        break;
+      const std::string place = playlist + ":" + std::to_string(number);
+      if (!Count(place)) break;
+      if (entry.find('\0') != std::string::npos) {
+        list_->problems.push_back(place + ": an entry holding a NUL byte: skipped");
+        continue;
       }
-      AddEntry(playlist, entry, playlist + ":" + std::to_string(number) + ": " + entry);
+      AddEntry(playlist, entry, place + ": " + entry);
     }
     open_.pop_back();
     if (!cut_ && list_->files.size() == before) {
@@ -140,8 +189,9 @@ class Expander {
 
   InputList* list_;
   std::vector<fs::path> open_;  // the playlists being read, outermost first
-  size_t entries_ = 0;          // playlist entries read so far, all lists together
-  bool cut_ = false;            // more than kMaxPlaylistEntries: nothing more is read
+  std::unordered_map<std::string, Folder> folders_;  // each folder read, by its real name
+  size_t entries_ = 0;          // entries and folders' files so far, all lists together
+  bool cut_ = false;            // more than kMaxListEntries: nothing more is read
 };
 
 }  // namespace

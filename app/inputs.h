@@ -25,8 +25,10 @@ bool IsMusicName(const std::string& path);
 // An entry that is a folder or a playlist is expanded in its turn; a playlist that would
 // include itself again is skipped, and so is an entry that is no file (a device, a FIFO). A
 // missing entry ("LIST:LINE: ENTRY: no such file"), a folder with no music and a playlist that
-// gives no file are problems: reported, skipped. Lists are read up to 100,000 entries in all;
-// past that the rest is not read, and that is a problem too.
+// gives no file are problems: reported, skipped, and so is an entry holding a NUL byte and a
+// playlist that cannot be read. Lists and folders give up to 100,000 entries and files in all
+// (a folder named again gives its files again, read once); past that the rest is not read, and
+// that is a problem too.
 InputList ExpandInputs(const std::vector<std::string>& inputs);
 
 // The song a list plays after song `from` ended, passing over the songs that failed: on, the

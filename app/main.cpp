@@ -157,6 +157,23 @@ std::string UnknownSubcommand(int argc, char** argv) {
 
 constexpr int kGoOn = -1;
 
+// An option given an empty value (`--length ""`) is no option left out: what the first such
+// option of the command is, or "".
+std::string EmptyValueOption(const CLI::App& app) {
+  std::vector<const CLI::App*> commands = {&app};
+  for (const CLI::App* sub : app.get_subcommands()) commands.push_back(sub);
+  for (const CLI::App* command : commands) {
+    for (const CLI::Option* o : command->get_options()) {
+      if (o->count() == 0 || o->get_type_size() == 0) continue;  // not given, or a flag
+      const std::vector<std::string>& values = o->results();
+      if (std::find(values.begin(), values.end(), "") != values.end()) {
+        return o->get_positional() ? "an empty file name" : o->get_name() + ": an empty value";
+      }
+    }
+  }
+  return "";
+}
+
 // Parses the command line; kGoOn when a subcommand is to run, otherwise the exit status (help
 // and version printed, or the line is wrong). usage is the whole program's help.
 int ParseCommandLine(CLI::App* app, const CommandLine& c, const std::string& usage, int argc,
@@ -180,6 +197,9 @@ int ParseCommandLine(CLI::App* app, const CommandLine& c, const std::string& usa
     std::printf("%s", usage.c_str());
     return kDone;
   }
+  if (const std::string empty = EmptyValueOption(*app); !empty.empty()) {
+    return Usage(empty + "; give one, or leave it out");
+  }
   if (app->get_subcommands().empty()) {
     return Usage("a subcommand is required: render, play, info, demo or help "
                  "(vorla --help says more)");
@@ -201,8 +221,18 @@ int RunRender(CommandLine& c) {
   if (c.fm_timers && !SetEnvironmentValue("VORLA_FMTIMERS", "1")) {
     return Fail("--fm-timers: cannot set VORLA_FMTIMERS for the module");
   }
-  if (const InputList list = ExpandInputs(c.inputs); list.many) return RenderSongs(c, list);
+  const InputList list = ExpandInputs(c.inputs);
+  if (list.many) return RenderSongs(c, list);
   const std::string& input = c.inputs.front();
+  // One song and -o naming a folder (one that exists, or a name ending in a separator): the
+  // song goes into it, named after itself, as the songs of a list do.
+  std::error_code ec;
+  const std::filesystem::path output(c.options.wav_path);
+  if (!c.options.wav_path.empty() && c.options.wav_path != "-" &&
+      (std::filesystem::is_directory(output, ec) || !output.has_filename()) &&
+      !IsStream(input) && IsMusicFile(input)) {
+    return RenderSongs(c, list);
+  }
   // A pipe, a FIFO or a device gives its bytes once: they are read whole now, and both the
   // choice of reader and the reading go by them.
   std::vector<uint8_t> streamed;
@@ -219,7 +249,8 @@ int RunRender(CommandLine& c) {
   }
   if (music) {
     return RenderMusicFile(input, stream ? &streamed : nullptr, c.render_args,
-                           c.module_path, c.options.wav_path, c.options.raw_path, c.overwrite);
+                           c.module_path, c.options.wav_path, c.options.raw_path,
+                           c.overwrite ? Replace::kAny : Replace::kExisting);
   }
   if (const std::string e = CheckScriptWav(c.options.wav_path); !e.empty()) return Usage(e);
   bool made_folder = false;
@@ -295,6 +326,7 @@ int Run(int original_argc, char** original_argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  OpenClosedStandardStreams();
   int status = kFailed;
   try {
     status = Run(argc, argv);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "app/messages.h"
 #include "common/ascii.h"
@@ -101,18 +103,18 @@ std::vector<std::string> MusicOutputs(const std::string& wav, const std::string&
 
 // Names the output of each song after it (STEM.wav, or STEM.flac) in `folder` ("" for the
 // current one); two songs of one stem get distinct names (STEM-2.wav), told apart as a file
-// system that ignores case would.
+// system that ignores case would. Linear: a set of the names taken, and a counter a stem.
 std::vector<std::string> SongOutputNames(const std::vector<std::string>& songs,
                                          const std::string& folder, const std::string& extension) {
   std::vector<std::string> names;
-  std::vector<std::string> taken;
+  std::unordered_set<std::string> taken;
+  std::unordered_map<std::string, int> next;  // by stem: the number its next name tries first
   for (const std::string& song : songs) {
     const std::string stem = std::filesystem::path(song).stem().string();
-    for (int n = 1;; ++n) {
+    int& n = next.try_emplace(AsciiLower(stem), 1).first->second;
+    for (;; ++n) {
       const std::string name = stem + (n == 1 ? "" : "-" + std::to_string(n)) + extension;
-      const std::string key = AsciiLower(name);
-      if (std::find(taken.begin(), taken.end(), key) != taken.end()) continue;
-      taken.push_back(key);
+      if (!taken.insert(AsciiLower(name)).second) continue;
       names.push_back(folder.empty() ? name : (std::filesystem::path(folder) / name).string());
       break;
     }
@@ -149,7 +151,8 @@ std::string PrepareSongFolder(const std::string& folder) {
   if (std::filesystem::exists(folder, ec)) {
     return "-o " + folder + ": not a folder: with several songs -o names the folder they go to";
   }
-  if (!std::filesystem::create_directory(folder, ec)) {
+  // Another run may make it at the same moment: a folder there by now is as good.
+  if (!std::filesystem::create_directory(folder, ec) && !std::filesystem::is_directory(folder)) {
     return "-o " + folder + ": cannot make the folder: " + ec.message();
   }
   return "";
@@ -186,7 +189,7 @@ int PlaySong(const CommandLine& c, const std::string& path, size_t index, size_t
 
 int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, const MusicArgs& args,
                     const std::string& module_path, std::string wav_path,
-                    const std::string& raw_path, bool overwrite) {
+                    const std::string& raw_path, Replace replace) {
   AudioFormat format;
   if (const std::string e = ChooseMusicFormat(args, wav_path, &format); !e.empty()) {
     return Usage(e);
@@ -194,9 +197,10 @@ int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, con
   if (wav_path.empty() && raw_path.empty() && args.stems.empty()) {
     wav_path = DefaultWavPath(path, format);
     std::error_code ec;
-    if (!overwrite && std::filesystem::exists(wav_path, ec)) {
+    if (replace != Replace::kAny && std::filesystem::exists(wav_path, ec)) {
       return Fail(wav_path + " exists: name the output with -o, or give --overwrite to replace it");
     }
+    if (replace != Replace::kAny) replace = Replace::kNone;  // found free: a file there later stays
   }
   std::vector<std::string> outputs = MusicOutputs(wav_path, raw_path, args.stems, format);
   if (args.board) outputs.push_back(LogFileTarget());
@@ -212,6 +216,7 @@ int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, con
     return status;
   }
   options.output = format;
+  options.replace = replace;
   MusicRenderResult result;
   std::string error;
   if (!RenderMusic(log, options, wav_path, raw_path, args.stems, &result, &error)) {
@@ -269,7 +274,17 @@ int RenderSongs(const CommandLine& c, const InputList& list) {
       return Fail(name + " exists: give -y (--overwrite) to replace it; nothing was rendered");
     }
   }
+  // Every output against every input of the run and every other output, before anything is
+  // written: a song whose output would destroy a file of the run is told and left out.
+  std::vector<RunFile> reads = RunReads(list.files.front(), c.module_path);
+  for (size_t i = 1; i < list.files.size(); ++i) reads.push_back({list.files[i], "the input"});
+  const std::vector<std::string> clashes = OutputClashes(reads, names);
   for (size_t i = 0; i < list.files.size(); ++i) {
+    if (!clashes[i].empty()) {
+      Tell(list.files[i] + ": not rendered: " + clashes[i]);
+      failed = true;
+      continue;
+    }
     std::vector<uint8_t> streamed;
     const bool stream = IsStream(list.files[i]);
     if (std::string error; stream && !ReadFileBytes(list.files[i], &streamed, &error)) {
@@ -278,7 +293,8 @@ int RenderSongs(const CommandLine& c, const InputList& list) {
       continue;
     }
     const int status = RenderMusicFile(list.files[i], stream ? &streamed : nullptr, c.render_args,
-                                       c.module_path, names[i], "", true);
+                                       c.module_path, names[i], "",
+                                       c.overwrite ? Replace::kAny : Replace::kNone);
     if (status == kUsage) return status;
     failed = failed || status != kDone;
   }

@@ -10,13 +10,15 @@
 #include "app/command_line.h"
 #include "app/inputs.h"
 #include "app/music_options.h"
+#include "output/output_file.h"
 
 // Renders one music file to wav_path and raw_path ("" for none; both "" and no stems: a file
-// named after the input beside it, refused when it exists unless overwrite).
+// named after the input beside it, refused when it exists unless replace is Replace::kAny).
+// replace: what the outputs may replace when they are put in place.
 // streamed: the file's bytes when they were read already (a pipe gives them once), or nullptr.
 int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, const MusicArgs& args,
                     const std::string& module_path, std::string wav_path,
-                    const std::string& raw_path, bool overwrite);
+                    const std::string& raw_path, Replace replace);
 
 // Tells what was skipped of the inputs; true when anything was.
 bool TellProblems(const InputList& list);

@@ -162,6 +162,18 @@ TEST(Inputs, ListsThatNameEachOtherOverAndOverAreCut) {
   EXPECT_LT(list.files.size(), 100000u);
   EXPECT_GT(list.files.size(), 99000u);
   ASSERT_EQ(list.problems.size(), 1u);
-  EXPECT_NE(list.problems[0].find("more than 100000 playlist entries in all"), std::string::npos)
+  EXPECT_NE(list.problems[0].find("more than 100000 files and playlist entries in all"),
+            std::string::npos)
       << list.problems[0];
+
+  // A folder's files count too: one folder of 100 songs named 2,000 times is cut at the cap.
+  std::filesystem::create_directory(base + "d");
+  for (int i = 0; i < 100; ++i) WriteAll(base + "d/s" + std::to_string(i) + ".vgm", "");
+  std::string folders;
+  for (int i = 0; i < 2000; ++i) folders += "d\n";
+  WriteAll(base + "folders.m3u", folders);
+  const InputList many = ExpandInputs({base + "folders.m3u"});
+  // Each entry counts one and each of its files one: 990 entries whole, then 9 files of the next.
+  EXPECT_EQ(many.files.size(), 990u * 100 + 9);
+  ASSERT_EQ(many.problems.size(), 1u);
 }
