@@ -1,5 +1,6 @@
 #include "app/music_options.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "app/arguments.h"
@@ -32,6 +33,16 @@ std::string CheckNumbers(const NumberArgs& n, MusicArgs* music, int32_t* chunk) 
   if (!n.speed.empty() &&
       !ParseDecimal("--speed", n.speed, 0.25, false, 4, &music->speed, &error)) {
     return error;
+  }
+  // A start is reached by playing the song up to it, at some hundreds of times its speed: an
+  // hour of the song's own time takes seconds, far more could take weeks.
+  constexpr double kMaxStartSongSeconds = 3600;
+  if (music->start * music->speed > kMaxStartSongSeconds) {
+    char most[32];
+    std::snprintf(most, sizeof most, "%.10g", kMaxStartSongSeconds / music->speed);
+    return "--start " + n.start + ": more than an hour into the song, which is reached by "
+           "playing the song up to it and would take too long (at most " + most + " seconds" +
+           (music->speed != 1 ? " at this --speed)" : ")");
   }
   if (!n.fade.empty() && !ParseDecimal("--fade", n.fade, 0, false, 600, &music->fade, &error)) {
     return error;

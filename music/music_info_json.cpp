@@ -6,6 +6,29 @@
 
 namespace {
 
+// The dump escapes C0 controls only; DEL and the C1 controls (U+0080-U+009F) would reach a
+// terminal raw and act on it. Outside strings the dump holds none, and in UTF-8 C2 80 to C2 9F
+// are exactly the C1 controls, so byte by byte is safe.
+std::string EscapeTerminalControls(const std::string& text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<uint8_t>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<uint8_t>(text[i + 1]) : 0;
+    if (c == 0x7F) {
+      out += "\\u007f";
+    } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      out += std::string("\\u00") + kHex[next >> 4] + kHex[next & 15];
+      ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+
 using Json = nlohmann::ordered_json;
 
 // Lengths are given at the rate VGM files count in, whatever the file's own tick.
@@ -88,5 +111,5 @@ std::string MusicInfoJson(const MusicLog& log, const std::string& path) {
     out["loop_modifier"] = log.loop_modifier;
     out["loop_base"] = log.loop_base;
   }
-  return out.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+  return EscapeTerminalControls(out.dump(-1, ' ', false, Json::error_handler_t::replace)) + "\n";
 }

@@ -98,9 +98,17 @@ std::string TagTextToUtf8(std::string_view bytes, bool shift_jis_first, bool* cu
     return converted;
   }
   if (IsValidUtf8(utf8_head)) return std::string(utf8_head);
-  std::string out(bytes.substr(0, kMaxTagBytes));
-  for (char& c : out) {
-    if (static_cast<uint8_t>(c) >= 0x80) c = '?';
+  // Neither: what is UTF-8 stays, each byte that is not becomes U+FFFD.
+  const std::string_view head = bytes.substr(0, kMaxTagBytes);
+  std::string out;
+  for (size_t pos = 0; pos < head.size();) {
+    uint32_t cp = 0;
+    if (!DecodeUtf8(head, &pos, &cp)) {
+      cp = 0xFFFD;
+      ++pos;
+    }
+    PutUtf8(cp, &out);
   }
+  if (CutUtf8(&out, kMaxTagBytes)) *cut = true;
   return out;
 }
