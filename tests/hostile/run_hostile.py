@@ -14,6 +14,10 @@ runs vorla once (or twice at the same time, or stops it with a signal) and check
   (d) peak memory under 100 MB and the run within its time;
   (e) nothing reaches standard output or standard error unescaped: valid UTF-8 without C0 or C1
       controls (line ends and tabs aside), DEL or ESC.
+Runs with many inputs and outputs are held to the same: every output checked against every input
+and every other output (links included), a file that appears during the run kept, standard
+descriptors closed at start, streams opened at an offset or for appending. A cost check times
+list expansion and output naming at two sizes: the time must grow linearly.
 Cases in EXPECTED_TO_FAIL belong to work not merged yet; they are run and reported, and their
 failures do not fail the harness.
 """
@@ -73,6 +77,10 @@ def wait(samples):
 
 
 SONG = vgm([0x54, 0x20, 0xC7, 0x54, 0x28, 0x4A, 0x54, 0x08, 0x78] + wait(44100), samples=44100)
+
+
+LOOP_SONG = vgm([0x54, 0x20, 0xC7, 0x54, 0x28, 0x4A, 0x54, 0x08, 0x78] + wait(44100), loop_at=0,
+                loop_samples=44100, samples=44100)
 
 
 def s98_with_tag(tag):
@@ -138,7 +146,7 @@ class Tree:
 class Case:
     def __init__(self, name, args, outputs=(), new_in=(), env=None, setup=None, stop=None,
                  file_limit=None, stdout_to=None, twice=False, pass_fds=None, expect=None,
-                 check=None):
+                 check=None, during=None, stdout_mode="w", one_wins=True):
         self.name = name
         self.expect = expect             # the exit status the case is about, when there is one
         self.args = args
@@ -151,7 +159,12 @@ class Case:
         self.stdout_to = stdout_to       # a file under home/ that standard output goes to
         self.twice = twice               # two runs at the same time
         self.pass_fds = pass_fds         # a callable giving (fds, args) for a pipe as input
-        self.check = check               # a callable giving a fault of the case's own, or None
+        self.check = check               # check(tree, out): a fault of the case's own, or None
+        self.during = during             # called with the tree while the run goes on
+        # How standard output reaches stdout_to: "w" afresh, "offset" after what the file holds,
+        # "append" in append mode, "closed": not open at all.
+        self.stdout_mode = stdout_mode
+        self.one_wins = one_wins         # twice: one run done, the other refused
 
 
 def start(tree, case, args):
@@ -159,9 +172,18 @@ def start(tree, case, args):
     if "VORLA_SYSFS" in os.environ:
         env["VORLA_SYSFS"] = os.environ["VORLA_SYSFS"]  # no real ROMEO card probed
     env.update(case.env)
-    out = open(tree.path(case.stdout_to), "wb") if case.stdout_to else subprocess.PIPE
+    out = subprocess.PIPE
+    if case.stdout_to:
+        path = tree.path(case.stdout_to)
+        if case.stdout_mode == "offset":
+            out = open(path, "r+b")
+            out.seek(0, os.SEEK_END)
+        else:
+            out = open(path, "ab" if case.stdout_mode == "append" else "wb")
 
     def limits():
+        if case.stdout_mode == "closed":
+            os.close(1)
         resource.setrlimit(resource.RLIMIT_AS, (ADDRESS_LIMIT, ADDRESS_LIMIT))
         if case.file_limit is not None:
             resource.setrlimit(resource.RLIMIT_FSIZE, (case.file_limit, case.file_limit))
@@ -181,7 +203,7 @@ def start(tree, case, args):
     return proc
 
 
-def finish(proc, case):
+def finish(proc, case, tree):
     """Waits for the run; its status, peak memory (KB), seconds, stdout and stderr."""
     chunks = {"out": b"", "err": b""}
 
@@ -202,6 +224,9 @@ def finish(proc, case):
     for r in readers:
         r.start()
     began = time.monotonic()
+    if case.during is not None:
+        time.sleep(0.4)
+        case.during(tree)
     if case.stop is not None:
         time.sleep(0.7)
         os.kill(proc.pid, case.stop)  # the child is not reaped before wait4 below
@@ -307,7 +332,7 @@ def check_run(tree, case, code, rss, seconds, out, err, before):
     else:
         faults.append("(c) exit %d (%s)" % (code, err[-200:]))
     if case.check is not None:
-        fault = case.check(tree)
+        fault = case.check(tree, out)
         if fault:
             faults.append(fault)
     if rss > MAX_RSS_KB:
@@ -331,14 +356,17 @@ def run_case(vorla, module, case, keep):
         before = tree.snapshot()
         if case.twice:
             procs = [start(tree, case, case.args) for _ in range(2)]
-            results = [finish(p, case) for p in procs]
+            results = [finish(p, case, tree) for p in procs]
         else:
-            results = [finish(start(tree, case, case.args), case)]
+            results = [finish(start(tree, case, case.args), case, tree)]
         faults = []
         for code, rss, seconds, out, err in results:
             faults += check_run(tree, case, code, rss, seconds, out, err, before)
-        if case.twice and sorted(r[0] for r in results) != [0, 1]:
-            faults.append("two runs logging to one file: not one done and one refused")
+        codes = sorted(r[0] for r in results)
+        if case.twice and case.one_wins and codes != [0, 1]:
+            faults.append("two runs writing one file: not one done and one refused")
+        elif case.twice and codes == [0, 0]:
+            faults.append("two runs writing the same outputs both done: one replaced the other's")
         return faults, results
     finally:
         if not keep:
@@ -473,14 +501,150 @@ def cases():
              check=settings_within_limit),
         Case("settings-cr-only", render + ["--raw", "a.s32"], ["a.s32", "cr.s98"],
              setup=ini("[VORLA]\rLOG=cr.s98\r"), expect=0,
-             check=lambda t: None if os.path.exists(t.path("cr.s98")) else
+             check=lambda t, _: None if os.path.exists(t.path("cr.s98")) else
              "the LOG key of a CR-only settings file was not read"),
+        # Many inputs and outputs (a list's songs each to a file of its own).
+        # song.vgm's output is song.wav, a song by content given after it.
+        Case("later-input-as-output", ["render", "song.vgm", "song.wav", "-y"], ["song-2.wav"],
+             setup=lambda t: t.put("song.wav", SONG), expect=1),
+        Case("folder-output-links-to-input", ["render", "a.vgm", "b.vgm", "-o", "out/", "-y"],
+             ["out/b.wav"], setup=linked_output_folder, expect=1),
+        Case("folder-output-hard-link-to-input", ["render", "a.vgm", "b.vgm", "-o", "out/",
+                                                  "-y"], ["out/b.wav"],
+             setup=hard_linked_output_folder, expect=1),
+        Case("file-appears-during-run", ["render", "a.vgm", "b.vgm", "-o", "out/", "--loops",
+                                         "forever", "--length", "600", "--format", "flac"],
+             ["out", "out/a.flac", "out/b.flac"], setup=two_looping_songs,
+             during=lambda t: t.put("out/b.flac", b"made meanwhile"), expect=1,
+             check=lambda t, _: None if open(t.path("out/b.flac"), "rb").read() ==
+             b"made meanwhile" else "(a) a file that appeared during the run was replaced"),
+        Case("two-folder-renders-at-once", ["render", "a.vgm", "b.vgm", "-o", "out/", "--loops",
+                                            "forever", "--length", "200", "--format", "flac"],
+             ["out", "out/a.flac", "out/b.flac"], setup=two_looping_songs, twice=True, one_wins=False,
+             check=lambda t, _: None if all(
+                 complete(t.path(o)) is None for o in ("out/a.flac", "out/b.flac"))
+             else "two runs at once left an output incomplete"),
+        Case("one-song-to-a-folder", ["render", "song.vgm", "-o", "out/"], ["out", "out/song.wav"],
+             expect=0),
+        Case("stdout-closed-at-start", ["render", "song.vgm", "-o", "c.wav"], ["c.wav"],
+             stdout_mode="closed", expect=0),
+        Case("flac-to-stdout-at-offset", ["render", "song.vgm", "--format", "flac", "-o", "-"],
+             stdout_to="f.flac", stdout_mode="offset",
+             setup=lambda t: t.put("f.flac", b"XYZ"), expect=0, check=flac_after_prefix),
+        Case("flac-to-stdout-appending", ["render", "song.vgm", "--format", "flac", "-o", "-"],
+             stdout_to="f.flac", stdout_mode="append",
+             setup=lambda t: t.put("f.flac", b"XYZ"), expect=0, check=flac_after_prefix),
+        Case("long-output-name", ["render", "song.vgm", "-o", "a" * 240 + ".wav"],
+             ["a" * 240 + ".wav"], expect=0),
+        # Work bounded by the input.
+        Case("folder-named-100000-times", ["render", "many.m3u", "-o", "out/"],
+             setup=folder_many_times, expect=1),
+        Case("far-start-of-a-looping-song", ["render", "loop.vgm", "--loops", "forever",
+                                             "--start", "1e9", "--length", "1", "-o", "a.wav"],
+             setup=lambda t: t.put("loop.vgm", LOOP_SONG), expect=2),
+        # Smaller.
+        Case("empty-option-value", ["render", "song.vgm", "--gain", "", "-o", "a.wav"], expect=2),
+        Case("unreadable-playlist", ["render", "io.m3u", "song.vgm", "-o", "out/"],
+             ["out", "out/song.wav"], setup=link(lambda t: "/proc/self/mem", "io.m3u"), expect=1,
+             check=lambda t, _: None if os.path.exists(t.path("out/song.wav")) else
+             "the song after an unreadable playlist was not rendered"),
+        # "s" is a song too: the entry must not be read as it.
+        Case("nul-in-playlist-entry", ["render", "n.m3u", "-o", "out/"], ["out", "out/song.wav"],
+             setup=lambda t: (t.put("s", SONG), t.put("n.m3u", b"song.vgm\ns\0x.vgm\n")),
+             expect=1),
+        Case("json-tag-controls", ["info", "--json", "t.vgm"],
+             setup=lambda t: t.put("t.vgm", vgm(wait(100), gd3=["a\x7fb\x9b[2J"] + [""] * 10))),
+        Case("s98-tag-not-utf8", ["info", "t.s98"], expect=0,
+             setup=lambda t: t.put("t.s98", s98_with_tag(b"\xef\xbb\xbftitle=caf\xe9\n")),
+             check=lambda t, out: None if "caf\ufffd".encode() in out else
+             "a tag byte that is not UTF-8 shown otherwise than as U+FFFD"),
     ]
 
 
-def settings_within_limit(tree):
+def two_looping_songs(tree):
+    tree.put("a.vgm", LOOP_SONG)
+    tree.put("b.vgm", LOOP_SONG)
+
+
+def linked_output_folder(tree):
+    # The first song's output name is a link to the second song.
+    two_looping_songs(tree)
+    os.makedirs(tree.path("out"))
+    os.symlink("../b.vgm", tree.path("out/a.wav"))
+
+
+def hard_linked_output_folder(tree):
+    two_looping_songs(tree)
+    os.makedirs(tree.path("out"))
+    os.link(tree.path("b.vgm"), tree.path("out/a.wav"))
+
+
+def folder_many_times(tree):
+    # 200 KB of list naming one folder of 100 songs 100,000 times; the first output exists, so
+    # the run is refused once its outputs are named.
+    os.makedirs(tree.path("d"))
+    for i in range(100):
+        tree.put("d/s%03d.vgm" % i, SONG)
+    tree.put("many.m3u", b"d\n" * 100000)
+    os.makedirs(tree.path("out"))
+    tree.put("out/s000.wav", b"mine")
+
+
+def flac_after_prefix(tree, _):
+    data = open(tree.path("f.flac"), "rb").read()
+    if not data.startswith(b"XYZfLaC"):
+        return "the stream's first bytes were overwritten: %r" % data[:8]
+    # STREAMINFO: 4 bytes of block header, then the total samples in the low 36 bits of 8 bytes
+    # at offset 10 of the block.
+    info = data[7:7 + 4 + 34]
+    total = int.from_bytes(info[4 + 10:4 + 18], "big") & ((1 << 36) - 1)
+    if total != 44100:
+        return "STREAMINFO says %d samples, not 44100" % total
+    at = 7
+    while True:
+        header = data[at]
+        at += 4 + int.from_bytes(data[at + 1:at + 4], "big")
+        if header & 0x80:
+            break
+    if data[at:at + 2] not in (b"\xff\xf8", b"\xff\xf9"):
+        return "no FLAC frame where the metadata ends"
+    if data.rfind(b"fLaC") != 3:
+        return "a second FLAC start in the stream"
+    return None
+
+
+def settings_within_limit(tree, _):
     size = os.path.getsize(os.path.join(tree.bin, "VYX.INI"))
     return None if size <= 1048576 else "the settings file grew to %d bytes, past 1 MiB" % size
+
+
+def cost_check(vorla, module):
+    """Seconds to expand a list and name its outputs, at two sizes: a list naming one song N
+    times (every output of one stem: the hardest naming), refused once named because the first
+    output exists. Linear work takes about four times as long for four times the entries."""
+    tree = Tree(vorla, module)
+    try:
+        os.makedirs(tree.path("out"))
+        tree.put("out/song.wav", b"mine")
+        times = {}
+        for n in (1, 20000, 80000):
+            tree.put("l.m3u", b"song.vgm\n" * n)
+            best = None
+            for _ in range(3):
+                began = time.monotonic()
+                subprocess.run([os.path.join(tree.bin, "vorla"), "render", "l.m3u", "-o", "out/"],
+                               cwd=tree.home, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=60)
+                took = time.monotonic() - began
+                best = took if best is None else min(best, took)
+            times[n] = best
+        small, large = times[20000] - times[1], times[80000] - times[1]
+        ratio = large / max(small, 1e-3)
+        print("cost  list of 20000 entries %.3f s, of 80000 %.3f s (net of a run's start): x%.1f"
+              % (small, large, ratio))
+        return ratio < 8
+    finally:
+        shutil.rmtree(tree.root, ignore_errors=True)
 
 
 def main():
@@ -507,6 +671,9 @@ def main():
         else:
             note = " (expected to fail: take it off the list)" if expected else ""
             print("ok    %-28s %s%s" % (case.name, detail, note))
+    if not only and not cost_check(vorla, module):
+        failed += 1
+        print("FAIL  the cost of a list grows faster than its length")
     print("%d case(s) failed" % failed if failed else "every invariant holds")
     return 1 if failed else 0
 
