@@ -13,7 +13,7 @@
 #include "music/music_info_json.h"
 #include "music/music_reader.h"
 #include "output/audio_format.h"
-#include "output/clock_text.h"
+#include "text/clock_text.h"
 #include "output/output_file.h"
 #include "player/music_play.h"
 #include "player/music_render.h"

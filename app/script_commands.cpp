@@ -9,7 +9,7 @@
 #include "app/demo_script.h"
 #include "app/messages.h"
 #include "output/audio_format.h"
-#include "output/clock_text.h"
+#include "text/clock_text.h"
 #include "output/output_file.h"
 #include "platform/environment.h"
 #include "script/board_script.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "output/clock_text.h"
+#include "text/clock_text.h"
 #include "text/shown_text.h"
 
 namespace {

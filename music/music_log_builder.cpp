@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "music/music_bytes.h"
-#include "output/clock_text.h"
+#include "text/clock_text.h"
 
 void MusicLogBuilder::AtCommand(uint64_t pos) {
   if (loop_offset_ != 0 && !loop_found_) {

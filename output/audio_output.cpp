@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/le_bytes.h"
-#include "output/clock_text.h"
+#include "text/clock_text.h"
 #include "output/flac_writer.h"
 #include "output/wav_header.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "music/music_info.h"
-#include "output/clock_text.h"
+#include "text/clock_text.h"
 #include "player/audio_device.h"
 #include "player/terminal.h"
 #include "text/shown_text.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "music/music_info.h"
-#include "output/clock_text.h"
+#include "text/clock_text.h"
 #include "player/music_chips.h"
 #include "player/music_player.h"
 #include "player/voices.h"

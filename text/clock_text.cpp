@@ -1,4 +1,4 @@
-#include "output/clock_text.h"
+#include "text/clock_text.h"
 
 #include <cstdio>
 
