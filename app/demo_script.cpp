@@ -6,6 +6,7 @@
 #include <string>
 
 #include "module/board_clocks.h"
+#include "module/board_ports.h"
 
 namespace {
 
@@ -18,19 +19,19 @@ class ScriptWriter {
  public:
   void Comment(const std::string& text) { text_ += "# " + text + "\n"; }
   void Raw(const std::string& line) { text_ += line + "\n"; }
-  void Out(int port, int value) {
+  void Out(uint32_t port, int value) {
     char line[32];
-    std::snprintf(line, sizeof line, "out 0x%02x 0x%02x", port, value & 0xFF);
+    std::snprintf(line, sizeof line, "out 0x%02x 0x%02x", static_cast<unsigned>(port), value & 0xFF);
     Raw(line);
   }
   void Wait(int frames) { Raw("wait " + std::to_string(frames)); }
   void Psg(int psg, int reg, int value) {
-    Out(0xA0 + 2 * psg, reg);
-    Out(0xA1 + 2 * psg, value);
+    Out(PsgAddressPort(psg), reg);
+    Out(PsgDataPort(psg), value);
   }
   void Fm(int reg, int value) {
-    Out(0x88, reg);
-    Out(0x89, value);
+    Out(kPortFmAddress, reg);
+    Out(kPortFmData, value);
   }
   const std::string& text() const { return text_; }
 
@@ -44,16 +45,16 @@ double NoteHz(int note) { return 440.0 * std::pow(2.0, (note - 69) / 12.0); }
 
 void ToneNote(ScriptWriter& w, int voice, int note) {
   int count = note > 0 ? static_cast<int>(kToneClock / NoteHz(note) + 0.5) : 0;
-  w.Out(0x0C + voice, count & 0xFF);
-  w.Out(0x0C + voice, (count >> 8) & 0xFF);
+  w.Out(kPortToneCounter + voice, count & 0xFF);
+  w.Out(kPortToneCounter + voice, (count >> 8) & 0xFF);
 }
 
 void ToneMovement(ScriptWriter& w) {
   w.Comment("First movement: the interval-timer tone voices play a short canon.");
-  w.Out(0x0F, 0x36);  // counters 0-2: low byte then high byte
-  w.Out(0x0F, 0x76);
-  w.Out(0x0F, 0xB6);
-  w.Out(0x02, 0x08);
+  w.Out(kPortToneControl, 0x36);  // counters 0-2: low byte then high byte
+  w.Out(kPortToneControl, 0x76);
+  w.Out(kPortToneControl, 0xB6);
+  w.Out(kPortToneEnable, 0x08);
   static const int kMelody[] = {72, 74, 76, 72, 72, 74, 76, 72, 76, 77, 79, 0, 76, 77, 79, 0};
   static const int kBass[] = {48, 0, 55, 0, 48, 0, 55, 0, 48, 0, 53, 0, 48, 0, 55, 0};
   constexpr int kSteps = sizeof kMelody / sizeof kMelody[0];
@@ -65,7 +66,7 @@ void ToneMovement(ScriptWriter& w) {
     w.Wait(kStep);
   }
   ToneNote(w, 2, 0);
-  w.Out(0x02, 0x00);
+  w.Out(kPortToneEnable, 0x00);
 }
 
 // ---- PSGs -----------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 
 #include "host/host_services.h"
 #include "module/board_module.h"
+#include "module/board_ports.h"
 
 namespace {
 
@@ -85,23 +86,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int step = 0; step < 4096 && !in.empty(); ++step) {
     switch (in.Take(1) % 9) {
       case 0: {  // a port write through any out handler, any port number and value
-        uint32_t index = in.Take(1) % 10;
+        uint32_t index = in.Take(1) % kOutHandlers;
         uint32_t port = in.Take(2);
         descriptor.out_handlers[index](&device, port, in.Take(4));
         break;
       }
       case 1: {  // a port read through any in handler
-        uint32_t index = in.Take(1) % 4;
+        uint32_t index = in.Take(1) % kInHandlers;
         descriptor.in_handlers[index](&device, in.Take(2));
         break;
       }
       case 2:  // the board's usual ports with byte values, to reach deep register states
-        descriptor.out_handlers[5](&device, 0xA1 + 2 * (in.Take(1) & 3), in.Take(1));
-        descriptor.out_handlers[7](&device, 0x89, in.Take(1));
+        descriptor.out_handlers[kOutPsgData](&device, PsgDataPort(in.Take(1) & 3), in.Take(1));
+        descriptor.out_handlers[kOutFmData](&device, kPortFmData, in.Take(1));
         break;
       case 3:
-        descriptor.out_handlers[6](&device, 0x88, in.Take(1));
-        descriptor.out_handlers[4](&device, 0xA0, in.Take(1));
+        descriptor.out_handlers[kOutFmAddress](&device, kPortFmAddress, in.Take(1));
+        descriptor.out_handlers[kOutPsgAddress](&device, kPortPsgAddress, in.Take(1));
         break;
       case 4:
         device.SetRate(in.Take(4));

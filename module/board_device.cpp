@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "module/board_ports.h"
+
 namespace {
 
 constexpr int32_t kMuteAt = -40;      // this setting and below silence a source
@@ -9,54 +11,40 @@ constexpr int32_t kSilentVolume = -200;
 
 int32_t ChipVolume(int32_t setting) { return setting <= kMuteAt ? kSilentVolume : setting; }
 
-enum InIndex : uint8_t { kInPsgData, kInFmStatus, kInControl, kInNull };
-enum OutIndex : uint8_t {
-  kOutReset,
-  kOutToneEnable,
-  kOutToneCounter,
-  kOutToneControl,
-  kOutPsgAddress,
-  kOutPsgData,
-  kOutFmAddress,
-  kOutFmData,
-  kOutControl,
-  kOutNull,
-};
-
 constexpr Connector kConnectors[BoardDevice::kConnectorCount + 1] = {
-    {0x108, kConnectorOut, kOutReset},
-    {0x02, kConnectorOut, kOutToneEnable},
-    {0x0C, kConnectorOut, kOutToneCounter},
-    {0x0D, kConnectorOut, kOutToneCounter},
-    {0x0E, kConnectorOut, kOutToneCounter},
-    {0x0F, kConnectorOut, kOutToneControl},
-    {0xA0, kConnectorOut, kOutPsgAddress},
-    {0xA1, kConnectorOut, kOutPsgData},
-    {0xA1, kConnectorIn, kInPsgData},
-    {0xA2, kConnectorOut, kOutPsgAddress},
-    {0xA3, kConnectorOut, kOutPsgData},
-    {0xA3, kConnectorIn, kInPsgData},
-    {0xA4, kConnectorOut, kOutPsgAddress},
-    {0xA5, kConnectorOut, kOutPsgData},
-    {0xA5, kConnectorIn, kInPsgData},
-    {0xA6, kConnectorOut, kOutPsgAddress},
-    {0xA7, kConnectorOut, kOutPsgData},
-    {0xA7, kConnectorIn, kInPsgData},
-    {0x81, kConnectorOut, kOutControl},
-    {0x83, kConnectorOut, kOutControl},
-    {0x84, kConnectorOut, kOutControl},
-    {0x85, kConnectorOut, kOutControl},
-    {0x86, kConnectorOut, kOutControl},
-    {0x87, kConnectorOut, kOutControl},
-    {0x80, kConnectorIn, kInControl},
-    {0x82, kConnectorIn, kInControl},
-    {0x84, kConnectorIn, kInControl},
-    {0x86, kConnectorIn, kInControl},
-    {0x88, kConnectorOut, kOutFmAddress},
-    {0x89, kConnectorOut, kOutFmData},
-    {0x89, kConnectorIn, kInFmStatus},
-    {0x8A, kConnectorOut, kOutNull},
-    {0x8A, kConnectorIn, kInNull},
+    {kPortReset, kConnectorOut, kOutReset},
+    {kPortToneEnable, kConnectorOut, kOutToneEnable},
+    {kPortToneCounter, kConnectorOut, kOutToneCounter},
+    {kPortToneCounter + 1, kConnectorOut, kOutToneCounter},
+    {kPortToneCounter + 2, kConnectorOut, kOutToneCounter},
+    {kPortToneControl, kConnectorOut, kOutToneControl},
+    {PsgAddressPort(0), kConnectorOut, kOutPsgAddress},
+    {PsgDataPort(0), kConnectorOut, kOutPsgData},
+    {PsgDataPort(0), kConnectorIn, kInPsgData},
+    {PsgAddressPort(1), kConnectorOut, kOutPsgAddress},
+    {PsgDataPort(1), kConnectorOut, kOutPsgData},
+    {PsgDataPort(1), kConnectorIn, kInPsgData},
+    {PsgAddressPort(2), kConnectorOut, kOutPsgAddress},
+    {PsgDataPort(2), kConnectorOut, kOutPsgData},
+    {PsgDataPort(2), kConnectorIn, kInPsgData},
+    {PsgAddressPort(3), kConnectorOut, kOutPsgAddress},
+    {PsgDataPort(3), kConnectorOut, kOutPsgData},
+    {PsgDataPort(3), kConnectorIn, kInPsgData},
+    {kPortControl + 1, kConnectorOut, kOutControl},
+    {kPortControl + 3, kConnectorOut, kOutControl},
+    {kPortControl + 4, kConnectorOut, kOutControl},
+    {kPortControl + 5, kConnectorOut, kOutControl},
+    {kPortControl + 6, kConnectorOut, kOutControl},
+    {kPortControl + 7, kConnectorOut, kOutControl},
+    {kPortControl + 0, kConnectorIn, kInControl},
+    {kPortControl + 2, kConnectorIn, kInControl},
+    {kPortControl + 4, kConnectorIn, kInControl},
+    {kPortControl + 6, kConnectorIn, kInControl},
+    {kPortFmAddress, kConnectorOut, kOutFmAddress},
+    {kPortFmData, kConnectorOut, kOutFmData},
+    {kPortFmData, kConnectorIn, kInFmStatus},
+    {kPortNull, kConnectorOut, kOutNull},
+    {kPortNull, kConnectorIn, kInNull},
     {0, 0, 0},
 };
 
@@ -76,8 +64,10 @@ BoardDevice::BoardDevice(const char (&id)[5]) {
 const Connector* BoardDevice::ConnectorTable() { return kConnectors; }
 
 const DeviceDescriptor& BoardDevice::GetDescriptor() {
-  static constexpr VyxInHandler kIn[] = {&InPsgData, &InFmStatus, &InControl, &InNull};
-  static constexpr VyxOutHandler kOut[] = {
+  // In the order of the handler indices of the port map.
+  static constexpr VyxInHandler kIn[kInHandlers] = {&InPsgData, &InFmStatus, &InControl,
+                                                    &InNull};
+  static constexpr VyxOutHandler kOut[kOutHandlers] = {
       &OutReset,      &OutToneEnable, &OutToneCounter, &OutToneControl, &OutPsgAddress,
       &OutPsgData,    &OutFmAddress,  &OutFmData,      &OutControl,     &OutNull,
   };
@@ -182,7 +172,7 @@ int BoardDevice::PsgIndex(uint32_t port, uint32_t base) {
 
 uint32_t BoardDevice::InPsgData(VyxDevice* device, uint32_t port) {
   BoardDevice* self = From(device);
-  PsgSlot& slot = self->psgs_[PsgIndex(port, 0xA1)];
+  PsgSlot& slot = self->psgs_[PsgIndex(port, kPortPsgData)];
   return slot.psg.GetRegister(slot.latch & 15);
 }
 
@@ -210,7 +200,7 @@ void BoardDevice::OutToneEnable(VyxDevice* device, uint32_t, uint32_t value) {
 void BoardDevice::OutToneCounter(VyxDevice* device, uint32_t port, uint32_t value) {
   BoardDevice* self = From(device);
   self->Update();
-  self->tone_.WriteCounter(static_cast<int>((port - 0x0C) & 3), value);
+  self->tone_.WriteCounter(static_cast<int>((port - kPortToneCounter) & 3), value);
 }
 
 void BoardDevice::OutToneControl(VyxDevice* device, uint32_t, uint32_t value) {
@@ -218,12 +208,12 @@ void BoardDevice::OutToneControl(VyxDevice* device, uint32_t, uint32_t value) {
 }
 
 void BoardDevice::OutPsgAddress(VyxDevice* device, uint32_t port, uint32_t value) {
-  From(device)->psgs_[PsgIndex(port, 0xA0)].latch = value;
+  From(device)->psgs_[PsgIndex(port, kPortPsgAddress)].latch = value;
 }
 
 void BoardDevice::OutPsgData(VyxDevice* device, uint32_t port, uint32_t value) {
   BoardDevice* self = From(device);
-  const int index = PsgIndex(port, 0xA1);
+  const int index = PsgIndex(port, kPortPsgData);
   PsgSlot& slot = self->psgs_[index];
   self->Update();
   slot.psg.SetRegister(slot.latch, value);

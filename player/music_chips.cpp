@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "module/board_ports.h"
 #include "psg/step_kernel.h"
 
 #include "player/chip_resampler.h"
@@ -12,9 +13,6 @@ namespace {
 
 constexpr uint32_t kOpmPanRegister = 0x20;   // 0x20-0x27: bits 6-7 pan
 constexpr uint8_t kPanBits = 0xC0;
-constexpr uint32_t kFmAddressPort = 0x88;
-constexpr uint32_t kFmDataPort = 0x89;
-constexpr uint32_t kPsgAddressPort = 0xA0;   // PSG n: 0xA0 + 2n, data 0xA1 + 2n
 constexpr uint8_t kPsgAmplitudeA = 8;         // 8-10: channels A-C
 
 uint8_t FmMutedChannels(const VoiceSet& voices) {
@@ -201,17 +199,16 @@ std::string BoardChips::Finish() {
 
 void BoardChips::Write(uint8_t chip, uint8_t reg, uint8_t data) {
   if (chip == kChipOpm) {
-    board_.host().PortOut(kFmAddressPort, reg);
-    board_.host().PortOut(kFmDataPort, FmData(fm_muted_, reg, data));
+    board_.host().PortOut(kPortFmAddress, reg);
+    board_.host().PortOut(kPortFmData, FmData(fm_muted_, reg, data));
   } else if (chip >= kChipPsg1 && chip < kChipPsg1 + kMusicPsgCount) {
     const int index = chip - kChipPsg1;
-    const uint32_t port = kPsgAddressPort + 2u * static_cast<uint32_t>(index);
     if (reg >= kPsgAmplitudeA && reg < kPsgAmplitudeA + 3 &&
         ((psg_muted_[index] >> (reg - kPsgAmplitudeA)) & 1)) {
       data = 0;
     }
-    board_.host().PortOut(port, reg);
-    board_.host().PortOut(port + 1, data);
+    board_.host().PortOut(PsgAddressPort(index), reg);
+    board_.host().PortOut(PsgDataPort(index), data);
   }
 }
 
