@@ -24,6 +24,7 @@
 #include "app/script_commands.h"
 #include "music/music_reader.h"
 #include "output/output_file.h"
+#include "output/output_run.h"
 #include "platform/environment.h"
 #include "player/music_player.h"
 

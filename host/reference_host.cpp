@@ -2,6 +2,7 @@
 
 #include "host/page_apply.h"
 #include "output/output_file.h"
+#include "output/output_run.h"
 #include "text/shown_text.h"
 
 #include <algorithm>

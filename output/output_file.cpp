@@ -1,10 +1,8 @@
 #include "output/output_file.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <random>
 #include <system_error>
 #include <unordered_map>
@@ -15,10 +13,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The temporary names a signal handler removes: slots that hold a name of their own, set and
-// cleared atomically, so that a handler that interrupts a change sees a whole name or none.
-constexpr int kHeldNames = 64;
-std::atomic<char*> held_names[kHeldNames];
+TemporaryNameWatch watch_names = nullptr;
 
 std::string WriteError(const std::string& target, const std::string& why) {
   return "cannot write " + target + ": " + why;
@@ -26,32 +21,17 @@ std::string WriteError(const std::string& target, const std::string& why) {
 
 }  // namespace
 
-bool HoldTemporaryName(const std::string& path) {
-  char* copy = new char[path.size() + 1];
-  std::memcpy(copy, path.c_str(), path.size() + 1);
-  for (std::atomic<char*>& slot : held_names) {
-    char* empty = nullptr;
-    if (slot.compare_exchange_strong(empty, copy)) return true;
-  }
-  delete[] copy;
-  return false;
+void WatchTemporaryNames(TemporaryNameWatch watch) { watch_names = watch; }
+
+namespace {
+
+// The temporary names of this file told to the watch, if any: false when it cannot hold one.
+bool Hold(const std::string& path) { return watch_names == nullptr || watch_names(path, true); }
+void Release(const std::string& path) {
+  if (watch_names != nullptr) watch_names(path, false);
 }
 
-void ReleaseTemporaryName(const std::string& path) {
-  for (std::atomic<char*>& slot : held_names) {
-    char* name = slot.load();
-    if (name != nullptr && path == name && slot.compare_exchange_strong(name, nullptr)) {
-      delete[] name;
-      return;
-    }
-  }
-}
-
-void RemoveTemporaryNames() {
-  for (std::atomic<char*>& slot : held_names) {
-    if (char* name = slot.exchange(nullptr); name != nullptr) RemoveName(name);
-  }
-}
+}  // namespace
 
 namespace {
 
@@ -105,7 +85,7 @@ std::string LockNameFor(const std::string& place) {
 struct OutputFile::Lock {
   OutputLock lock;
   ~Lock() {
-    if (lock.made) ReleaseTemporaryName(lock.path);
+    if (lock.made) Release(lock.path);
     DropLock(&lock);
   }
 };
@@ -131,9 +111,9 @@ bool OutputFile::Open(const std::string& target, std::string* error, bool alone)
       *error = WriteError(target, why);
       return false;
     }
-    if (lock_->lock.made) HoldTemporaryName(lock_->lock.path);
+    if (lock_->lock.made) Hold(lock_->lock.path);
   }
-  if (!opened.temporary.empty() && !HoldTemporaryName(opened.temporary)) {
+  if (!opened.temporary.empty() && !Hold(opened.temporary)) {
     std::fclose(opened.stream);
     RemoveName(opened.temporary.c_str());
     *error = WriteError(target, "too many files written at once");
@@ -218,7 +198,7 @@ bool OutputFile::Commit(std::string* error) {
     *error = WriteError(target_, why);
     return false;
   }
-  ReleaseTemporaryName(temporary_);
+  Release(temporary_);
   temporary_.clear();
   lock_.reset();
   return true;
@@ -228,52 +208,10 @@ bool OutputFile::HandOver(std::string* temporary, std::string* place, std::strin
   if (!Close(error) || temporary_.empty()) return false;
   *temporary = temporary_;
   *place = place_;
-  ReleaseTemporaryName(temporary_);
+  Release(temporary_);
   temporary_.clear();
   lock_.reset();
   return true;
-}
-
-namespace {
-
-struct Awaited {
-  std::string temporary;
-  std::string place;
-};
-std::mutex awaited_lock;
-std::vector<Awaited> awaited;
-
-}  // namespace
-
-void AwaitCommit(const std::string& temporary, const std::string& place) {
-  std::lock_guard<std::mutex> hold(awaited_lock);
-  HoldTemporaryName(temporary);
-  awaited.push_back({temporary, place});
-}
-
-bool CommitAwaited(std::string* error) {
-  std::lock_guard<std::mutex> hold(awaited_lock);
-  bool ok = true;
-  for (const Awaited& file : awaited) {
-    std::string why;
-    if (ok && !ReplaceWith(file.temporary, file.place, &why)) {
-      *error = WriteError(file.place, why);
-      ok = false;
-    }
-    if (!ok) RemoveName(file.temporary.c_str());
-    ReleaseTemporaryName(file.temporary);
-  }
-  awaited.clear();
-  return ok;
-}
-
-void DiscardAwaited() {
-  std::lock_guard<std::mutex> hold(awaited_lock);
-  for (const Awaited& file : awaited) {
-    RemoveName(file.temporary.c_str());
-    ReleaseTemporaryName(file.temporary);
-  }
-  awaited.clear();
 }
 
 void OutputFile::Discard() {
@@ -281,7 +219,7 @@ void OutputFile::Discard() {
   stream_ = nullptr;
   if (!temporary_.empty()) {
     RemoveName(temporary_.c_str());
-    ReleaseTemporaryName(temporary_);
+    Release(temporary_);
     temporary_.clear();
   }
   lock_.reset();

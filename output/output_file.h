@@ -11,8 +11,9 @@
 // that another program made there meanwhile is not replaced, and the file written is discarded
 // with the reason.
 //
-// The temporary names of the process are kept in a list that a signal handler may read
-// (StopSignals), so that a run stopped by a signal leaves none of them behind.
+// The run-level parts (a signal handler removing the temporary names of a run stopped by a
+// signal, files completed by the module awaiting the run's end) are in output_run.h, which the
+// module file does not link.
 #pragma once
 
 #include <cstdint>
@@ -139,20 +140,8 @@ std::string OutputClash(const std::vector<RunFile>& reads,
 std::vector<std::string> OutputClashes(const std::vector<RunFile>& reads,
                                        const std::vector<std::string>& outputs);
 
-// Files that another part of the run (the module's register log) completed under a temporary
-// name: put in place by CommitAwaited when the run succeeds, removed by DiscardAwaited when it
-// fails (or by a signal, as every temporary name held).
-void AwaitCommit(const std::string& temporary, const std::string& place);
-bool CommitAwaited(std::string* error);
-void DiscardAwaited();
-
-// The list of temporary names a signal handler removes. Hold: false when the list is full.
-bool HoldTemporaryName(const std::string& path);
-void ReleaseTemporaryName(const std::string& path);
-// Removes every name held; safe inside a signal handler.
-void RemoveTemporaryNames();
-
-// From here on SIGINT, SIGTERM, SIGHUP, SIGPIPE and SIGXFSZ (those the platform has) remove the
-// temporary files and end the process with "vorla: ..." on standard error and status 128 + the
-// signal ("file too large" for SIGXFSZ).
-void StopSignals();
+// Who is told of the temporary names the door makes and lets go (held true, then false): the
+// run's signal handling, where one is. False from it refuses the file ("too many files written
+// at once"). Without a watch, nobody is told.
+using TemporaryNameWatch = bool (*)(const std::string& path, bool held);
+void WatchTemporaryNames(TemporaryNameWatch watch);

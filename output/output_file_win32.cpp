@@ -167,20 +167,3 @@ bool FileIdentity(const std::string& path, unsigned long long* device, unsigned 
   *regular = type == FILE_TYPE_DISK && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
   return true;
 }
-
-namespace {
-
-extern "C" void OnStopSignal(int signal) {
-  RemoveTemporaryNames();
-  const char* text = signal == SIGINT ? "vorla: interrupted (SIGINT); unfinished outputs removed\n"
-                                      : "vorla: terminated (SIGTERM); unfinished outputs removed\n";
-  _write(2, text, static_cast<unsigned>(std::strlen(text)));
-  _exit(128 + signal);
-}
-
-}  // namespace
-
-void StopSignals() {
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
-}
