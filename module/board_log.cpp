@@ -77,7 +77,7 @@ bool BoardLog::Create(const std::string& target, bool folder, std::string* error
       made = file_.OpenNew(path_, &taken, &why);
     }
   } else {
-    made = file_.Open(target, &why, /*alone=*/true);
+    made = file_.Open(target, &why, {.alone = true});
     if (made && !file_.seekable()) {
       file_.Discard();
       made = false;

@@ -94,15 +94,16 @@ OutputFile::OutputFile() = default;
 
 OutputFile::~OutputFile() { Discard(); }
 
-bool OutputFile::Open(const std::string& target, std::string* error, bool alone) {
+bool OutputFile::Open(const std::string& target, std::string* error,
+                      const OutputOptions& options) {
   target_ = target;
   OpenedOutput opened;
   std::string why;
-  if (!OpenOutput(target, &opened, &why)) {
+  if (!OpenOutput(target, options.file_only, &opened, &why)) {
     *error = WriteError(target, why);
     return false;
   }
-  if (alone && !opened.temporary.empty()) {
+  if (options.alone && !opened.temporary.empty()) {
     lock_ = std::make_unique<Lock>();
     if (!TakeLock(LockNameFor(opened.place), &lock_->lock, &why)) {
       lock_.reset();
@@ -125,6 +126,7 @@ bool OutputFile::Open(const std::string& target, std::string* error, bool alone)
   seekable_ = opened.seekable;
   origin_ = opened.origin;
   existed_ = opened.existed;
+  durable_ = options.durable;
   return true;
 }
 
@@ -149,7 +151,8 @@ bool OutputFile::OpenNew(const std::string& path, bool* taken, std::string* erro
 bool OutputFile::Close(std::string* error) {
   if (stream_ != nullptr) {
     errno = 0;
-    const bool flushed = std::fflush(stream_) == 0 && !std::ferror(stream_);
+    const bool flushed = std::fflush(stream_) == 0 && !std::ferror(stream_) &&
+                         (!durable_ || SyncToDisk(stream_));
     const int flush_errno = errno;
     const bool closed = std::fclose(stream_) == 0;
     stream_ = nullptr;
@@ -198,6 +201,7 @@ bool OutputFile::Commit(std::string* error) {
     *error = WriteError(target_, why);
     return false;
   }
+  if (durable_) SyncFolderOf(place_);
   Release(temporary_);
   temporary_.clear();
   lock_.reset();

@@ -29,6 +29,19 @@ enum class Replace {
   kAny,       // whatever is there by then (-y)
 };
 
+// How a file is opened besides its target.
+struct OutputOptions {
+  // Refused while another process writes the same regular file (a lock beside it,
+  // "TARGET.lock", held until the file is put in place or discarded).
+  bool alone = false;
+  // Its bytes and then its new name in its folder flushed to the disk by Commit, so that a
+  // machine that stops at any moment after leaves the old file or the new one, whole.
+  bool durable = false;
+  // Only a regular file that may be written, or none yet: a stream, a device and a read-only
+  // file are refused (a settings file is never written through to one).
+  bool file_only = false;
+};
+
 class OutputFile {
  public:
   OutputFile();
@@ -37,9 +50,7 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   // Opens `target` as described above; false with "cannot write TARGET: ..." in *error.
-  // alone: refused while another process writes the same regular file (a lock beside it,
-  // "TARGET.lock", held until the file is put in place or discarded).
-  bool Open(const std::string& target, std::string* error, bool alone = false);
+  bool Open(const std::string& target, std::string* error, const OutputOptions& options = {});
   // Creates `path` itself, which must not exist yet (a name that exists, or is a link, is
   // *taken: the caller tries another); written in place, nothing to commit.
   bool OpenNew(const std::string& path, bool* taken, std::string* error);
@@ -85,6 +96,7 @@ class OutputFile {
   bool seekable_ = false;
   uint64_t origin_ = 0;
   bool existed_ = false;      // the place was a file when opened
+  bool durable_ = false;
   Replace replace_ = Replace::kExisting;
   bool failed_ = false;
   struct Lock;

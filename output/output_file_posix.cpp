@@ -119,7 +119,9 @@ bool OpenTemporary(const std::string& place, const struct stat* existing, Opened
                    std::string* why) {
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::string name = TemporaryNameFor(place);
-    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // A replacement stays private until it takes the mode of the file it replaces.
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        existing != nullptr ? 0600 : 0666);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) {
       *why = std::strerror(errno);
@@ -141,8 +143,12 @@ bool OpenTemporary(const std::string& place, const struct stat* existing, Opened
 
 }  // namespace
 
-bool OpenOutput(const std::string& target, OpenedOutput* out, std::string* why) {
+bool OpenOutput(const std::string& target, bool file_only, OpenedOutput* out, std::string* why) {
   if (target == "-") {
+    if (file_only) {
+      *why = "not a plain file";
+      return false;
+    }
     out->place = target;
     return OpenDirect("/dev/stdout", false, out, why);
   }
@@ -158,6 +164,17 @@ bool OpenOutput(const std::string& target, OpenedOutput* out, std::string* why) 
   }
   if (S_ISDIR(st.st_mode)) {
     *why = "it is a folder";
+    return false;
+  }
+  if (file_only && (descriptor || !S_ISREG(st.st_mode))) {
+    *why = "not a plain file";
+    return false;
+  }
+  // A read-only file is left as it is: one that the process may not write, or whose owner may
+  // not (which alone decides for root, who may write anything).
+  if (file_only && ((st.st_mode & S_IWUSR) == 0 ||
+                    faccessat(AT_FDCWD, out->place.c_str(), W_OK, AT_EACCESS) != 0)) {
+    *why = "it is read-only";
     return false;
   }
   if (S_ISREG(st.st_mode) && !descriptor) {
@@ -207,6 +224,16 @@ bool MoveToFree(const std::string& from, const std::string& to, bool* appeared, 
 }
 
 void RemoveName(const char* path) { unlink(path); }
+
+bool SyncToDisk(std::FILE* stream) { return fsync(fileno(stream)) == 0; }
+
+void SyncFolderOf(const std::string& path) {
+  const fs::path folder = fs::path(path).parent_path();
+  const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
 
 bool TakeLock(const std::string& path, OutputLock* lock, std::string* why) {
   lock->path = path;

@@ -40,8 +40,12 @@ bool StreamOnHandle(HANDLE handle, std::FILE** stream, std::string* why) {
 
 }  // namespace
 
-bool OpenOutput(const std::string& target, OpenedOutput* out, std::string* why) {
+bool OpenOutput(const std::string& target, bool file_only, OpenedOutput* out, std::string* why) {
   out->place = target;
+  if (file_only && target == "-") {
+    *why = "not a plain file";
+    return false;
+  }
   if (target == "-") {
     const int fd = _dup(1);
     if (fd < 0 || (out->stream = _fdopen(fd, "wb")) == nullptr) {
@@ -58,6 +62,12 @@ bool OpenOutput(const std::string& target, OpenedOutput* out, std::string* why) 
   const fs::file_status status = fs::status(target, ec);
   if (fs::is_directory(status)) {
     *why = "it is a folder";
+    return false;
+  }
+  if (file_only && fs::exists(status) &&
+      (!fs::is_regular_file(status) ||
+       (GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY) != 0)) {
+    *why = fs::is_regular_file(status) ? "it is read-only" : "not a plain file";
     return false;
   }
   if (fs::exists(status) && !fs::is_regular_file(status)) {
@@ -119,6 +129,11 @@ bool MoveToFree(const std::string& from, const std::string& to, bool* appeared, 
 }
 
 void RemoveName(const char* path) { DeleteFileA(path); }
+
+bool SyncToDisk(std::FILE* stream) { return _commit(_fileno(stream)) == 0; }
+
+// The folder's entries are the file system's to keep: Windows has no call that flushes them.
+void SyncFolderOf(const std::string&) {}
 
 bool TakeLock(const std::string& path, OutputLock* lock, std::string* why) {
   lock->path = path;

@@ -15,7 +15,12 @@ struct OpenedOutput {
 };
 
 // Opens the target by the door's rules; false with the reason (without the target's name).
-bool OpenOutput(const std::string& target, OpenedOutput* out, std::string* why);
+// file_only: a target that is no regular file, or is read-only, is refused.
+bool OpenOutput(const std::string& target, bool file_only, OpenedOutput* out, std::string* why);
+// Flushes what the stream wrote to the disk; false when it could not.
+bool SyncToDisk(std::FILE* stream);
+// Flushes the folder that holds `path` (its names) to the disk, as far as the platform can.
+void SyncFolderOf(const std::string& path);
 // Creates `path`, which must not exist and is not followed if it is a link; *taken when the name
 // is someone else's.
 bool CreateNewOutput(const std::string& path, std::FILE** stream, bool* taken, std::string* why);

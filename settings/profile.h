@@ -1,9 +1,10 @@
 // The host's settings file, read and written through the platform's profile functions.
 //
 // The Windows side calls GetPrivateProfileIntA / WritePrivateProfileStringA. The portable side
-// keeps the same semantics over the INI text and replaces the file atomically on Commit (a
-// temporary file beside it, renamed into place), so that a process that dies mid-save leaves
-// either the old or the new complete file, never a torn one. A symbolic link is written
+// keeps the same semantics over the INI text and replaces the file atomically on Commit,
+// through the program's one door for the files it writes (a temporary file beside it, flushed,
+// renamed into place, the folder flushed), so that a process or machine that dies mid-save
+// leaves either the old or the new complete file, never a torn one. A symbolic link is written
 // through (the file it leads to is replaced and the link stays), a read-only file is not
 // written, and a file that is not a regular file or is larger than a megabyte counts as
 // unreadable: defaults are read and it is never replaced.
@@ -16,8 +17,8 @@
 class ProfileFile {
  public:
   // The points of the portable side's save between which a process may die: the temporary
-  // file created and empty, half of it written, all of it written and closed, renamed into
-  // place (the folder not yet flushed).
+  // file created and empty, half of it written, all of it written, flushed and closed, renamed
+  // into place and the folder flushed.
   enum class SaveStage { kCreated, kHalfWritten, kWritten, kRenamed };
   using SaveStageHook = void (*)(SaveStage stage, void* context);
 
@@ -40,8 +41,6 @@ class ProfileFile {
 
  private:
   void Load();  // portable side: reads the file once
-  // Portable side: replaces `name` in the open directory `dir` with the text.
-  bool SaveInto(int dir, const std::string& name);
   void Stage(SaveStage stage) {
     if (stage_hook_ != nullptr) stage_hook_(stage, stage_context_);
   }

@@ -80,7 +80,10 @@ TEST(SettingsDurability, KilledAtEveryStageOfASaveLeavesAWholeFile) {
   // A killed save may leave its temporary file, never a damaged settings file.
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
     const std::string name = entry.path().filename().string();
-    EXPECT_TRUE(name == "VYX.INI" || name.rfind("VYX.INI.tmp.", 0) == 0) << name;
+    EXPECT_TRUE(name == "VYX.INI" || (name.rfind("VYX.INI.", 0) == 0 &&
+                                      name.size() == std::string("VYX.INI.").size() + 17 &&
+                                      name.substr(name.size() - 5) == ".part"))
+        << name;
   }
 }
 
