@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/environment.h"
 #include "platform/program_directory.h"
-#include "settings/board_settings.h"
-#include "settings/profile.h"
 #include "text/shown_text.h"
 
 // What the program says besides its outputs: standard output, or standard error when an output
@@ -15,23 +12,6 @@ std::FILE* g_says = stdout;
 
 void SayOnStandardError(const std::vector<std::string>& outputs) {
   if (std::find(outputs.begin(), outputs.end(), "-") != outputs.end()) g_says = stderr;
-}
-
-// The register log the module file will keep: --log (set as VORLA_LOG for the module), else
-// VORLA_LOG, else the settings file's LOG key. Only a log named as a file is an output of the
-// run; a folder gets new names of its own.
-std::string LogFileTarget() {
-  std::string target = EnvironmentValue("VORLA_LOG");
-  if (target.empty()) {
-    ProfileFile profile(HostSettingsPath());
-    target = ReadUnshownSettings(profile).log_target;
-  }
-  std::error_code ec;
-  if (target.empty() || target.back() == '/' || target.back() == '\\' ||
-      std::filesystem::is_directory(target, ec)) {
-    return "";
-  }
-  return target;
 }
 
 // The files a run reads or has loaded, which none of its outputs may be.

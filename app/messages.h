@@ -20,9 +20,6 @@ extern std::FILE* g_says;
 
 void SayOnStandardError(const std::vector<std::string>& outputs);
 
-// The register log the module file will keep, when it is named as a file; else "".
-std::string LogFileTarget();
-
 // The files a run reads or has loaded, which none of its outputs may be.
 std::vector<RunFile> RunReads(const std::string& input, const std::string& module_path);
 

@@ -168,18 +168,14 @@ int PlaySong(const CommandLine& c, const std::string& path, size_t index, size_t
                 ShownText(std::filesystem::path(path).filename().string()).c_str());
     std::fflush(stdout);
   }
-  if (c.play_args.board) {
-    if (const std::string clash = OutputClash(RunReads(path, c.module_path), {LogFileTarget()});
-        !clash.empty()) {
-      return Fail(clash);
-    }
-  }
   MusicLog log;
   MusicRunOptions run;
   if (int status = PrepareMusic(path, nullptr, c.play_args, c.module_path, &log, &run);
       status != kDone) {
     return status;
   }
+  // The board's register log, if it keeps one, may not be a file the run reads.
+  run.run_files.reads = RunReads(path, c.module_path);
   std::string error;
   if (!PlayMusic(log, run, end, &error)) return Fail(error);
   return kDone;
@@ -202,8 +198,7 @@ int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, con
     }
     if (replace != Replace::kAny) replace = Replace::kNone;  // found free: a file there later stays
   }
-  std::vector<std::string> outputs = MusicOutputs(wav_path, raw_path, args.stems, format);
-  if (args.board) outputs.push_back(LogFileTarget());
+  const std::vector<std::string> outputs = MusicOutputs(wav_path, raw_path, args.stems, format);
   if (const std::string clash = OutputClash(RunReads(path, module_path), outputs);
       !clash.empty()) {
     return Fail(clash);
@@ -217,6 +212,8 @@ int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, con
   }
   options.output = format;
   options.replace = replace;
+  // The board is told the run's files, which its register log, if it keeps one, may not be.
+  options.run_files = {RunReads(path, module_path), outputs};
   MusicRenderResult result;
   std::string error;
   if (!RenderMusic(log, options, wav_path, raw_path, args.stems, &result, &error)) {

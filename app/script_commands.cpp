@@ -43,12 +43,16 @@ std::string_view AsText(const std::vector<uint8_t>& bytes) {
 // streamed: the script's bytes when they were read already (a pipe gives them once), or nullptr.
 int RenderScriptFile(const std::string& path, const std::vector<uint8_t>* streamed,
                      const ScriptRunOptions& options) {
-  if (const std::string clash =
-          OutputClash(RunReads(path, options.module_path),
-                      {options.wav_path, options.raw_path, options.report_path, LogFileTarget()});
+  const std::vector<std::string> outputs = {options.wav_path, options.raw_path,
+                                            options.report_path};
+  if (const std::string clash = OutputClash(RunReads(path, options.module_path), outputs);
       !clash.empty()) {
     return Fail(clash);
   }
+  // The board's register log, if it keeps one, may be none of the run's files.
+  ScriptRunOptions run = options;
+  run.run_files.reads = RunReads(path, options.module_path);
+  run.run_files.outputs = outputs;
   FILE* file = nullptr;
   if (streamed == nullptr && (file = std::fopen(path.c_str(), "rb")) == nullptr) {
     return Fail(path + ": cannot open the file: " + std::strerror(errno));
@@ -57,7 +61,7 @@ int RenderScriptFile(const std::string& path, const std::vector<uint8_t>* stream
                                              : BoardScriptReader(AsText(*streamed), path);
   ScriptRunResult result;
   std::string error;
-  const bool ok = RunBoardScript(script, options, &result, &error);
+  const bool ok = RunBoardScript(script, run, &result, &error);
   if (file != nullptr) std::fclose(file);
   PrintNotes(result.notes);
   if (!ok) return Fail(error);
@@ -79,11 +83,12 @@ int RunDemo(ScriptRunOptions options, const std::string& demo_path) {
   BoardScriptReader script(text, "demo");
   options.wav_path = demo_path;
   if (const std::string e = CheckScriptWav(demo_path); !e.empty()) return Usage(e);
-  if (const std::string clash =
-          OutputClash(RunReads("", options.module_path), {demo_path, LogFileTarget()});
+  if (const std::string clash = OutputClash(RunReads("", options.module_path), {demo_path});
       !clash.empty()) {
     return Fail(clash);
   }
+  options.run_files.reads = RunReads("", options.module_path);
+  options.run_files.outputs = {demo_path};
   SayOnStandardError({demo_path});
   ScriptRunResult result;
   std::string error;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 ReferenceHost::ReferenceHost() { buffer_.resize(static_cast<size_t>(chunk_)); }
 
@@ -222,4 +223,28 @@ void ReferenceHost::Complete(const char* temporary, const char* place) {
 
 void ReferenceHost::Failed(const char* text) {
   if (text != nullptr && file_failure_.empty()) file_failure_ = text;
+}
+
+const char* ReferenceHost::Refusal(const char* path) {
+  if (path == nullptr || *path == '\0') return nullptr;
+  // A folder: the board makes new names of its own in it.
+  const std::string target = path;
+  std::error_code ec;
+  if (target.back() == '/' || target.back() == '\\' ||
+      std::filesystem::is_directory(target, ec)) {
+    return nullptr;
+  }
+  for (const RunFile& read : run_files_.reads) {
+    if (!read.path.empty() && SameFile(target, read.path)) {
+      refusal_ = "it is " + read.role + " " + read.path;
+      return refusal_.c_str();
+    }
+  }
+  for (const std::string& output : run_files_.outputs) {
+    if (!output.empty() && SameFile(target, output)) {
+      refusal_ = "it is the output " + output + " of the same run";
+      return refusal_.c_str();
+    }
+  }
+  return nullptr;
 }

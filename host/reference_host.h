@@ -12,12 +12,22 @@
 #include <vector>
 
 #include "host/host_services.h"
+#include "output/output_file.h"
 #include "vyx/vyx.h"
+
+// The files of a run, which the board's own file (its register log) must be none of.
+struct RunFiles {
+  std::vector<RunFile> reads;        // files the run reads or has loaded
+  std::vector<std::string> outputs;  // files the run writes
+};
 
 class ReferenceHost : public HostServiceSet, public HostPageSite, public HostNotices,
                       public HostFiles {
  public:
   ReferenceHost();
+
+  // Told to the board through HostFiles::Refusal; set before the module is created.
+  void set_run_files(RunFiles files) { run_files_ = std::move(files); }
 
   // Receives each block of rendered frames, in order; false stops the rendering (a failed
   // write): the wait under way and every later one render nothing more.
@@ -86,6 +96,8 @@ class ReferenceHost : public HostServiceSet, public HostPageSite, public HostNot
   void VYXCALL Complete(const char* temporary, const char* place) override;
   // The first file the module could not make or write, or empty.
   const std::string& file_failure() const { return file_failure_; }
+  // A file of the run (set_run_files) as a refusal.
+  const char* VYXCALL Refusal(const char* path) override;
 
  private:
   struct Event {
@@ -116,6 +128,8 @@ class ReferenceHost : public HostServiceSet, public HostPageSite, public HostNot
   VyxSoundSource* source_ = nullptr;
   VyxPage* page_ = nullptr;
   std::string file_failure_;
+  RunFiles run_files_;
+  std::string refusal_;  // the last Refusal's text
 
   FrameSink sink_;
   ReportSink report_;

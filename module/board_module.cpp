@@ -53,6 +53,12 @@ void BoardModule::StartLog() {
       return;
     }
   }
+  // Nor is a file that the host's run reads or writes itself.
+  if (const char* refusal = files_ != nullptr ? files_->Refusal(log_target_.c_str()) : nullptr;
+      refusal != nullptr) {
+    TellFailure("cannot create the register log " + log_target_ + ": " + refusal, true);
+    return;
+  }
   HostFiles* files = files_;
   BoardLog::TemporaryWatch watch;
   if (files != nullptr) {

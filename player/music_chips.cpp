@@ -158,6 +158,7 @@ void DirectChips::Mix(StereoFrame* frames, int32_t count) {
 
 std::unique_ptr<BoardChips> BoardChips::Create(const ModuleLibrary& library, uint32_t rate,
                                                const VoiceSet& voices, double gain_db,
+                                               const RunFiles& run_files,
                                                std::string* error) {
   std::unique_ptr<BoardChips> chips(new BoardChips());
   chips->fm_muted_ = FmMutedChannels(voices);
@@ -167,6 +168,7 @@ std::unique_ptr<BoardChips> BoardChips::Create(const ModuleLibrary& library, uin
   }
   ReferenceHost& host = chips->board_.host();
   host.SetRate(rate);
+  host.set_run_files(run_files);
   host.set_frame_sink([raw = chips.get()](const StereoFrame* frames, int32_t count) {
     if (raw->factor_ != 1) {
       AddScaled(frames, raw->out_, count, raw->factor_);

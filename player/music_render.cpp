@@ -39,7 +39,8 @@ std::unique_ptr<MusicChips> MusicChipMaker::Make(const MusicLog& log, const Voic
     return std::make_unique<DirectChips>(log, options_.playback.rate, voices, options_.chips);
   }
   std::unique_ptr<BoardChips> chips =
-      BoardChips::Create(library_, options_.playback.rate, voices, options_.chips.gain_db, error);
+      BoardChips::Create(library_, options_.playback.rate, voices, options_.chips.gain_db,
+                         options_.run_files, error);
   if (chips == nullptr) *error = options_.module_path + ": " + *error;
   return chips;
 }

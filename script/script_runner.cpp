@@ -230,6 +230,7 @@ bool RunBoardScript(BoardScriptReader& script, const ScriptRunOptions& options,
   ReferenceHost& host = board.host();
   host.set_chunk(options.chunk);
   host.SetRate(options.rate);
+  host.set_run_files(options.run_files);
   host.set_frame_sink([&](const StereoFrame* frames, int32_t count) {
     return output.Write(frames, count);
   });

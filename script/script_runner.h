@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/reference_host.h"
 #include "script/board_script.h"
 
 struct ScriptRunOptions {
@@ -17,6 +18,7 @@ struct ScriptRunOptions {
   std::string raw_path;      // empty: none
   std::string report_path;   // empty: standard output (standard error when an output is "-")
   double max_seconds = 0;    // > 0: the render stops after this much audio
+  RunFiles run_files;        // what the board's register log may not be
 };
 
 struct ScriptRunResult {

@@ -191,6 +191,9 @@ class HostFiles {
   // when its run succeeds and removes it when the run fails, so that a failed run replaces
   // nothing. Without this service the module puts its files in place itself.
   virtual void VYXCALL Complete(const char* temporary, const char* place) = 0;
+  // 4th: why the module must not write `path` (a file the host's run reads or writes itself),
+  // one line of text kept until the next call; null when nothing is against it.
+  virtual const char* VYXCALL Refusal(const char* path) = 0;
 };
 
 // ---- Module side -----------------------------------------------------------------------------
