@@ -129,30 +129,45 @@ class LiveSong {
   int volume_step_ = 0;
 };
 
-void PrintStatus(const LiveSong& song, uint32_t rate) {
-  const MusicPlayer& player = song.player();
+// The status line: where the song is, its length and a progress bar, the loop's pass, the volume,
+// a pause. On fewer columns the bar goes first, then the end of the line: a line wider than the
+// terminal would wrap, and each redraw would start on a new row.
+std::string StatusLine(const LiveSong& song, uint32_t rate, int columns) {
+  const MusicPlayer& facts = song.player();
   const uint64_t position = song.position();
-  std::string line = "  " + FormatClock(static_cast<double>(position) / rate);
-  if (player.length() != UINT64_MAX) {   // a loop repeating forever has no total
+  std::string clock = "  " + FormatClock(static_cast<double>(position) / rate);
+  std::string bar;
+  if (facts.length() != UINT64_MAX) {   // a loop repeating forever has no total
     constexpr int kBar = 30;
-    const uint64_t length = std::max<uint64_t>(player.length(), 1);
+    const uint64_t length = std::max<uint64_t>(facts.length(), 1);
     const int filled = static_cast<int>(std::min<uint64_t>(position, length) * kBar / length);
-    line += " / " + FormatClock(static_cast<double>(player.length()) / rate) + "  [" +
-            std::string(static_cast<size_t>(filled), '#') +
-            std::string(static_cast<size_t>(kBar - filled), '-') + "]";
+    clock += " / " + FormatClock(static_cast<double>(facts.length()) / rate);
+    bar = "  [" + std::string(static_cast<size_t>(filled), '#') +
+          std::string(static_cast<size_t>(kBar - filled), '-') + "]";
   }
-  if (song.pass() > 0 && (player.loop_passes() > 0 || player.forever())) {
-    line += "  loop " + std::to_string(player.forever() ? song.pass()
-                                                       : std::min(song.pass(), player.loop_passes()));
-    if (!player.forever()) line += "/" + std::to_string(player.loop_passes());
+  std::string rest;
+  if (song.pass() > 0 && (facts.loop_passes() > 0 || facts.forever())) {
+    const int pass = facts.forever() ? song.pass() : std::min(song.pass(), facts.loop_passes());
+    rest += "  loop " + std::to_string(pass);
+    if (!facts.forever()) rest += "/" + std::to_string(facts.loop_passes());
   }
   if (song.volume_db() != 0) {
     char volume[32];
     std::snprintf(volume, sizeof volume, "  volume %+.1f dB", song.volume_db());
-    line += volume;
+    rest += volume;
   }
-  if (song.paused()) line += "  (paused)";
-  std::printf("\r%s\033[K", line.c_str());
+  if (song.paused()) rest += "  (paused)";
+  // The last column stays free: a terminal may wrap as soon as it is written.
+  const size_t room = columns > 1 ? static_cast<size_t>(columns - 1) : SIZE_MAX;
+  std::string line = clock + bar + rest;
+  if (line.size() > room) line = clock + rest;
+  return line.substr(0, room);
+}
+
+// Draws the status line over itself; nothing in the background, where the shell's prompt is.
+void PrintStatus(const LiveSong& song, uint32_t rate) {
+  if (!OutputInForeground()) return;
+  std::printf("\r%s\033[K", StatusLine(song, rate, TerminalColumns()).c_str());
   std::fflush(stdout);
 }
 
@@ -254,7 +269,7 @@ bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, PlayEnd* end
     return false;
   }
   const bool terminal = StdoutIsTerminal();
-  if (terminal) PrintTitle(log);
+  if (terminal && OutputInForeground()) PrintTitle(log);
 
   g_interrupted = 0;
   auto previous = std::signal(SIGINT, OnInterrupt);
@@ -267,7 +282,7 @@ bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, PlayEnd* end
     *error = failure;
     return false;
   }
-  if (terminal) {
+  if (terminal && OutputInForeground()) {
     PrintStatus(song, rate);
     std::printf("\n");
   }
