@@ -2,13 +2,16 @@
 // plays on with voices left out, and moving a song: back to its snapshots, in the seek worker.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "music/music_info.h"
 #include "output/clock_text.h"
 #include "player/music_chips.h"
+#include "player/live_song.h"
 #include "player/music_player.h"
 #include "player/seekable_song.h"
 #include "player/voices.h"
@@ -459,6 +462,33 @@ TEST(DirectChips, ACopyPlaysThePsgsOnExactlyAndSetsTheFmUpAsWritten) {
   EXPECT_TRUE(b.channel(0).op(3).keyed());
   EXPECT_GT(Peak(&chips, 2000), 0);
   EXPECT_GT(Peak(copy.get(), 2000), 0);
+}
+
+TEST(LiveSong, SeeksAskedMeanwhileMergeIntoTheLastAndStopEndsAnEndlessOne) {
+  MusicLog log = PsgSong(60);
+  log.loop_event = 5;
+  log.loop_ticks = log.total_ticks;
+  MusicRunOptions options;
+  options.playback.loops = PlaybackOptions::kLoopForever;
+  MusicChipMaker maker;
+  std::string error;
+  ASSERT_TRUE(maker.Open(options, &error)) << error;
+  LiveSong song(log, options, maker);
+  ASSERT_TRUE(song.Begin(&error)) << error;
+  for (uint64_t seconds : {50, 40, 45}) song.SeekTo(seconds * 44100);
+  EXPECT_EQ(song.destination(), 45u * 44100);
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (song.seeking() && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(song.position(), 45u * 44100);
+  // A target ten days in: the worker is told to stop between two of its steps.
+  song.SeekTo(uint64_t{44100} * 864000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto stop = std::chrono::steady_clock::now();
+  song.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::milliseconds(100));
+  EXPECT_TRUE(song.seeking());
 }
 
 TEST(Psg, ChannelMaskHoldsAChannelAtZeroAndGivesItBack) {
