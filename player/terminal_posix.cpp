@@ -196,6 +196,13 @@ PlayKey KeyInput::Read(int wait_ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
     return PlayKey::kNone;
   }
+  // Continued in the background (`bg`) and then brought back (`fg`), the terminal may come back
+  // as the shell keeps it, after the continue signal's handler ran: keys as typed again.
+  termios now{};
+  if (tcgetattr(STDIN_FILENO, &now) == 0 &&
+      (now.c_lflag & (ICANON | ECHO)) != (g_playing.c_lflag & (ICANON | ECHO))) {
+    TakeAgain(SIGCONT);
+  }
   switch (ReadByte(wait_ms)) {
     case -1: return PlayKey::kNone;
     case 0x1B: return ReadSequence();
