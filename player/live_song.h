@@ -6,7 +6,8 @@
 // While a seek is under way the sound is silence. Seeks asked for meanwhile merge: the newest
 // target replaces the older one, the worker going on from where it stands when the target is
 // ahead, and back (to a snapshot, or the beginning: SeekableSong) only when it is behind. Stop
-// ends the worker within one step.
+// ends the worker within one step. The board (--board) has no snapshots: every seek back renders
+// it again from the beginning, in the worker all the same, so that it too merges and stops.
 #pragma once
 
 #include <atomic>
