@@ -7,7 +7,7 @@ namespace {
 
 constexpr uint64_t kFirstIntervalSeconds = 10;
 // A copy of chips mode's chips is about half a megabyte, most of it its converter's: some 16 MB at
-// most, however long the song plays, and a seek back renders at most 1/32 of what was played.
+// most, however long the song plays; a seek back renders at most some 1/16 of what was played.
 constexpr size_t kMaxSnapshots = 32;
 
 }  // namespace
