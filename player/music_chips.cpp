@@ -33,33 +33,43 @@ uint8_t FmData(uint8_t muted, uint8_t reg, uint8_t data) {
 
 }  // namespace
 
+void OpmImage::Record(uint8_t reg, uint8_t data) {
+  if (reg == 0x08) {
+    keys_[data & 7] = data;
+    keyed_.set(data & 7);
+  } else if (reg == 0x19) {
+    ((data & 0x80) != 0 ? pmd_ : amd_) = data;
+    ((data & 0x80) != 0 ? pmd_written_ : amd_written_) = true;
+  } else {
+    data_[reg] = data;
+    written_.set(reg);
+  }
+}
+
+void OpmImage::Replay(OpmChip* opm) const {
+  if (amd_written_) opm->Write(0x19, amd_);
+  if (pmd_written_) opm->Write(0x19, pmd_);
+  // The timer control (0x14) loads the counters from the periods: after them. The keys come
+  // last, once every operator has its parameters.
+  for (uint32_t reg = 0; reg < 256; ++reg) {
+    if (written_[reg] && reg != 0x14) opm->Write(reg, data_[reg]);
+  }
+  if (written_[0x14]) opm->Write(0x14, data_[0x14]);
+  for (int ch = 0; ch < 8; ++ch) {
+    if (keyed_[static_cast<size_t>(ch)]) opm->Write(0x08, keys_[ch]);
+  }
+}
 
 DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voices,
                          const ChipsOptions& options)
-    : band_limited_(options.resample) {
+    : rate_(rate), band_limited_(options.resample) {
   fm_muted_ = FmMutedChannels(voices);
   size_t fm_latency = 0;
   if (log.opm_clock != 0) {
     opm_on_ = fm_muted_ != 0xFF;
     fm_factor_ = GainFactor(options.gain_db + options.fm_gain_db) * log.volume_factor() *
                  log.opm_volume;
-    if (options.resample) {
-      // At clock / 64 the chip's rate ratio rounds to exactly 1: one frame a chip sample.
-      const double chip_rate = log.opm_clock / 64.0;
-      opm_.Init(log.opm_clock, static_cast<uint32_t>(std::lround(chip_rate)));
-      opm_resampler_ = std::make_unique<ChipResampler>(
-          log.opm_clock, 64, rate, [this](StereoFrame* f, int32_t n) { opm_.Mix(f, n); });
-      if (opm_resampler_->ok()) {
-        fm_latency = opm_resampler_->latency();
-      } else {
-        opm_resampler_.reset();
-      }
-    }
-    if (opm_resampler_ == nullptr) opm_.Init(log.opm_clock, rate);
-    // Converted from its own rate, the FM plays as the chip does (OpmChip::SetChipTrue).
-    opm_.SetChipTrue(opm_resampler_ != nullptr);
-    // The chip's timers run, so that a song's CSM writes sound as recorded.
-    opm_.SetTimersCounting(true);
+    fm_latency = SetUpOpm(log.opm_clock, rate, options.resample);
   }
   bool any_psg = false;
   for (int i = 0; i < kMusicPsgCount; ++i) {
@@ -88,11 +98,60 @@ DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voi
   if (any_psg) psg_delay_ = FrameDelay(lead_ - psg_latency);
 }
 
+size_t DirectChips::SetUpOpm(uint32_t clock, uint32_t rate, bool resample) {
+  opm_clock_ = clock;
+  size_t latency = 0;
+  if (resample) {
+    // At clock / 64 the chip's rate ratio rounds to exactly 1: one frame a chip sample.
+    const double chip_rate = clock / 64.0;
+    opm_.Init(clock, static_cast<uint32_t>(std::lround(chip_rate)));
+    opm_resampler_ = std::make_unique<ChipResampler>(
+        clock, 64, rate, [this](StereoFrame* f, int32_t n) { opm_.Mix(f, n); });
+    if (opm_resampler_->ok()) {
+      latency = opm_resampler_->latency();
+    } else {
+      opm_resampler_.reset();
+    }
+  }
+  if (opm_resampler_ == nullptr) opm_.Init(clock, rate);
+  // Converted from its own rate, the FM plays as the chip does (OpmChip::SetChipTrue).
+  opm_.SetChipTrue(opm_resampler_ != nullptr);
+  // The chip's timers run, so that a song's CSM writes sound as recorded.
+  opm_.SetTimersCounting(true);
+  return latency;
+}
+
+DirectChips::DirectChips(const DirectChips& other)
+    : MusicChips(),
+      rate_(other.rate_),
+      opm_image_(other.opm_image_),
+      band_limited_(other.band_limited_),
+      fm_delay_(other.fm_delay_),
+      psg_delay_(other.psg_delay_),
+      fm_factor_(other.fm_factor_),
+      opm_on_(other.opm_on_),
+      fm_muted_(other.fm_muted_),
+      lead_(other.lead_) {
+  std::copy(std::begin(other.psg_), std::end(other.psg_), psg_);
+  std::copy(std::begin(other.psg_factor_), std::end(other.psg_factor_), psg_factor_);
+  std::copy(std::begin(other.psg_on_), std::end(other.psg_on_), psg_on_);
+  if (other.opm_clock_ == 0) return;
+  // The converter's latency is the same for the same rates: the delays copied still fit it.
+  SetUpOpm(other.opm_clock_, rate_, other.opm_resampler_ != nullptr);
+  opm_image_.Replay(&opm_);
+}
+
+std::unique_ptr<MusicChips> DirectChips::Clone() const {
+  return std::unique_ptr<MusicChips>(new DirectChips(*this));
+}
+
 DirectChips::~DirectChips() = default;
 
 void DirectChips::Write(uint8_t chip, uint8_t reg, uint8_t data) {
   if (chip == kChipOpm) {
-    opm_.Write(reg, FmData(fm_muted_, reg, data));
+    data = FmData(fm_muted_, reg, data);
+    opm_.Write(reg, data);
+    opm_image_.Record(reg, data);
   } else if (chip >= kChipPsg1 && chip < kChipPsg1 + kMusicPsgCount) {
     psg_[chip - kChipPsg1].SetRegister(reg, data);
   }

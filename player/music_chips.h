@@ -21,6 +21,7 @@
 // PSG, writes level 0 to its amplitude register instead.
 #pragma once
 
+#include <bitset>
 #include <functional>
 #include <memory>
 #include <string>
@@ -47,6 +48,23 @@ struct ChipsOptions {
 
 class ChipResampler;
 
+// The YM2151's registers as last written, enough to set a fresh chip up as the song left it.
+class OpmImage {
+ public:
+  void Record(uint8_t reg, uint8_t data);
+  // Writes the registers the song wrote, the keys last.
+  void Replay(OpmChip* opm) const;
+
+ private:
+  std::bitset<256> written_;
+  uint8_t data_[256] = {};
+  // 0x19 holds two values (bit 7: PMD, else AMD), 0x08 one a channel.
+  uint8_t amd_ = 0, pmd_ = 0;
+  bool amd_written_ = false, pmd_written_ = false;
+  uint8_t keys_[8] = {};
+  std::bitset<8> keyed_;
+};
+
 class DirectChips : public MusicChips {
  public:
   DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voices,
@@ -55,11 +73,20 @@ class DirectChips : public MusicChips {
   void Write(uint8_t chip, uint8_t reg, uint8_t data) override;
   void Mix(StereoFrame* frames, int32_t count) override;
   uint64_t lead() const override { return lead_; }
+  // The PSGs, the delays and the levels are copied as they stand, so that a PSG song plays on
+  // from the copy exactly as from the original. The FM chip cannot be copied (its channels point
+  // into it): the copy's is a fresh one given the registers the song wrote, its notes keyed
+  // again (a held note starts over), and a fresh converter, silent for its latency (a few ms).
+  std::unique_ptr<MusicChips> Clone() const override;
 
   const OpmChip& opm() const { return opm_; }
   const Psg& psg(int index) const { return psg_[index]; }
 
  private:
+  DirectChips(const DirectChips& other);  // for Clone
+  // The FM at clock, converted to rate when resample and libsoxr takes the rates; the
+  // converter's latency in output frames.
+  size_t SetUpOpm(uint32_t clock, uint32_t rate, bool resample);
   void MixPsgs(StereoFrame* frames, int32_t count);
   void MixFm(StereoFrame* frames, int32_t count);
   // render(f, count) added to frames: straight in at factor 1, else through scaled_.
@@ -69,7 +96,11 @@ class DirectChips : public MusicChips {
   template <class Render>
   void MixHeld(FrameDelay& delay, StereoFrame* frames, int32_t count, Render render);
 
+  // Every member is copied by the copy constructor (Clone): one added here goes there too.
+  uint32_t rate_ = 0;
+  uint32_t opm_clock_ = 0;
   OpmChip opm_;
+  OpmImage opm_image_;
   Psg psg_[kMusicPsgCount];
   std::unique_ptr<ChipResampler> opm_resampler_;  // null: the FM at the output rate
   bool band_limited_ = false;              // the PSGs by MixBandLimited

@@ -1,18 +1,16 @@
 #include "player/music_play.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
-#include <mutex>
 #include <thread>
-#include <vector>
 
 #include "music/music_info.h"
 #include "text/clock_text.h"
 #include "player/audio_device.h"
+#include "player/live_song.h"
 #include "player/terminal.h"
 #include "text/shown_text.h"
 
@@ -22,137 +20,49 @@ volatile std::sig_atomic_t g_interrupted = 0;
 
 extern "C" void OnInterrupt(int) { g_interrupted = 1; }
 
-constexpr double kVolumeStepDb = 1.5;
-constexpr int kQuietestStep = -20;   // -30 dB
-constexpr int kLoudestStep = 8;      // +12 dB
 constexpr int kKeyWaitMs = 50;       // keys are looked at, and the status line drawn, this often
 
-int16_t Clamp16(double v) {
-  return static_cast<int16_t>(std::lround(std::clamp<double>(v, INT16_MIN, INT16_MAX)));
-}
-
-// The song as it plays: the audio thread renders it, this thread moves it (keys). The mutex
-// keeps the two from touching the player at once; while this thread holds it (a seek), the
-// audio thread plays silence rather than wait.
-class LiveSong {
- public:
-  LiveSong(const MusicLog& log, const MusicRunOptions& options, const MusicChipMaker& maker)
-      : log_(log), options_(options), maker_(maker) {}
-
-  bool Begin(std::string* error) {
-    chips_ = maker_.Make(log_, options_.voices, error);
-    if (chips_ == nullptr) return false;
-    player_ = std::make_unique<MusicPlayer>(log_, options_.playback, chips_.get());
-    position_.store(player_->start());
-    return true;
-  }
-
-  // Runs on the audio thread.
-  void Fill(int16_t* samples, int32_t frames) {
-    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
-    if (!lock.owns_lock() || paused_.load() || player_ == nullptr) {
-      std::fill(samples, samples + 2 * static_cast<size_t>(frames), int16_t{0});
-      return;
-    }
-    if (done_.load()) calls_after_end_.fetch_add(1);
-    if (static_cast<size_t>(frames) > scratch_.size()) scratch_.resize(static_cast<size_t>(frames));
-    // Past the end the player has zeroed the frames: silence.
-    player_->Render(scratch_.data(), frames);
-    const double gain = gain_.load();
-    for (int32_t i = 0; i < frames; ++i) {
-      const StereoFrame& f = scratch_[static_cast<size_t>(i)];
-      samples[2 * i] = Clamp16(gain == 1.0 ? f.left : f.left * gain);
-      samples[2 * i + 1] = Clamp16(gain == 1.0 ? f.right : f.right * gain);
-    }
-    Publish();
-  }
-
-  enum class Moved { kThere, kPastEnd, kFailed };
-  // Moves the song to frame: on from where it is, or from its beginning on fresh chips.
-  Moved SeekTo(uint64_t frame, std::string* error) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (frame >= player_->length()) return Moved::kPastEnd;
-    if (frame < player_->position()) {
-      // The old chips end first: a board keeping a register log lets go of it for the next.
-      player_.reset();
-      if (std::string failure = chips_->Finish(); !failure.empty()) finish_error_ = failure;
-      chips_ = maker_.Make(log_, options_.voices, error);
-      if (chips_ == nullptr) return Moved::kFailed;
-      player_ = std::make_unique<MusicPlayer>(log_, options_.playback, chips_.get());
-    }
-    player_->SkipTo(frame);
-    Publish();
-    return Moved::kThere;
-  }
-
-  // The chips' work ended: what they could not write, or empty.
-  std::string Finish() {
-    std::string failure = chips_ != nullptr ? chips_->Finish() : std::string();
-    return !finish_error_.empty() ? finish_error_ : failure;
-  }
-
-  void TogglePause() { paused_.store(!paused_.load()); }
-  void Louder(int steps) {
-    volume_step_ = std::clamp(volume_step_ + steps, kQuietestStep, kLoudestStep);
-    gain_.store(std::pow(10.0, volume_step_ * kVolumeStepDb / 20));
-  }
-
-  const MusicPlayer& player() const { return *player_; }   // its fixed facts only
-  uint64_t position() const { return position_.load(); }
-  int pass() const { return pass_.load(); }
-  bool paused() const { return paused_.load(); }
-  bool done() const { return done_.load(); }
-  int calls_after_end() const { return calls_after_end_.load(); }
-  double volume_db() const { return volume_step_ * kVolumeStepDb; }
-
- private:
-  void Publish() {
-    position_.store(player_->position());
-    pass_.store(player_->current_pass());
-    done_.store(player_->finished());
-  }
-
-  const MusicLog& log_;
-  const MusicRunOptions& options_;
-  const MusicChipMaker& maker_;
-  std::mutex mutex_;
-  std::unique_ptr<MusicChips> chips_;
-  std::unique_ptr<MusicPlayer> player_;
-  std::vector<StereoFrame> scratch_ = std::vector<StereoFrame>(8192);
-  std::string finish_error_;
-  std::atomic<uint64_t> position_{0};
-  std::atomic<int> pass_{0};
-  std::atomic<bool> done_{false};
-  std::atomic<bool> paused_{false};
-  std::atomic<int> calls_after_end_{0};
-  std::atomic<double> gain_{1.0};
-  int volume_step_ = 0;
-};
-
-void PrintStatus(const LiveSong& song, uint32_t rate) {
-  const MusicPlayer& player = song.player();
-  const uint64_t position = song.position();
-  std::string line = "  " + FormatClock(static_cast<double>(position) / rate);
-  if (player.length() != UINT64_MAX) {   // a loop repeating forever has no total
+// The status line: where the song is (or is being taken), its length and a progress bar, the
+// loop's pass, the volume, a pause. On fewer columns the bar goes first, then the end of the line:
+// a line wider than the terminal would wrap, and each redraw would start on a new row.
+std::string StatusLine(const LiveSong& song, uint32_t rate, int columns) {
+  const MusicPlayer& facts = song.facts();
+  const bool seeking = song.seeking();
+  const uint64_t position = seeking ? song.destination() : song.position();
+  std::string clock = (seeking ? "  seeking to " : "  ") +
+                      FormatClock(static_cast<double>(position) / rate);
+  std::string bar;
+  if (facts.length() != UINT64_MAX) {   // a loop repeating forever has no total
     constexpr int kBar = 30;
-    const uint64_t length = std::max<uint64_t>(player.length(), 1);
+    const uint64_t length = std::max<uint64_t>(facts.length(), 1);
     const int filled = static_cast<int>(std::min<uint64_t>(position, length) * kBar / length);
-    line += " / " + FormatClock(static_cast<double>(player.length()) / rate) + "  [" +
-            std::string(static_cast<size_t>(filled), '#') +
-            std::string(static_cast<size_t>(kBar - filled), '-') + "]";
+    clock += " / " + FormatClock(static_cast<double>(facts.length()) / rate);
+    bar = "  [" + std::string(static_cast<size_t>(filled), '#') +
+          std::string(static_cast<size_t>(kBar - filled), '-') + "]";
   }
-  if (song.pass() > 0 && (player.loop_passes() > 0 || player.forever())) {
-    line += "  loop " + std::to_string(player.forever() ? song.pass()
-                                                       : std::min(song.pass(), player.loop_passes()));
-    if (!player.forever()) line += "/" + std::to_string(player.loop_passes());
+  std::string rest;
+  if (song.pass() > 0 && (facts.loop_passes() > 0 || facts.forever())) {
+    const int pass = facts.forever() ? song.pass() : std::min(song.pass(), facts.loop_passes());
+    rest += "  loop " + std::to_string(pass);
+    if (!facts.forever()) rest += "/" + std::to_string(facts.loop_passes());
   }
   if (song.volume_db() != 0) {
     char volume[32];
     std::snprintf(volume, sizeof volume, "  volume %+.1f dB", song.volume_db());
-    line += volume;
+    rest += volume;
   }
-  if (song.paused()) line += "  (paused)";
-  std::printf("\r%s\033[K", line.c_str());
+  if (song.paused()) rest += "  (paused)";
+  // The last column stays free: a terminal may wrap as soon as it is written.
+  const size_t room = columns > 1 ? static_cast<size_t>(columns - 1) : SIZE_MAX;
+  std::string line = clock + bar + rest;
+  if (line.size() > room) line = clock + rest;
+  return line.substr(0, room);
+}
+
+// Draws the status line over itself; nothing in the background, where the shell's prompt is.
+void PrintStatus(const LiveSong& song, uint32_t rate) {
+  if (!OutputInForeground()) return;
+  std::printf("\r%s\033[K", StatusLine(song, rate, TerminalColumns()).c_str());
   std::fflush(stdout);
 }
 
@@ -171,7 +81,8 @@ void PrintTitle(const MusicLog& log) {
 // to sound them.
 void WaitForLastFrames(const LiveSong& song, const AudioDevice& device, uint32_t rate) {
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (song.calls_after_end() < 2 && std::chrono::steady_clock::now() < give_up) {
+  while (song.calls_after_end() < 2 && std::chrono::steady_clock::now() < give_up &&
+         g_interrupted == 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   std::this_thread::sleep_for(
@@ -189,61 +100,71 @@ int64_t SeekFrames(PlayKey key, uint32_t rate) {
   }
 }
 
-// Does what a key asks; true with *end set when it ends the song (or a seek failed: *error).
-bool OnKey(PlayKey key, LiveSong* song, uint32_t rate, PlayEnd* end, std::string* error) {
+// A key that ends the song: how, in *end.
+bool EndsSong(PlayKey key, PlayEnd* end) {
+  switch (key) {
+    case PlayKey::kNext: *end = PlayEnd::kNext; return true;
+    case PlayKey::kPrevious: *end = PlayEnd::kPrevious; return true;
+    case PlayKey::kQuit: *end = PlayEnd::kQuit; return true;
+    default: return false;
+  }
+}
+
+// Does what a key asks; true with *end set when it ends the song. A seek is asked of the worker
+// and counts from where the song is going, so that presses typed faster than it seeks add up.
+bool OnKey(PlayKey key, LiveSong* song, uint32_t rate, PlayEnd* end) {
   switch (key) {
     case PlayKey::kNone: return false;
     case PlayKey::kPause: song->TogglePause(); return false;
     case PlayKey::kLouder: song->Louder(1); return false;
     case PlayKey::kSofter: song->Louder(-1); return false;
-    case PlayKey::kNext: *end = PlayEnd::kNext; return true;
-    case PlayKey::kPrevious: *end = PlayEnd::kPrevious; return true;
-    case PlayKey::kQuit: *end = PlayEnd::kQuit; return true;
     default: break;
   }
-  // A seek, clamped at the song's beginning; past its end the next song comes.
+  if (EndsSong(key, end)) return true;
+  // Clamped at the song's beginning; past its end the next song comes.
   const int64_t step = SeekFrames(key, rate);
-  const uint64_t from = song->position();
+  const uint64_t from = song->destination();
   const uint64_t to = step < 0 ? from - std::min(from, static_cast<uint64_t>(-step))
                                : from + static_cast<uint64_t>(step);
-  switch (song->SeekTo(to, error)) {
-    case LiveSong::Moved::kThere: return false;
-    case LiveSong::Moved::kPastEnd: *end = PlayEnd::kNext; return true;
-    case LiveSong::Moved::kFailed: break;
-  }
-  *end = PlayEnd::kInterrupted;
+  if (song->SeekTo(to)) return false;
+  *end = PlayEnd::kNext;
   return true;
 }
 
-// Watches the song and the keys until it ends; false when a seek could not make its chips.
-bool Watch(LiveSong* song, const AudioDevice& device, uint32_t rate, bool terminal, PlayEnd* end,
-           std::string* error) {
-  KeyInput keys;
-  if (terminal && keys.active()) {
+// Watches the song and the keys until it ends, first doing what the key first asks; false when
+// a seek could not make its chips.
+bool Watch(LiveSong* song, KeyInput* keys, PlayKey first, const AudioDevice& device, uint32_t rate,
+           bool terminal, PlayEnd* end, std::string* error) {
+  if (terminal && keys->active()) {
     std::printf("  Space pause  Left/Right 5 s  Down/Up 1 min  n/b next/previous  +/- volume"
                 "  q quit\n");
   }
-  error->clear();
-  while (true) {
+  for (PlayKey key = first;; key = keys->Read(kKeyWaitMs)) {
     if (g_interrupted != 0) {
       *end = PlayEnd::kInterrupted;
       return true;
+    }
+    if (song->failed()) {
+      *error = song->failure();
+      return false;
     }
     if (song->done() && !song->paused()) {
       WaitForLastFrames(*song, device, rate);
       *end = PlayEnd::kFinished;
       return true;
     }
-    if (OnKey(keys.Read(kKeyWaitMs), song, rate, end, error)) return error->empty();
+    if (OnKey(key, song, rate, end)) return true;
     if (terminal) PrintStatus(*song, rate);
   }
 }
 
-}  // namespace
-
-bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, PlayEnd* end,
-               std::string* error) {
-  *end = PlayEnd::kFinished;
+// Plays the song with keys read from keys.
+bool PlayWithKeys(const MusicLog& log, const MusicRunOptions& options, KeyInput* keys,
+                  PlayEnd* end, std::string* error) {
+  // Keys typed ahead that end the song are obeyed before anything is made: a run of n or b
+  // presses goes along the list without starting each song's chips and output.
+  const PlayKey first = keys->Read(0);
+  if (EndsSong(first, end)) return true;
   MusicChipMaker maker;
   if (!maker.Open(options, error)) return false;
   LiveSong song(log, options, maker);
@@ -254,22 +175,39 @@ bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, PlayEnd* end
     return false;
   }
   const bool terminal = StdoutIsTerminal();
-  if (terminal) PrintTitle(log);
-
-  g_interrupted = 0;
-  auto previous = std::signal(SIGINT, OnInterrupt);
+  if (terminal && OutputInForeground()) PrintTitle(log);
   device.Start();
-  const bool watched = Watch(&song, device, rate, terminal, end, error);
+  const bool watched = Watch(&song, keys, first, device, rate, terminal, end, error);
+  // The worker first, within a step of its work; then the device, whose callback never waits.
+  song.Stop();
   device.Close();
-  std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
   if (!watched) return false;
   if (std::string failure = song.Finish(); !failure.empty()) {
     *error = failure;
     return false;
   }
-  if (terminal) {
+  if (terminal && OutputInForeground()) {
     PrintStatus(song, rate);
     std::printf("\n");
   }
   return true;
+}
+
+}  // namespace
+
+bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, PlayEnd* end,
+               std::string* error) {
+  *end = PlayEnd::kFinished;
+  // Before the keys: their stop handler passes Ctrl-C on to this one.
+  auto previous = std::signal(SIGINT, OnInterrupt);
+  bool played = false;
+  {
+    KeyInput keys;
+    played = PlayWithKeys(log, options, &keys, end, error);
+  }
+  std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+  // A Ctrl-C that came as the song ended some other way (a key, a song of a list passed over
+  // with n) still ends the run: it is never cleared.
+  if (g_interrupted != 0) *end = PlayEnd::kInterrupted;
+  return played;
 }

@@ -81,6 +81,10 @@ MusicPlayer::MusicPlayer(const MusicLog& log, const PlaybackOptions& options, Mu
   SetEnd(options, song_ticks);
 }
 
+MusicPlayer::MusicPlayer(const MusicPlayer& other, MusicChips* chips) : MusicPlayer(other) {
+  chips_ = chips;
+}
+
 void MusicPlayer::SetEnd(const PlaybackOptions& options, uint64_t song_ticks) {
   start_ = static_cast<uint64_t>(std::llround(options.start_seconds * options.rate));
   if (forever_) {

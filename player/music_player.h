@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "vyx/stereo_frame.h"
@@ -19,6 +20,9 @@ class MusicChips {
   // Output frames between a write and the first frame that sounds it (a converter's latency):
   // the player applies its writes this far ahead of the frames it hands out.
   virtual uint64_t lead() const { return 0; }
+  // A copy of the chips as they stand, to play on from later (a seek's snapshot); null when they
+  // cannot be copied (a board behind a module file).
+  virtual std::unique_ptr<MusicChips> Clone() const { return nullptr; }
   // Ends the chips' work; what they were asked to write and could not (the board's register
   // log), or empty.
   virtual std::string Finish() { return std::string(); }
@@ -39,6 +43,8 @@ struct PlaybackOptions {
 class MusicPlayer {
  public:
   MusicPlayer(const MusicLog& log, const PlaybackOptions& options, MusicChips* chips);
+  // other at the point of the song it stands at, playing on chips (a copy of other's chips).
+  MusicPlayer(const MusicPlayer& other, MusicChips* chips);
 
   // Zeroes frames[0, count), renders the next frames of the song into them and returns how many
   // belong to the song: count until the end, fewer at the end, 0 after it.

@@ -3,6 +3,12 @@
 #pragma once
 
 bool StdoutIsTerminal();
+// Columns of the terminal on standard output, read afresh (it may have been resized); 0 when it
+// does not say.
+int TerminalColumns();
+// Whether the terminal on standard output is this process's to draw on: its process group is the
+// terminal's foreground one. After Ctrl-Z and `bg` it is not: the shell's prompt is there.
+bool OutputInForeground();
 
 // What a key asks of the player.
 enum class PlayKey {
@@ -24,7 +30,9 @@ enum class PlayKey {
 // The terminal's own settings come back when the object goes, and when a stop signal (SIGINT,
 // SIGTERM, SIGHUP, SIGQUIT) arrives before that: then the handler that was in place goes on as
 // before. Ctrl-Z gives the shell its terminal as it was; back in the foreground, keys are read
-// again.
+// again. Keys typed and never read (after q, or for a song that ended) are discarded when the
+// program ends or is stopped by a signal, so that they do not reach the shell; not when one
+// song of a list ends, as the next song reads the keys typed ahead for it.
 class KeyInput {
  public:
   KeyInput();

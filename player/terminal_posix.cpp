@@ -1,15 +1,25 @@
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "player/terminal.h"
 
 bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
+
+int TerminalColumns() {
+  winsize size{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
+
+bool OutputInForeground() { return tcgetpgrp(STDOUT_FILENO) == getpgrp(); }
 
 namespace {
 
@@ -24,6 +34,7 @@ constexpr int kStopSignalCount = 4;
 termios g_saved{};
 termios g_playing{};
 volatile sig_atomic_t g_taken = 0;
+volatile sig_atomic_t g_ever_taken = 0;   // keys were read: what is left of them is ours
 struct sigaction g_previous[kStopSignalCount];
 struct sigaction g_previous_stop{};
 struct sigaction g_previous_continue{};
@@ -32,9 +43,18 @@ void PutBack() {
   if (g_taken != 0) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
 }
 
+// Drops the keys typed and not read. Only in the foreground: a background process changing the
+// terminal would be stopped for it, and the keys are the foreground's then.
+void DiscardTyped() {
+  if (g_ever_taken != 0 && tcgetpgrp(STDIN_FILENO) == getpgrp()) tcflush(STDIN_FILENO, TCIFLUSH);
+}
+
+extern "C" void DiscardTypedAtExit() { DiscardTyped(); }
+
 // Ctrl-Z: the shell gets its terminal back as it was, and the process stops as it would have.
 extern "C" void PutBackAndSuspend(int) {
   PutBack();
+  DiscardTyped();
   struct sigaction stop {};
   stop.sa_handler = SIG_DFL;
   sigaction(SIGTSTP, &stop, nullptr);
@@ -59,6 +79,7 @@ extern "C" void TakeAgain(int) {
 
 extern "C" void PutBackAndStop(int signal) {
   PutBack();
+  DiscardTyped();
   for (int i = 0; i < kStopSignalCount; ++i) {
     if (kStopSignals[i] != signal) continue;
     const struct sigaction& previous = g_previous[i];
@@ -151,6 +172,8 @@ KeyInput::KeyInput() {
   stop.sa_handler = PutBackAndSuspend;
   sigfillset(&stop.sa_mask);
   sigaction(SIGTSTP, &stop, &g_previous_stop);
+  if (g_ever_taken == 0) std::atexit(DiscardTypedAtExit);
+  g_ever_taken = 1;
   active_ = true;
 }
 
@@ -168,9 +191,17 @@ KeyInput::~KeyInput() {
 }
 
 PlayKey KeyInput::Read(int wait_ms) {
-  if (!active_) {
+  // In the background a read would stop the process (SIGTTIN): the song plays on unheeded.
+  if (!active_ || tcgetpgrp(STDIN_FILENO) != getpgrp()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
     return PlayKey::kNone;
+  }
+  // Continued in the background (`bg`) and then brought back (`fg`), the terminal may come back
+  // as the shell keeps it, after the continue signal's handler ran: keys as typed again.
+  termios now{};
+  if (tcgetattr(STDIN_FILENO, &now) == 0 &&
+      (now.c_lflag & (ICANON | ECHO)) != (g_playing.c_lflag & (ICANON | ECHO))) {
+    TakeAgain(SIGCONT);
   }
   switch (ReadByte(wait_ms)) {
     case -1: return PlayKey::kNone;

@@ -3,10 +3,20 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 #include "player/terminal.h"
 
 bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
+
+int TerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+// A console has no background jobs.
+bool OutputInForeground() { return true; }
 
 namespace {
 
@@ -20,6 +30,11 @@ Handler g_previous_term = SIG_DFL;
 
 void PutBack() {
   if (g_taken != 0) SetConsoleMode(g_input, g_saved_mode);
+}
+
+// Keys typed and not read would reach the shell when the program ends.
+extern "C" void DiscardTypedAtExit() {
+  if (g_input != nullptr) FlushConsoleInputBuffer(g_input);
 }
 
 extern "C" void PutBackAndStop(int signal) {
@@ -75,6 +90,8 @@ KeyInput::KeyInput() {
     return;
   }
   FlushConsoleInputBuffer(input);
+  static const bool discard_at_exit = std::atexit(DiscardTypedAtExit) == 0;
+  (void)discard_at_exit;
   active_ = true;
 }
 

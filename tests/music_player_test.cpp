@@ -1,15 +1,19 @@
-// The music player's timeline (write frames, rates, loops, fade), the voice names, and the
-// chips it plays on with voices left out.
+// The music player's timeline (write frames, rates, loops, fade), the voice names, the chips it
+// plays on with voices left out, and moving a song: back to its snapshots, in the seek worker.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "music/music_info.h"
 #include "text/clock_text.h"
 #include "player/music_chips.h"
+#include "player/live_song.h"
 #include "player/music_player.h"
+#include "player/seekable_song.h"
 #include "player/voices.h"
 
 namespace {
@@ -292,6 +296,186 @@ TEST(DirectChips, ALeftOutFmChannelKeepsItsPanBitsCleared) {
   play_ch2(&open);
   EXPECT_EQ(open.opm().pan(1), 3u);
   EXPECT_GT(Peak(&open, 2000), 0);
+}
+
+// Chips whose every frame tells the chips' own time and the writes so far: a copy (Clone) goes on
+// from where the original stood, so that a song played on from a snapshot gives the frames of
+// the song played straight through only when the player and the chips are restored together.
+class TimeChips : public MusicChips {
+ public:
+  void Write(uint8_t, uint8_t, uint8_t) override { ++written; }
+  void Mix(StereoFrame* frames, int32_t count) override {
+    for (int32_t i = 0; i < count; ++i) {
+      frames[i].left += static_cast<int32_t>(mixed++);
+      frames[i].right += static_cast<int32_t>(written);
+    }
+  }
+  uint64_t lead() const override { return 3; }
+  std::unique_ptr<MusicChips> Clone() const override {
+    return copyable ? std::make_unique<TimeChips>(*this) : nullptr;
+  }
+  bool copyable = true;
+  uint64_t mixed = 0;
+  uint64_t written = 0;
+};
+
+// A write every second, for seconds seconds, at 1000 frames a second.
+MusicLog WriteEverySecond(int seconds) {
+  MusicLog log;
+  log.ticks_num = 1000;
+  for (int i = 0; i < seconds; ++i) {
+    log.events.push_back(W(static_cast<uint8_t>(i), static_cast<uint8_t>(i / 256)));
+    log.events.push_back(Wait(1000));
+  }
+  log.total_ticks = 1000u * static_cast<uint64_t>(seconds);
+  return log;
+}
+
+std::vector<StereoFrame> Frames(SeekableSong* song, int32_t count) {
+  std::vector<StereoFrame> frames(static_cast<size_t>(count));
+  song->Render(frames.data(), count);
+  return frames;
+}
+
+bool Same(const std::vector<StereoFrame>& a, const std::vector<StereoFrame>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](StereoFrame x, StereoFrame y) {
+    return x.left == y.left && x.right == y.right;
+  });
+}
+
+// Moves the song to frame; the chips made on the way.
+void MoveTo(SeekableSong* song, uint64_t frame) {
+  std::string error;
+  while (song->MoveToward(frame, 700, &error) == SeekableSong::Step::kOnTheWay) {}
+  ASSERT_EQ(song->player().position(), frame);
+}
+
+TEST(SeekableSong, BackwardSeeksPlayOnFromTheLatestSnapshotAsTheSongPlayedStraight) {
+  const MusicLog log = WriteEverySecond(3000);
+  for (bool copyable : {true, false}) {
+    int made = 0;
+    SeekableSong song(log, PlaybackOptions{1000, 0, 0}, [&made, copyable](std::string*) {
+      ++made;
+      auto chips = std::make_unique<TimeChips>();
+      chips->copyable = copyable;
+      return chips;
+    });
+    ASSERT_TRUE(song.Begin(nullptr));
+    MoveTo(&song, 95'500);
+    const std::vector<StereoFrame> straight = Frames(&song, 2000);
+    // Back to 95.5 s (from the snapshot at 90 s), and to 31.2 s (from 30 s): the same frames as
+    // the song played straight through. Chips that cannot be copied start over on fresh ones.
+    MoveTo(&song, 95'500);
+    EXPECT_TRUE(Same(Frames(&song, 2000), straight));
+    MoveTo(&song, 31'200);
+    const std::vector<StereoFrame> earlier = Frames(&song, 10);
+    EXPECT_EQ(earlier[0].left, 31'200 + 3);    // the chips' time runs lead() ahead
+    EXPECT_EQ(earlier[0].right, 32);           // the writes of seconds 0 to 31.203
+    EXPECT_EQ(made, copyable ? 1 : 3);
+    // Before the first mark the song starts over on fresh chips.
+    MoveTo(&song, 4'000);
+    EXPECT_EQ(made, copyable ? 2 : 4);
+    EXPECT_EQ(Frames(&song, 1)[0].left, 4'000 + 3);
+  }
+}
+
+TEST(SeekableSong, TheSnapshotsStayFewHoweverLongTheSong) {
+  const MusicLog log = WriteEverySecond(3000);
+  SeekableSong song(log, PlaybackOptions{1000, 0, 0},
+                    [](std::string*) { return std::make_unique<TimeChips>(); });
+  ASSERT_TRUE(song.Begin(nullptr));
+  MoveTo(&song, 2'900'000);
+  EXPECT_LE(song.snapshot_count(), 32u);
+  EXPECT_GE(song.snapshot_count(), 16u);
+  MoveTo(&song, 1'234'567);
+  EXPECT_EQ(Frames(&song, 1)[0].left, 1'234'567 + 3);
+}
+
+// A PSG song on chips mode's chips: tones that change and an envelope, for seconds seconds.
+MusicLog PsgSong(int seconds) {
+  MusicLog log;
+  log.psg_clock[0] = 1789773;
+  log.events = {W(7, 0x38, kChipPsg1), W(8, 0x10, kChipPsg1), W(9, 12, kChipPsg1),
+                W(11, 0x40, kChipPsg1), W(13, 0x0E, kChipPsg1)};
+  for (int i = 0; i < 4 * seconds; ++i) {
+    log.events.push_back(W(0, static_cast<uint8_t>(100 + 37 * i), kChipPsg1));
+    log.events.push_back(W(2, static_cast<uint8_t>(200 - 13 * i), kChipPsg1));
+    log.events.push_back(Wait(11025));
+  }
+  log.total_ticks = 44100u * static_cast<uint64_t>(seconds);
+  return log;
+}
+
+TEST(DirectChips, ACopyPlaysThePsgsOnExactlyAndSetsTheFmUpAsWritten) {
+  const MusicLog log = PsgSong(25);
+  for (bool resample : {false, true}) {
+    ChipsOptions options;
+    options.resample = resample;
+    SeekableSong song(log, PlaybackOptions{44100, 0, 0}, [&](std::string*) {
+      return std::make_unique<DirectChips>(log, 44100, AllVoices(), options);
+    });
+    ASSERT_TRUE(song.Begin(nullptr));
+    MoveTo(&song, 21 * 44100);
+    const std::vector<StereoFrame> straight = Frames(&song, 8192);
+    MoveTo(&song, 21 * 44100);   // from the snapshot at 20 s
+    EXPECT_TRUE(Same(Frames(&song, 8192), straight)) << resample;
+  }
+
+  // The FM's registers, keys and the two values of 0x19 reach the copy's fresh chip.
+  MusicLog fm;
+  fm.opm_clock = 3579545;
+  DirectChips chips(fm, 44100, AllVoices());
+  for (auto [reg, data] : {std::pair{0x18, 0xC3}, {0x19, 0x85}, {0x19, 0x22}, {0x0F, 0x9A},
+                           {0x20, 0xC7}, {0x23, 0x7F}, {0x28, 0x4A}, {0x2B, 0x31}, {0x78, 0x00},
+                           {0x98, 0x1F}, {0x08, 0x78}}) {
+    chips.Write(kChipOpm, static_cast<uint8_t>(reg), static_cast<uint8_t>(data));
+  }
+  std::vector<StereoFrame> frames(500);
+  chips.Mix(frames.data(), 500);
+  const std::unique_ptr<MusicChips> copy = chips.Clone();
+  const OpmChip& a = chips.opm();
+  const OpmChip& b = dynamic_cast<const DirectChips&>(*copy).opm();
+  EXPECT_EQ(b.lfo_frequency(), a.lfo_frequency());
+  EXPECT_EQ(b.pmd(), 5u);
+  EXPECT_EQ(b.amd(), 0x22u);
+  EXPECT_EQ(b.noise_control(), a.noise_control());
+  for (int ch : {0, 3}) {
+    EXPECT_EQ(b.pan(ch), a.pan(ch));
+    EXPECT_EQ(b.key_code(ch), a.key_code(ch));
+    for (int op = 0; op < 4; ++op) {
+      EXPECT_EQ(b.channel(ch).op(op).keyed(), a.channel(ch).op(op).keyed());
+    }
+  }
+  EXPECT_TRUE(b.channel(0).op(3).keyed());
+  EXPECT_GT(Peak(&chips, 2000), 0);
+  EXPECT_GT(Peak(copy.get(), 2000), 0);
+}
+
+TEST(LiveSong, SeeksAskedMeanwhileMergeIntoTheLastAndStopEndsAnEndlessOne) {
+  MusicLog log = PsgSong(60);
+  log.loop_event = 5;
+  log.loop_ticks = log.total_ticks;
+  MusicRunOptions options;
+  options.playback.loops = PlaybackOptions::kLoopForever;
+  MusicChipMaker maker;
+  std::string error;
+  ASSERT_TRUE(maker.Open(options, &error)) << error;
+  LiveSong song(log, options, maker);
+  ASSERT_TRUE(song.Begin(&error)) << error;
+  for (uint64_t seconds : {50, 40, 45}) song.SeekTo(seconds * 44100);
+  EXPECT_EQ(song.destination(), 45u * 44100);
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (song.seeking() && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(song.position(), 45u * 44100);
+  // A target ten days in: the worker is told to stop between two of its steps.
+  song.SeekTo(uint64_t{44100} * 864000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto stop = std::chrono::steady_clock::now();
+  song.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::milliseconds(100));
+  EXPECT_TRUE(song.seeking());
 }
 
 TEST(Psg, ChannelMaskHoldsAChannelAtZeroAndGivesItBack) {

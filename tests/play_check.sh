@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
-# play_check.sh RUNNER PROGRAM SONG: `vorla play` through SDL's disk driver (which writes what it
-# plays to a file) gives exactly the samples of a render of the same stretch of the song,
-# followed by nothing but silence. RUNNER is "-" for a native program, or e.g. wine.
+# play_check.sh RUNNER PROGRAM SONG [OPTION...]: `vorla play` through SDL's disk driver (which
+# writes what it plays to a file) gives exactly the samples of a render of the same stretch of the
+# song, followed by nothing but silence. RUNNER is "-" for a native program, or e.g. wine; the
+# options go to both (`--start 4.5`: the seek to the start, made in play's seek thread a step at a
+# time, lands on the render's samples).
 set -euo pipefail
 runner=$1 program=$2 song=$3
+shift 3
 [ -f "$song" ] || { echo "SKIP: $song is missing"; [ -n "${CI:-}" ] && exit 1; exit 77; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 run() { if [[ "$runner" == "-" ]]; then "$program" "$@"; else $runner "$program" "$@"; fi; }
 
 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/played.raw" \
-  run play "$song" --length 2 >"$work/play.txt" 2>&1 || { cat "$work/play.txt"; exit 1; }
-run render "$song" --length 2 -o "$work/rendered.wav" >"$work/render.txt" 2>&1 ||
+  run play "$song" "$@" --length 2 >"$work/play.txt" 2>&1 || { cat "$work/play.txt"; exit 1; }
+run render "$song" "$@" --length 2 -o "$work/rendered.wav" >"$work/render.txt" 2>&1 ||
   { cat "$work/render.txt"; exit 1; }
 
 # The samples: the file's last frames (a tagged song's header holds a LIST chunk too).
@@ -22,10 +25,10 @@ played=$(stat -c %s "$work/played.raw")
 [ "$rendered" -gt 100000 ] || { echo "FAIL: the render holds only $rendered bytes"; exit 1; }
 [ "$played" -ge "$rendered" ] || { echo "FAIL: played $played bytes, rendered $rendered"; exit 1; }
 # The device may sound silent buffers (2048 frames, 8192 bytes each) before the player starts, as
-# SDL's disk driver does when its thread runs ahead of the start: the song begins at a whole
-# number of buffers, with nothing but silence before it.
+# SDL's disk driver does when its thread runs ahead of the start, and as the seek to a --start
+# goes on: the song begins at a whole number of buffers, with nothing but silence before it.
 start=-1
-for buffers in 0 1 2 3 4 5 6 7 8; do
+for buffers in $(seq 0 40); do
   offset=$((buffers * 8192))
   if cmp -s -n "$rendered" -i "$offset:0" "$work/played.raw" "$work/rendered.raw"; then
     start=$offset
