@@ -261,7 +261,8 @@ def main():
             checks.answer("paused", [long_path], b" ", key)
             checks.answer("seeking", [long_path, long_path], seek_burst + b"nbbbb" + seek_burst,
                           key, settle=0.1)
-            checks.answer("starting far in", forever + ["--start", "100000"], b"", key)
+            # The farthest start taken: an hour of the song, played up to before it sounds.
+            checks.answer("starting far in", forever + ["--start", "3600"], b"", key)
             checks.answer("starting 25 min in", [long_path, "--start", "1500"], b"", key)
             checks.answer("looping forever", forever, b"", key)
         checks.seeks_back(long_path)
