@@ -31,10 +31,6 @@ void Release(const std::string& path) {
   if (watch_names != nullptr) watch_names(path, false);
 }
 
-}  // namespace
-
-namespace {
-
 // The longest last part of a path the file systems take (NAME_MAX on Linux, 255 UTF-16 units on
 // Windows: no more than 255 bytes of UTF-8).
 constexpr size_t kNameMax = 255;
