@@ -27,7 +27,7 @@
 #include <cstdint>
 
 #include "vyx/stereo_frame.h"
-#include "psg/step_kernel.h"
+#include "psg/psg_sink.h"
 
 class Psg {
  public:
@@ -65,51 +65,33 @@ class Psg {
   //   - each channel sounds 0 or its level, never below 0: the chip's mixer gate (tone or
   //     tone off) AND (noise or noise off) opens the level, so with both off the channel
   //     sounds its level and volume writes alone make sound; a tone above half the output
-  //     rate counts as open at half its level. A DC blocker follows the three channels'
-  //     sum (one pole at kDcBlockerHz, 0.26 dB down at 20 Hz);
+  //     rate counts as open at half its level (chip_render.cpp);
   //   - the YM2149 curve is the chip's measured 32 levels; levels stay below
   //     kMaxAmplitude / 2, so that a channel's full level (twice its amplitude) fits;
   //   - the noise is ChipNoiseTable's 17-bit LFSR (131,071 steps), at its full rate from
-  //     power-on; noise_pos() then counts from the table word the LFSR has reached;
+  //     power-on;
   //   - envelope period 0 runs as period 1;
   //   - a tone period written below the count its counter has reached toggles at the next
   //     count; otherwise the counter goes on from its count.
   // Set it before SetClock; it rebuilds the amplitude tables and the steps.
   void SetChipTrue(bool chip_true);
   bool chip_true() const { return chip_true_; }
-  static constexpr double kDcBlockerHz = 5.0;
   // Board reset: the register writes of power-on, counters and tables untouched.
   void Reset();
-  // Adds count frames of output into frames, on the sides that the routing selects.
+  // Adds count frames of output into frames, on the sides that the routing selects: four
+  // sub-samples a frame, averaged.
   void Mix(StereoFrame* frames, int32_t count);
-  // As Mix, from the same counters and registers, but each change of a channel's level is
-  // drawn at its exact time as a band-limited step (StepKernel) instead of being sampled four
-  // times a frame: nothing of the square waves folds back below half the rate. The sound comes
-  // out StepKernel::kDelay frames late. A music player's rendering; the board never calls it.
-  // One Psg is rendered by Mix or by MixBandLimited, not by both.
-  void MixBandLimited(StereoFrame* frames, int32_t count);
+  // As Mix, from the same counters and registers, but each channel apart into sink, block by
+  // block (PsgSink says how), for an output stage that places, filters or converts the
+  // channels itself. False, with nothing rendered and no counter moved, while nothing can sound
+  // (every level 0 without the envelope, every tone and noise off), as Mix then adds nothing.
+  bool Render(PsgSink& sink, int32_t count);
   // Bit 0: add the output to the left side; bit 1: to the right side.
   void SetRouting(uint32_t routing) { routing_ = routing; }
   // Bits 0-2: channels A-C may sound; a clear bit holds that channel at amplitude 0. A music
   // player's per-voice mute; the board never calls it (its mask stays 63).
   void SetChannelMask(uint32_t mask);
   uint32_t routing() const { return routing_; }
-  // Each channel's share of the left and the right side, kPanUnit = the whole of it: a music
-  // player's stereo placement of channels A-C; the board never calls it. Once set, Mix and
-  // MixBandLimited render each channel apart (with the chip's output, each through a DC
-  // blocker of its own) and add it to both sides by its shares; the routing no longer applies.
-  // Set it before the first Mix.
-  struct Pan {
-    int32_t left[kChannels];
-    int32_t right[kChannels];
-  };
-  static constexpr int32_t kPanBits = 14;
-  static constexpr int32_t kPanUnit = 1 << kPanBits;
-  void SetPan(const Pan& pan) {
-    pan_ = pan;
-    panned_ = true;
-  }
-  bool panned() const { return panned_; }
 
   // Read-only views of the state. Out-of-range indexes read 0.
   uint32_t tone_base() const { return tone_base_; }
@@ -135,31 +117,29 @@ class Psg {
     return shape < kShapes && entry < kEnvelopeEntries ? envelope_table_[shape][entry] : 0;
   }
 
-  // One channel's view of a block as it renders (defined where Psg renders).
+  // One channel's view of a block as it renders (channel_render.h).
   struct ChannelRun;
 
  private:
+  // The policies: the board's (board_render.cpp) and the chips' (chip_render.cpp).
+  void MixBoard(StereoFrame* frames, int32_t count);
+  void MixChip(StereoFrame* frames, int32_t count);
+  bool RenderBoard(PsgSink& sink, int32_t count);
+  bool RenderChip(PsgSink& sink, int32_t count);
+  // What both policies share (channel_render.h), with the policy's gate and values.
+  template <class Policy>
+  void MixWith(StereoFrame* frames, int32_t count);
+  template <class Policy>
+  bool RenderWith(PsgSink& sink, int32_t count);
   // Fills channels from the registers; true when some channel follows the envelope.
-  template <bool kChip>
+  template <class Policy>
   bool PrepareChannels(ChannelRun* channels) const;
-  // Nothing can sound: every level 0 without the envelope, every tone and noise off.
-  bool Silent() const;
   // Renders subs sub-samples of every channel into sink and advances the counters. A sink that
   // times changes gets runs wherever the noise allows them, however short they are.
-  template <bool kChip, class Sink>
+  template <class Policy, class Sink>
   void RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint32_t subs);
-  // kOuts is 1 for the three channels summed and sent where the routing selects, kChannels
-  // for each channel apart and placed by pan_.
-  template <bool kChip, uint32_t kOuts>
-  void MixAs(StereoFrame* frames, int32_t count);
-  template <bool kChip, uint32_t kOuts>
-  void MixBandLimitedAs(StereoFrame* frames, int32_t count);
-  // How MixAs and MixBandLimitedAs turn the kOuts values of a frame into its two sides.
-  template <uint32_t kOuts>
-  struct Outputs;
-  // Every DC blocker of the first kOuts at rest.
-  template <uint32_t kOuts>
-  bool DcAtRest() const;
+  // Nothing can sound: every level 0 without the envelope, every tone and noise off.
+  bool Silent() const;
   // Frames a block may hold: with the chip's noise, no more than ChipNoiseTable::kSlack noise
   // steps, so that a block reads its noise without wrapping.
   int32_t BlockFrames() const;
@@ -199,19 +179,6 @@ class Psg {
   int32_t envelope_table_[kShapes][kEnvelopeEntries] = {};  // amplitudes, not levels
   int32_t volume_table_[kLevels] = {};                      // entries 0 and 1 are always 0
   const uint32_t* noise_table_ = nullptr;                   // NoiseTable::Get().words
-  // The state of each output a call carries on: entry 0 alone for the channels summed, one
-  // entry a channel when panned.
-  // MixBandLimited's: each channel's level as the last call ended, each output's sum of every
-  // change so far (StepKernel::kUnity a level) and its changes still to come of the frames ahead.
-  int32_t last_level_[kChannels] = {};
-  int64_t level_[kChannels] = {};
-  int64_t tail_[kChannels][StepKernel::kTaps] = {};
-  bool settled_ = true;  // every level 0, nothing ahead and the DC blockers at rest
   bool chip_true_ = false;
-  uint32_t noise_word_ = 0;         // with chip_true_: the ChipNoiseTable word noise_table_ is at
-  int32_t dc_in_[kChannels] = {};   // each output's DC blocker: its last input, and its last
-  int64_t dc_out_[kChannels] = {};  // output in 1 / 2^16 units
-  int64_t dc_leak_ = 0;             // 1 - their pole (kDcBlockerHz at the rate), in 1 / 2^24
-  bool panned_ = false;
-  Pan pan_ = {};
+  uint32_t noise_word_ = 0;  // with chip_true_: the ChipNoiseTable word noise_table_ is at
 };
