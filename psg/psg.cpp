@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "common/state_bytes.h"
 #include "psg/channel_render.h"
 #include "psg/noise_table.h"
 
@@ -285,4 +286,69 @@ void Psg::AdvanceEnvelopeByCall(int32_t count) {
     hi &= kEnvelopeCallEnd - 1;
   }
   envelope_pos_ = hi << 8;
+}
+
+namespace {
+
+constexpr uint32_t kStateMagic = StateMagic("VPSG");
+constexpr uint16_t kStateVersion = 1;
+// With the chips' noise, ChipNoiseTable words a block may start from, and positions within
+// the first 32 steps of one (RebaseChipNoise).
+constexpr uint32_t kChipNoiseWords = (ChipNoiseTable::kSteps + 31) / 32;
+constexpr uint32_t kChipNoiseReach = 32 * kNoiseBitLength;
+
+}  // namespace
+
+std::vector<uint8_t> Psg::Save() const {
+  StateWriter w(kStateMagic, kStateVersion);
+  for (uint8_t reg : regs_) w.U8(reg);
+  for (uint32_t phase : tone_phase_) w.U32(phase);
+  w.U32(noise_pos_);
+  w.U32(noise_word_);
+  w.U32(envelope_pos_);
+  // Register 6's step, or half of it until register 6 is written after SetClock.
+  const uint32_t np = regs_[6] & 31u;
+  w.Bool(noise_step_ != (np != 0 ? noise_base_ / np : noise_base_));
+  w.U32(tone_base_);
+  w.U32(envelope_base_);
+  w.U32(noise_base_);
+  w.I32(volume_);
+  w.U8(static_cast<uint8_t>(type_));
+  w.Bool(chip_true_);
+  w.U8(static_cast<uint8_t>(channel_mask_));
+  w.U8(static_cast<uint8_t>(routing_));
+  return w.Finish();
+}
+
+bool Psg::Restore(const uint8_t* data, size_t size) {
+  StateReader r(data, size, kStateMagic, kStateVersion);
+  Psg s = *this;  // the state decoded, taken only whole
+  for (uint8_t& reg : s.regs_) reg = r.U8();
+  for (uint32_t& phase : s.tone_phase_) phase = r.U32();
+  s.noise_pos_ = r.U32();
+  s.noise_word_ = r.U32();
+  s.envelope_pos_ = r.U32(0, kEnvelopeEnd - 1);
+  const bool noise_halved = r.Bool();
+  s.tone_base_ = r.U32();
+  s.envelope_base_ = r.U32();
+  s.noise_base_ = r.U32();
+  s.volume_ = r.I32();
+  s.type_ = static_cast<Type>(r.U8(0, static_cast<uint8_t>(Type::kAy8910)));
+  s.chip_true_ = r.Bool();
+  s.channel_mask_ = r.U8(0x38, 0x3F);
+  s.routing_ = r.U8(0, 3);
+  // The chips' noise is read from a word within its period, from within its first 32 steps.
+  r.Require(s.chip_true_ ? s.noise_word_ < kChipNoiseWords && s.noise_pos_ < kChipNoiseReach
+                         : s.noise_word_ == 0);
+  if (!r.Finish()) return false;
+  s.noise_table_ = s.chip_true_ ? ChipNoiseTable::Get().words + s.noise_word_
+                                : NoiseTable::Get().words;
+  s.envelope_row_ = s.regs_[13] & 15u;
+  s.SetVolume(s.volume_);
+  for (uint32_t c = 0; c < kChannels; ++c) s.UpdateToneStep(c);
+  s.UpdateEnvelopeStep();
+  s.UpdateNoiseStep();
+  if (noise_halved) s.noise_step_ /= 2;
+  *this = s;
+  return true;
 }

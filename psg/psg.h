@@ -24,7 +24,9 @@
 // With the board's 998400 Hz clock a tone period TP sounds at about 998400 / (8 * TP) Hz.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "vyx/stereo_frame.h"
 #include "psg/psg_sink.h"
@@ -59,7 +61,6 @@ class Psg {
   // The output curve; rebuilds the amplitude tables. A music player's choice by the file's
   // chip; the board never calls it (its PSGs stay kYm2149).
   void SetType(Type type);
-  Type type() const { return type_; }
   // The chips' own behaviour where the board's definition differs, for a music player that
   // plays a file as the chips would; the board never sets it. With it:
   //   - each channel sounds 0 or its level, never below 0: the chip's mixer gate (tone or
@@ -75,7 +76,6 @@ class Psg {
   //     count; otherwise the counter goes on from its count.
   // Set it before SetClock; it rebuilds the amplitude tables and the steps.
   void SetChipTrue(bool chip_true);
-  bool chip_true() const { return chip_true_; }
   // Board reset: the register writes of power-on, counters and tables untouched.
   void Reset();
   // Adds count frames of output into frames, on the sides that the routing selects: four
@@ -86,36 +86,17 @@ class Psg {
   // channels itself. False, with nothing rendered and no counter moved, while nothing can sound
   // (every level 0 without the envelope, every tone and noise off), as Mix then adds nothing.
   bool Render(PsgSink& sink, int32_t count);
+  // The whole state as bytes (common/state_bytes.h): registers, counters and positions, the
+  // clock's bases and the settings (volume, curve, the chips' behaviour, channel mask, routing).
+  std::vector<uint8_t> Save() const;
+  // Takes a state that Save made. A damaged, truncated or foreign one is refused (false) and
+  // the Psg stays as it was. Steps and tables are recomputed from what was taken.
+  bool Restore(const uint8_t* data, size_t size);
   // Bit 0: add the output to the left side; bit 1: to the right side.
   void SetRouting(uint32_t routing) { routing_ = routing; }
   // Bits 0-2: channels A-C may sound; a clear bit holds that channel at amplitude 0. A music
   // player's per-voice mute; the board never calls it (its mask stays 63).
   void SetChannelMask(uint32_t mask);
-  uint32_t routing() const { return routing_; }
-
-  // Read-only views of the state. Out-of-range indexes read 0.
-  uint32_t tone_base() const { return tone_base_; }
-  uint32_t envelope_base() const { return envelope_base_; }
-  uint32_t noise_base() const { return noise_base_; }
-  uint32_t tone_step(uint32_t channel) const {
-    return channel < kChannels ? tone_step_[channel] : 0;
-  }
-  uint32_t tone_phase(uint32_t channel) const {
-    return channel < kChannels ? tone_phase_[channel] : 0;
-  }
-  uint32_t envelope_step() const { return envelope_step_; }
-  uint32_t envelope_pos() const { return envelope_pos_; }
-  uint32_t envelope_row() const { return envelope_row_; }
-  uint32_t noise_step() const { return noise_step_; }
-  uint32_t noise_pos() const { return noise_pos_; }
-  uint32_t channel_mask() const { return channel_mask_; }
-  int32_t fixed_amp(uint32_t channel) const {
-    return channel < kChannels ? fixed_amp_[channel] : 0;
-  }
-  int32_t volume_table(uint32_t level) const { return level < kLevels ? volume_table_[level] : 0; }
-  int32_t envelope_table(uint32_t shape, uint32_t entry) const {
-    return shape < kShapes && entry < kEnvelopeEntries ? envelope_table_[shape][entry] : 0;
-  }
 
   // One channel's view of a block as it renders (channel_render.h).
   struct ChannelRun;
