@@ -71,7 +71,7 @@ void PsgOutput::MixSilence(int32_t count) {
         changes[c][0] = PsgChange{0, 0};
         change_count[c] = 1;
       } else {
-        std::fill(sums[c].begin(), sums[c].begin() + n, 0);
+        std::fill(sums[c], sums[c] + n, 0);
       }
     }
     Block(n);

@@ -16,29 +16,7 @@
 #include "psg/psg.h"
 #include "psg/psg_sink.h"
 
-// One channel through one block: what it reads (tone, noise, envelope) and its counters, which
-// it advances as it goes. Noise and envelope positions are the channel's own copies; every
-// channel starts from the chip's, and the chip advances its own after the block.
-struct Psg::ChannelRun {
-  uint32_t phase;
-  uint32_t step;
-  uint32_t tone_on;  // 0 or 1
-  uint32_t noise_pos;
-  uint32_t noise_step;
-  uint32_t noise_on;  // 0 or 1
-  uint32_t envelope_pos;
-  uint32_t envelope_step;
-  uint32_t hold_bit;
-  uint32_t level_shift;  // with the chip's output: the level is amp << level_shift
-  bool envelope;         // the amplitude comes from the envelope row
-  const int32_t* row;    // envelope amplitudes, 64 entries
-  int32_t amp;           // fixed amplitude otherwise
-  const uint32_t* noise;
-};
-
 namespace psg_render {
-
-using ChannelRun = Psg::ChannelRun;
 
 constexpr int32_t kBlock = PsgSink::kBlockFrames;  // frames rendered at a time
 constexpr uint32_t kToneStepLimit = 0x1000000;     // above this a half-period is under one frame
@@ -63,6 +41,12 @@ inline uint32_t EnvelopeStep(uint32_t pos, uint32_t step, uint32_t hold_bit) {
 }
 
 constexpr uint32_t kNever = UINT32_MAX;
+// Counts to the next change are below 2^27 (a tone's half-period of 2^26 at a step of 1 is the
+// longest); above this a count is a kNever counted down.
+constexpr uint32_t kCarriedLimit = 1u << 31;
+
+// A count to the next change after n more sub-samples; kNever, counted down, stays kNever.
+inline uint32_t CountDown(uint32_t to, uint32_t n) { return to > kCarriedLimit ? kNever : to - n; }
 constexpr uint32_t kToneHalfPeriod = 1u << 26;  // the tone bit flips at each multiple
 constexpr uint32_t kNoiseBitLength = 1u << 17;  // a new noise bit at each multiple
 constexpr uint32_t kEnvelopeEntryLength = 1u << 24;
@@ -97,7 +81,7 @@ inline uint32_t AdvanceEnvelope(uint32_t pos, uint32_t step, uint32_t hold_bit, 
 template <uint32_t kOuts>
 struct BoxSums {
   static constexpr bool kTimesChanges = false;
-  int32_t* const* buffers;
+  int32_t (*buffers)[kBlock];
   int32_t* sums = buffers[0];  // the present channel's
 
   void Channel(uint32_t c) {
@@ -168,39 +152,78 @@ inline uint32_t StepsToNoiseChange(const uint32_t* noise, uint32_t pos, uint32_t
   return (left - 1) / step + 1;
 }
 
+// Where a channel's runs start in a block: carried over from the call before (kNever, counted
+// down, put back to kNever), or counted from its counters.
+template <class Policy, class Sink>
+RunPoint StartRuns(const ChannelRun& c) {
+  if (!Sink::kTimesChanges && c.counted) {
+    const RunPoint& at = c.at;
+    return {at.tone_bit,  CountDown(at.to_tone, c.skipped),
+            at.noise_bit, CountDown(at.to_noise, c.skipped),
+            at.amp,       CountDown(at.to_entry, c.skipped)};
+  }
+  // kNever counts down too, but no block is long enough for it to reach 0.
+  RunPoint p{Policy::kOff, kNever, Policy::kOff, kNever, c.amp, kNever};
+  if (c.tone_on) {
+    p.tone_bit = (c.phase >> 26) & 1;
+    p.to_tone = StepsToNext(c.phase, c.step, kToneHalfPeriod);
+  }
+  if (c.noise_on) {
+    p.noise_bit = NoiseBits(c.noise, c.noise_pos) & 1;
+    p.to_noise = StepsToNoiseChange(c.noise, c.noise_pos, c.noise_step);
+  }
+  if (c.envelope) {
+    p.amp = c.row[c.envelope_pos >> 24];
+    p.to_entry = StepsToNext(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
+  }
+  return p;
+}
+
+// Where the next call carries on from: the counts stay true while the counters move only in
+// Mix (a register, clock or volume change prepares the channel anew). The chips' noise is
+// rebased after each block, and a sink that times changes starts each block afresh.
+template <class Policy, class Sink>
+void KeepRuns(ChannelRun& c, const RunPoint& end) {
+  c.at = end;
+  c.next_change = std::min({end.to_tone, end.to_noise, end.to_entry});
+  c.skipped = 0;
+  c.value = Policy::Value(end.amp, Policy::Gate(end.tone_bit, end.noise_bit), c.level_shift);
+  c.counted = !Sink::kTimesChanges && !Policy::kChipNoise;
+}
+
 // Renders in runs over which nothing the channel hears changes: the spans between flips of the
 // tone bit, changes of the noise bit and new envelope entries, each found by division and
 // then counted down. Used when these runs last several sub-samples; otherwise RenderSubSamples
 // is cheaper.
 template <class Policy, class Sink>
 void RenderRuns(Sink& sink, uint32_t subs, ChannelRun& c) {
-  // kNever counts down too, but no block is long enough for it to reach 0.
-  uint32_t tone_bit = Policy::kOff;
-  uint32_t to_tone = kNever;
-  if (c.tone_on) {
-    tone_bit = (c.phase >> 26) & 1;
-    to_tone = StepsToNext(c.phase, c.step, kToneHalfPeriod);
-  }
-  uint32_t noise_bit = Policy::kOff;
-  uint32_t to_noise = kNever;
-  if (c.noise_on) {
-    noise_bit = NoiseBits(c.noise, c.noise_pos) & 1;
-    to_noise = StepsToNoiseChange(c.noise, c.noise_pos, c.noise_step);
-  }
-  int32_t amp = c.amp;
-  uint32_t to_entry = kNever;
-  if (c.envelope) {
-    amp = c.row[c.envelope_pos >> 24];
-    to_entry = StepsToNext(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
-  }
+  const RunPoint start = StartRuns<Policy, Sink>(c);
+  uint32_t tone_bit = start.tone_bit;
+  uint32_t to_tone = start.to_tone;
+  uint32_t noise_bit = start.noise_bit;
+  uint32_t to_noise = start.to_noise;
+  int32_t amp = start.amp;
+  uint32_t to_entry = start.to_entry;
+  // The loop's counters and what it reads, in locals: the sums it writes cannot alias them.
+  uint32_t phase = c.phase;
+  uint32_t noise_pos = c.noise_pos;
+  uint32_t envelope_pos = c.envelope_pos;
+  const uint32_t step = c.step;
+  const uint32_t noise_step = c.noise_step;
+  const uint32_t envelope_step = c.envelope_step;
+  const uint32_t hold_bit = c.hold_bit;
+  const uint32_t level_shift = c.level_shift;
+  const uint32_t* const noise = c.noise;
+  const int32_t* const row = c.row;
+  const bool envelope = c.envelope;
   uint32_t s = 0;
   uint32_t back = 0;  // when the value of sub-sample s was reached, for a sink that times changes
   while (s < subs) {
     const uint32_t n = std::min({subs - s, to_tone, to_noise, to_entry});
-    sink.Run(s, n, Policy::Value(amp, Policy::Gate(tone_bit, noise_bit), c.level_shift), back);
+    sink.Run(s, n, Policy::Value(amp, Policy::Gate(tone_bit, noise_bit), level_shift), back);
     s += n;
-    c.phase += n * c.step;
-    c.noise_pos += n * c.noise_step;
+    phase += n * step;
+    noise_pos += n * noise_step;
     to_tone -= n;
     to_noise -= n;
     to_entry -= n;
@@ -208,28 +231,31 @@ void RenderRuns(Sink& sink, uint32_t subs, ChannelRun& c) {
     // the change: they are taken last to first, each timing it over those taken before.
     if (to_entry == 0) {  // with the envelope only: kNever does not get there
       // Only the sub-sample that enters a new entry can pass the end of the row.
-      c.envelope_pos =
-          EnvelopeStep(c.envelope_pos + (n - 1) * c.envelope_step, c.envelope_step, c.hold_bit);
-      amp = c.row[c.envelope_pos >> 24];
-      to_entry = StepsToNext(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
+      envelope_pos = EnvelopeStep(envelope_pos + (n - 1) * envelope_step, envelope_step, hold_bit);
+      amp = row[envelope_pos >> 24];
+      to_entry = StepsToNext(envelope_pos, envelope_step, kEnvelopeEntryLength);
       if constexpr (Sink::kTimesChanges) {
-        back = Back(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
+        back = Back(envelope_pos, envelope_step, kEnvelopeEntryLength);
       }
-    } else if (c.envelope) {
-      c.envelope_pos += n * c.envelope_step;
+    } else if (envelope) {
+      envelope_pos += n * envelope_step;
     }
     if (to_noise == 0) {
-      noise_bit = NoiseBits(c.noise, c.noise_pos) & 1;  // the same again after a word's end
-      to_noise = StepsToNoiseChange(c.noise, c.noise_pos, c.noise_step);
-      if constexpr (Sink::kTimesChanges) back = Back(c.noise_pos, c.noise_step, kNoiseBitLength);
+      noise_bit = NoiseBits(noise, noise_pos) & 1;  // the same again after a word's end
+      to_noise = StepsToNoiseChange(noise, noise_pos, noise_step);
+      if constexpr (Sink::kTimesChanges) back = Back(noise_pos, noise_step, kNoiseBitLength);
     }
     if (to_tone == 0) {
-      tone_bit = (c.phase >> 26) & 1;
-      to_tone = StepsToNext(c.phase, c.step, kToneHalfPeriod);
-      if constexpr (Sink::kTimesChanges) back = Back(c.phase, c.step, kToneHalfPeriod);
+      tone_bit = (phase >> 26) & 1;
+      to_tone = StepsToNext(phase, step, kToneHalfPeriod);
+      if constexpr (Sink::kTimesChanges) back = Back(phase, step, kToneHalfPeriod);
     }
   }
-  sink.End(subs, Policy::Value(amp, Policy::Gate(tone_bit, noise_bit), c.level_shift), back);
+  sink.End(subs, Policy::Value(amp, Policy::Gate(tone_bit, noise_bit), level_shift), back);
+  c.phase = phase;
+  c.noise_pos = noise_pos;
+  c.envelope_pos = envelope_pos;
+  KeepRuns<Policy, Sink>(c, RunPoint{tone_bit, to_tone, noise_bit, to_noise, amp, to_entry});
 }
 
 // Sub-sample by sub-sample, for channels whose tone, noise or envelope moves too fast for runs.
@@ -239,19 +265,25 @@ void RenderSubSamples(Sink& sink, uint32_t subs, ChannelRun& c) {
   // A source that is off reads Off(): the board's 0, the chip's 1.
   const uint32_t tone_off = c.tone_on ^ 1 ? Policy::kOff : 0;
   const uint32_t noise_off = c.noise_on ^ 1 ? Policy::kOff : 0;
+  uint32_t phase = c.phase;  // in locals: the sums written cannot alias them
+  uint32_t noise_pos = c.noise_pos;
+  uint32_t envelope_pos = c.envelope_pos;
   for (uint32_t s = 0; s < subs; ++s) {
     int32_t amp = c.amp;
     if (c.envelope) {
-      amp = c.row[c.envelope_pos >> 24];
-      c.envelope_pos = EnvelopeStep(c.envelope_pos, c.envelope_step, c.hold_bit);
+      amp = c.row[envelope_pos >> 24];
+      envelope_pos = EnvelopeStep(envelope_pos, c.envelope_step, c.hold_bit);
     }
-    const uint32_t x = Policy::Gate(((c.phase >> 26) & c.tone_on) | tone_off,
-                                    (NoiseBits(c.noise, c.noise_pos) & c.noise_on) | noise_off) &
+    const uint32_t x = Policy::Gate(((phase >> 26) & c.tone_on) | tone_off,
+                                    (NoiseBits(c.noise, noise_pos) & c.noise_on) | noise_off) &
                        1;
-    c.noise_pos += c.noise_step;
-    c.phase += c.step;
+    noise_pos += c.noise_step;
+    phase += c.step;
     sink.One(s, Policy::Value(amp, x, c.level_shift));
   }
+  c.phase = phase;
+  c.noise_pos = noise_pos;
+  c.envelope_pos = envelope_pos;
 }
 
 // Runs pay when each lasts about eight sub-samples or more.
@@ -270,12 +302,14 @@ inline int32_t AddWrapping(int32_t a, int32_t b) {
 }  // namespace psg_render
 
 template <class Policy>
-bool Psg::PrepareChannels(ChannelRun* channels) const {
-  // Decisions taken once per call, from the registers as they stand at the call.
+bool Psg::PrepareChannels() {
+  // Decisions taken from the registers as they stand, kept until a register, the clock or the
+  // volume changes.
+  if (prepared_) return any_envelope_;
   const uint32_t mixer = regs_[7];
   bool any_envelope = false;
   for (uint32_t c = 0; c < kChannels; ++c) {
-    ChannelRun& run = channels[c];
+    ChannelRun& run = runs_[c];
     run.step = tone_step_[c];
     const bool tone_enabled = ((mixer >> c) & 1) == 0;
     const bool too_fast = tone_step_[c] > psg_render::kToneStepLimit;
@@ -286,67 +320,126 @@ bool Psg::PrepareChannels(ChannelRun* channels) const {
     run.envelope = ((channel_mask_ >> c) & 1) != 0 && (regs_[8 + c] & 0x10) != 0;
     run.envelope_step = envelope_step_;
     run.hold_bit = psg_render::LoopsWholeRow(regs_[13]) ? 0 : psg_render::kEnvelopeSecondHalf;
-    run.row = envelope_table_[envelope_row_];
     run.amp = fixed_amp_[c];
+    run.counted = false;
     any_envelope = any_envelope || run.envelope;
   }
+  any_envelope_ = any_envelope;
+  silent_ = Silent();
+  prepared_ = true;
   return any_envelope;
 }
 
 template <class Policy, class Sink>
-void Psg::RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint32_t subs) {
+void Psg::RenderChannel(Sink& sink, uint32_t c, uint32_t subs) {
   using namespace psg_render;
-  for (uint32_t c = 0; c < kChannels; ++c) {
-    ChannelRun& run = channels[c];
-    run.phase = tone_phase_[c];
-    run.noise_pos = noise_pos_;
-    run.envelope_pos = envelope_pos_;
-    sink.Channel(c);
-    run.noise = noise_table_;
-    if (!run.envelope && run.amp == 0) {
-      sink.End(0, 0, 0);
-      run.phase += subs * run.step;  // adds +0 or -0 throughout
-    } else if (RunsPay(run) ||
-               (Sink::kTimesChanges && (!run.noise_on || run.noise_step < kNoiseBitLength))) {
-      RenderRuns<Policy>(sink, subs, run);
-    } else {
-      RenderSubSamples<Policy>(sink, subs, run);
-    }
-    tone_phase_[c] = run.phase;
+  ChannelRun& run = runs_[c];
+  run.phase = tone_phase_[c];
+  run.noise_pos = noise_pos_;
+  run.envelope_pos = envelope_pos_;
+  sink.Channel(c);
+  run.noise = noise_table_;
+  run.row = envelope_table_[envelope_row_];
+  if (!run.envelope && run.amp == 0) {
+    sink.End(0, 0, 0);
+    run.phase += subs * run.step;  // adds +0 or -0 throughout
+    // The board's Mix goes on adding 0 without coming here; nothing here changes.
+    run.counted = !Policy::kChipNoise;
+    run.value = 0;
+    run.next_change = kNever;
+    run.skipped = 0;
+  } else if (RunsPay(run) ||
+             (Sink::kTimesChanges && (!run.noise_on || run.noise_step < kNoiseBitLength))) {
+    RenderRuns<Policy>(sink, subs, run);
+  } else {
+    RenderSubSamples<Policy>(sink, subs, run);
+    run.counted = false;
   }
+  tone_phase_[c] = run.phase;
+}
+
+template <class Policy>
+void Psg::AdvanceCounters(bool any_envelope, uint32_t subs) {
   // The noise position moves whenever some noise is on or some amplitude follows the envelope;
   // the envelope position moves per sub-sample only in the latter case.
   if (any_envelope || (~regs_[7] & 0x38u) != 0) noise_pos_ += subs * noise_step_;
   if constexpr (Policy::kChipNoise) RebaseChipNoise();
   if (any_envelope) {
-    envelope_pos_ = AdvanceEnvelope(envelope_pos_, envelope_step_, channels[0].hold_bit, subs);
+    envelope_pos_ =
+        psg_render::AdvanceEnvelope(envelope_pos_, envelope_step_, runs_[0].hold_bit, subs);
+  }
+}
+
+template <class Policy, class Sink>
+void Psg::RenderBlock(Sink& sink, bool any_envelope, uint32_t subs) {
+  for (uint32_t c = 0; c < kChannels; ++c) RenderChannel<Policy>(sink, c, subs);
+  AdvanceCounters<Policy>(any_envelope, subs);
+}
+
+inline void Psg::AddSums(StereoFrame* frames, int32_t count) {
+  using psg_render::AddWrapping;
+  // Each frame's value is its sum / 4, rounded toward zero; the routing's case is taken once.
+  if (routing_ == 3) {
+    for (int32_t i = 0; i < count; ++i) {
+      const int32_t v = sums_[i] / 4;
+      sums_[i] = 0;
+      frames[i].left = AddWrapping(frames[i].left, v);
+      frames[i].right = AddWrapping(frames[i].right, v);
+    }
+    return;
+  }
+  const int32_t left_mask = (routing_ & 1) != 0 ? -1 : 0;
+  const int32_t right_mask = (routing_ & 2) != 0 ? -1 : 0;
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t v = sums_[i] / 4;
+    sums_[i] = 0;
+    frames[i].left = AddWrapping(frames[i].left, v & left_mask);
+    frames[i].right = AddWrapping(frames[i].right, v & right_mask);
   }
 }
 
 template <class Policy>
+void Psg::MixShort(StereoFrame* frames, int32_t count, bool any_envelope) {
+  using namespace psg_render;
+  // A channel whose runs carried over from the call before and change nowhere in this one adds
+  // its value to every sub-sample without setting up a block, as RenderRuns would in one run.
+  const uint32_t subs = 4 * static_cast<uint32_t>(count);
+  BoxSums<1> sink{&sums_};
+  int32_t steady = 0;  // the channels that do not change in this call, summed
+  for (uint32_t c = 0; c < kChannels; ++c) {
+    ChannelRun& run = runs_[c];
+    // skipped stays below next_change: the counts it is taken from stay true.
+    if (run.counted && run.next_change - run.skipped > subs) {
+      steady += run.value;
+      run.skipped += subs;
+      tone_phase_[c] += subs * run.step;
+    } else {
+      RenderChannel<Policy>(sink, c, subs);
+    }
+  }
+  for (int32_t i = 0; i < count; ++i) sums_[i] += 4 * steady;
+  AdvanceCounters<Policy>(any_envelope, subs);
+  AddSums(frames, count);
+}
+
+template <class Policy>
 void Psg::MixWith(StereoFrame* frames, int32_t count) {
-  if (Silent()) return;
+  const bool any_envelope = PrepareChannels<Policy>();
+  if (silent_) return;
   if (frames == nullptr) count = 0;
-  ChannelRun channels[kChannels];
-  const bool any_envelope = PrepareChannels<Policy>(channels);
+  if (count > 0 && count <= kShortFrames) {
+    MixShort<Policy>(frames, count, any_envelope);
+    if (!any_envelope) AdvanceEnvelopeByCall(count);
+    return;
+  }
   // Each frame sums twelve contributions (three channels, four sub-samples), in any order:
   // every one is at most kMaxAmplitude, so no partial sum overflows.
-  int32_t sums[psg_render::kBlock];
-  int32_t* const buffers[1] = {sums};
-  psg_render::BoxSums<1> sink{buffers};
-  const int32_t left_mask = (routing_ & 1) != 0 ? -1 : 0;
-  const int32_t right_mask = (routing_ & 2) != 0 ? -1 : 0;
+  psg_render::BoxSums<1> sink{&sums_};
   const int32_t block = BlockFrames();
   for (int32_t start = 0; start < count; start += block) {
     const int32_t n = std::min(block, count - start);
-    std::fill(sums, sums + n, 0);
-    RenderBlock<Policy>(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n));
-    StereoFrame* out = frames + start;
-    for (int32_t i = 0; i < n; ++i) {
-      const int32_t v = sums[i] / 4;  // rounds toward zero
-      out[i].left = psg_render::AddWrapping(out[i].left, v & left_mask);
-      out[i].right = psg_render::AddWrapping(out[i].right, v & right_mask);
-    }
+    RenderBlock<Policy>(sink, any_envelope, 4 * static_cast<uint32_t>(n));
+    AddSums(frames + start, n);
   }
   if (!any_envelope) AdvanceEnvelopeByCall(count);
 }
@@ -354,24 +447,21 @@ void Psg::MixWith(StereoFrame* frames, int32_t count) {
 template <class Policy>
 bool Psg::RenderWith(PsgSink& sink, int32_t count) {
   if (Silent()) return false;
-  ChannelRun channels[kChannels];
-  const bool any_envelope = PrepareChannels<Policy>(channels);
+  const bool any_envelope = PrepareChannels<Policy>();
   const int32_t block = BlockFrames();
   if (sink.timed) {
     psg_render::ChangeList list{sink};
     for (int32_t start = 0; start < count; start += block) {
       const int32_t n = std::min(block, count - start);
-      RenderBlock<Policy>(list, channels, any_envelope, 4 * static_cast<uint32_t>(n));
+      RenderBlock<Policy>(list, any_envelope, 4 * static_cast<uint32_t>(n));
       sink.Block(n);
     }
   } else {
-    int32_t* const buffers[kChannels] = {sink.sums[0].data(), sink.sums[1].data(),
-                                         sink.sums[2].data()};
-    psg_render::BoxSums<kChannels> box{buffers};
+    psg_render::BoxSums<kChannels> box{sink.sums};
     for (int32_t start = 0; start < count; start += block) {
       const int32_t n = std::min(block, count - start);
-      for (int32_t* sums : buffers) std::fill(sums, sums + n, 0);
-      RenderBlock<Policy>(box, channels, any_envelope, 4 * static_cast<uint32_t>(n));
+      for (auto& sums : sink.sums) std::fill(sums, sums + n, 0);
+      RenderBlock<Policy>(box, any_envelope, 4 * static_cast<uint32_t>(n));
       sink.Block(n);
     }
   }

@@ -106,6 +106,7 @@ void Psg::SetChipTrue(bool chip_true) {
 
 void Psg::SetClock(uint32_t clock, uint32_t rate) {
   if (rate == 0) return;
+  prepared_ = false;
   tone_base_ = Base(clock, 4194304.0, rate);
   envelope_base_ = Base(clock, 1048576.0, rate);
   noise_base_ = Base(clock, 4096.0, rate);
@@ -119,6 +120,7 @@ void Psg::SetClock(uint32_t clock, uint32_t rate) {
 
 void Psg::SetRegister(uint32_t index, uint32_t value) {
   if (index >= kRegisterCount) return;
+  prepared_ = false;
   const uint8_t byte = static_cast<uint8_t>(value);
   const uint32_t old_period = index < 6 ? TonePeriod(index / 2) : 0;
   regs_[index] = byte;
@@ -196,6 +198,7 @@ void Psg::UpdateFixedAmp(uint32_t channel) {
 }
 
 void Psg::SetChannelMask(uint32_t mask) {
+  prepared_ = false;
   // Bits 3-5 stay set, as construction leaves them.
   channel_mask_ = (mask & 7u) | 0x38u;
   for (uint32_t c = 0; c < kChannels; ++c) UpdateFixedAmp(c);
@@ -207,6 +210,7 @@ void Psg::SetType(Type type) {
 }
 
 void Psg::SetVolume(int32_t volume) {
+  prepared_ = false;
   volume_ = volume;
   // volume is in half-decibels: 10^(volume / 40) relative to full scale.
   double x = std::pow(10.0, static_cast<double>(volume) * 0.025) * kFullScale;

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "vyx/stereo_frame.h"
+#include "psg/channel_run.h"
 #include "psg/psg_sink.h"
 
 class Psg {
@@ -98,10 +99,9 @@ class Psg {
   // player's per-voice mute; the board never calls it (its mask stays 63).
   void SetChannelMask(uint32_t mask);
 
-  // One channel's view of a block as it renders (channel_render.h).
-  struct ChannelRun;
-
  private:
+  using ChannelRun = psg_render::ChannelRun;
+
   // The policies: the board's (board_render.cpp) and the chips' (chip_render.cpp).
   void MixBoard(StereoFrame* frames, int32_t count);
   void MixChip(StereoFrame* frames, int32_t count);
@@ -112,13 +112,26 @@ class Psg {
   void MixWith(StereoFrame* frames, int32_t count);
   template <class Policy>
   bool RenderWith(PsgSink& sink, int32_t count);
-  // Fills channels from the registers; true when some channel follows the envelope.
+  // Fills runs_ from the registers unless it is prepared; true when some channel follows the
+  // envelope.
   template <class Policy>
-  bool PrepareChannels(ChannelRun* channels) const;
+  bool PrepareChannels();
   // Renders subs sub-samples of every channel into sink and advances the counters. A sink that
   // times changes gets runs wherever the noise allows them, however short they are.
   template <class Policy, class Sink>
-  void RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint32_t subs);
+  void RenderBlock(Sink& sink, bool any_envelope, uint32_t subs);
+  // Channel c's part of a block, into sink.
+  template <class Policy, class Sink>
+  void RenderChannel(Sink& sink, uint32_t c, uint32_t subs);
+  // The chip's noise and envelope positions after a block of subs sub-samples.
+  template <class Policy>
+  void AdvanceCounters(bool any_envelope, uint32_t subs);
+  // Mix for 1 to kShortFrames frames: an emulator asks for a frame or two before each write.
+  static constexpr int32_t kShortFrames = 8;
+  template <class Policy>
+  void MixShort(StereoFrame* frames, int32_t count, bool any_envelope);
+  // Adds sums_'s first count frames into frames on the routing's sides and clears them.
+  void AddSums(StereoFrame* frames, int32_t count);
   // Nothing can sound: every level 0 without the envelope, every tone and noise off.
   bool Silent() const;
   // Frames a block may hold: with the chip's noise, no more than ChipNoiseTable::kSlack noise
@@ -162,4 +175,13 @@ class Psg {
   const uint32_t* noise_table_ = nullptr;                   // NoiseTable::Get().words
   bool chip_true_ = false;
   uint32_t noise_word_ = 0;  // with chip_true_: the ChipNoiseTable word noise_table_ is at
+  // What a call prepares, kept for the next (prepared_) until a register, the clock or the
+  // volume changes: a call of one frame then costs little more than a frame of a long one.
+  bool prepared_ = false;
+  bool any_envelope_ = false;
+  bool silent_ = false;  // Silent()
+  ChannelRun runs_[kChannels] = {};
+  // Mix's frames as it sums them, four sub-samples of three channels a frame; all 0 between
+  // calls, each entry cleared as it is taken, so that no call has to clear a block first.
+  int32_t sums_[PsgSink::kBlockFrames] = {};
 };

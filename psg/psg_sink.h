@@ -28,8 +28,6 @@ class PsgSink {
   explicit PsgSink(bool timed_changes) : timed(timed_changes) {
     if (timed) {
       for (auto& list : changes) list.resize(kMaxChanges);
-    } else {
-      for (auto& list : sums) list.resize(kBlockFrames);
     }
   }
   virtual ~PsgSink() = default;
@@ -40,7 +38,7 @@ class PsgSink {
   virtual void Block(int32_t frames) = 0;
 
   bool timed;
-  std::vector<int32_t> sums[kChannels];
+  int32_t sums[kChannels][kBlockFrames];
   std::vector<PsgChange> changes[kChannels];
   uint32_t change_count[kChannels] = {};
 };

@@ -598,6 +598,37 @@ std::vector<int32_t> ReferenceFrames(const Psg& psg, int32_t count) {
   return frames;
 }
 
+TEST(PsgMix, CallsOfAFewFramesCarryOnAsOneLongCall) {
+  // What a call prepares carries over to the next; a register write in between prepares anew.
+  const uint32_t tones[] = {0x1C0, 0x0F0, 7, 0x7E, 0xFFF, 1};
+  const uint32_t mixers[] = {0x18, 0x38, 0x00, 0x3F, 0x2A};
+  int k = 0;
+  for (uint32_t mixer : mixers) {
+    for (uint32_t envelope : {0x200u, 3u}) {
+      Psg one;
+      one.SetClock(kBoardClock, kRate);
+      for (uint32_t c = 0; c < 3; ++c) SetTonePeriod(one, c, tones[(k + c) % 6]);
+      one.SetRegister(6, 1 + 5 * (k % 6));
+      SetEnvelopePeriod(one, envelope);
+      one.SetRegister(13, 8 + (k % 8));
+      one.SetRegister(7, mixer);
+      for (uint32_t c = 0; c < 3; ++c) one.SetRegister(8 + c, c == k % 3u ? 0x10 : 13 - 3 * c);
+      ++k;
+      Psg many = one;
+      const std::vector<int32_t> want = Render(one, 3000);
+      std::vector<int32_t> got;
+      for (int32_t done = 0, n = 1; done < 3000; done += n, n = n % 9 + 1) {
+        n = std::min(n, 3000 - done);
+        const std::vector<int32_t> part = Render(many, n);
+        got.insert(got.end(), part.begin(), part.end());
+        if (done == 1500) many.SetRegister(7, mixer);  // the same value: nothing changes
+      }
+      ASSERT_EQ(got, want) << "set-up " << k;
+      ASSERT_EQ(many.Save(), one.Save()) << "set-up " << k;
+    }
+  }
+}
+
 TEST(PsgMix, RunsAgreeWithSubSamples) {
   // Slow and fast tones, noises and envelopes, so that both ways of rendering a channel (runs
   // between changes, or sub-sample by sub-sample) meet every combination of what they read.
