@@ -1,11 +1,20 @@
-// The state of one PSG channel as Psg renders it: what Psg prepares from its registers and what
-// the rendering of psg/channel_render.h moves. Psg's own business; apart from it only so that
-// the rendering's free functions can name it.
+// The sizes of a Psg's registers and tables, and the state of one PSG channel as Psg renders it:
+// what Psg prepares from its registers and what the rendering of psg/channel_render.h moves.
+// Psg's own business; apart from it only so that the rendering's free functions can name it.
 #pragma once
 
 #include <cstdint>
 
 namespace psg_render {
+
+constexpr uint32_t kRegisterCount = 16;
+constexpr uint32_t kChannels = 3;
+constexpr uint32_t kLevels = 32;           // volume_table entries
+constexpr uint32_t kShapes = 16;           // envelope_table rows
+constexpr uint32_t kEnvelopeEntries = 64;  // entries of one row
+// Loudest amplitude a volume setting can give: twelve contributions (three channels, four
+// sub-samples) of this size still sum inside a signed 32-bit accumulator.
+constexpr int32_t kMaxAmplitude = INT32_MAX / 12;
 
 // Where a channel's runs stand: the bits and amplitude it hears, and sub-samples to the next
 // change of each.

@@ -42,7 +42,7 @@ constexpr Ramp kRamps[4] = {
     {31, 0},     // high
 };
 // Ramp of the first and the second half of each shape, shape 0 first.
-constexpr uint8_t kShapeRamps[Psg::kShapes * 2] = {
+constexpr uint8_t kShapeRamps[kShapes * 2] = {
     2, 0, 2, 0, 2, 0, 2, 0, 1, 0, 1, 0, 1, 0, 1, 0,
     2, 2, 2, 0, 2, 1, 2, 3, 1, 1, 1, 3, 1, 2, 1, 0,
 };
@@ -50,8 +50,8 @@ constexpr uint8_t kShapeRamps[Psg::kShapes * 2] = {
 constexpr bool RampsStayInTable() {
   for (const Ramp& ramp : kRamps) {
     uint8_t level = ramp.start;
-    for (uint32_t i = 0; i < Psg::kEnvelopeEntries / 2; ++i) {
-      if (level >= Psg::kLevels) return false;
+    for (uint32_t i = 0; i < kEnvelopeEntries / 2; ++i) {
+      if (level >= kLevels) return false;
       level = static_cast<uint8_t>(level + ramp.step);
     }
   }
@@ -72,7 +72,7 @@ uint32_t Base(uint32_t clock, double scale, uint32_t rate) {
 
 // A volume_table entry: x truncated toward zero, held to 0 .. kMaxAmplitude.
 int32_t Amplitude(double x) {
-  if (!(x < static_cast<double>(Psg::kMaxAmplitude))) return Psg::kMaxAmplitude;
+  if (!(x < static_cast<double>(kMaxAmplitude))) return kMaxAmplitude;
   if (!(x > 0.0)) return 0;
   return static_cast<int32_t>(x);
 }

@@ -39,15 +39,6 @@ class Psg {
   // (measured, not evenly spaced), the envelope in 16 steps each held for two entries.
   enum class Type { kYm2149, kAy8910 };
 
-  static constexpr uint32_t kRegisterCount = 16;
-  static constexpr uint32_t kChannels = 3;
-  static constexpr uint32_t kLevels = 32;            // volume_table entries
-  static constexpr uint32_t kShapes = 16;            // envelope_table rows
-  static constexpr uint32_t kEnvelopeEntries = 64;   // entries of one row
-  // Loudest amplitude a volume setting can give: twelve contributions (three channels, four
-  // sub-samples) of this size still sum inside a signed 32-bit accumulator.
-  static constexpr int32_t kMaxAmplitude = INT32_MAX / 12;
-
   Psg();
 
   // Turns clock (Hz) and output rate (frames per second) into the three bases and recomputes
@@ -101,6 +92,11 @@ class Psg {
 
  private:
   using ChannelRun = psg_render::ChannelRun;
+  static constexpr uint32_t kRegisterCount = psg_render::kRegisterCount;
+  static constexpr uint32_t kChannels = psg_render::kChannels;
+  static constexpr uint32_t kLevels = psg_render::kLevels;
+  static constexpr uint32_t kShapes = psg_render::kShapes;
+  static constexpr uint32_t kEnvelopeEntries = psg_render::kEnvelopeEntries;
 
   // The policies: the board's (board_render.cpp) and the chips' (chip_render.cpp).
   void MixBoard(StereoFrame* frames, int32_t count);

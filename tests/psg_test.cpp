@@ -16,6 +16,8 @@ namespace {
 constexpr uint32_t kBoardClock = 998400;
 constexpr uint32_t kRate = 44100;
 constexpr int32_t kFull = 5461;  // level 15 at volume 0
+// The loudest amplitude: twelve of it (three channels, four sub-samples) fit in 32 bits.
+constexpr int32_t kMaxAmplitude = INT32_MAX / 12;
 
 // Renders count frames routed to both sides into a zeroed buffer; returns the left side.
 std::vector<int32_t> Render(Psg& psg, int32_t count) {
@@ -299,7 +301,7 @@ TEST(PsgVolume, ExtremeSettingsSaturateAndMixWithoutOverflow) {
   psg.SetVolume(INT32_MIN);
   EXPECT_EQ(VolumeEntry(psg, 31), 0);
   psg.SetVolume(INT32_MAX);
-  for (uint32_t i = 2; i < 32; ++i) EXPECT_EQ(VolumeEntry(psg, i), Psg::kMaxAmplitude);
+  for (uint32_t i = 2; i < 32; ++i) EXPECT_EQ(VolumeEntry(psg, i), kMaxAmplitude);
 
   // Three channels at the loudest level, all low: the twelve contributions just fit.
   psg.SetClock(kBoardClock, kRate);
@@ -311,7 +313,7 @@ TEST(PsgVolume, ExtremeSettingsSaturateAndMixWithoutOverflow) {
   StereoFrame frame{INT32_MIN + 5, 7};
   psg.SetRouting(3);
   psg.Mix(&frame, 1);
-  const int32_t v = -3 * Psg::kMaxAmplitude;
+  const int32_t v = -3 * kMaxAmplitude;
   EXPECT_EQ(frame.right, 7 + v);
   // The host's buffer wraps at 32 bits rather than overflowing.
   EXPECT_EQ(frame.left, static_cast<int32_t>(0x80000005u + static_cast<uint32_t>(v)));
