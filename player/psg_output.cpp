@@ -87,36 +87,48 @@ void PsgOutput::Block(int32_t frames) {
   out_ += frames;
 }
 
-void PsgOutput::Place(StereoFrame& out, int32_t* v) {
+void PsgOutput::PlaceBlock(int32_t frames) {
   if (dc_blocked_) {
-    for (uint32_t o = 0; o < outs_; ++o) v[o] = PassDc(v[o], dc_in_[o], dc_out_[o], dc_leak_);
+    for (uint32_t o = 0; o < outs_; ++o) {
+      int32_t in = dc_in_[o];
+      int64_t out = dc_out_[o];
+      for (int32_t i = 0; i < frames; ++i) values_[o][i] = PassDc(values_[o][i], in, out, dc_leak_);
+      dc_in_[o] = in;
+      dc_out_[o] = out;
+    }
   }
   if (outs_ == 1) {
-    out.left = AddWrapping(out.left, v[0]);
-    out.right = AddWrapping(out.right, v[0]);
+    for (int32_t i = 0; i < frames; ++i) {
+      out_[i].left = AddWrapping(out_[i].left, values_[0][i]);
+      out_[i].right = AddWrapping(out_[i].right, values_[0][i]);
+    }
     return;
   }
   constexpr int64_t kHalf = int64_t{1} << (kPanBits - 1);
-  int64_t left = kHalf;
-  int64_t right = kHalf;
-  for (uint32_t c = 0; c < kChannels; ++c) {
-    left += int64_t{v[c]} * pan_.left[c];
-    right += int64_t{v[c]} * pan_.right[c];
+  for (int32_t i = 0; i < frames; ++i) {
+    int64_t left = kHalf;
+    int64_t right = kHalf;
+    for (uint32_t c = 0; c < kChannels; ++c) {
+      left += int64_t{values_[c][i]} * pan_.left[c];
+      right += int64_t{values_[c][i]} * pan_.right[c];
+    }
+    out_[i].left = AddWrapping(out_[i].left, static_cast<int32_t>(left >> kPanBits));
+    out_[i].right = AddWrapping(out_[i].right, static_cast<int32_t>(right >> kPanBits));
   }
-  out.left = AddWrapping(out.left, static_cast<int32_t>(left >> kPanBits));
-  out.right = AddWrapping(out.right, static_cast<int32_t>(right >> kPanBits));
 }
 
 void PsgOutput::BlockSampled(int32_t frames) {
-  for (int32_t i = 0; i < frames; ++i) {
-    int32_t v[kChannels];
-    if (outs_ == 1) {
-      v[0] = (sums[0][i] + sums[1][i] + sums[2][i]) / 4;  // rounds toward zero
-    } else {
-      for (uint32_t c = 0; c < kChannels; ++c) v[c] = sums[c][i] / 4;
+  // Four sub-samples a frame, averaged, rounding toward zero.
+  if (outs_ == 1) {
+    for (int32_t i = 0; i < frames; ++i) {
+      values_[0][i] = (sums[0][i] + sums[1][i] + sums[2][i]) / 4;
     }
-    Place(out_[i], v);
+  } else {
+    for (uint32_t c = 0; c < kChannels; ++c) {
+      for (int32_t i = 0; i < frames; ++i) values_[c][i] = sums[c][i] / 4;
+    }
   }
+  PlaceBlock(frames);
 }
 
 void PsgOutput::BlockBandLimited(int32_t frames) {
@@ -141,13 +153,14 @@ void PsgOutput::BlockBandLimited(int32_t frames) {
       for (uint32_t j = 0; j < kTaps; ++j) at[j] += d * row[j];
     }
   }
-  for (size_t i = 0; i < n; ++i) {
-    int32_t v[kChannels];
-    for (uint32_t o = 0; o < outs_; ++o) {
-      level_[o] += ahead_[o][i];
-      v[o] = static_cast<int32_t>(level_[o] >> StepKernel::kUnityBits);
+  for (uint32_t o = 0; o < outs_; ++o) {
+    int64_t level = level_[o];
+    for (size_t i = 0; i < n; ++i) {
+      level += ahead_[o][i];
+      values_[o][i] = static_cast<int32_t>(level >> StepKernel::kUnityBits);
     }
-    Place(out_[i], v);
+    level_[o] = level;
+    std::copy(ahead_[o] + n, ahead_[o] + n + kTaps, tail_[o]);
   }
-  for (uint32_t o = 0; o < outs_; ++o) std::copy(ahead_[o] + n, ahead_[o] + n + kTaps, tail_[o]);
+  PlaceBlock(frames);
 }

@@ -41,9 +41,9 @@ class PsgOutput : public PsgSink {
   void Block(int32_t frames) override;
   void BlockSampled(int32_t frames);
   void BlockBandLimited(int32_t frames);
-  // The block's values v (one for the channels summed, or one a channel), as they sound,
-  // added into out.
-  void Place(StereoFrame& out, int32_t* v);
+  // Adds the block's values_ into its frames: through the DC blockers when asked, then to both
+  // sides, or each channel by its shares.
+  void PlaceBlock(int32_t frames);
   // A silent Psg: what is still on its way out, with every channel at 0.
   void MixSilence(int32_t count);
   bool DcAtRest() const;
@@ -60,6 +60,7 @@ class PsgOutput : public PsgSink {
   int64_t tail_[kChannels][kTaps] = {};
   int64_t ahead_[kChannels][kBlockFrames + kTaps] = {};
   bool settled_ = true;  // every level 0, nothing ahead and the DC blockers at rest
+  int32_t values_[kChannels][kBlockFrames] = {};  // each output's frames of the present block
   // Each output's DC blocker: y[n] = x[n] - x[n-1] + (1 - leak) y[n-1]; its last input, its
   // last output in 1 / 2^16 units, and leak (1 - its pole) in 1 / 2^24.
   int32_t dc_in_[kChannels] = {};
