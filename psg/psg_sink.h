@@ -23,7 +23,6 @@ class PsgSink {
   static constexpr int32_t kBlockFrames = 1024;
   // A change a sub-sample at most, and the level the block ends on.
   static constexpr uint32_t kMaxChanges = 4 * kBlockFrames + 1;
-  static constexpr uint32_t kTimeUnitsPerFrame = 1024;
 
   explicit PsgSink(bool timed_changes) : timed(timed_changes) {
     if (timed) {
