@@ -1,5 +1,7 @@
 #include "control/board_control.h"
 
+#include "common/state_bytes.h"
+
 void BoardControl::Reset() {
   active_ = false;
   select_ = 0;
@@ -71,9 +73,53 @@ BoardControl::InterruptChange BoardControl::ControlWrite(uint32_t reg, uint32_t 
 }
 
 void BoardControl::PeriodicInterrupt(void* owner, VyxEventRoutine routine) {
+  armed_ = false;  // the event that called, if any, has expired
   if ((control_ & 2) == 0) return;  // switched off: the periodic interrupt ends here
   if (ports_ == nullptr || timer_queue_ == nullptr) return;
   ports_->Out(interrupt_port_, 1);
   timer_queue_->RemoveEvents(owner);
   timer_queue_->AddEvent(kPeriod, owner, routine, 1, 0);
+  armed_ = true;
+}
+
+namespace {
+
+constexpr uint32_t kStateMagic = StateMagic("VCTL");
+constexpr uint16_t kStateVersion = 1;
+
+}  // namespace
+
+std::vector<uint8_t> BoardControl::Save() const {
+  StateWriter w(kStateMagic, kStateVersion);
+  w.Bool(active_);
+  w.U8(static_cast<uint8_t>(select_));
+  w.U32(control_);
+  w.U32(changed_);
+  w.Bool(armed_);
+  w.U8(read_80_);
+  w.U8(read_82_);
+  for (uint8_t v : read_84_) w.U8(v);
+  w.U8(read_84_other_);
+  for (uint8_t v : read_86_) w.U8(v);
+  w.U8(read_86_other_);
+  return w.Finish();
+}
+
+bool BoardControl::Restore(const uint8_t* data, size_t size) {
+  StateReader r(data, size, kStateMagic, kStateVersion);
+  BoardControl s = *this;  // the state decoded, taken only whole; the bindings stay
+  s.active_ = r.Bool();
+  s.select_ = r.U8(0, 15);
+  s.control_ = r.U32();
+  s.changed_ = r.U32();
+  s.armed_ = r.Bool();
+  s.read_80_ = r.U8();
+  s.read_82_ = r.U8();
+  for (uint8_t& v : s.read_84_) v = r.U8();
+  s.read_84_other_ = r.U8();
+  for (uint8_t& v : s.read_86_) v = r.U8();
+  s.read_86_other_ = r.U8();
+  if (!r.Finish()) return false;
+  *this = s;
+  return true;
 }

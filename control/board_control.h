@@ -13,7 +13,9 @@
 // then every 3120 host time units, re-arming one timer-queue event each time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "vyx/vyx.h"
 
@@ -44,15 +46,21 @@ class BoardControl {
   // events and `routine` the device's call-back that forwards here.
   void PeriodicInterrupt(void* owner, VyxEventRoutine routine);
 
-  bool active() const { return active_; }
-  uint32_t select() const { return select_; }
-  uint32_t control() const { return control_; }
+  // The whole state as bytes (common/state_bytes.h): the registers and read-back values, and
+  // the periodic interrupt's switch and whether an event of it is pending in the host's queue.
+  // The host services stay as bound.
+  std::vector<uint8_t> Save() const;
+  // Takes a state that Save made. A damaged, truncated or foreign one is refused (false) and
+  // the block stays as it was. A state taken while an event was pending still expects its
+  // call-back: the host's queue holds the event's time.
+  bool Restore(const uint8_t* data, size_t size);
 
  private:
   bool active_ = false;
   uint32_t select_ = 0;
   uint32_t control_ = 0;
   uint32_t changed_ = 0;
+  bool armed_ = false;  // an event of the periodic interrupt is pending in the host's queue
   // Read-back values: port 0x80, 0x82, port 0x84 with select 3/5/6/7, port 0x86 with select 1/3/9.
   uint8_t read_80_ = 0;
   uint8_t read_82_ = 0;

@@ -23,10 +23,10 @@ void AddScaled(const StereoFrame* from, StereoFrame* to, int32_t count, double f
   }
 }
 
-Psg::Pan PsgPan(PsgStereo layout, double width) {
+PsgOutput::Pan PsgPan(PsgStereo layout, double width) {
   constexpr double kQuarterTurn = 1.5707963267948966;
   // Position -1 (left) to 1 (right) of channels A, B, C.
-  double position[Psg::kChannels] = {0, 0, 0};
+  double position[PsgOutput::kChannels] = {0, 0, 0};
   if (layout == PsgStereo::kAbc) {
     position[0] = -width;
     position[2] = width;
@@ -35,9 +35,9 @@ Psg::Pan PsgPan(PsgStereo layout, double width) {
     position[1] = width;
   }
   // sqrt(2) x cos and sin of 0 to a quarter turn: 1 and 1 in the centre.
-  const double unit = std::sqrt(2.0) * Psg::kPanUnit;
-  Psg::Pan pan{};
-  for (uint32_t c = 0; c < Psg::kChannels; ++c) {
+  const double unit = std::sqrt(2.0) * PsgOutput::kPanUnit;
+  PsgOutput::Pan pan{};
+  for (uint32_t c = 0; c < PsgOutput::kChannels; ++c) {
     const double angle = (position[c] + 1) * kQuarterTurn / 2;
     pan.left[c] = static_cast<int32_t>(std::lround(unit * std::cos(angle)));
     pan.right[c] = static_cast<int32_t>(std::lround(unit * std::sin(angle)));

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "psg/psg.h"
+#include "player/psg_output.h"
 #include "vyx/stereo_frame.h"
 
 // Where a PSG's channels A, B, C sound: all in the middle (as the board's PSGs), or A left,
@@ -21,4 +21,4 @@ void AddScaled(const StereoFrame* from, StereoFrame* to, int32_t count, double f
 // The shares of the three channels for a layout: the side channels width (0 to 1) of the way
 // from the centre to their side. Equal power: a channel moved from the centre keeps its
 // loudness (left^2 + right^2 stays 2); in the centre it sounds on each side as in mono.
-Psg::Pan PsgPan(PsgStereo layout, double width);
+PsgOutput::Pan PsgPan(PsgStereo layout, double width);

@@ -80,9 +80,10 @@ DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voi
     if (band_limited_) psg_[i].SetChipTrue(true);
     // The Psg clock is half the AY's master clock: the AY's tone is master / (16 x TP).
     psg_[i].SetClock(log.psg_clock[i] / 2, rate);
-    psg_[i].SetRouting(3);
+    // The chips' output is one-sided: it passes a DC blocker.
+    psg_output_[i] = std::make_unique<PsgOutput>(rate, band_limited_, band_limited_);
     if (options.psg_stereo != PsgStereo::kMono && options.stereo_width > 0) {
-      psg_[i].SetPan(PsgPan(options.psg_stereo, options.stereo_width));
+      psg_output_[i]->SetPan(PsgPan(options.psg_stereo, options.stereo_width));
     }
     psg_factor_[i] = GainFactor(options.gain_db + options.psg_gain_db) * log.volume_factor() *
                      log.psg_volume[i];
@@ -133,6 +134,12 @@ DirectChips::DirectChips(const DirectChips& other)
       fm_muted_(other.fm_muted_),
       lead_(other.lead_) {
   std::copy(std::begin(other.psg_), std::end(other.psg_), psg_);
+  // Each PSG's output stage as it stands: placement, filters and the steps on their way out.
+  for (int i = 0; i < kMusicPsgCount; ++i) {
+    if (other.psg_output_[i] != nullptr) {
+      psg_output_[i] = std::make_unique<PsgOutput>(*other.psg_output_[i]);
+    }
+  }
   std::copy(std::begin(other.psg_factor_), std::end(other.psg_factor_), psg_factor_);
   std::copy(std::begin(other.psg_on_), std::end(other.psg_on_), psg_on_);
   if (other.opm_clock_ == 0) return;
@@ -172,13 +179,8 @@ void DirectChips::MixPsgs(StereoFrame* frames, int32_t count) {
   // A chip with every voice left out adds only zeros: it need not run.
   for (int i = 0; i < kMusicPsgCount; ++i) {
     if (!psg_on_[i]) continue;
-    Psg& psg = psg_[i];
-    MixScaled(psg_factor_[i], frames, count, [this, &psg](StereoFrame* f, int32_t n) {
-      if (band_limited_) {
-        psg.MixBandLimited(f, n);
-      } else {
-        psg.Mix(f, n);
-      }
+    MixScaled(psg_factor_[i], frames, count, [this, i](StereoFrame* f, int32_t n) {
+      psg_output_[i]->Mix(psg_[i], f, n);
     });
   }
 }

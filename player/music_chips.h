@@ -5,7 +5,7 @@
 //                ports 0x88/0x89, PSG n's to 0xA0+2n/0xA1+2n; the board's clocks set the pitch.
 // DirectChips renders the FM at its own rate (clock / 64, where the chip's ratio is exact and
 // its feedback runs at the chip's pace), converted by a ChipResampler where the build has
-// libsoxr, and the PSGs band-limited at the output rate (Psg::MixBandLimited); the faster of
+// libsoxr, and the PSGs band-limited at the output rate (PsgOutput); the faster of
 // the two is held back to the other's latency, and lead() tells the player that latency.
 // ChipsOptions::resample false renders both chips at the output rate, the PSGs sampled four
 // times a frame. A PSG the file made for the AY-3-8910 family plays on
@@ -33,6 +33,7 @@
 #include "player/frame_delay.h"
 #include "player/levels.h"
 #include "player/music_player.h"
+#include "player/psg_output.h"
 #include "player/voices.h"
 #include "psg/psg.h"
 
@@ -102,8 +103,9 @@ class DirectChips : public MusicChips {
   OpmChip opm_;
   OpmImage opm_image_;
   Psg psg_[kMusicPsgCount];
+  std::unique_ptr<PsgOutput> psg_output_[kMusicPsgCount];  // each PSG's placement and filters
   std::unique_ptr<ChipResampler> opm_resampler_;  // null: the FM at the output rate
-  bool band_limited_ = false;              // the PSGs by MixBandLimited
+  bool band_limited_ = false;              // the PSGs band-limited, as the chips sound
   FrameDelay fm_delay_;                    // each held back to the later one's latency
   FrameDelay psg_delay_;
   std::vector<StereoFrame> held_;          // a delayed chip's frames on their way

@@ -1,40 +1,17 @@
 #include "psg/psg.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <iterator>
 
+#include "common/state_bytes.h"
+#include "psg/channel_render.h"
 #include "psg/noise_table.h"
-#include "psg/step_kernel.h"
 
-// One channel through one block: what it reads (tone, noise, envelope) and its counters, which
-// it advances as it goes. Noise and envelope positions are the channel's own copies; every
-// channel starts from the chip's, and the chip advances its own after the block.
-struct Psg::ChannelRun {
-  uint32_t phase;
-  uint32_t step;
-  uint32_t tone_on;  // 0 or 1
-  uint32_t noise_pos;
-  uint32_t noise_step;
-  uint32_t noise_on;  // 0 or 1
-  uint32_t envelope_pos;
-  uint32_t envelope_step;
-  uint32_t hold_bit;
-  uint32_t level_shift;  // with the chip's output: the level is amp << level_shift
-  bool envelope;       // the amplitude comes from the envelope row
-  const int32_t* row;  // envelope amplitudes, 64 entries
-  int32_t amp;         // fixed amplitude otherwise
-  const uint32_t* noise;
-};
+using namespace psg_render;
 
 namespace {
 
-constexpr int32_t kBlock = 1024;  // frames rendered at a time
-constexpr uint32_t kToneStepLimit = 0x1000000;  // above this a half-period is under one frame
-constexpr uint32_t kEnvelopeEnd = 0x40000000;   // 64 entries of 2^24
-constexpr uint32_t kEnvelopeSecondHalf = 0x20000000;
 constexpr uint32_t kEnvelopeCallEnd = kEnvelopeEnd >> 8;  // the same, at the per-call grain
 constexpr uint32_t kEnvelopeCallSecondHalf = kEnvelopeSecondHalf >> 8;
 
@@ -65,7 +42,7 @@ constexpr Ramp kRamps[4] = {
     {31, 0},     // high
 };
 // Ramp of the first and the second half of each shape, shape 0 first.
-constexpr uint8_t kShapeRamps[Psg::kShapes * 2] = {
+constexpr uint8_t kShapeRamps[kShapes * 2] = {
     2, 0, 2, 0, 2, 0, 2, 0, 1, 0, 1, 0, 1, 0, 1, 0,
     2, 2, 2, 0, 2, 1, 2, 3, 1, 1, 1, 3, 1, 2, 1, 0,
 };
@@ -73,8 +50,8 @@ constexpr uint8_t kShapeRamps[Psg::kShapes * 2] = {
 constexpr bool RampsStayInTable() {
   for (const Ramp& ramp : kRamps) {
     uint8_t level = ramp.start;
-    for (uint32_t i = 0; i < Psg::kEnvelopeEntries / 2; ++i) {
-      if (level >= Psg::kLevels) return false;
+    for (uint32_t i = 0; i < kEnvelopeEntries / 2; ++i) {
+      if (level >= kLevels) return false;
       level = static_cast<uint8_t>(level + ramp.step);
     }
   }
@@ -84,10 +61,6 @@ constexpr bool RampsStayInTable() {
   return true;
 }
 static_assert(RampsStayInTable(), "every envelope entry must index volume_table");
-
-// Shapes 10 and 14 (continue and alternate set, hold clear) run the whole row again after its
-// end; every other shape repeats its second half.
-bool LoopsWholeRow(uint8_t shape) { return (shape & 0x0B) == 0x0A; }
 
 // clock * scale / rate in double precision, truncated toward zero, saturated to 32 bits.
 // rate is never 0 here.
@@ -99,300 +72,9 @@ uint32_t Base(uint32_t clock, double scale, uint32_t rate) {
 
 // A volume_table entry: x truncated toward zero, held to 0 .. kMaxAmplitude.
 int32_t Amplitude(double x) {
-  if (!(x < static_cast<double>(Psg::kMaxAmplitude))) return Psg::kMaxAmplitude;
+  if (!(x < static_cast<double>(kMaxAmplitude))) return kMaxAmplitude;
   if (!(x > 0.0)) return 0;
   return static_cast<int32_t>(x);
-}
-
-// Adds into the host's buffer; a sum past the int32 range wraps around instead of overflowing.
-int32_t AddWrapping(int32_t a, int32_t b) {
-  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-
-// +amp when the wave is high (x = 1), -amp when it is low (x = 0), no branch.
-inline int32_t Signed(int32_t amp, uint32_t x) {
-  const int32_t m = static_cast<int32_t>(x) - 1;
-  return (amp + m) ^ m;
-}
-
-// A channel's value for its gate x (0 or 1). The board's: +-amp. The chip's: its level
-// (amp << shift) when the gate is open, 0 when it is closed.
-template <bool kChip>
-inline int32_t Value(int32_t amp, uint32_t x, uint32_t shift) {
-  if constexpr (kChip) {
-    return (amp << shift) & -static_cast<int32_t>(x);
-  } else {
-    return Signed(amp, x);
-  }
-}
-
-// The gate from the tone's and the noise's bits. The board's: either high. The chip's: both
-// high, a source that is off holding its bit at 1 (its Off()).
-template <bool kChip>
-inline uint32_t Gate(uint32_t tone, uint32_t noise) {
-  return kChip ? tone & noise : tone | noise;
-}
-template <bool kChip>
-constexpr uint32_t Off() {
-  return kChip ? 1 : 0;
-}
-
-// Bit 0: the noise bit at a noise position.
-inline uint32_t NoiseBits(const uint32_t* noise, uint32_t pos) {
-  return noise[pos >> 22] >> ((pos >> 17) & 31);
-}
-
-// One sub-sample's advance of the envelope position. Past entry 63 the excess carries over
-// into entry 0, or into entry 32 when hold_bit is set (every shape but the whole-row loops).
-inline uint32_t EnvelopeStep(uint32_t pos, uint32_t step, uint32_t hold_bit) {
-  pos += step;
-  const uint32_t past_end = 0u - static_cast<uint32_t>(pos >= kEnvelopeEnd);
-  return (pos | (past_end & hold_bit)) & (kEnvelopeEnd - 1);
-}
-
-constexpr uint32_t kNever = UINT32_MAX;
-constexpr uint32_t kToneHalfPeriod = 1u << 26;  // the tone bit flips at each multiple
-constexpr uint32_t kNoiseBitLength = 1u << 17;  // a new noise bit at each multiple
-constexpr uint32_t kEnvelopeEntryLength = 1u << 24;
-
-// Sub-samples until a counter at pos, advancing by step, first reaches a multiple of size (a
-// power of two): the first sub-sample that sees the next value. kNever for a counter that stands.
-inline uint32_t StepsToNext(uint32_t pos, uint32_t step, uint32_t size) {
-  if (step == 0) return kNever;
-  const uint32_t left = size - (pos & (size - 1));
-  return (left - 1) / step + 1;
-}
-
-// Envelope position after n sub-samples, jumping from one end of the row to the next.
-uint32_t AdvanceEnvelope(uint32_t pos, uint32_t step, uint32_t hold_bit, uint32_t n) {
-  while (n > 0) {
-    if (step == 0) return pos;
-    const uint32_t to_end = (kEnvelopeEnd - pos - 1) / step + 1;  // pos is below the end
-    if (n < to_end) return pos + n * step;
-    pos = EnvelopeStep(pos + (to_end - 1) * step, step, hold_bit);
-    n -= to_end;
-  }
-  return pos;
-}
-
-// Where a channel's sound goes. BoxSums: frames that sum four sub-samples each, the sub-samples
-// as they are. Edges (below): each change of level at its exact time, as a band-limited step.
-// Both write into kOuts buffers: one for the channels summed, or one a channel.
-// Channel(c): what follows is channel c's.
-// Run(s, n, value, back): sub-samples [s, s + n) sound value, which the wave reached back / 256
-// of a sub-sample before s. One(s, value): sub-sample s alone. End(subs, value, back): the
-// level the block ends on, for the next to carry on from.
-template <uint32_t kOuts>
-struct BoxSums {
-  static constexpr bool kTimesChanges = false;
-  int32_t (*buffers)[kBlock];
-  int32_t* sums = buffers[0];  // the present channel's
-
-  void Channel(uint32_t c) {
-    if constexpr (kOuts > 1) sums = buffers[c];
-  }
-  // Adds value to each of the sub-samples [first, first + n).
-  void Run(uint32_t first, uint32_t n, int32_t value, uint32_t /*back*/) const {
-    const uint32_t end = first + n;
-    uint32_t frame = first >> 2;
-    const uint32_t end_frame = end >> 2;
-    if (frame == end_frame) {
-      sums[frame] += value * static_cast<int32_t>(n);
-      return;
-    }
-    if (first & 3) {
-      sums[frame] += value * static_cast<int32_t>(4 - (first & 3));
-      ++frame;
-    }
-    const int32_t whole = 4 * value;
-    for (; frame < end_frame; ++frame) sums[frame] += whole;
-    if (end & 3) sums[end_frame] += value * static_cast<int32_t>(end & 3);
-  }
-  void One(uint32_t s, int32_t value) const { sums[s >> 2] += value; }
-  void End(uint32_t /*subs*/, int32_t /*value*/, uint32_t /*back*/) const {}
-};
-
-// How far before the counter's present position pos it crossed its last multiple of size, in
-// 1/256 of a sub-sample (0-255): the exact time of the change the crossing made.
-inline uint32_t Back(uint32_t pos, uint32_t step, uint32_t size) {
-  return static_cast<uint32_t>((uint64_t{pos & (size - 1)} << 8) / step);
-}
-
-// The band-limited sink: a change of a channel's level by d at sub-sample time t adds
-// d x the step kernel's row for t's fraction of a frame to the frames from t's on. last holds
-// each channel's level as the previous block ended.
-template <uint32_t kOuts>
-struct Edges {
-  static constexpr bool kTimesChanges = true;
-  int64_t (*buffers)[kBlock + StepKernel::kTaps];
-  const int32_t (*taps)[StepKernel::kTaps];
-  int32_t* last;
-  int64_t* changes = buffers[0];  // the present channel's
-  uint32_t channel = 0;
-
-  void Channel(uint32_t c) {
-    channel = c;
-    if constexpr (kOuts > 1) changes = buffers[c];
-  }
-  // A change to value at back / 256 of a sub-sample before sub-sample s.
-  void Change(uint32_t s, uint32_t back, int32_t value) const {
-    const int32_t before = last[channel];
-    if (value == before) return;
-    last[channel] = value;
-    const uint32_t t = (s << 8) - back;  // in 1/256 sub-samples; four sub-samples a frame
-    const int64_t d = int64_t{value} - before;
-    const int32_t* row = taps[(t >> 2) & (StepKernel::kPhases - 1)];
-    int64_t* at = changes + (t >> 10);
-    for (uint32_t j = 0; j < StepKernel::kTaps; ++j) at[j] += d * row[j];
-  }
-  void Run(uint32_t s, uint32_t /*n*/, int32_t value, uint32_t back) const {
-    Change(s, back, value);
-  }
-  void One(uint32_t s, int32_t value) const { Change(s, 0, value); }
-  void End(uint32_t subs, int32_t value, uint32_t back) const { Change(subs, back, value); }
-};
-
-using ChannelRun = Psg::ChannelRun;
-
-// Sub-samples until the noise bit at pos next changes value: the bits are read one after the
-// other (bit (pos >> 17) & 31 of word pos >> 22), so a run of equal bits within a word is
-// passed in one go. step is below 2^17.
-inline uint32_t StepsToNoiseChange(const uint32_t* noise, uint32_t pos, uint32_t step) {
-  if (step == 0) return kNever;
-  const uint32_t bit = pos >> 17;
-  const uint32_t rest = noise[bit >> 5] >> (bit & 31);
-  const uint32_t same = std::min<uint32_t>(std::countr_zero((rest & 1) ? ~rest : rest),
-                                           32 - (bit & 31));
-  // At most 32 bits of 2^17 ahead: the difference fits, even where the shift wraps to 0.
-  const uint32_t left = ((bit + same) << 17) - pos;
-  return (left - 1) / step + 1;
-}
-
-// Renders in runs over which nothing the channel hears changes: the spans between flips of the
-// tone bit, changes of the noise bit and new envelope entries, each found by division and
-// then counted down. Used when these runs last several sub-samples; otherwise RenderSubSamples
-// is cheaper.
-template <bool kChip, class Sink>
-void RenderRuns(Sink& sink, uint32_t subs, ChannelRun& c) {
-  // kNever counts down too, but no block is long enough for it to reach 0.
-  uint32_t tone_bit = Off<kChip>();
-  uint32_t to_tone = kNever;
-  if (c.tone_on) {
-    tone_bit = (c.phase >> 26) & 1;
-    to_tone = StepsToNext(c.phase, c.step, kToneHalfPeriod);
-  }
-  uint32_t noise_bit = Off<kChip>();
-  uint32_t to_noise = kNever;
-  if (c.noise_on) {
-    noise_bit = NoiseBits(c.noise, c.noise_pos) & 1;
-    to_noise = StepsToNoiseChange(c.noise, c.noise_pos, c.noise_step);
-  }
-  int32_t amp = c.amp;
-  uint32_t to_entry = kNever;
-  if (c.envelope) {
-    amp = c.row[c.envelope_pos >> 24];
-    to_entry = StepsToNext(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
-  }
-  uint32_t s = 0;
-  uint32_t back = 0;  // when the value of sub-sample s was reached, for a sink that times changes
-  while (s < subs) {
-    const uint32_t n = std::min({subs - s, to_tone, to_noise, to_entry});
-    sink.Run(s, n, Value<kChip>(amp, Gate<kChip>(tone_bit, noise_bit), c.level_shift), back);
-    s += n;
-    c.phase += n * c.step;
-    c.noise_pos += n * c.noise_step;
-    to_tone -= n;
-    to_noise -= n;
-    to_entry -= n;
-    // Where counters cross in one sub-sample, the first of tone, noise, envelope to cross times
-    // the change: they are taken last to first, each timing it over those taken before.
-    if (to_entry == 0) {  // with the envelope only: kNever does not get there
-      // Only the sub-sample that enters a new entry can pass the end of the row.
-      c.envelope_pos = EnvelopeStep(c.envelope_pos + (n - 1) * c.envelope_step, c.envelope_step,
-                                    c.hold_bit);
-      amp = c.row[c.envelope_pos >> 24];
-      to_entry = StepsToNext(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
-      if constexpr (Sink::kTimesChanges) {
-        back = Back(c.envelope_pos, c.envelope_step, kEnvelopeEntryLength);
-      }
-    } else if (c.envelope) {
-      c.envelope_pos += n * c.envelope_step;
-    }
-    if (to_noise == 0) {
-      noise_bit = NoiseBits(c.noise, c.noise_pos) & 1;  // the same again after a word's end
-      to_noise = StepsToNoiseChange(c.noise, c.noise_pos, c.noise_step);
-      if constexpr (Sink::kTimesChanges) back = Back(c.noise_pos, c.noise_step, kNoiseBitLength);
-    }
-    if (to_tone == 0) {
-      tone_bit = (c.phase >> 26) & 1;
-      to_tone = StepsToNext(c.phase, c.step, kToneHalfPeriod);
-      if constexpr (Sink::kTimesChanges) back = Back(c.phase, c.step, kToneHalfPeriod);
-    }
-  }
-  sink.End(subs, Value<kChip>(amp, Gate<kChip>(tone_bit, noise_bit), c.level_shift), back);
-}
-
-// Sub-sample by sub-sample, for channels whose tone, noise or envelope moves too fast for runs.
-// A sink that times changes gets them on the sub-sample grid.
-template <bool kChip, class Sink>
-void RenderSubSamples(Sink& sink, uint32_t subs, ChannelRun& c) {
-  // A source that is off reads Off(): the board's 0, the chip's 1.
-  const uint32_t tone_off = c.tone_on ^ 1 ? Off<kChip>() : 0;
-  const uint32_t noise_off = c.noise_on ^ 1 ? Off<kChip>() : 0;
-  for (uint32_t s = 0; s < subs; ++s) {
-    int32_t amp = c.amp;
-    if (c.envelope) {
-      amp = c.row[c.envelope_pos >> 24];
-      c.envelope_pos = EnvelopeStep(c.envelope_pos, c.envelope_step, c.hold_bit);
-    }
-    const uint32_t x =
-        Gate<kChip>(((c.phase >> 26) & c.tone_on) | tone_off,
-                    (NoiseBits(c.noise, c.noise_pos) & c.noise_on) | noise_off) & 1;
-    c.noise_pos += c.noise_step;
-    c.phase += c.step;
-    sink.One(s, Value<kChip>(amp, x, c.level_shift));
-  }
-}
-
-// The chip's DC blocker, held in locals through a call: y[n] = x[n] - x[n-1] + (1 - leak)
-// y[n-1], y in 1 / 2^16 units, leak in 1 / 2^24: one pole at Psg::kDcBlockerHz.
-struct DcBlocker {
-  static constexpr int64_t kHalfUnit = int64_t{1} << 15;
-  int32_t in;
-  int64_t out;
-  int64_t leak;
-
-  int32_t Pass(int32_t x) {
-    // The leak's product from y in 1 / 2^8 units, so that it cannot overflow.
-    out += ((int64_t{x} - in) << 16) - (((out >> 8) * leak) >> 16);
-    in = x;
-    return static_cast<int32_t>((out + kHalfUnit) >> 16);
-  }
-  // At rest (input 0, output under half a unit), on exactly 0: a call's end checks.
-  void Settle() {
-    if (in == 0 && out > -kHalfUnit && out < kHalfUnit) out = 0;
-  }
-};
-
-// Adds the channels' values v to both sides of out, each by its shares in pan.
-inline void AddPanned(StereoFrame& out, const int32_t* v, const Psg::Pan& pan) {
-  constexpr int64_t kHalf = int64_t{1} << (Psg::kPanBits - 1);
-  int64_t left = kHalf;
-  int64_t right = kHalf;
-  for (uint32_t c = 0; c < Psg::kChannels; ++c) {
-    left += int64_t{v[c]} * pan.left[c];
-    right += int64_t{v[c]} * pan.right[c];
-  }
-  out.left = AddWrapping(out.left, static_cast<int32_t>(left >> Psg::kPanBits));
-  out.right = AddWrapping(out.right, static_cast<int32_t>(right >> Psg::kPanBits));
-}
-
-// Runs pay when each lasts about eight sub-samples or more.
-bool RunsPay(const ChannelRun& c) {
-  constexpr uint32_t kMinRun = 8;
-  return (!c.tone_on || c.step <= kToneHalfPeriod / kMinRun) &&
-         (!c.noise_on || c.noise_step <= kNoiseBitLength / kMinRun) &&
-         (!c.envelope || c.envelope_step <= kEnvelopeEntryLength / kMinRun);
 }
 
 }  // namespace
@@ -418,14 +100,13 @@ void Psg::SetChipTrue(bool chip_true) {
   noise_word_ = 0;
   noise_pos_ = 0;
   noise_table_ = chip_true ? ChipNoiseTable::Get().words : NoiseTable::Get().words;
-  std::fill(std::begin(dc_in_), std::end(dc_in_), 0);
-  std::fill(std::begin(dc_out_), std::end(dc_out_), 0);
   SetVolume(volume_);
   UpdateEnvelopeStep();
 }
 
 void Psg::SetClock(uint32_t clock, uint32_t rate) {
   if (rate == 0) return;
+  prepared_ = false;
   tone_base_ = Base(clock, 4194304.0, rate);
   envelope_base_ = Base(clock, 1048576.0, rate);
   noise_base_ = Base(clock, 4096.0, rate);
@@ -435,12 +116,11 @@ void Psg::SetClock(uint32_t clock, uint32_t rate) {
   // The board's: half of what a write of register 6 stores, until register 6 is written again.
   // The chip's noise runs at its full rate from the start.
   if (!chip_true_) noise_step_ /= 2;
-  dc_leak_ = std::llround((1 - std::exp(-2 * 3.14159265358979323846 * kDcBlockerHz / rate)) *
-                          16777216.0);
 }
 
 void Psg::SetRegister(uint32_t index, uint32_t value) {
   if (index >= kRegisterCount) return;
+  prepared_ = false;
   const uint8_t byte = static_cast<uint8_t>(value);
   const uint32_t old_period = index < 6 ? TonePeriod(index / 2) : 0;
   regs_[index] = byte;
@@ -518,6 +198,7 @@ void Psg::UpdateFixedAmp(uint32_t channel) {
 }
 
 void Psg::SetChannelMask(uint32_t mask) {
+  prepared_ = false;
   // Bits 3-5 stay set, as construction leaves them.
   channel_mask_ = (mask & 7u) | 0x38u;
   for (uint32_t c = 0; c < kChannels; ++c) UpdateFixedAmp(c);
@@ -529,6 +210,7 @@ void Psg::SetType(Type type) {
 }
 
 void Psg::SetVolume(int32_t volume) {
+  prepared_ = false;
   volume_ = volume;
   // volume is in half-decibels: 10^(volume / 40) relative to full scale.
   double x = std::pow(10.0, static_cast<double>(volume) * 0.025) * kFullScale;
@@ -567,221 +249,20 @@ void Psg::BuildEnvelopeTable() {
   }
 }
 
-template <bool kChip>
-bool Psg::PrepareChannels(ChannelRun* channels) const {
-  // Decisions taken once per call, from the registers as they stand at the call.
-  const uint32_t mixer = regs_[7];
-  bool any_envelope = false;
-  for (uint32_t c = 0; c < kChannels; ++c) {
-    ChannelRun& run = channels[c];
-    run.step = tone_step_[c];
-    run.tone_on = ((mixer >> c) & 1) == 0 && tone_step_[c] <= kToneStepLimit ? 1 : 0;
-    // The chip's tone above half the rate: its gate open half the time, so half its level.
-    const bool too_fast = ((mixer >> c) & 1) == 0 && tone_step_[c] > kToneStepLimit;
-    run.level_shift = kChip && too_fast ? 0 : 1;
-    run.noise_step = noise_step_;
-    run.noise_on = ((mixer >> (3 + c)) & 1) == 0 ? 1 : 0;
-    run.envelope = ((channel_mask_ >> c) & 1) != 0 && (regs_[8 + c] & 0x10) != 0;
-    run.envelope_step = envelope_step_;
-    run.hold_bit = LoopsWholeRow(regs_[13]) ? 0 : kEnvelopeSecondHalf;
-    run.row = envelope_table_[envelope_row_];
-    run.amp = fixed_amp_[c];
-    any_envelope = any_envelope || run.envelope;
-  }
-  return any_envelope;
-}
-
 bool Psg::Silent() const {
   return (((regs_[8] | regs_[9] | regs_[10]) & 0x1Fu) | (~regs_[7] & 0x3Fu)) == 0;
 }
 
-template <bool kChip, class Sink>
-void Psg::RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint32_t subs) {
-  for (uint32_t c = 0; c < kChannels; ++c) {
-    ChannelRun& run = channels[c];
-    run.phase = tone_phase_[c];
-    run.noise_pos = noise_pos_;
-    run.envelope_pos = envelope_pos_;
-    sink.Channel(c);
-    run.noise = noise_table_;
-    if (!run.envelope && run.amp == 0) {
-      sink.End(0, 0, 0);
-      run.phase += subs * run.step;  // adds +0 or -0 throughout
-    } else if (RunsPay(run) ||
-               (Sink::kTimesChanges && (!run.noise_on || run.noise_step < kNoiseBitLength))) {
-      RenderRuns<kChip>(sink, subs, run);
-    } else {
-      RenderSubSamples<kChip>(sink, subs, run);
-    }
-    tone_phase_[c] = run.phase;
-  }
-  // The noise position moves whenever some noise is on or some amplitude follows the envelope;
-  // the envelope position moves per sub-sample only in the latter case.
-  if (any_envelope || (~regs_[7] & 0x38u) != 0) noise_pos_ += subs * noise_step_;
-  if constexpr (kChip) RebaseChipNoise();
-  if (any_envelope) {
-    envelope_pos_ = AdvanceEnvelope(envelope_pos_, envelope_step_, channels[0].hold_bit, subs);
-  }
-}
-
 void Psg::Mix(StereoFrame* frames, int32_t count) {
-  if (panned_) {
-    if (chip_true_) {
-      MixAs<true, kChannels>(frames, count);
-    } else {
-      MixAs<false, kChannels>(frames, count);
-    }
-  } else if (chip_true_) {
-    MixAs<true, 1>(frames, count);
+  if (chip_true_) {
+    MixChip(frames, count);
   } else {
-    MixAs<false, 1>(frames, count);
+    MixBoard(frames, count);
   }
 }
 
-void Psg::MixBandLimited(StereoFrame* frames, int32_t count) {
-  if (panned_) {
-    if (chip_true_) {
-      MixBandLimitedAs<true, kChannels>(frames, count);
-    } else {
-      MixBandLimitedAs<false, kChannels>(frames, count);
-    }
-  } else if (chip_true_) {
-    MixBandLimitedAs<true, 1>(frames, count);
-  } else {
-    MixBandLimitedAs<false, 1>(frames, count);
-  }
-}
-
-template <uint32_t kOuts>
-bool Psg::DcAtRest() const {
-  for (uint32_t o = 0; o < kOuts; ++o) {
-    if (dc_out_[o] != 0) return false;
-  }
-  return true;
-}
-
-// With the chip's output each value passes its own DC blocker, held in locals through a call.
-// One value goes to the sides the routing selects; a value a channel goes by its pan shares.
-template <uint32_t kOuts>
-struct Psg::Outputs {
-  Psg& psg;
-  DcBlocker dc[kOuts];
-  int32_t left_mask;
-  int32_t right_mask;
-
-  explicit Outputs(Psg& p)
-      : psg(p),
-        left_mask((p.routing_ & 1) != 0 ? -1 : 0),
-        right_mask((p.routing_ & 2) != 0 ? -1 : 0) {
-    for (uint32_t o = 0; o < kOuts; ++o) dc[o] = {p.dc_in_[o], p.dc_out_[o], p.dc_leak_};
-  }
-  // Output o's value x as it sounds.
-  template <bool kChip>
-  int32_t Pass(uint32_t o, int32_t x) {
-    if constexpr (kChip) x = dc[o].Pass(x);
-    return x;
-  }
-  // Adds a frame's values v, as they sound, into out.
-  void Place(StereoFrame& out, const int32_t* v) const {
-    if constexpr (kOuts == 1) {
-      out.left = AddWrapping(out.left, v[0] & left_mask);
-      out.right = AddWrapping(out.right, v[0] & right_mask);
-    } else {
-      AddPanned(out, v, psg.pan_);
-    }
-  }
-  // Keeps the DC blockers' state for the next call.
-  void Store() {
-    for (uint32_t o = 0; o < kOuts; ++o) {
-      dc[o].Settle();
-      psg.dc_in_[o] = dc[o].in;
-      psg.dc_out_[o] = dc[o].out;
-    }
-  }
-};
-
-template <bool kChip, uint32_t kOuts>
-void Psg::MixAs(StereoFrame* frames, int32_t count) {
-  // The chip's DC blocker lets a silenced level fall away before the mixer may stop.
-  if (Silent() && (!kChip || DcAtRest<kOuts>())) return;
-  if (frames == nullptr) count = 0;
-  ChannelRun channels[kChannels];
-  const bool any_envelope = PrepareChannels<kChip>(channels);
-
-  // Each frame sums twelve contributions (three channels, four sub-samples), in any order:
-  // every one is at most kMaxAmplitude, so no partial sum overflows.
-  int32_t sums[kOuts][kBlock];
-  BoxSums<kOuts> sink{sums};
-  Outputs<kOuts> outputs(*this);
-  const int32_t block = BlockFrames();
-  for (int32_t start = 0; start < count; start += block) {
-    const int32_t n = std::min(block, count - start);
-    for (auto& out_sums : sums) std::fill(out_sums, out_sums + n, 0);
-    RenderBlock<kChip>(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n));
-    StereoFrame* out = frames + start;
-    for (int32_t i = 0; i < n; ++i) {
-      int32_t v[kOuts];
-      for (uint32_t o = 0; o < kOuts; ++o) {
-        v[o] = outputs.template Pass<kChip>(o, sums[o][i] / 4);  // rounds toward zero
-      }
-      outputs.Place(out[i], v);
-    }
-  }
-  outputs.Store();
-  if (!any_envelope) AdvanceEnvelopeByCall(count);
-}
-
-template <bool kChip, uint32_t kOuts>
-void Psg::MixBandLimitedAs(StereoFrame* frames, int32_t count) {
-  if (frames == nullptr) count = 0;
-  const bool silent = Silent();
-  if (silent && settled_) return;
-  ChannelRun channels[kChannels];
-  const bool any_envelope = PrepareChannels<kChip>(channels);
-
-  // The changes of a block land on its frames and up to kTaps - 1 frames past them; those go
-  // on to the next block (and the next call) in tail_.
-  constexpr uint32_t kTaps = StepKernel::kTaps;
-  int64_t changes[kOuts][kBlock + kTaps];
-  Edges<kOuts> sink{changes, StepKernel::Get().taps, last_level_};
-  Outputs<kOuts> outputs(*this);
-  const int32_t block = BlockFrames();
-  for (int32_t start = 0; start < count; start += block) {
-    const int32_t n = std::min(block, count - start);
-    for (uint32_t o = 0; o < kOuts; ++o) {
-      std::copy(tail_[o], tail_[o] + kTaps, changes[o]);
-      std::fill(changes[o] + kTaps, changes[o] + n + kTaps, 0);
-    }
-    if (silent) {
-      // Nothing can sound and no counter moves, as in Mix: each channel falls to 0 at once.
-      for (uint32_t c = 0; c < kChannels; ++c) {
-        sink.Channel(c);
-        sink.End(0, 0, 0);
-      }
-    } else {
-      RenderBlock<kChip>(sink, channels, any_envelope, 4 * static_cast<uint32_t>(n));
-    }
-    StereoFrame* out = frames + start;
-    for (int32_t i = 0; i < n; ++i) {
-      int32_t v[kOuts];
-      for (uint32_t o = 0; o < kOuts; ++o) {
-        level_[o] += changes[o][i];
-        v[o] = outputs.template Pass<kChip>(
-            o, static_cast<int32_t>(level_[o] >> StepKernel::kUnityBits));
-      }
-      outputs.Place(out[i], v);
-    }
-    for (uint32_t o = 0; o < kOuts; ++o) {
-      std::copy(changes[o] + n, changes[o] + n + kTaps, tail_[o]);
-    }
-  }
-  outputs.Store();
-  settled_ = DcAtRest<kOuts>();
-  for (uint32_t c = 0; c < kChannels; ++c) settled_ = settled_ && last_level_[c] == 0;
-  for (uint32_t o = 0; o < kOuts; ++o) {
-    for (uint32_t j = 0; j < kTaps; ++j) settled_ = settled_ && tail_[o][j] == 0;
-  }
-  if (!silent && !any_envelope) AdvanceEnvelopeByCall(count);
+bool Psg::Render(PsgSink& sink, int32_t count) {
+  return chip_true_ ? RenderChip(sink, count) : RenderBoard(sink, count);
 }
 
 int32_t Psg::BlockFrames() const {
@@ -809,4 +290,69 @@ void Psg::AdvanceEnvelopeByCall(int32_t count) {
     hi &= kEnvelopeCallEnd - 1;
   }
   envelope_pos_ = hi << 8;
+}
+
+namespace {
+
+constexpr uint32_t kStateMagic = StateMagic("VPSG");
+constexpr uint16_t kStateVersion = 1;
+// With the chips' noise, ChipNoiseTable words a block may start from, and positions within
+// the first 32 steps of one (RebaseChipNoise).
+constexpr uint32_t kChipNoiseWords = (ChipNoiseTable::kSteps + 31) / 32;
+constexpr uint32_t kChipNoiseReach = 32 * kNoiseBitLength;
+
+}  // namespace
+
+std::vector<uint8_t> Psg::Save() const {
+  StateWriter w(kStateMagic, kStateVersion);
+  for (uint8_t reg : regs_) w.U8(reg);
+  for (uint32_t phase : tone_phase_) w.U32(phase);
+  w.U32(noise_pos_);
+  w.U32(noise_word_);
+  w.U32(envelope_pos_);
+  // Register 6's step, or half of it until register 6 is written after SetClock.
+  const uint32_t np = regs_[6] & 31u;
+  w.Bool(noise_step_ != (np != 0 ? noise_base_ / np : noise_base_));
+  w.U32(tone_base_);
+  w.U32(envelope_base_);
+  w.U32(noise_base_);
+  w.I32(volume_);
+  w.U8(static_cast<uint8_t>(type_));
+  w.Bool(chip_true_);
+  w.U8(static_cast<uint8_t>(channel_mask_));
+  w.U8(static_cast<uint8_t>(routing_));
+  return w.Finish();
+}
+
+bool Psg::Restore(const uint8_t* data, size_t size) {
+  StateReader r(data, size, kStateMagic, kStateVersion);
+  Psg s = *this;  // the state decoded, taken only whole
+  for (uint8_t& reg : s.regs_) reg = r.U8();
+  for (uint32_t& phase : s.tone_phase_) phase = r.U32();
+  s.noise_pos_ = r.U32();
+  s.noise_word_ = r.U32();
+  s.envelope_pos_ = r.U32(0, kEnvelopeEnd - 1);
+  const bool noise_halved = r.Bool();
+  s.tone_base_ = r.U32();
+  s.envelope_base_ = r.U32();
+  s.noise_base_ = r.U32();
+  s.volume_ = r.I32();
+  s.type_ = static_cast<Type>(r.U8(0, static_cast<uint8_t>(Type::kAy8910)));
+  s.chip_true_ = r.Bool();
+  s.channel_mask_ = r.U8(0x38, 0x3F);
+  s.routing_ = r.U8(0, 3);
+  // The chips' noise is read from a word within its period, from within its first 32 steps.
+  r.Require(s.chip_true_ ? s.noise_word_ < kChipNoiseWords && s.noise_pos_ < kChipNoiseReach
+                         : s.noise_word_ == 0);
+  if (!r.Finish()) return false;
+  s.noise_table_ = s.chip_true_ ? ChipNoiseTable::Get().words + s.noise_word_
+                                : NoiseTable::Get().words;
+  s.envelope_row_ = s.regs_[13] & 15u;
+  s.SetVolume(s.volume_);
+  for (uint32_t c = 0; c < kChannels; ++c) s.UpdateToneStep(c);
+  s.UpdateEnvelopeStep();
+  s.UpdateNoiseStep();
+  if (noise_halved) s.noise_step_ /= 2;
+  *this = s;
+  return true;
 }

@@ -24,10 +24,13 @@
 // With the board's 998400 Hz clock a tone period TP sounds at about 998400 / (8 * TP) Hz.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "vyx/stereo_frame.h"
-#include "psg/step_kernel.h"
+#include "psg/channel_run.h"
+#include "psg/psg_sink.h"
 
 class Psg {
  public:
@@ -35,15 +38,6 @@ class Psg {
   // sounding at level 2L + 1, the envelope in 32 steps. kAy8910: the AY-3-8910's own 16 levels
   // (measured, not evenly spaced), the envelope in 16 steps each held for two entries.
   enum class Type { kYm2149, kAy8910 };
-
-  static constexpr uint32_t kRegisterCount = 16;
-  static constexpr uint32_t kChannels = 3;
-  static constexpr uint32_t kLevels = 32;            // volume_table entries
-  static constexpr uint32_t kShapes = 16;            // envelope_table rows
-  static constexpr uint32_t kEnvelopeEntries = 64;   // entries of one row
-  // Loudest amplitude a volume setting can give: twelve contributions (three channels, four
-  // sub-samples) of this size still sum inside a signed 32-bit accumulator.
-  static constexpr int32_t kMaxAmplitude = INT32_MAX / 12;
 
   Psg();
 
@@ -59,107 +53,83 @@ class Psg {
   // The output curve; rebuilds the amplitude tables. A music player's choice by the file's
   // chip; the board never calls it (its PSGs stay kYm2149).
   void SetType(Type type);
-  Type type() const { return type_; }
   // The chips' own behaviour where the board's definition differs, for a music player that
   // plays a file as the chips would; the board never sets it. With it:
   //   - each channel sounds 0 or its level, never below 0: the chip's mixer gate (tone or
   //     tone off) AND (noise or noise off) opens the level, so with both off the channel
   //     sounds its level and volume writes alone make sound; a tone above half the output
-  //     rate counts as open at half its level. A DC blocker follows the three channels'
-  //     sum (one pole at kDcBlockerHz, 0.26 dB down at 20 Hz);
+  //     rate counts as open at half its level (chip_render.cpp);
   //   - the YM2149 curve is the chip's measured 32 levels; levels stay below
   //     kMaxAmplitude / 2, so that a channel's full level (twice its amplitude) fits;
   //   - the noise is ChipNoiseTable's 17-bit LFSR (131,071 steps), at its full rate from
-  //     power-on; noise_pos() then counts from the table word the LFSR has reached;
+  //     power-on;
   //   - envelope period 0 runs as period 1;
   //   - a tone period written below the count its counter has reached toggles at the next
   //     count; otherwise the counter goes on from its count.
   // Set it before SetClock; it rebuilds the amplitude tables and the steps.
   void SetChipTrue(bool chip_true);
-  bool chip_true() const { return chip_true_; }
-  static constexpr double kDcBlockerHz = 5.0;
   // Board reset: the register writes of power-on, counters and tables untouched.
   void Reset();
-  // Adds count frames of output into frames, on the sides that the routing selects.
+  // Adds count frames of output into frames, on the sides that the routing selects: four
+  // sub-samples a frame, averaged.
   void Mix(StereoFrame* frames, int32_t count);
-  // As Mix, from the same counters and registers, but each change of a channel's level is
-  // drawn at its exact time as a band-limited step (StepKernel) instead of being sampled four
-  // times a frame: nothing of the square waves folds back below half the rate. The sound comes
-  // out StepKernel::kDelay frames late. A music player's rendering; the board never calls it.
-  // One Psg is rendered by Mix or by MixBandLimited, not by both.
-  void MixBandLimited(StereoFrame* frames, int32_t count);
+  // As Mix, from the same counters and registers, but each channel apart into sink, block by
+  // block (PsgSink says how), for an output stage that places, filters or converts the
+  // channels itself. False, with nothing rendered and no counter moved, while nothing can sound
+  // (every level 0 without the envelope, every tone and noise off), as Mix then adds nothing.
+  bool Render(PsgSink& sink, int32_t count);
+  // The whole state as bytes (common/state_bytes.h): registers, counters and positions, the
+  // clock's bases and the settings (volume, curve, the chips' behaviour, channel mask, routing).
+  std::vector<uint8_t> Save() const;
+  // Takes a state that Save made. A damaged, truncated or foreign one is refused (false) and
+  // the Psg stays as it was. Steps and tables are recomputed from what was taken.
+  bool Restore(const uint8_t* data, size_t size);
   // Bit 0: add the output to the left side; bit 1: to the right side.
   void SetRouting(uint32_t routing) { routing_ = routing; }
   // Bits 0-2: channels A-C may sound; a clear bit holds that channel at amplitude 0. A music
   // player's per-voice mute; the board never calls it (its mask stays 63).
   void SetChannelMask(uint32_t mask);
-  uint32_t routing() const { return routing_; }
-  // Each channel's share of the left and the right side, kPanUnit = the whole of it: a music
-  // player's stereo placement of channels A-C; the board never calls it. Once set, Mix and
-  // MixBandLimited render each channel apart (with the chip's output, each through a DC
-  // blocker of its own) and add it to both sides by its shares; the routing no longer applies.
-  // Set it before the first Mix.
-  struct Pan {
-    int32_t left[kChannels];
-    int32_t right[kChannels];
-  };
-  static constexpr int32_t kPanBits = 14;
-  static constexpr int32_t kPanUnit = 1 << kPanBits;
-  void SetPan(const Pan& pan) {
-    pan_ = pan;
-    panned_ = true;
-  }
-  bool panned() const { return panned_; }
-
-  // Read-only views of the state. Out-of-range indexes read 0.
-  uint32_t tone_base() const { return tone_base_; }
-  uint32_t envelope_base() const { return envelope_base_; }
-  uint32_t noise_base() const { return noise_base_; }
-  uint32_t tone_step(uint32_t channel) const {
-    return channel < kChannels ? tone_step_[channel] : 0;
-  }
-  uint32_t tone_phase(uint32_t channel) const {
-    return channel < kChannels ? tone_phase_[channel] : 0;
-  }
-  uint32_t envelope_step() const { return envelope_step_; }
-  uint32_t envelope_pos() const { return envelope_pos_; }
-  uint32_t envelope_row() const { return envelope_row_; }
-  uint32_t noise_step() const { return noise_step_; }
-  uint32_t noise_pos() const { return noise_pos_; }
-  uint32_t channel_mask() const { return channel_mask_; }
-  int32_t fixed_amp(uint32_t channel) const {
-    return channel < kChannels ? fixed_amp_[channel] : 0;
-  }
-  int32_t volume_table(uint32_t level) const { return level < kLevels ? volume_table_[level] : 0; }
-  int32_t envelope_table(uint32_t shape, uint32_t entry) const {
-    return shape < kShapes && entry < kEnvelopeEntries ? envelope_table_[shape][entry] : 0;
-  }
-
-  // One channel's view of a block as it renders (defined where Psg renders).
-  struct ChannelRun;
 
  private:
-  // Fills channels from the registers; true when some channel follows the envelope.
-  template <bool kChip>
-  bool PrepareChannels(ChannelRun* channels) const;
-  // Nothing can sound: every level 0 without the envelope, every tone and noise off.
-  bool Silent() const;
+  using ChannelRun = psg_render::ChannelRun;
+  static constexpr uint32_t kRegisterCount = psg_render::kRegisterCount;
+  static constexpr uint32_t kChannels = psg_render::kChannels;
+  static constexpr uint32_t kLevels = psg_render::kLevels;
+  static constexpr uint32_t kShapes = psg_render::kShapes;
+  static constexpr uint32_t kEnvelopeEntries = psg_render::kEnvelopeEntries;
+
+  // The policies: the board's (board_render.cpp) and the chips' (chip_render.cpp).
+  void MixBoard(StereoFrame* frames, int32_t count);
+  void MixChip(StereoFrame* frames, int32_t count);
+  bool RenderBoard(PsgSink& sink, int32_t count);
+  bool RenderChip(PsgSink& sink, int32_t count);
+  // What both policies share (channel_render.h), with the policy's gate and values.
+  template <class Policy>
+  void MixWith(StereoFrame* frames, int32_t count);
+  template <class Policy>
+  bool RenderWith(PsgSink& sink, int32_t count);
+  // Fills runs_ from the registers unless it is prepared; true when some channel follows the
+  // envelope.
+  template <class Policy>
+  bool PrepareChannels();
   // Renders subs sub-samples of every channel into sink and advances the counters. A sink that
   // times changes gets runs wherever the noise allows them, however short they are.
-  template <bool kChip, class Sink>
-  void RenderBlock(Sink& sink, ChannelRun* channels, bool any_envelope, uint32_t subs);
-  // kOuts is 1 for the three channels summed and sent where the routing selects, kChannels
-  // for each channel apart and placed by pan_.
-  template <bool kChip, uint32_t kOuts>
-  void MixAs(StereoFrame* frames, int32_t count);
-  template <bool kChip, uint32_t kOuts>
-  void MixBandLimitedAs(StereoFrame* frames, int32_t count);
-  // How MixAs and MixBandLimitedAs turn the kOuts values of a frame into its two sides.
-  template <uint32_t kOuts>
-  struct Outputs;
-  // Every DC blocker of the first kOuts at rest.
-  template <uint32_t kOuts>
-  bool DcAtRest() const;
+  template <class Policy, class Sink>
+  void RenderBlock(Sink& sink, bool any_envelope, uint32_t subs);
+  // Channel c's part of a block, into sink.
+  template <class Policy, class Sink>
+  void RenderChannel(Sink& sink, uint32_t c, uint32_t subs);
+  // The chip's noise and envelope positions after a block of subs sub-samples.
+  template <class Policy>
+  void AdvanceCounters(bool any_envelope, uint32_t subs);
+  // Mix for 1 to kShortFrames frames: an emulator asks for a frame or two before each write.
+  static constexpr int32_t kShortFrames = 8;
+  template <class Policy>
+  void MixShort(StereoFrame* frames, int32_t count, bool any_envelope);
+  // Adds sums_'s first count frames into frames on the routing's sides and clears them.
+  void AddSums(StereoFrame* frames, int32_t count);
+  // Nothing can sound: every level 0 without the envelope, every tone and noise off.
+  bool Silent() const;
   // Frames a block may hold: with the chip's noise, no more than ChipNoiseTable::kSlack noise
   // steps, so that a block reads its noise without wrapping.
   int32_t BlockFrames() const;
@@ -199,19 +169,15 @@ class Psg {
   int32_t envelope_table_[kShapes][kEnvelopeEntries] = {};  // amplitudes, not levels
   int32_t volume_table_[kLevels] = {};                      // entries 0 and 1 are always 0
   const uint32_t* noise_table_ = nullptr;                   // NoiseTable::Get().words
-  // The state of each output a call carries on: entry 0 alone for the channels summed, one
-  // entry a channel when panned.
-  // MixBandLimited's: each channel's level as the last call ended, each output's sum of every
-  // change so far (StepKernel::kUnity a level) and its changes still to come of the frames ahead.
-  int32_t last_level_[kChannels] = {};
-  int64_t level_[kChannels] = {};
-  int64_t tail_[kChannels][StepKernel::kTaps] = {};
-  bool settled_ = true;  // every level 0, nothing ahead and the DC blockers at rest
   bool chip_true_ = false;
-  uint32_t noise_word_ = 0;         // with chip_true_: the ChipNoiseTable word noise_table_ is at
-  int32_t dc_in_[kChannels] = {};   // each output's DC blocker: its last input, and its last
-  int64_t dc_out_[kChannels] = {};  // output in 1 / 2^16 units
-  int64_t dc_leak_ = 0;             // 1 - their pole (kDcBlockerHz at the rate), in 1 / 2^24
-  bool panned_ = false;
-  Pan pan_ = {};
+  uint32_t noise_word_ = 0;  // with chip_true_: the ChipNoiseTable word noise_table_ is at
+  // What a call prepares, kept for the next (prepared_) until a register, the clock or the
+  // volume changes: a call of one frame then costs little more than a frame of a long one.
+  bool prepared_ = false;
+  bool any_envelope_ = false;
+  bool silent_ = false;  // Silent()
+  ChannelRun runs_[kChannels] = {};
+  // Mix's frames as it sums them, four sub-samples of three channels a frame; all 0 between
+  // calls, each entry cleared as it is taken, so that no call has to clear a block first.
+  int32_t sums_[PsgSink::kBlockFrames] = {};
 };

@@ -1,4 +1,4 @@
-// The band-limited step that Psg::MixBandLimited draws each change of a channel's level with.
+// The band-limited step that PsgOutput (player/) draws each change of a PSG channel's level with.
 //
 // A change of d at time t (in frames, t = f + p / kPhases) adds d x taps[p][j] to frame f + j
 // for j < kTaps; summing those additions frame by frame gives the change as a smooth step that

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "control/board_control.h"
+#include "tests/core_state.h"
 #include "tests/recording_host.h"
 
 namespace {
@@ -36,7 +37,7 @@ TEST(BoardControl, ResetValuesAndSelectedReads) {
   EXPECT_EQ(c.Read(4), 0u);
   EXPECT_EQ(c.Read(6), 0u);
   c.Write(1, 0x71);  // bits 4-6 are ignored: select 1
-  EXPECT_EQ(c.select(), 1u);
+  EXPECT_EQ(Look(c).select, 1u);
   EXPECT_EQ(c.Read(6), 0u);
   for (uint32_t s : {6u, 7u}) {
     c.Write(1, s);
@@ -83,9 +84,9 @@ TEST(BoardControl, OtherSelectOrRegistersChangeNothing) {
   o.control.Bind(&host, 0x105, &host);
   o.Write(1, 0x01);
   o.Write(6, 0x02);
-  EXPECT_EQ(o.control.control(), 0u);
+  EXPECT_EQ(Look(o.control).control, 0u);
   for (uint32_t reg : {3u, 4u, 5u, 7u}) o.Write(reg, 0xFF);
-  EXPECT_EQ(o.control.select(), 1u);
+  EXPECT_EQ(Look(o.control).select, 1u);
   EXPECT_TRUE(host.calls.empty());
 }
 
@@ -97,7 +98,7 @@ TEST(BoardControl, DroppingActiveResetsTheBlock) {
   o.Write(6, 0x02);
   EXPECT_EQ(host.outs.size(), 1u);
   o.Write(1, 0x00);  // active -> inactive: reset
-  EXPECT_EQ(o.control.control(), 0u);
+  EXPECT_EQ(Look(o.control).control, 0u);
   host.Expire();
   EXPECT_EQ(host.outs.size(), 1u) << "the interrupt ends at its next event";
 
@@ -107,7 +108,7 @@ TEST(BoardControl, DroppingActiveResetsTheBlock) {
   p.Write(1, 0x00);
   p.Write(6, 0x02);
   p.Write(1, 0x00);  // never active: no reset
-  EXPECT_EQ(p.control.control(), 2u);
+  EXPECT_EQ(Look(p.control).control, 2u);
   host2.Expire();
   EXPECT_EQ(host2.outs.size(), 2u);
 }
@@ -133,7 +134,44 @@ TEST(BoardControl, WithoutHostServicesNothingIsRaised) {
   p.control.Bind(nullptr, 0x105, &host);
   p.Write(6, 0x02);
   EXPECT_TRUE(host.calls.empty());
-  EXPECT_EQ(o.control.control(), 2u);
+  EXPECT_EQ(Look(o.control).control, 2u);
+}
+
+TEST(BoardControl, RestoredStateKeepsTheInterruptGoingAndDamagedOnesAreRefused) {
+  RecordingHost host;
+  Owner o;
+  o.control.Bind(&host, 0x105, &host);
+  o.Write(1, 0x80);
+  o.Write(6, 0x02);
+  const std::vector<uint8_t> state = o.control.Save();
+  EXPECT_TRUE(Look(o.control).armed);
+
+  RecordingHost later;
+  Owner p;
+  p.control.Bind(&later, 0x105, &later);
+  ASSERT_TRUE(p.control.Restore(state.data(), state.size()));
+  EXPECT_EQ(p.control.Save(), state);
+  EXPECT_TRUE(later.calls.empty()) << "restoring raises nothing";
+  Owner::Routine(&p, 1);  // the pending event expires: raised and re-armed
+  EXPECT_EQ(later.outs.size(), 1u);
+  EXPECT_EQ(later.events.size(), 1u);
+  p.Write(1, 0x00);  // it was active: this resets the block and ends the interrupt
+  ASSERT_TRUE(later.Expire());
+  EXPECT_EQ(later.outs.size(), 1u);
+  EXPECT_FALSE(Look(p.control).armed);
+
+  std::vector<std::vector<uint8_t>> bad = Damaged(state);
+  bad.push_back(Resealed(state, 0, StateMagic("VTON"), 4));
+  bad.push_back(Resealed(state, 13, 16, 1));  // select past register 15
+  bad.push_back(Resealed(state, 12, 2, 1));   // active not a bool
+  BoardControl c;
+  c.Write(1, 0x05);
+  const std::vector<uint8_t> before = c.Save();
+  for (const std::vector<uint8_t>& bytes : bad) {
+    EXPECT_FALSE(c.Restore(bytes.data(), bytes.size())) << bytes.size();
+    ASSERT_EQ(c.Save(), before);
+  }
+  EXPECT_EQ(c.Read(4), 64u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "module/board_device.h"
+#include "tests/core_state.h"
 #include "tests/recording_host.h"
 
 namespace {
@@ -117,7 +118,7 @@ TEST(BoardDevice, NoMixerMeansNoUpdateButStateStillChanges) {
   host.Attach(&device, BoardDevice::ConnectorTable());
   host.PortOut(0x0F, 0x30);
   host.PortOut(0x0C, 0x34);
-  EXPECT_EQ(device.tone().voice(0).period, 0x34 << 15);
+  EXPECT_EQ(Look(device.tone()).voice[0].period, 0x34 << 15);
   EXPECT_EQ(host.Count("Update"), 0);
 }
 
@@ -159,12 +160,12 @@ TEST(BoardDevice, ResetPortResetsGeneratorsButKeepsSettings) {
   b.Out(0x81, 0x05);
   b.host.calls.clear();
   b.Out(0x108, 0x00);
-  EXPECT_EQ(b.device.tone().voice(0).period, 0);
-  EXPECT_FALSE(b.device.tone().output_enabled());
+  EXPECT_EQ(Look(b.device.tone()).voice[0].period, 0);
+  EXPECT_FALSE(Look(b.device.tone()).output_enabled);
   EXPECT_EQ(b.device.psg_slot(0).latch, 0u);
   EXPECT_EQ(b.device.fm_latch(), 0u);
-  EXPECT_EQ(b.device.control().select(), 0u);
-  EXPECT_EQ(b.device.tone().voice(0).volume, 206);
+  EXPECT_EQ(Look(b.device.control()).select, 0u);
+  EXPECT_EQ(Look(b.device.tone()).voice[0].volume, 206);
   EXPECT_EQ(b.device.psg_slot(0).volume, -10);
   EXPECT_EQ(b.device.psg_slot(0).routing, 2u);
   EXPECT_EQ(b.device.fm_volume(), -10);
@@ -222,9 +223,9 @@ TEST(BoardDevice, UseRomeoWithoutACardStillPlaysTheEmulatedChip) {
 TEST(BoardDevice, RateZeroKeepsThePreviousRate) {
   Board b;
   b.device.SetRate(22050);
-  const int32_t step = b.device.tone().step();
+  const int32_t step = Look(b.device.tone()).step;
   EXPECT_TRUE(b.device.SetRate(0));
-  EXPECT_EQ(b.device.tone().step(), step);
+  EXPECT_EQ(Look(b.device.tone()).step, step);
   EXPECT_TRUE(b.device.SetRate(0xFFFFFFFF));  // any rate is accepted, nothing overflows
   EXPECT_TRUE(b.device.SetRate(1));
   b.FmTone();

@@ -17,7 +17,7 @@ namespace {
 // The chip's 768 increments of block 7, or none when the shared facts are not there.
 std::vector<uint32_t> ChipPhaseSteps() {
   const char* env = std::getenv("VORLA_SHARED_DIR");
-  const std::string shared = env != nullptr && *env != 0 ? env : VORLA_SOURCE_DIR "/../shared";
+  const std::string shared = env != nullptr && *env != 0 ? env : VORLA_SHARED_DEFAULT;
   std::ifstream in(shared + "/chipfacts/opm_phase_steps.txt");
   std::vector<uint32_t> steps;
   std::string line;

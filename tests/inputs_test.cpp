@@ -100,8 +100,9 @@ TEST(Inputs, FoldersPlaylistsAndSeveralSongs) {
 }
 
 TEST(Inputs, NothingToReadIsAnErrorAndAFailedSongIsSkipped) {
-  REQUIRE_TEST_FILE(s98, "synthetic/opm_psg_v3.s98");
   VorlaProgram vorla;
+  const std::string s98 = vorla.File("tone.s98");
+  SaveBytes(s98, PsgToneSong());
   fs::create_directory(vorla.File("empty"));
   WriteAll(vorla.File("empty/readme.txt"), "no music here\n");
   // A FIFO in a list would wait for a writer for ever: it is no file, and skipped.

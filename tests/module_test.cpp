@@ -4,6 +4,7 @@
 
 #include "module/board_module.h"
 #include "settings/ini_text.h"
+#include "tests/core_state.h"
 #include "tests/recording_host.h"
 #include "tests/temp_dir.h"
 
@@ -105,7 +106,7 @@ TEST(BoardModule, StoredSettingsHoldFromTheFirstMix) {
   auto* module = static_cast<BoardModule*>(CreateBoardModule(&host, dir.File("VYX.INI"), nullptr));
   ASSERT_NE(module, nullptr);
   const BoardDevice& d = module->device();
-  EXPECT_EQ(d.tone().voice(0).volume, 506) << "+50 reaches the device unchanged";
+  EXPECT_EQ(Look(d.tone()).voice[0].volume, 506) << "+50 reaches the device unchanged";
   EXPECT_EQ(d.psg_slot(0).volume, -40);
   EXPECT_EQ(d.psg_slot(0).routing, 2u) << "right output only";
   EXPECT_EQ(d.fm_volume(), -45);

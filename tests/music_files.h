@@ -17,11 +17,14 @@
 
 #include "music/music_reader.h"
 
-// The shared test files: $VORLA_SHARED_DIR/testdata (ctest sets it), else ../shared/testdata
-// beside the repository.
+// The shared test files: $VORLA_SHARED_DIR/testdata, else the build's VORLA_SHARED_DIR (by
+// default ../shared beside the repository).
+#ifndef VORLA_SHARED_DEFAULT
+#define VORLA_SHARED_DEFAULT VORLA_SOURCE_DIR "/../shared"
+#endif
 inline std::string TestDataDir() {
   const char* env = std::getenv("VORLA_SHARED_DIR");
-  const std::string shared = env != nullptr && *env != 0 ? env : VORLA_SOURCE_DIR "/../shared";
+  const std::string shared = env != nullptr && *env != 0 ? env : VORLA_SHARED_DEFAULT;
   return shared + "/testdata";
 }
 
@@ -144,6 +147,16 @@ class S98File {
  private:
   std::vector<uint8_t> bytes_;
 };
+
+// A second of a PSG's 440 Hz tone, channel A at level 15: an S98 song made here, for tests that
+// need a song that sounds and nothing more.
+inline std::vector<uint8_t> PsgToneSong() {
+  constexpr uint32_t kPsg = 1;  // S98 device type: YM2149-compatible PSG
+  S98File song({{kPsg, 2000000}});
+  song.Cmd({0x00, 0x00, 0x8E, 0x00, 0x01, 0x00, 0x00, 0x07, 0x3E, 0x00, 0x08, 0x0F});
+  song.Cmd({0xFE, 0x62, 0xFD});  // 100 syncs of 10 ms, then the end
+  return song.Bytes();
+}
 
 // The bytes gzip-compressed, as a .vgz holds them.
 inline std::vector<uint8_t> GzipBytes(const std::vector<uint8_t>& in) {

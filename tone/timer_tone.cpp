@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "common/state_bytes.h"
+
 namespace {
 
 constexpr int32_t kAudibleThreshold = 0x1000000;  // count 512 in fixed point
@@ -31,6 +33,15 @@ int32_t NextCount(int32_t counter, int32_t step, int32_t period) {
                                                     : static_cast<int32_t>(next);
 }
 
+// Linear amplitude factor for a volume setting in half-decibel steps.
+int32_t VolumeFactor(int32_t setting) {
+  if (setting <= -40) return 0;
+  // Linear in the setting; widened so that any int32 setting stays defined.
+  int64_t factor = 5 * static_cast<int64_t>(setting) + 256;
+  if (factor > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(factor);
+}
+
 }  // namespace
 
 TimerTone::TimerTone() { SetAllVolumes(0); }
@@ -44,13 +55,6 @@ void TimerTone::SetRate(uint32_t clock, uint32_t rate) {
   step_ = ToInt32(static_cast<double>(clock) * 32768.0 / static_cast<double>(rate));
 }
 
-int32_t TimerTone::VolumeFactor(int32_t setting) {
-  if (setting <= -40) return 0;
-  // Linear in the setting; widened so that any int32 setting stays defined.
-  int64_t factor = 5 * static_cast<int64_t>(setting) + 256;
-  if (factor > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-  return static_cast<int32_t>(factor);
-}
 
 void TimerTone::SetVolume(int voice, int32_t setting) {
   if (voice < 0 || voice >= kVoices) return;
@@ -58,12 +62,12 @@ void TimerTone::SetVolume(int voice, int32_t setting) {
 }
 
 void TimerTone::SetAllVolumes(int32_t setting) {
-  for (TimerVoice& voice : voices_) voice.volume = VolumeFactor(setting);
+  for (Voice& voice : voices_) voice.volume = VolumeFactor(setting);
 }
 
 void TimerTone::Reset() {
   output_enabled_ = false;
-  for (TimerVoice& voice : voices_) {
+  for (Voice& voice : voices_) {
     voice.period = 0;
     voice.access_mode = 0;
     voice.counter = 0;
@@ -80,14 +84,14 @@ bool TimerTone::SetOutputEnable(bool on) {
 void TimerTone::WriteControl(uint32_t value) {
   uint32_t select = (value >> 6) & 3;
   if (select == 3) return;
-  TimerVoice& voice = voices_[select];
+  Voice& voice = voices_[select];
   voice.access_mode = static_cast<int32_t>((value >> 4) & 3);
   voice.high_byte_next = false;
 }
 
 void TimerTone::WriteCounter(int index, uint32_t value) {
   if (index < 0 || index >= kVoices) return;
-  TimerVoice& voice = voices_[index];
+  Voice& voice = voices_[index];
   // The ports carry bytes; anything wider is cut to its low byte so the shifts stay in range.
   uint32_t byte = value & 0xFF;
   uint32_t period = static_cast<uint32_t>(voice.period);
@@ -114,7 +118,7 @@ void TimerTone::WriteCounter(int index, uint32_t value) {
 
 void TimerTone::Mix(StereoFrame* frames, int32_t count) {
   if (count <= 0) return;
-  for (TimerVoice& voice : voices_) {
+  for (Voice& voice : voices_) {
     if (voice.period <= kAudibleThreshold || voice.volume == 0) continue;
     // 8192 x volume / 256; saturated for settings far beyond the page's range.
     const int64_t wide_level = output_enabled_ ? 32 * static_cast<int64_t>(voice.volume) : 0;
@@ -155,4 +159,47 @@ void TimerTone::Mix(StereoFrame* frames, int32_t count) {
     }
     voice.counter = counter;
   }
+}
+
+namespace {
+
+constexpr uint32_t kStateMagic = StateMagic("VTON");
+constexpr uint16_t kStateVersion = 1;
+constexpr int32_t kMinVolume = 61;  // the factor of the quietest setting that sounds
+
+}  // namespace
+
+std::vector<uint8_t> TimerTone::Save() const {
+  StateWriter w(kStateMagic, kStateVersion);
+  w.I32(rate_);
+  w.I32(step_);
+  w.Bool(output_enabled_);
+  for (const Voice& voice : voices_) {
+    w.I32(voice.period);
+    w.U8(static_cast<uint8_t>(voice.access_mode));
+    w.I32(voice.counter);
+    w.I32(voice.volume);
+    w.Bool(voice.high_byte_next);
+  }
+  return w.Finish();
+}
+
+bool TimerTone::Restore(const uint8_t* data, size_t size) {
+  StateReader r(data, size, kStateMagic, kStateVersion);
+  TimerTone s;  // the state decoded, taken only whole
+  s.rate_ = r.I32(0);
+  s.step_ = r.I32(0);
+  s.output_enabled_ = r.Bool();
+  for (Voice& voice : s.voices_) {
+    voice.period = r.I32(0);
+    r.Require((static_cast<uint32_t>(voice.period) & ~(kLowByteMask | kHighByteMask)) == 0);
+    voice.access_mode = r.U8(0, 3);
+    voice.counter = r.I32();
+    voice.volume = r.I32(0);
+    r.Require(voice.volume == 0 || voice.volume >= kMinVolume);
+    voice.high_byte_next = r.Bool();
+  }
+  if (!r.Finish()) return false;
+  *this = s;
+  return true;
 }

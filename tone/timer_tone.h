@@ -13,17 +13,11 @@
 // rate) keeps the fractional part of the clock-to-rate ratio.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "vyx/stereo_frame.h"
-
-struct TimerVoice {
-  int32_t period = 0;        // count x 32768: low byte in bits 15-22, high byte in bits 23-30
-  int32_t access_mode = 0;   // 1 low, 2 high, 3 low then high, 0 stopped
-  int32_t counter = 0;       // running phase, same fixed point as period
-  int32_t volume = 256;      // linear factor: 0, or 61..356 over the settings range
-  bool high_byte_next = false;
-};
 
 class TimerTone {
  public:
@@ -31,7 +25,9 @@ class TimerTone {
 
   TimerTone();
 
+  // clock in Hz (the board passes 3993600), rate in frames per second; a rate of 0 is ignored.
   void SetRate(uint32_t clock, uint32_t rate);
+  // Volume settings in half-decibel steps, 0 = unity, -40 and below = silent.
   void SetVolume(int voice, int32_t setting);
   void SetAllVolumes(int32_t setting);
   void Reset();
@@ -39,19 +35,26 @@ class TimerTone {
   bool SetOutputEnable(bool on);
   void WriteControl(uint32_t value);
   void WriteCounter(int index, uint32_t value);
+  // Adds count frames of the three voices into frames, the same on both sides.
   void Mix(StereoFrame* frames, int32_t count);
-
-  int32_t rate() const { return rate_; }
-  int32_t step() const { return step_; }
-  bool output_enabled() const { return output_enabled_; }
-  const TimerVoice& voice(int index) const { return voices_[index]; }
-
-  // Linear amplitude factor for a volume setting in half-decibel steps.
-  static int32_t VolumeFactor(int32_t setting);
+  // The whole state as bytes (common/state_bytes.h): rate and step, the output switch, and each
+  // voice's period, access mode, counter, volume and byte pairing.
+  std::vector<uint8_t> Save() const;
+  // Takes a state that Save made. A damaged, truncated or foreign one is refused (false) and
+  // the generator stays as it was.
+  bool Restore(const uint8_t* data, size_t size);
 
  private:
+  struct Voice {
+    int32_t period = 0;       // count x 32768: low byte in bits 15-22, high byte in bits 23-30
+    int32_t access_mode = 0;  // 1 low, 2 high, 3 low then high, 0 stopped
+    int32_t counter = 0;      // running phase, same fixed point as period
+    int32_t volume = 256;     // linear factor: 0, or 61..356 over the settings range
+    bool high_byte_next = false;
+  };
+
   int32_t rate_ = 0;
-  int32_t step_ = 0;
+  int32_t step_ = 0;  // counts x 32768 each running counter moves a frame: clock x 32768 / rate
   bool output_enabled_ = false;
-  TimerVoice voices_[kVoices];
+  Voice voices_[kVoices];
 };
