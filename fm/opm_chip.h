@@ -1,5 +1,5 @@
 // YM2151-compatible FM synthesizer ("OPM"): eight channels of four operators, LFO, noise,
-// stereo routing and two timers (OpmTimer). Register map, ch = address bits 0-2:
+// stereo routing and two timers (OpmTimer, a member). Register map, ch = address bits 0-2:
 //
 //   0x01        ------x-  LFO reset: the LFO restarts at step 0; while the bit is held its
 //                         phase keeps moving, but channels are rendered without LFO
@@ -24,7 +24,7 @@
 //   0xC0-0xDF   xx------  DT2, ---xxxxx second decay rate D2R
 //   0xE0-0xFF   xxxx----  sustain level D1L, ----xxxx release rate RR
 //
-// Nothing reads back except the status byte (OpmTimer::status()).
+// Nothing reads back except the status byte (status()).
 #pragma once
 
 #include <cstdint>
@@ -34,14 +34,16 @@
 #include "fm/opm_timer.h"
 #include "vyx/stereo_frame.h"
 
-class OpmChip : public OpmTimer {
+class OpmChip {
  public:
   static constexpr int kChannels = 8;
   static constexpr int32_t kUnityVolume = 16384;
 
   OpmChip();
-  OpmChip(const OpmChip&) = delete;  // channels and operators point into this object
-  OpmChip& operator=(const OpmChip&) = delete;
+  // Channels, operators and the timer point into their chip: a copy points them at itself, so
+  // that it runs on independently of the original.
+  OpmChip(const OpmChip& other);
+  OpmChip& operator=(const OpmChip& other);
 
   // SetRate, Reset, unity volume. Always true: the chip's defined operations keep the result.
   bool Init(uint32_t clock, uint32_t rate);
@@ -62,6 +64,14 @@ class OpmChip : public OpmTimer {
   // Adds count frames of output into frames.
   void Mix(StereoFrame* frames, int32_t count);
 
+  // The status byte: bit 0 timer A flag, bit 1 timer B flag.
+  uint32_t status() const { return timer_.status(); }
+  // Counting timers (off by default: the board's timers never expire, see opm_timer.h).
+  void SetTimersCounting(bool on) { timer_.SetCounting(on); }
+  bool timers_counting() const { return timer_.counting(); }
+  // The timers' time without sound, for a board whose FM plays on a real chip.
+  void AdvanceTimers(int32_t frames) { timer_.Advance(frames); }
+
   // Inspection of the derived state.
   const FmChannel& channel(int index) const { return channels_[index]; }
   const FmChipParams& params() const { return params_; }
@@ -81,13 +91,12 @@ class OpmChip : public OpmTimer {
   uint32_t key_fraction(int index) const { return key_fraction_[index]; }
   uint32_t pan(int index) const { return pan_[index]; }
 
- protected:
-  // CSM: an expired timer A keys every operator off and on again.
-  void TimerAOverflow() override;
-  // The board passes no FM interrupt on.
-  void NotifyInterrupt(bool asserted) override;
-
  private:
+  // Points channels, operators and the timer at this chip.
+  void Bind();
+  // The timer's hook for an expired timer A: in CSM mode every operator is keyed off and on
+  // again. The board passes no FM interrupt on, so the interrupt line has no hook.
+  static void TimerAOverflow(void* owner);
   static constexpr int32_t kBlock = 256;  // frames rendered channel by channel at a time
 
   // Register groups: 0x01-0x1F, key on (0x08), 0x20-0x3F, 0x40-0xFF.
@@ -148,4 +157,5 @@ class OpmChip : public OpmTimer {
   uint8_t pan_[kChannels] = {};   // bit 0 left, bit 1 right
   FmChannel channels_[kChannels];
   FmChipParams params_;
+  OpmTimer timer_;
 };

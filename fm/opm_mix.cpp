@@ -91,19 +91,19 @@ uint32_t OpmChip::NoiseStep() {
 }
 
 void OpmChip::Mix(StereoFrame* frames, int32_t count) {
-  if (!timers_counting() || !CsmKeysOn()) {
+  if (!timer_.CsmKeysOn()) {
     // Without CSM an overflow only raises a flag, which a status read sees after the mixer
-    // caught up: the whole block renders at once (AdvanceTimers does nothing while the timers
-    // do not count).
+    // caught up: the whole block renders at once (Advance does nothing while the timers do
+    // not count).
     MixSound(frames, count);
-    AdvanceTimers(count);
+    timer_.Advance(count);
     return;
   }
   // Timer A keys the channels on: the sound is rendered up to each of its overflows.
   while (count > 0) {
-    const int32_t n = FramesToCsmKeyOn(count);
+    const int32_t n = timer_.FramesToCsmKeyOn(count);
     MixSound(frames, n);
-    AdvanceTimers(n);
+    timer_.Advance(n);
     frames += n;
     count -= n;
   }

@@ -12,12 +12,6 @@ namespace {
 
 using P = FmOperatorProbe;
 
-// Opens the timer-A hook, which nothing on this board reaches.
-class ProbeChip : public OpmChip {
- public:
-  using OpmChip::TimerAOverflow;
-};
-
 class ChipTest : public ::testing::Test {
  protected:
   ChipTest() { chip.Init(3993600, 44100); }
@@ -47,14 +41,13 @@ class ChipTest : public ::testing::Test {
     return frames;
   }
 
-  ProbeChip chip;
+  OpmChip chip;
 };
 
 TEST_F(ChipTest, InitDerivesRateValues) {
   EXPECT_EQ(chip.rate_ratio(), 181u);
   EXPECT_EQ(chip.params().ratio, 181u);
   EXPECT_EQ(chip.params().RatioMulTable[0][1], 362);
-  EXPECT_EQ(chip.timer_unit(), 1050256);
   EXPECT_EQ(chip.volume_factor(), 16384);
   EXPECT_EQ(chip.status(), 0u);
 }
@@ -88,9 +81,8 @@ TEST_F(ChipTest, SetRate) {
   EXPECT_EQ(chip.lfo_increment(), 2u * 179552u);
   chip.SetRate(0xFFFFFFFFu, 1);  // beyond 32 bits: saturated
   EXPECT_EQ(chip.rate_ratio(), 0xFFFFFFFFu);
-  chip.SetRate(63, 44100);  // no timer clock: ratio 0, unit saturated
+  chip.SetRate(63, 44100);  // no timer clock: ratio 0
   EXPECT_EQ(chip.rate_ratio(), 0u);
-  EXPECT_EQ(chip.timer_unit(), std::numeric_limits<int32_t>::max());
 }
 
 TEST_F(ChipTest, AbsurdRatesStayDefined) {
@@ -191,15 +183,22 @@ TEST_F(ChipTest, CsmModeOnlyKeysOffAndLatchesTotalLevel) {
   EXPECT_EQ(m1.tl_next(), 0x10u);
   EXPECT_EQ(m1.tl(), 127);
   EXPECT_FALSE(m1.dirty());
-  chip.TimerAOverflow();  // the CSM key-on: every operator off and on again
+  // The CSM key-on of a counting timer A (NA 1023: an overflow every frame) keys every
+  // operator off and on again.
+  chip.SetTimersCounting(true);
+  chip.Write(0x10, 0xFF);
+  chip.Write(0x11, 0x03);
+  chip.Write(0x14, 0x81);
+  StereoFrame frames[2] = {};
+  chip.Mix(frames, 2);
   for (int ch = 0; ch < 8; ++ch) {
     for (const FmOperator& op : chip.channel(ch).ops()) EXPECT_TRUE(op.keyed());
   }
   EXPECT_EQ(m1.tl(), 0x10);
-  // Without CSM the hook does nothing.
-  chip.Write(0x14, 0x00);
+  // Without CSM the overflow keys nothing on.
+  chip.Write(0x14, 0x01);
   chip.Write(0x08, 0x00 | 4);
-  chip.TimerAOverflow();
+  chip.Mix(frames, 2);
   EXPECT_FALSE(chip.channel(4).op(0).keyed());
   EXPECT_EQ(chip.status(), 0u);
 }
@@ -235,8 +234,6 @@ TEST_F(ChipTest, ResetSweep) {
   EXPECT_EQ(chip.amd(), 0u);
   EXPECT_EQ(chip.lfo_waveform(), 0u);
   EXPECT_EQ(chip.lfo_increment(), 2u);
-  EXPECT_EQ(chip.timer_control(), 0u);
-  EXPECT_EQ(chip.timer_b_count(), 0);
   EXPECT_EQ(chip.status(), 0u);
   EXPECT_EQ(chip.lfo_phase(), lfo_phase);  // the LFO is not restarted
   // Only channel 0 was keyed off by the sweep (0x08 written with 0); channel 3 keeps its
@@ -252,6 +249,10 @@ TEST_F(ChipTest, ResetSweep) {
     ASSERT_EQ(f.left, 0);
     ASSERT_EQ(f.right, 0);
   }
+  // Timer B, loaded and enabled before, was stopped: counting now raises no flag.
+  chip.SetTimersCounting(true);
+  Render(2000);
+  EXPECT_EQ(chip.status(), 0u);
 }
 
 TEST_F(ChipTest, SilentChipAddsNothingAndStandsStill) {
