@@ -69,6 +69,23 @@ uint32_t FmChannel::Refresh() {
   return result;
 }
 
+void FmChannel::Save(FmStateWriter& out) const {
+  out.U8(fb_shift_);
+  out.U8(algorithm_);
+  for (const FmOperator& op : ops_) op.Save(out);
+}
+
+void FmChannel::Load(FmStateReader& in) {
+  // A feedback shift from FeedbackShifts, or 0 in a channel never reset.
+  constexpr uint8_t kShifts[9] = {0, 31, 7, 6, 5, 4, 3, 2, 1};
+  fb_shift_ = in.OneOf(in.U8(), kShifts, 9);
+  algorithm_ = in.U8(0, 7);
+  for (FmOperator& op : ops_) op.Load(in);
+  const FmTables& tables = FmTables::Get();
+  pm_row_ = (chip_ != nullptr && chip_->chip_true ? tables.PitchLfoStepTable
+                                                   : tables.PitchLfoTable)[ops_[0].lfo_sens() & 7];
+}
+
 // ---- Block rendering -------------------------------------------------------------------------
 
 namespace {

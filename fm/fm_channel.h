@@ -56,6 +56,10 @@ class FmChannel {
   void RenderBlock(int32_t* out, int32_t count);
   void RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo);
 
+  // The connection and the four operators; the LFO row follows on load.
+  void Save(FmStateWriter& out) const;
+  void Load(FmStateReader& in);
+
   // Operators are reached for the chip's register writes and for inspection.
   FmOperator& op(int index) { return ops_[index]; }
   const FmOperator& op(int index) const { return ops_[index]; }

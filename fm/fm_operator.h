@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "fm/fm_chip_params.h"
+#include "fm/fm_state.h"
 #include "fm/fm_tables.h"
 
 enum class EnvState : int32_t {
@@ -49,6 +50,10 @@ class FmOperator {
   // bits 0-2, AMS in bits 4-5).
   void SetBlockStep(uint32_t step, uint32_t key_scale_code, int32_t key_position = 0);
   void SetLfoSensitivity(uint32_t sens);
+  // Every field that carries history; Load checks each one's range and derives the rest.
+  void Save(FmStateWriter& out) const;
+  void Load(FmStateReader& in);
+
   // The feedback history starts again.
   void ClearHistory() { output_ = prev_output_ = 0; }
 

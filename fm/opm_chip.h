@@ -27,7 +27,9 @@
 // Nothing reads back except the status byte (status()).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "fm/fm_channel.h"
 #include "fm/fm_chip_params.h"
@@ -64,6 +66,16 @@ class OpmChip {
   // Adds count frames of output into frames.
   void Mix(StereoFrame* frames, int32_t count);
 
+  // The whole state, every field that affects the frames to come, in the layout of
+  // fm_state.h: registers, operators' phases and envelopes, LFO, noise, timers, the clock and
+  // rate the chip runs at, the volume and the variant. A rate the host has changed since is
+  // set again with SetRate after a load. The noise waveform of the LFO draws from the C
+  // library's rand(), whose sequence is no part of the state.
+  std::vector<uint8_t> SaveState() const;
+  // Refuses (false, the chip unchanged) a state of another version, a damaged or truncated
+  // one, and one with any field outside the range the chip can hold.
+  bool LoadState(const uint8_t* data, size_t size);
+
   // The status byte: bit 0 timer A flag, bit 1 timer B flag.
   uint32_t status() const { return timer_.status(); }
   // Counting timers (off by default: the board's timers never expire, see opm_timer.h).
@@ -94,6 +106,9 @@ class OpmChip {
  private:
   // Points channels, operators and the timer at this chip.
   void Bind();
+  // The fields of SaveState after the header; Load leaves the reader failed on a bad field.
+  void Save(FmStateWriter& out) const;
+  void Load(FmStateReader& in);
   // The timer's hook for an expired timer A: in CSM mode every operator is keyed off and on
   // again. The board passes no FM interrupt on, so the interrupt line has no hook.
   static void TimerAOverflow(void* owner);

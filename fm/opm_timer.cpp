@@ -95,3 +95,30 @@ void OpmTimer::Advance(int32_t frames) {
     if (control_ & 8) SetStatus(2);
   }
 }
+
+void OpmTimer::Save(FmStateWriter& out) const {
+  out.U8(status_);
+  out.U8(control_);
+  out.U8(timer_a_high_);
+  out.U8(timer_a_low_);
+  out.U8(timer_b_value_);
+  out.Bool(counting_);
+  out.I64(frame_ticks_);
+  out.I64(clock_ticks_);
+  out.I64(timer_a_left_);
+  out.I64(timer_b_left_);
+}
+
+void OpmTimer::Load(FmStateReader& in) {
+  status_ = static_cast<uint8_t>(in.U8(0, 3));
+  control_ = static_cast<uint8_t>(in.U8());
+  timer_a_high_ = static_cast<uint8_t>(in.U8());
+  timer_a_low_ = static_cast<uint8_t>(in.U8());
+  timer_b_value_ = static_cast<uint8_t>(in.U8());
+  counting_ = in.Bool();
+  frame_ticks_ = in.I64(0, UINT32_MAX);  // a clock in Hz
+  clock_ticks_ = in.I64(0, UINT32_MAX);  // a rate in frames a second
+  // At most the longest period: 1024 x 64 clocks for A, 256 x 1024 for B.
+  timer_a_left_ = in.I64(0, 1024 * 64 * clock_ticks_);
+  timer_b_left_ = in.I64(0, 256 * 1024 * clock_ticks_);
+}

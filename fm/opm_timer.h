@@ -22,6 +22,8 @@
 
 #include <cstdint>
 
+#include "fm/fm_state.h"
+
 class OpmTimer {
  public:
   // What the owner hears: timer A's overflow and a change of the interrupt line. Plain function
@@ -49,6 +51,10 @@ class OpmTimer {
   bool counting() const { return counting_; }
   // Advances the loaded timers by `frames` output frames (only while counting).
   void Advance(int32_t frames);
+
+  // Registers, flags, the counting switch, the time of a frame and the time each timer has left.
+  void Save(FmStateWriter& out) const;
+  void Load(FmStateReader& in);
 
   bool csm() const { return (control_ & 0x80) != 0; }
   // CSM mode with timer A loaded and counting: its overflows key the channels on.
