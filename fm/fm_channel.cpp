@@ -36,12 +36,12 @@ void FmChannel::SetLfoSensitivity(uint32_t v) {
   for (FmOperator& op : ops_) op.SetLfoSensitivity(v);
 }
 
-void FmChannel::SetKeyMask(uint32_t mask) {
+void FmChannel::WriteKeys(uint32_t mask, bool csm) {
   for (int i = 0; i < 4; ++i) {
-    if (mask & (1u << i)) {
-      ops_[i].KeyOn();
-    } else {
+    if (!(mask & (1u << i))) {
       ops_[i].KeyOff();
+    } else if (!csm) {
+      ops_[i].KeyOn();
     }
   }
 }
@@ -55,17 +55,17 @@ uint32_t FmChannel::Refresh() {
   bool any_on = false;
   for (FmOperator& op : ops_) {
     op.Refresh();
-    any_am = any_am || op.am_enable();
-    any_on = any_on || op.env_state() != EnvState::Off;
+    any_am = any_am || op.am_enable_;
+    any_on = any_on || op.env_state_ != EnvState::Off;
   }
-  uint32_t sens = ops_[0].lfo_sens();
+  uint32_t sens = ops_[0].lfo_sens_;
   const FmTables& tables = FmTables::Get();
   pm_row_ = (chip_ != nullptr && chip_->chip_true ? tables.PitchLfoStepTable
                                                    : tables.PitchLfoTable)[sens & 7];
   uint32_t mask = any_am ? 0x37 : 0x07;
   uint32_t result = 0;
-  if (any_on) result |= kActive;
-  if (sens & mask) result |= kUsesLfo;
+  if (any_on) result |= kFmChannelActive;
+  if (sens & mask) result |= kFmChannelUsesLfo;
   return result;
 }
 
@@ -83,7 +83,7 @@ void FmChannel::Load(FmStateReader& in) {
   for (FmOperator& op : ops_) op.Load(in);
   const FmTables& tables = FmTables::Get();
   pm_row_ = (chip_ != nullptr && chip_->chip_true ? tables.PitchLfoStepTable
-                                                   : tables.PitchLfoTable)[ops_[0].lfo_sens() & 7];
+                                                   : tables.PitchLfoTable)[ops_[0].lfo_sens_ & 7];
 }
 
 // ---- Block rendering -------------------------------------------------------------------------
@@ -118,10 +118,10 @@ void FmChannel::RenderSpanOf(int32_t* out, int32_t n, const uint32_t* inc,
                              const uint32_t* atten) {
   constexpr FmConnection c = ConnectionTable[kAlgorithm];
   const FmTables& tables = FmTables::Get();
-  uint32_t p0 = ops_[0].phase(), p1 = ops_[1].phase(), p2 = ops_[2].phase(), p3 = ops_[3].phase();
-  int32_t o0 = ops_[0].output(), o1 = ops_[1].output(), o2 = ops_[2].output();
-  int32_t o3 = ops_[3].output();
-  int32_t prev0 = ops_[0].prev_output();
+  uint32_t p0 = ops_[0].phase_, p1 = ops_[1].phase_, p2 = ops_[2].phase_, p3 = ops_[3].phase_;
+  int32_t o0 = ops_[0].output_, o1 = ops_[1].output_, o2 = ops_[2].output_;
+  int32_t o3 = ops_[3].output_;
+  int32_t prev0 = ops_[0].prev_output_;
   const uint32_t i0 = inc[0], i1 = inc[1], i2 = inc[2], i3 = inc[3];
   const uint32_t a0 = atten[0], a1 = atten[1], a2 = atten[2], a3 = atten[3];
   // Feedback: the sum of the last two samples shifted by FB + 2 (31 at most), or nothing.
@@ -149,9 +149,9 @@ void FmChannel::RenderSpanOf(int32_t* out, int32_t n, const uint32_t* inc,
   }
 
   ops_[0].EndSpan(n, p0, o0, prev0);
-  ops_[1].EndSpan(n, p1, o1, ops_[1].prev_output());
-  ops_[2].EndSpan(n, p2, o2, ops_[2].prev_output());
-  ops_[3].EndSpan(n, p3, o3, ops_[3].prev_output());
+  ops_[1].EndSpan(n, p1, o1, ops_[1].prev_output_);
+  ops_[2].EndSpan(n, p2, o2, ops_[2].prev_output_);
+  ops_[3].EndSpan(n, p3, o3, ops_[3].prev_output_);
 }
 
 template <bool kLfo>
@@ -185,7 +185,7 @@ void FmChannel::RenderBlock(int32_t* out, int32_t count) {
     uint32_t inc[4];
     uint32_t atten[4];
     for (int i = 0; i < 4; ++i) {
-      inc[i] = ops_[i].phase_inc();
+      inc[i] = ops_[i].phase_inc_;
       atten[i] = ops_[i].SpanAtten();
     }
     RenderSpan<false>(out + pos, n, inc, atten);

@@ -18,12 +18,12 @@ struct FmLfoBlock {
   const int32_t* run;       // per frame: frames from this one on with the same two values
 };
 
+// Result bits of FmChannel::Refresh().
+inline constexpr uint32_t kFmChannelActive = 1;   // some envelope is not off
+inline constexpr uint32_t kFmChannelUsesLfo = 2;  // PMS non-zero, or AMS non-zero with AM on
+
 class FmChannel {
  public:
-  // Result bits of Refresh().
-  static constexpr uint32_t kActive = 1;   // some envelope is not off
-  static constexpr uint32_t kUsesLfo = 2;  // PMS non-zero, or AMS non-zero with AM enabled
-
   FmChannel();
 
   // Points the channel's operators at the chip's shared record.
@@ -33,42 +33,42 @@ class FmChannel {
   void SelectAlgorithm(uint32_t a);
   void SetPitch(uint32_t kc, uint32_t kf);
   void SetLfoSensitivity(uint32_t v);
-  void SetKeyMask(uint32_t mask);
+  // Key bits of register 0x08 (bit 0 M1, 1 C1, 2 M2, 3 C2): a set bit keys its operator on, a
+  // clear one off. In CSM mode (csm) the bits can only key off: set bits leave theirs alone.
+  void WriteKeys(uint32_t mask, bool csm);
+  // Operator register group 2-7 of operator index (0-3, M1 C1 M2 C2): FmOperator::Write.
+  void WriteOperator(int index, uint32_t group, uint32_t data, bool csm) {
+    ops_[index].Write(group, data, csm);
+  }
   void Reset();
+  // Derives what changed; returns kFmChannelActive and kFmChannelUsesLfo bits.
   uint32_t Refresh();
 
-  // One frame. The LFO variants take the chip's amplitude and pitch index of the frame.
-  int32_t Render() { return RenderOps<false>({}); }
-  int32_t RenderLfo(int32_t am_index, int32_t pm_index) {
-    const FmLfoValues lfo = LfoValues(am_index, pm_index);
-    return ChipPitch() ? RenderOps<true, true>(lfo) : RenderOps<true>(lfo);
-  }
-  int32_t RenderNoise(uint32_t noise) { return RenderOpsNoise<false>(noise, {}); }
-  int32_t RenderLfoNoise(uint32_t noise, int32_t am_index, int32_t pm_index) {
-    const FmLfoValues lfo = LfoValues(am_index, pm_index);
-    return ChipPitch() ? RenderOpsNoise<true, true>(noise, lfo) : RenderOpsNoise<true>(noise, lfo);
-  }
-
-  // count samples, each added into out[i]: the same samples as count calls of Render (or of
-  // RenderLfo with the LFO values of frame i taken from lfo). Renders in spans in which no
-  // envelope ticks and the LFO values stay put, so that the span's loop has no tests; the
-  // sample of a tick goes through Render / RenderLfo.
+  // count samples, each added into out[i]: without LFO, or with the LFO values of frame i
+  // taken from lfo. Renders in spans in which no envelope ticks and the LFO values stay put,
+  // so that the span's loop has no tests; the sample of a tick is rendered on its own.
   void RenderBlock(int32_t* out, int32_t count);
   void RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo);
+  // One frame with operator C2 replaced by the chip's noise word (bit 0 the noise bit); with
+  // kLfo at the chip's amplitude and pitch index of the frame.
+  template <bool kLfo>
+  int32_t RenderNoise(uint32_t noise, int32_t am_index, int32_t pm_index) {
+    if constexpr (kLfo) {
+      const FmLfoValues lfo = LfoValues(am_index, pm_index);
+      return ChipPitch() ? RenderOpsNoise<true, true>(noise, lfo)
+                         : RenderOpsNoise<true>(noise, lfo);
+    } else {
+      return RenderOpsNoise<false>(noise, {});
+    }
+  }
 
   // The connection and the four operators; the LFO row follows on load.
   void Save(FmStateWriter& out) const;
   void Load(FmStateReader& in);
 
-  // Operators are reached for the chip's register writes and for inspection.
-  FmOperator& op(int index) { return ops_[index]; }
-  const FmOperator& op(int index) const { return ops_[index]; }
-  const FmOperator (&ops() const)[4] { return ops_; }
-  uint32_t fb_shift() const { return fb_shift_; }
-  uint32_t algorithm() const { return algorithm_; }
-  const int32_t* pm_row() const { return pm_row_; }
-
  private:
+  // One frame without LFO.
+  int32_t Render() { return RenderOps<false>({}); }
   FmLfoValues LfoValues(int32_t am_index, int32_t pm_index) const {
     return {pm_row_[pm_index], am_index};
   }
@@ -86,8 +86,8 @@ class FmChannel {
   // The sum of the outputs of the operators in mask (bit i: operator i), as they are now.
   template <uint8_t kMask>
   int32_t Heard() const {
-    return (kMask & 1 ? ops_[0].output() : 0) + (kMask & 2 ? ops_[1].output() : 0) +
-           (kMask & 4 ? ops_[2].output() : 0) + (kMask & 8 ? ops_[3].output() : 0);
+    return (kMask & 1 ? ops_[0].output_ : 0) + (kMask & 2 ? ops_[1].output_ : 0) +
+           (kMask & 4 ? ops_[2].output_ : 0) + (kMask & 8 ? ops_[3].output_ : 0);
   }
   template <int kAlgorithm, bool kLfo, bool kChipPitch>
   int32_t RenderOpsOf(FmLfoValues lfo);
@@ -149,15 +149,15 @@ inline int32_t FmChannel::RenderOps(FmLfoValues lfo) {
 template <bool kLfo, bool kChipPitch>
 inline int32_t FmChannel::RenderOpsNoise(uint32_t noise, FmLfoValues lfo) {
   const FmConnection& c = ConnectionTable[algorithm_];
-  const int32_t previous0 = ops_[0].output();
+  const int32_t previous0 = ops_[0].output_;
   auto heard = [&](uint8_t mask) {
-    return (mask & 1 ? previous0 : 0) + (mask & 2 ? ops_[1].output() : 0) +
-           (mask & 4 ? ops_[2].output() : 0);
+    return (mask & 1 ? previous0 : 0) + (mask & 2 ? ops_[1].output_ : 0) +
+           (mask & 4 ? ops_[2].output_ : 0);
   };
   Feedback<kLfo, kChipPitch>(lfo);
   Op<kLfo, kChipPitch>(1, heard(c.into[1]), lfo);
   Op<kLfo, kChipPitch>(2, heard(c.into[2]), lfo);
-  const int32_t previous_noise = ops_[3].output();
+  const int32_t previous_noise = ops_[3].output_;
   ops_[3].ComputeNoise(noise);
   return heard(c.carriers) + previous_noise;
 }

@@ -21,41 +21,35 @@ void FmOperator::UpdateAtten() {
   atten_ = static_cast<uint32_t>(level) * 8;
 }
 
-void FmOperator::SetDetuneMultiple(uint32_t dt1, uint32_t mul) {
-  dt1_row_ = static_cast<int32_t>(dt1 & 7) * 32;
-  mul_ = static_cast<int32_t>(mul & 15);
-  dirty_ = true;
-}
-
-void FmOperator::SetTotalLevel(uint32_t tl) {
-  tl_next_ = tl & 0x7F;
-  tl_ = static_cast<int32_t>(tl_next_);
-  dirty_ = true;
-}
-
-void FmOperator::LatchTotalLevel(uint32_t tl) { tl_next_ = tl & 0x7F; }
-
-void FmOperator::SetKeyScaleAttack(uint32_t ks, uint32_t ar) {
-  key_scale_ = static_cast<int32_t>(ks & 3);
-  attack_rate_ = (ar & 31) * 2;
-  dirty_ = true;
-}
-
-void FmOperator::SetDecayAm(uint32_t d1r, bool am) {
-  decay_rate_ = static_cast<int32_t>(d1r & 31) * 2;
-  am_enable_ = am;
-  dirty_ = true;
-}
-
-void FmOperator::SetSustainRateDt2(uint32_t d2r, uint32_t dt2) {
-  sustain_rate_ = static_cast<int32_t>(d2r & 31) * 2;
-  dt2_ = static_cast<int32_t>(dt2 & 3);
-  dirty_ = true;
-}
-
-void FmOperator::SetSustainRelease(uint32_t sl, uint32_t rr) {
-  sustain_level_ = SustainLevels[sl & 15];
-  release_rate_ = static_cast<int32_t>(rr & 15) * 4 + 2;
+void FmOperator::Write(uint32_t group, uint32_t data, bool csm) {
+  switch (group) {
+    case 2:
+      dt1_row_ = static_cast<int32_t>((data >> 4) & 7) * 32;
+      mul_ = static_cast<int32_t>(data & 15);
+      break;
+    case 3:
+      tl_next_ = data & 0x7F;
+      if (csm) return;  // the active level changes at the next attack; nothing to derive
+      tl_ = static_cast<int32_t>(tl_next_);
+      break;
+    case 4:
+      key_scale_ = static_cast<int32_t>((data >> 6) & 3);
+      attack_rate_ = (data & 31) * 2;
+      break;
+    case 5:
+      decay_rate_ = static_cast<int32_t>(data & 31) * 2;
+      am_enable_ = (data & 0x80) != 0;
+      break;
+    case 6:
+      sustain_rate_ = static_cast<int32_t>(data & 31) * 2;
+      dt2_ = static_cast<int32_t>((data >> 6) & 3);
+      break;
+    case 7:
+      sustain_level_ = SustainLevels[(data >> 4) & 15];
+      release_rate_ = static_cast<int32_t>(data & 15) * 4 + 2;
+      break;
+    default: return;  // not an operator register
+  }
   dirty_ = true;
 }
 

@@ -22,12 +22,6 @@ enum class EnvState : int32_t {
 
 class FmOperator {
  public:
-  // Every envelope tick restarts the timer at 6141 internal samples, x128 like the ratio.
-  static constexpr int32_t kEnvTimerPeriod = 786048;
-  // Level parked at by an operator that is off (attenuation about 90 dB).
-  static constexpr int32_t kOffLevel = 955;
-  static constexpr int32_t kMaxLevel = 1023;
-
   FmOperator();
 
   void BindChip(FmChipParams* params) { chip_ = params; }
@@ -36,23 +30,32 @@ class FmOperator {
   void KeyOn();
   void KeyOff();
 
-  // Register fields, in register units (rates 0-31, levels 0-127, SL and RR 0-15).
-  void SetDetuneMultiple(uint32_t dt1, uint32_t mul);
-  // The level takes effect at once; the latched level only at the next attack.
-  void SetTotalLevel(uint32_t tl);
-  void LatchTotalLevel(uint32_t tl);
-  void SetKeyScaleAttack(uint32_t ks, uint32_t ar);
-  void SetDecayAm(uint32_t d1r, bool am);
-  void SetSustainRateDt2(uint32_t d2r, uint32_t dt2);
-  void SetSustainRelease(uint32_t sl, uint32_t rr);
+  // Operator register group 2-7 (addresses 0x40-0xFF >> 5) with its data byte:
+  //   2  -xxx---- DT1, ----xxxx MUL         5  x------- AM enable, ---xxxxx D1R
+  //   3  -xxxxxxx TL                        6  xx------ DT2, ---xxxxx D2R
+  //   4  xx------ KS, ---xxxxx AR           7  xxxx---- D1L (SL), ----xxxx RR
+  // In CSM mode (csm) a TL write is only latched: the level changes at the next attack.
+  void Write(uint32_t group, uint32_t data, bool csm);
   // The channel's pitch (phase step before detune and multiple, key code >> 2, and the note
   // position of OpmPhaseStep that the chip-true variant looks up) and its LFO sensitivity (PMS in
   // bits 0-2, AMS in bits 4-5).
   void SetBlockStep(uint32_t step, uint32_t key_scale_code, int32_t key_position = 0);
   void SetLfoSensitivity(uint32_t sens);
+
   // Every field that carries history; Load checks each one's range and derives the rest.
   void Save(FmStateWriter& out) const;
   void Load(FmStateReader& in);
+
+ private:
+  // The channel runs its operators sample by sample and in spans (fm_channel.h): it reaches the
+  // per-sample computations and the phase and output registers below.
+  friend class FmChannel;
+
+  // Every envelope tick restarts the timer at 6141 internal samples, x128 like the ratio.
+  static constexpr int32_t kEnvTimerPeriod = 786048;
+  // Level parked at by an operator that is off (attenuation about 90 dB).
+  static constexpr int32_t kOffLevel = 955;
+  static constexpr int32_t kMaxLevel = 1023;
 
   // The feedback history starts again.
   void ClearHistory() { output_ = prev_output_ = 0; }
@@ -106,31 +109,6 @@ class FmOperator {
     prev_output_ = prev_output;
   }
 
-  // Inspection.
-  int32_t output() const { return output_; }
-  int32_t prev_output() const { return prev_output_; }
-  uint32_t phase() const { return phase_; }
-  uint32_t phase_inc() const { return phase_inc_; }
-  uint32_t block_step() const { return block_step_; }
-  uint32_t key_scale_code() const { return key_scale_code_; }
-  uint32_t lfo_sens() const { return lfo_sens_; }
-  uint32_t atten() const { return atten_; }
-  int32_t env_level() const { return env_level_; }
-  int32_t env_target() const { return env_target_; }
-  int32_t env_rate() const { return env_rate_; }
-  int32_t env_tick() const { return env_tick_; }
-  int32_t env_timer() const { return env_timer_; }
-  int32_t env_timer_dec() const { return env_timer_dec_; }
-  EnvState env_state() const { return env_state_; }
-  int32_t tl() const { return tl_; }
-  uint32_t tl_next() const { return tl_next_; }
-  int32_t mul() const { return mul_; }
-  bool am_enable() const { return am_enable_; }
-  bool keyed() const { return keyed_; }
-  bool dirty() const { return dirty_; }
-
- private:
-  friend struct FmOperatorProbe;  // the unit tests' access to the envelope internals
 
   // Entering Attack, Decay or Release may pass straight on to the next state; values outside
   // Attack..Release mean Off.

@@ -87,8 +87,8 @@ void OpmChip::TimerAOverflow(void* owner) {
   auto* chip = static_cast<OpmChip*>(owner);
   if (!chip->timer_.csm()) return;
   for (FmChannel& channel : chip->channels_) {
-    channel.SetKeyMask(0);
-    channel.SetKeyMask(15);
+    channel.WriteKeys(0, false);
+    channel.WriteKeys(15, false);
   }
 }
 
@@ -141,16 +141,8 @@ void OpmChip::WriteControl(uint32_t address, uint32_t data) {
 }
 
 void OpmChip::WriteKeys(uint32_t data) {
-  FmChannel& channel = channels_[data & 7];
-  uint32_t keys = (data >> 3) & 15;  // bit 0 M1, 1 C1, 2 M2, 3 C2
-  if (!timer_.csm()) {
-    channel.SetKeyMask(keys);
-    return;
-  }
-  // Timer A owns the key-on in CSM mode; this register can only key off.
-  for (int op = 0; op < 4; ++op) {
-    if (!(keys & (1u << op))) channel.op(op).KeyOff();
-  }
+  // bit 0 M1, 1 C1, 2 M2, 3 C2; timer A owns the key-on in CSM mode
+  channels_[data & 7].WriteKeys((data >> 3) & 15, timer_.csm());
 }
 
 void OpmChip::WriteChannel(uint32_t address, uint32_t data) {
@@ -178,19 +170,6 @@ void OpmChip::WriteChannel(uint32_t address, uint32_t data) {
 }
 
 void OpmChip::WriteOperator(uint32_t address, uint32_t data) {
-  FmOperator& op = channels_[address & 7].op(SlotOrder[(address >> 3) & 3]);
-  switch (address >> 5) {
-    case 2: op.SetDetuneMultiple(data >> 4, data); break;
-    case 3:
-      if (timer_.csm()) {
-        op.LatchTotalLevel(data);  // the active level changes at the next attack
-      } else {
-        op.SetTotalLevel(data);
-      }
-      break;
-    case 4: op.SetKeyScaleAttack(data >> 6, data); break;
-    case 5: op.SetDecayAm(data, (data & 0x80) != 0); break;
-    case 6: op.SetSustainRateDt2(data, data >> 6); break;
-    default: op.SetSustainRelease(data >> 4, data); break;  // 7
-  }
+  channels_[address & 7].WriteOperator(SlotOrder[(address >> 3) & 3], address >> 5, data,
+                                       timer_.csm());
 }

@@ -38,9 +38,6 @@
 
 class OpmChip {
  public:
-  static constexpr int kChannels = 8;
-  static constexpr int32_t kUnityVolume = 16384;
-
   OpmChip();
   // Channels, operators and the timer point into their chip: a copy points them at itself, so
   // that it runs on independently of the original.
@@ -60,7 +57,6 @@ class OpmChip {
   // saturating at 16 bits and passing through the chip's floating-point DAC (10-bit mantissa).
   // Kept through Init and Reset.
   void SetChipTrue(bool on);
-  bool chip_true() const { return params_.chip_true; }
   // Half-decibel steps, 0 = unity, at most +20 (10 dB); -192 and below are silent.
   void SetVolume(int32_t setting);
   // Adds count frames of output into frames.
@@ -80,30 +76,14 @@ class OpmChip {
   uint32_t status() const { return timer_.status(); }
   // Counting timers (off by default: the board's timers never expire, see opm_timer.h).
   void SetTimersCounting(bool on) { timer_.SetCounting(on); }
-  bool timers_counting() const { return timer_.counting(); }
   // The timers' time without sound, for a board whose FM plays on a real chip.
   void AdvanceTimers(int32_t frames) { timer_.Advance(frames); }
 
-  // Inspection of the derived state.
-  const FmChannel& channel(int index) const { return channels_[index]; }
-  const FmChipParams& params() const { return params_; }
-  int32_t volume_factor() const { return volume_factor_; }
-  uint32_t rate_ratio() const { return rate_ratio_; }
-  uint32_t test_register() const { return test_register_; }
-  uint32_t lfo_frequency() const { return lfo_frequency_; }
-  uint32_t lfo_increment() const { return lfo_increment_; }
-  uint32_t lfo_phase() const { return lfo_phase_; }
-  uint32_t lfo_waveform() const { return lfo_waveform_; }
-  uint32_t pmd() const { return pmd_; }
-  uint32_t amd() const { return amd_; }
-  uint32_t noise_control() const { return noise_control_; }
-  int32_t noise_counter() const { return noise_counter_; }
-  uint32_t noise_shift() const { return noise_shift_; }
-  uint32_t key_code(int index) const { return key_code_[index]; }
-  uint32_t key_fraction(int index) const { return key_fraction_[index]; }
-  uint32_t pan(int index) const { return pan_[index]; }
-
  private:
+  static constexpr int kChannels = 8;
+  static constexpr int32_t kUnityVolume = 16384;
+  static constexpr int32_t kBlock = 256;  // frames rendered channel by channel at a time
+
   // Points channels, operators and the timer at this chip.
   void Bind();
   // The fields of SaveState after the header; Load leaves the reader failed on a bad field.
@@ -112,7 +92,6 @@ class OpmChip {
   // The timer's hook for an expired timer A: in CSM mode every operator is keyed off and on
   // again. The board passes no FM interrupt on, so the interrupt line has no hook.
   static void TimerAOverflow(void* owner);
-  static constexpr int32_t kBlock = 256;  // frames rendered channel by channel at a time
 
   // Register groups: 0x01-0x1F, key on (0x08), 0x20-0x3F, 0x40-0xFF.
   void WriteControl(uint32_t address, uint32_t data);

@@ -200,10 +200,10 @@ void OpmChip::RenderNoiseChannel(int32_t* sum, int32_t n, const FmLfoBlock& lfo)
   FmChannel& last = channels_[kChannels - 1];
   for (int32_t i = 0; i < n; ++i) {
     const uint32_t noise_word = NoiseStep();
-    if (kLfo) {
-      sum[i] += last.RenderLfoNoise(noise_word, lfo.am_index[i], lfo.pm_index[i]);
+    if constexpr (kLfo) {
+      sum[i] += last.RenderNoise<true>(noise_word, lfo.am_index[i], lfo.pm_index[i]);
     } else {
-      sum[i] += last.RenderNoise(noise_word);
+      sum[i] += last.RenderNoise<false>(noise_word, 0, 0);
     }
   }
 }
