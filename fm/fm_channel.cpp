@@ -9,6 +9,7 @@ FmChannel::FmChannel() : pm_row_(FmTables::Get().PitchLfoTable[0]) { SelectAlgor
 
 void FmChannel::BindChip(FmChipParams* params) {
   chip_ = params;
+  derived_ = false;
   for (FmOperator& op : ops_) op.BindChip(params);
 }
 
@@ -30,10 +31,12 @@ void FmChannel::SetPitch(uint32_t kc, uint32_t kf) {
   const int32_t position =
       static_cast<int32_t>(octave * 768 + (code - (code >> 2)) * 64 + (kf & 63));
   for (FmOperator& op : ops_) op.SetBlockStep(step, (kc >> 2) & 31, position);
+  derived_ = false;
 }
 
 void FmChannel::SetLfoSensitivity(uint32_t v) {
   for (FmOperator& op : ops_) op.SetLfoSensitivity(v);
+  derived_ = false;
 }
 
 void FmChannel::WriteKeys(uint32_t mask, bool csm) {
@@ -48,9 +51,10 @@ void FmChannel::WriteKeys(uint32_t mask, bool csm) {
 
 void FmChannel::Reset() {
   for (FmOperator& op : ops_) op.Reset();
+  derived_ = false;
 }
 
-uint32_t FmChannel::Refresh() {
+uint32_t FmChannel::Derive() {
   bool any_am = false;
   bool any_on = false;
   for (FmOperator& op : ops_) {
@@ -63,10 +67,9 @@ uint32_t FmChannel::Refresh() {
   pm_row_ = (chip_ != nullptr && chip_->chip_true ? tables.PitchLfoStepTable
                                                    : tables.PitchLfoTable)[sens & 7];
   uint32_t mask = any_am ? 0x37 : 0x07;
-  uint32_t result = 0;
-  if (any_on) result |= kFmChannelActive;
-  if (sens & mask) result |= kFmChannelUsesLfo;
-  return result;
+  lfo_bit_ = (sens & mask) ? kFmChannelUsesLfo : 0;
+  derived_ = true;
+  return (any_on ? kFmChannelActive : 0) | lfo_bit_;
 }
 
 void FmChannel::Save(FmStateWriter& out) const {
@@ -81,6 +84,7 @@ void FmChannel::Load(FmStateReader& in) {
   fb_shift_ = in.OneOf(in.U8(), kShifts, 9);
   algorithm_ = in.U8(0, 7);
   for (FmOperator& op : ops_) op.Load(in);
+  derived_ = false;
   const FmTables& tables = FmTables::Get();
   pm_row_ = (chip_ != nullptr && chip_->chip_true ? tables.PitchLfoStepTable
                                                    : tables.PitchLfoTable)[ops_[0].lfo_sens_ & 7];
@@ -172,6 +176,10 @@ void FmChannel::RenderSpan(int32_t* out, int32_t n, const uint32_t* inc, const u
 // The count of samples before the next tick drops by exactly n over a span of n samples, so it
 // is only worked out again after a tick.
 void FmChannel::RenderBlock(int32_t* out, int32_t count) {
+  if (count < kShortBlock) {
+    for (int32_t i = 0; i < count; ++i) out[i] += Render();
+    return;
+  }
   int32_t pos = 0;
   int32_t free = SamplesBeforeTick();
   while (pos < count) {
@@ -203,6 +211,12 @@ void FmChannel::RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lf
 
 template <bool kChipPitch>
 void FmChannel::RenderBlockLfoOf(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
+  if (count < kShortBlock) {
+    for (int32_t i = 0; i < count; ++i) {
+      out[i] += RenderOps<true, kChipPitch>(LfoValues(lfo.am_index[i], lfo.pm_index[i]));
+    }
+    return;
+  }
   int32_t pos = 0;
   int32_t free = SamplesBeforeTick();
   while (pos < count) {

@@ -39,10 +39,17 @@ class FmChannel {
   // Operator register group 2-7 of operator index (0-3, M1 C1 M2 C2): FmOperator::Write.
   void WriteOperator(int index, uint32_t group, uint32_t data, bool csm) {
     ops_[index].Write(group, data, csm);
+    derived_ = false;
   }
   void Reset();
-  // Derives what changed; returns kFmChannelActive and kFmChannelUsesLfo bits.
-  uint32_t Refresh();
+  // Derives what changed; returns kFmChannelActive and kFmChannelUsesLfo bits. Only whether an
+  // envelope sounds is looked at anew when no parameter changed since the last time.
+  uint32_t Refresh() {
+    if (!derived_) return Derive();
+    const bool on = ops_[0].env_state_ != EnvState::Off || ops_[1].env_state_ != EnvState::Off ||
+                    ops_[2].env_state_ != EnvState::Off || ops_[3].env_state_ != EnvState::Off;
+    return (on ? kFmChannelActive : 0) | lfo_bit_;
+  }
 
   // count samples, each added into out[i]: without LFO, or with the LFO values of frame i
   // taken from lfo. Renders in spans in which no envelope ticks and the LFO values stay put,
@@ -67,6 +74,12 @@ class FmChannel {
   void Load(FmStateReader& in);
 
  private:
+  // Blocks shorter than this are rendered frame by frame: the span loop's set-up costs more
+  // than it saves on them (an emulator mixes a frame or two before each register write).
+  static constexpr int32_t kShortBlock = 4;
+
+  // Refresh's full work: every operator derives, the LFO row and bit follow.
+  uint32_t Derive();
   // One frame without LFO.
   int32_t Render() { return RenderOps<false>({}); }
   FmLfoValues LfoValues(int32_t am_index, int32_t pm_index) const {
@@ -112,6 +125,8 @@ class FmChannel {
   uint32_t fb_shift_ = 0;       // FeedbackShifts entry, 31 = no feedback
   const int32_t* pm_row_;       // PitchLfoTable (chip-true: PitchLfoStepTable) row of the PMS
   uint32_t algorithm_ = 0;
+  uint32_t lfo_bit_ = 0;   // kFmChannelUsesLfo as last derived
+  bool derived_ = false;   // no parameter changed since the last Derive
   FmOperator ops_[4];
 };
 

@@ -74,8 +74,7 @@ uint32_t FmOperator::ChipPhaseInc(int32_t shift) const {
   return detuned * static_cast<uint32_t>(chip_->RatioMulTable[0][mul_ & 15]);
 }
 
-void FmOperator::Refresh() {
-  if (!dirty_) return;
+void FmOperator::Derive() {
   dirty_ = false;
   if (chip_->chip_true) {
     phase_inc_ = ChipPhaseInc(0);

@@ -26,7 +26,10 @@ class FmOperator {
 
   void BindChip(FmChipParams* params) { chip_ = params; }
   void Reset();
-  void Refresh();
+  // Derives the cached values when a parameter changed since the last time.
+  void Refresh() {
+    if (dirty_) Derive();
+  }
   void KeyOn();
   void KeyOff();
 
@@ -57,6 +60,7 @@ class FmOperator {
   static constexpr int32_t kOffLevel = 955;
   static constexpr int32_t kMaxLevel = 1023;
 
+  void Derive();
   // The feedback history starts again.
   void ClearHistory() { output_ = prev_output_ = 0; }
 
