@@ -175,11 +175,7 @@ void FmChannel::RenderSpan(int32_t* out, int32_t n, const uint32_t* inc, const u
 
 // The count of samples before the next tick drops by exactly n over a span of n samples, so it
 // is only worked out again after a tick.
-void FmChannel::RenderBlock(int32_t* out, int32_t count) {
-  if (count < kShortBlock) {
-    for (int32_t i = 0; i < count; ++i) out[i] += Render();
-    return;
-  }
+void FmChannel::RenderSpans(int32_t* out, int32_t count) {
   int32_t pos = 0;
   int32_t free = SamplesBeforeTick();
   while (pos < count) {
@@ -201,22 +197,8 @@ void FmChannel::RenderBlock(int32_t* out, int32_t count) {
   }
 }
 
-void FmChannel::RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
-  if (ChipPitch()) {
-    RenderBlockLfoOf<true>(out, count, lfo);
-  } else {
-    RenderBlockLfoOf<false>(out, count, lfo);
-  }
-}
-
 template <bool kChipPitch>
-void FmChannel::RenderBlockLfoOf(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
-  if (count < kShortBlock) {
-    for (int32_t i = 0; i < count; ++i) {
-      out[i] += RenderOps<true, kChipPitch>(LfoValues(lfo.am_index[i], lfo.pm_index[i]));
-    }
-    return;
-  }
+void FmChannel::RenderSpansLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
   int32_t pos = 0;
   int32_t free = SamplesBeforeTick();
   while (pos < count) {
@@ -241,3 +223,6 @@ void FmChannel::RenderBlockLfoOf(int32_t* out, int32_t count, const FmLfoBlock& 
     pos += n;
   }
 }
+
+template void FmChannel::RenderSpansLfo<false>(int32_t*, int32_t, const FmLfoBlock&);
+template void FmChannel::RenderSpansLfo<true>(int32_t*, int32_t, const FmLfoBlock&);

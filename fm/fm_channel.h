@@ -54,8 +54,17 @@ class FmChannel {
   // count samples, each added into out[i]: without LFO, or with the LFO values of frame i
   // taken from lfo. Renders in spans in which no envelope ticks and the LFO values stay put,
   // so that the span's loop has no tests; the sample of a tick is rendered on its own.
-  void RenderBlock(int32_t* out, int32_t count);
-  void RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo);
+  void RenderBlock(int32_t* out, int32_t count) {
+    if (count >= kShortBlock) return RenderSpans(out, count);
+    for (int32_t i = 0; i < count; ++i) out[i] += Render();
+  }
+  void RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
+    if (ChipPitch()) {
+      RenderBlockLfoOf<true>(out, count, lfo);
+    } else {
+      RenderBlockLfoOf<false>(out, count, lfo);
+    }
+  }
   // One frame with operator C2 replaced by the chip's noise word (bit 0 the noise bit); with
   // kLfo at the chip's amplitude and pitch index of the frame.
   template <bool kLfo>
@@ -88,13 +97,13 @@ class FmChannel {
   // The chip-true variant's vibrato (kChipPitch in the renderers below).
   bool ChipPitch() const { return chip_ != nullptr && chip_->chip_true; }
   template <bool kLfo, bool kChipPitch = false>
-  int32_t Op(int index, int32_t m, FmLfoValues lfo) {
-    return kLfo ? ops_[index].ComputeLfo<kChipPitch>(m, lfo) : ops_[index].Compute(m);
+  int32_t Op(int index, int32_t m, FmLfoValues lfo, const FmTables& t) {
+    return kLfo ? ops_[index].ComputeLfo<kChipPitch>(m, lfo, t) : ops_[index].Compute(m, t);
   }
   template <bool kLfo, bool kChipPitch = false>
-  int32_t Feedback(FmLfoValues lfo) {
-    return kLfo ? ops_[0].ComputeFeedbackLfo<kChipPitch>(fb_shift_, lfo)
-                : ops_[0].ComputeFeedback(fb_shift_);
+  int32_t Feedback(FmLfoValues lfo, const FmTables& t) {
+    return kLfo ? ops_[0].ComputeFeedbackLfo<kChipPitch>(fb_shift_, lfo, t)
+                : ops_[0].ComputeFeedback(fb_shift_, t);
   }
   // The sum of the outputs of the operators in mask (bit i: operator i), as they are now.
   template <uint8_t kMask>
@@ -109,7 +118,16 @@ class FmChannel {
   template <bool kLfo, bool kChipPitch = false>
   int32_t RenderOpsNoise(uint32_t noise, FmLfoValues lfo);
   template <bool kChipPitch>
-  void RenderBlockLfoOf(int32_t* out, int32_t count, const FmLfoBlock& lfo);
+  void RenderBlockLfoOf(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
+    if (count >= kShortBlock) return RenderSpansLfo<kChipPitch>(out, count, lfo);
+    for (int32_t i = 0; i < count; ++i) {
+      out[i] += RenderOps<true, kChipPitch>(LfoValues(lfo.am_index[i], lfo.pm_index[i]));
+    }
+  }
+  // RenderBlock and RenderBlockLfo in spans.
+  void RenderSpans(int32_t* out, int32_t count);
+  template <bool kChipPitch>
+  void RenderSpansLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo);
 
   // Samples before the next envelope tick of any operator (0: the next sample ticks).
   int32_t SamplesBeforeTick() const;
@@ -137,10 +155,11 @@ class FmChannel {
 template <int kAlgorithm, bool kLfo, bool kChipPitch>
 inline int32_t FmChannel::RenderOpsOf(FmLfoValues lfo) {
   constexpr FmConnection c = ConnectionTable[kAlgorithm];
-  Op<kLfo, kChipPitch>(2, Heard<c.into[2]>(), lfo);
-  Op<kLfo, kChipPitch>(1, Heard<c.into[1]>(), lfo);
-  Op<kLfo, kChipPitch>(3, Heard<c.into[3]>(), lfo);
-  const int32_t fb = Feedback<kLfo, kChipPitch>(lfo);
+  const FmTables& t = FmTables::Get();
+  Op<kLfo, kChipPitch>(2, Heard<c.into[2]>(), lfo, t);
+  Op<kLfo, kChipPitch>(1, Heard<c.into[1]>(), lfo, t);
+  Op<kLfo, kChipPitch>(3, Heard<c.into[3]>(), lfo, t);
+  const int32_t fb = Feedback<kLfo, kChipPitch>(lfo, t);
   return Heard<static_cast<uint8_t>(c.carriers & 0b1110)>() + (c.carriers & 1 ? fb : 0);
 }
 
@@ -169,9 +188,10 @@ inline int32_t FmChannel::RenderOpsNoise(uint32_t noise, FmLfoValues lfo) {
     return (mask & 1 ? previous0 : 0) + (mask & 2 ? ops_[1].output_ : 0) +
            (mask & 4 ? ops_[2].output_ : 0);
   };
-  Feedback<kLfo, kChipPitch>(lfo);
-  Op<kLfo, kChipPitch>(1, heard(c.into[1]), lfo);
-  Op<kLfo, kChipPitch>(2, heard(c.into[2]), lfo);
+  const FmTables& t = FmTables::Get();
+  Feedback<kLfo, kChipPitch>(lfo, t);
+  Op<kLfo, kChipPitch>(1, heard(c.into[1]), lfo, t);
+  Op<kLfo, kChipPitch>(2, heard(c.into[2]), lfo, t);
   const int32_t previous_noise = ops_[3].output_;
   ops_[3].ComputeNoise(noise);
   return heard(c.carriers) + previous_noise;

@@ -65,19 +65,20 @@ class FmOperator {
   void ClearHistory() { output_ = prev_output_ = 0; }
 
   // Per-sample outputs. m is the modulating sample; it moves the sine index by m / 2.
-  int32_t Compute(int32_t m) { return ComputeWith<false, false>(m, {}); }
+  // t: the process-wide tables, fetched once by the caller for all four operators.
+  int32_t Compute(int32_t m, const FmTables& t) { return ComputeWith<false, false>(m, {}, t); }
   // kChipPitch: the chip-true variant's vibrato (ChipLfoPhaseInc).
   template <bool kChipPitch = false>
-  int32_t ComputeLfo(int32_t m, FmLfoValues lfo) {
-    return ComputeWith<true, false, kChipPitch>(m, lfo);
+  int32_t ComputeLfo(int32_t m, FmLfoValues lfo, const FmTables& t) {
+    return ComputeWith<true, false, kChipPitch>(m, lfo, t);
   }
   // Operator with self-feedback; the plain variant returns the sample of the previous call.
-  int32_t ComputeFeedback(uint32_t shift) {
-    return ComputeWith<false, true>(static_cast<int32_t>(shift), {});
+  int32_t ComputeFeedback(uint32_t shift, const FmTables& t) {
+    return ComputeWith<false, true>(static_cast<int32_t>(shift), {}, t);
   }
   template <bool kChipPitch = false>
-  int32_t ComputeFeedbackLfo(uint32_t shift, FmLfoValues lfo) {
-    return ComputeWith<true, true, kChipPitch>(static_cast<int32_t>(shift), lfo);
+  int32_t ComputeFeedbackLfo(uint32_t shift, FmLfoValues lfo, const FmTables& t) {
+    return ComputeWith<true, true, kChipPitch>(static_cast<int32_t>(shift), lfo, t);
   }
   // Noise in place of the sine; bit 0 of noise is the noise bit.
   void ComputeNoise(uint32_t noise);
@@ -133,12 +134,9 @@ class FmOperator {
     env_timer_ -= env_timer_dec_;
     if (env_timer_ <= 0) StepEnvelope();
   }
-  static uint32_t LogSine(int32_t index) {
-    return static_cast<uint32_t>(FmTables::Get().LogSineTable[index & (kLogSineSize - 1)]);
-  }
   // The four sine computations: input is the modulating sample, or with kFeedback the shift.
   template <bool kLfo, bool kFeedback, bool kChipPitch = false>
-  int32_t ComputeWith(int32_t input, FmLfoValues lfo);
+  int32_t ComputeWith(int32_t input, FmLfoValues lfo, const FmTables& t);
 
   FmChipParams* chip_ = nullptr;  // the chip's shared record, not owned
   int32_t output_ = 0;            // last sample
@@ -178,7 +176,7 @@ class FmOperator {
 };
 
 template <bool kLfo, bool kFeedback, bool kChipPitch>
-inline int32_t FmOperator::ComputeWith(int32_t input, FmLfoValues lfo) {
+inline int32_t FmOperator::ComputeWith(int32_t input, FmLfoValues lfo, const FmTables& t) {
   TickEnvelope();
   int32_t offset = 0;
   if constexpr (kFeedback) {
@@ -194,7 +192,10 @@ inline int32_t FmOperator::ComputeWith(int32_t input, FmLfoValues lfo) {
   phase_ = p + (kLfo ? LfoPhaseIncOf<kChipPitch>(lfo.pm_value) : phase_inc_);
   const int32_t i = static_cast<int32_t>(p >> 19) + offset;
   const uint32_t am = kLfo ? static_cast<uint32_t>(am_row_[lfo.am_index]) : 0u;
-  output_ = LinearLookup(LogSine(i) + am + atten_);
+  // Sine (below 4300) + AM (8160 at most) + attenuation (8184 at most) stays inside the padded
+  // table, whose entries from 8192 on are silent: the look-up needs no test.
+  const auto sine = static_cast<uint32_t>(t.LogSineTable[i & (kLogSineSize - 1)]);
+  output_ = t.LogToLinearTable[sine + am + atten_];
   // Without LFO the feedback operator hands on its previous sample, with LFO its new one.
   return kFeedback && !kLfo ? prev_output_ : output_;
 }

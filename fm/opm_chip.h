@@ -83,6 +83,7 @@ class OpmChip {
   static constexpr int kChannels = 8;
   static constexpr int32_t kUnityVolume = 16384;
   static constexpr int32_t kBlock = 256;  // frames rendered channel by channel at a time
+  static constexpr int32_t kShortMix = 4;  // below this, Mix skips the set-up that pays off later
 
   // Points channels, operators and the timer at this chip.
   void Bind();

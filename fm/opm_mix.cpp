@@ -250,7 +250,9 @@ void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
   int32_t run[kBlock];
   const FmLfoBlock lfo{am_index, pm_index, run};
 
-  const uint32_t used = PansUsed(word);    // bit p: some active channel adds into sums[p]
+  // Bit p of used: some active channel adds into sums[p]. Over a few frames working that out
+  // costs more than zeroing all four sums and adding both sides apart (the same values).
+  const uint32_t used = count < kShortMix ? 15 : PansUsed(word);
   const bool only_both = (used & 6) == 0;  // no left-only or right-only channel
   const uint32_t zeroed = used | (only_both ? 8 : 14);  // and what AddSums reads
 
