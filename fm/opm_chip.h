@@ -83,7 +83,7 @@ class OpmChip {
   static constexpr int kChannels = 8;
   static constexpr int32_t kUnityVolume = 16384;
   static constexpr int32_t kBlock = 256;  // frames rendered channel by channel at a time
-  static constexpr int32_t kShortMix = 4;  // below this, Mix skips the set-up that pays off later
+  static constexpr int32_t kShortMix = 4;  // fewer frames are mixed frame by frame
 
   // Points channels, operators and the timer at this chip.
   void Bind();
@@ -122,6 +122,8 @@ class OpmChip {
   uint32_t PansUsed(uint32_t word) const;
   template <bool kLfo>
   void MixFrames(StereoFrame* frames, int32_t count, uint32_t word);
+  template <bool kLfo>
+  void MixFramesShort(StereoFrame* frames, int32_t count, uint32_t word);
   // n frames of every active channel into the sum of its pan.
   template <bool kLfo>
   void RenderChannels(int32_t (*sums)[kBlock], int32_t n, uint32_t word, const FmLfoBlock& lfo);
