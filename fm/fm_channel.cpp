@@ -13,6 +13,13 @@ void FmChannel::BindChip(FmChipParams* params) {
   for (FmOperator& op : ops_) op.BindChip(params);
 }
 
+void FmChannel::SetFeedback(uint32_t shift) {
+  fb_shift_ = shift;
+  // Real shifts are 1-7 (31: none); the cap keeps other values inside the shift range.
+  fb_bits_ = shift < 29 ? shift + 2 : 31;
+  fb_mask_ = shift < 31 ? -1 : 0;
+}
+
 void FmChannel::SelectAlgorithm(uint32_t a) {
   ops_[0].ClearHistory();
   algorithm_ = a & 7;
@@ -81,7 +88,7 @@ void FmChannel::Save(FmStateWriter& out) const {
 void FmChannel::Load(FmStateReader& in) {
   // A feedback shift from FeedbackShifts, or 0 in a channel never reset.
   constexpr uint8_t kShifts[9] = {0, 31, 7, 6, 5, 4, 3, 2, 1};
-  fb_shift_ = in.OneOf(in.U8(), kShifts, 9);
+  SetFeedback(in.OneOf(in.U8(), kShifts, 9));
   algorithm_ = in.U8(0, 7);
   for (FmOperator& op : ops_) op.Load(in);
   derived_ = false;
@@ -129,8 +136,8 @@ void FmChannel::RenderSpanOf(int32_t* out, int32_t n, const uint32_t* inc,
   const uint32_t i0 = inc[0], i1 = inc[1], i2 = inc[2], i3 = inc[3];
   const uint32_t a0 = atten[0], a1 = atten[1], a2 = atten[2], a3 = atten[3];
   // Feedback: the sum of the last two samples shifted by FB + 2 (31 at most), or nothing.
-  const uint32_t fb_shift_bits = fb_shift_ < 29 ? fb_shift_ + 2 : 31;
-  const int32_t fb_mask = fb_shift_ < 31 ? -1 : 0;
+  const uint32_t fb_shift_bits = fb_bits_;
+  const int32_t fb_mask = fb_mask_;
 
   for (int32_t k = 0; k < n; ++k) {
     auto op = [&](uint32_t& p, uint32_t step, uint32_t a, int32_t m) {

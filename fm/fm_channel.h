@@ -29,7 +29,7 @@ class FmChannel {
   // Points the channel's operators at the chip's shared record.
   void BindChip(FmChipParams* params);
 
-  void SetFeedback(uint32_t shift) { fb_shift_ = shift; }
+  void SetFeedback(uint32_t shift);
   void SelectAlgorithm(uint32_t a);
   void SetPitch(uint32_t kc, uint32_t kf);
   void SetLfoSensitivity(uint32_t v);
@@ -102,8 +102,8 @@ class FmChannel {
   }
   template <bool kLfo, bool kChipPitch = false>
   int32_t Feedback(FmLfoValues lfo, const FmTables& t) {
-    return kLfo ? ops_[0].ComputeFeedbackLfo<kChipPitch>(fb_shift_, lfo, t)
-                : ops_[0].ComputeFeedback(fb_shift_, t);
+    return kLfo ? ops_[0].ComputeFeedbackLfo<kChipPitch>(fb_bits_, fb_mask_, lfo, t)
+                : ops_[0].ComputeFeedback(fb_bits_, fb_mask_, t);
   }
   // The sum of the outputs of the operators in mask (bit i: operator i), as they are now.
   template <uint8_t kMask>
@@ -141,6 +141,10 @@ class FmChannel {
 
   const FmChipParams* chip_ = nullptr;  // the chip's shared record, not owned
   uint32_t fb_shift_ = 0;       // FeedbackShifts entry, 31 = no feedback
+  // The feedback sum of operator 0's last two samples moves its sine index by (sum >> fb_bits_)
+  // AND fb_mask_: FB 1-7 shift by 9 down to 3 (fb_shift_ + 2), no feedback masks to 0.
+  uint32_t fb_bits_ = 2;
+  int32_t fb_mask_ = -1;
   const int32_t* pm_row_;       // PitchLfoTable (chip-true: PitchLfoStepTable) row of the PMS
   uint32_t algorithm_ = 0;
   uint32_t lfo_bit_ = 0;   // kFmChannelUsesLfo as last derived

@@ -66,19 +66,21 @@ class FmOperator {
 
   // Per-sample outputs. m is the modulating sample; it moves the sine index by m / 2.
   // t: the process-wide tables, fetched once by the caller for all four operators.
-  int32_t Compute(int32_t m, const FmTables& t) { return ComputeWith<false, false>(m, {}, t); }
+  int32_t Compute(int32_t m, const FmTables& t) { return ComputeWith<false, false>(m, 0, {}, t); }
   // kChipPitch: the chip-true variant's vibrato (ChipLfoPhaseInc).
   template <bool kChipPitch = false>
   int32_t ComputeLfo(int32_t m, FmLfoValues lfo, const FmTables& t) {
-    return ComputeWith<true, false, kChipPitch>(m, lfo, t);
+    return ComputeWith<true, false, kChipPitch>(m, 0, lfo, t);
   }
-  // Operator with self-feedback; the plain variant returns the sample of the previous call.
-  int32_t ComputeFeedback(uint32_t shift, const FmTables& t) {
-    return ComputeWith<false, true>(static_cast<int32_t>(shift), {}, t);
+  // Operator with self-feedback: the sum of its last two samples, shifted right by bits and
+  // masked (FmChannel::SetFeedback), moves its sine index. The plain variant returns the sample
+  // of the previous call.
+  int32_t ComputeFeedback(uint32_t bits, int32_t mask, const FmTables& t) {
+    return ComputeWith<false, true>(static_cast<int32_t>(bits), mask, {}, t);
   }
   template <bool kChipPitch = false>
-  int32_t ComputeFeedbackLfo(uint32_t shift, FmLfoValues lfo, const FmTables& t) {
-    return ComputeWith<true, true, kChipPitch>(static_cast<int32_t>(shift), lfo, t);
+  int32_t ComputeFeedbackLfo(uint32_t bits, int32_t mask, FmLfoValues lfo, const FmTables& t) {
+    return ComputeWith<true, true, kChipPitch>(static_cast<int32_t>(bits), mask, lfo, t);
   }
   // Noise in place of the sine; bit 0 of noise is the noise bit.
   void ComputeNoise(uint32_t noise);
@@ -134,9 +136,10 @@ class FmOperator {
     env_timer_ -= env_timer_dec_;
     if (env_timer_ <= 0) StepEnvelope();
   }
-  // The four sine computations: input is the modulating sample, or with kFeedback the shift.
+  // The four sine computations: input is the modulating sample, or with kFeedback the shift of
+  // the feedback sum and fb_mask its mask.
   template <bool kLfo, bool kFeedback, bool kChipPitch = false>
-  int32_t ComputeWith(int32_t input, FmLfoValues lfo, const FmTables& t);
+  int32_t ComputeWith(int32_t input, int32_t fb_mask, FmLfoValues lfo, const FmTables& t);
 
   FmChipParams* chip_ = nullptr;  // the chip's shared record, not owned
   int32_t output_ = 0;            // last sample
@@ -176,15 +179,14 @@ class FmOperator {
 };
 
 template <bool kLfo, bool kFeedback, bool kChipPitch>
-inline int32_t FmOperator::ComputeWith(int32_t input, FmLfoValues lfo, const FmTables& t) {
+inline int32_t FmOperator::ComputeWith(int32_t input, int32_t fb_mask, FmLfoValues lfo,
+                                       const FmTables& t) {
   TickEnvelope();
   int32_t offset = 0;
   if constexpr (kFeedback) {
-    const uint32_t shift = static_cast<uint32_t>(input);
-    const int32_t s = output_ + prev_output_;
+    const int32_t sum = output_ + prev_output_;
     prev_output_ = output_;
-    // Real shifts are 1-7; the cap keeps other callers' values inside the shift range.
-    if (shift < 31) offset = s >> (shift < 29 ? shift + 2 : 31);
+    offset = (sum >> input) & fb_mask;
   } else {
     offset = input >> 1;
   }
