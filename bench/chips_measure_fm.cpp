@@ -59,22 +59,45 @@ int32_t Position(uint32_t kc, uint32_t kf) {
 }
 
 // The FM chip at its own rate, as chips mode sets it up (the chip-true variant unless
-// --resampler none), with channel 1's operator M1 at MUL 1.
+// --resampler none), with channel 1's operator M1 alone at MUL 1 and full level.
 struct ChipAtItsRate {
   explicit ChipAtItsRate(const ChipsOptions& options) {
     opm.Init(tone::kOpmClock, static_cast<uint32_t>(std::lround(kChipFrames)));
     opm.SetChipTrue(options.resample);
+    opm.Write(0x20, 0xC7);  // both sides, algorithm 7: M1 heard alone (FB 0)
     opm.Write(0x40, 0x01);
+    opm.Write(0x60, 0x00);
+    opm.Write(0x80, 0x1F);
+    opm.Write(0x08, 0x08);  // key on M1: it holds its level from now on
   }
-  // Operator M1's frequency for key code kc, fraction kf and DT2.
+  // Operator M1's frequency for key code kc, fraction kf and DT2, from the rising zero
+  // crossings of kFrames frames (each placed by linear interpolation), the period fitted to
+  // all of them by least squares.
   double Hz(uint32_t kc, uint32_t kf, uint32_t dt2) {
+    constexpr int32_t kFrames = 32768;
     opm.Write(0x28, kc);
     opm.Write(0x30, kf << 2);
     opm.Write(0xC0, dt2 << 6);
-    opm.Write(0x08, 0x08);  // key on: Mix refreshes the channel
-    StereoFrame frame{0, 0};
-    opm.Mix(&frame, 1);
-    return opm.channel(0).op(0).phase_inc() * kChipFrames / 536870912.0;
+    std::vector<StereoFrame> frames(kFrames, StereoFrame{0, 0});
+    opm.Mix(frames.data(), kFrames);  // Mix derives the new pitch first
+    std::vector<double> crossings;
+    for (int32_t i = 2; i < kFrames; ++i) {  // frame 0 still plays the previous sample
+      const double a = frames[i - 1].left;
+      const double b = frames[i].left;
+      if (a < 0 && b >= 0) crossings.push_back((i - 1) + a / (a - b));
+    }
+    const auto n = static_cast<double>(crossings.size());
+    if (n < 2) return 0.0;
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (size_t k = 0; k < crossings.size(); ++k) {
+      const auto x = static_cast<double>(k);
+      sx += x;
+      sy += crossings[k];
+      sxx += x * x;
+      sxy += x * crossings[k];
+    }
+    const double period = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+    return kChipFrames / period;
   }
   OpmChip opm;
 };
@@ -235,15 +258,19 @@ namespace {
 // Every frame of the FM chip as ChipAtItsRate sets it up, for the clip count.
 class FmAtItsRate : public MusicChips {
  public:
-  explicit FmAtItsRate(const ChipsOptions& options) : chip_(options) {}
-  void Write(uint8_t chip, uint8_t reg, uint8_t data) override {
-    if (chip == kChipOpm) chip_.opm.Write(reg, data);
+  explicit FmAtItsRate(const ChipsOptions& options) : chip_true_(options.resample) {
+    opm_.Init(tone::kOpmClock, static_cast<uint32_t>(std::lround(kChipFrames)));
+    opm_.SetChipTrue(chip_true_);
   }
-  void Mix(StereoFrame* frames, int32_t count) override { chip_.opm.Mix(frames, count); }
-  bool chip_true() const { return chip_.opm.chip_true(); }
+  void Write(uint8_t chip, uint8_t reg, uint8_t data) override {
+    if (chip == kChipOpm) opm_.Write(reg, data);
+  }
+  void Mix(StereoFrame* frames, int32_t count) override { opm_.Mix(frames, count); }
+  bool chip_true() const { return chip_true_; }
 
  private:
-  ChipAtItsRate chip_;
+  bool chip_true_;
+  OpmChip opm_;
 };
 
 // Six channels playing the same full-level sine: a peak of about 49,000 before saturation.

@@ -9,7 +9,15 @@ FmChannel::FmChannel() : pm_row_(FmTables::Get().PitchLfoTable[0]) { SelectAlgor
 
 void FmChannel::BindChip(FmChipParams* params) {
   chip_ = params;
+  derived_ = false;
   for (FmOperator& op : ops_) op.BindChip(params);
+}
+
+void FmChannel::SetFeedback(uint32_t shift) {
+  fb_shift_ = shift;
+  // Real shifts are 1-7 (31: none); the cap keeps other values inside the shift range.
+  fb_bits_ = shift < 29 ? shift + 2 : 31;
+  fb_mask_ = shift < 31 ? -1 : 0;
 }
 
 void FmChannel::SelectAlgorithm(uint32_t a) {
@@ -30,43 +38,63 @@ void FmChannel::SetPitch(uint32_t kc, uint32_t kf) {
   const int32_t position =
       static_cast<int32_t>(octave * 768 + (code - (code >> 2)) * 64 + (kf & 63));
   for (FmOperator& op : ops_) op.SetBlockStep(step, (kc >> 2) & 31, position);
+  derived_ = false;
 }
 
 void FmChannel::SetLfoSensitivity(uint32_t v) {
   for (FmOperator& op : ops_) op.SetLfoSensitivity(v);
+  derived_ = false;
 }
 
-void FmChannel::SetKeyMask(uint32_t mask) {
+void FmChannel::WriteKeys(uint32_t mask, bool csm) {
   for (int i = 0; i < 4; ++i) {
-    if (mask & (1u << i)) {
-      ops_[i].KeyOn();
-    } else {
+    if (!(mask & (1u << i))) {
       ops_[i].KeyOff();
+    } else if (!csm) {
+      ops_[i].KeyOn();
     }
   }
 }
 
 void FmChannel::Reset() {
   for (FmOperator& op : ops_) op.Reset();
+  derived_ = false;
 }
 
-uint32_t FmChannel::Refresh() {
+uint32_t FmChannel::Derive() {
   bool any_am = false;
   bool any_on = false;
   for (FmOperator& op : ops_) {
     op.Refresh();
-    any_am = any_am || op.am_enable();
-    any_on = any_on || op.env_state() != EnvState::Off;
+    any_am = any_am || op.am_enable_;
+    any_on = any_on || op.env_state_ != EnvState::Off;
   }
-  uint32_t sens = ops_[0].lfo_sens();
+  uint32_t sens = ops_[0].lfo_sens_;
   const FmTables& tables = FmTables::Get();
   pm_row_ = (chip_ != nullptr && chip_->chip_true ? tables.PitchLfoStepTable
                                                    : tables.PitchLfoTable)[sens & 7];
   uint32_t mask = any_am ? 0x37 : 0x07;
-  uint32_t result = 0;
-  if (any_on) result |= kActive;
-  if (sens & mask) result |= kUsesLfo;
-  return result;
+  lfo_bit_ = (sens & mask) ? kFmChannelUsesLfo : 0;
+  derived_ = true;
+  return (any_on ? kFmChannelActive : 0) | lfo_bit_;
+}
+
+void FmChannel::Save(FmStateWriter& out) const {
+  out.U8(fb_shift_);
+  out.U8(algorithm_);
+  for (const FmOperator& op : ops_) op.Save(out);
+}
+
+void FmChannel::Load(FmStateReader& in) {
+  // A feedback shift from FeedbackShifts, or 0 in a channel never reset.
+  constexpr uint8_t kShifts[9] = {0, 31, 7, 6, 5, 4, 3, 2, 1};
+  SetFeedback(in.OneOf(in.U8(), kShifts, 9));
+  algorithm_ = in.U8(0, 7);
+  for (FmOperator& op : ops_) op.Load(in);
+  derived_ = false;
+  const FmTables& tables = FmTables::Get();
+  pm_row_ = (chip_ != nullptr && chip_->chip_true ? tables.PitchLfoStepTable
+                                                   : tables.PitchLfoTable)[ops_[0].lfo_sens_ & 7];
 }
 
 // ---- Block rendering -------------------------------------------------------------------------
@@ -101,15 +129,15 @@ void FmChannel::RenderSpanOf(int32_t* out, int32_t n, const uint32_t* inc,
                              const uint32_t* atten) {
   constexpr FmConnection c = ConnectionTable[kAlgorithm];
   const FmTables& tables = FmTables::Get();
-  uint32_t p0 = ops_[0].phase(), p1 = ops_[1].phase(), p2 = ops_[2].phase(), p3 = ops_[3].phase();
-  int32_t o0 = ops_[0].output(), o1 = ops_[1].output(), o2 = ops_[2].output();
-  int32_t o3 = ops_[3].output();
-  int32_t prev0 = ops_[0].prev_output();
+  uint32_t p0 = ops_[0].phase_, p1 = ops_[1].phase_, p2 = ops_[2].phase_, p3 = ops_[3].phase_;
+  int32_t o0 = ops_[0].output_, o1 = ops_[1].output_, o2 = ops_[2].output_;
+  int32_t o3 = ops_[3].output_;
+  int32_t prev0 = ops_[0].prev_output_;
   const uint32_t i0 = inc[0], i1 = inc[1], i2 = inc[2], i3 = inc[3];
   const uint32_t a0 = atten[0], a1 = atten[1], a2 = atten[2], a3 = atten[3];
   // Feedback: the sum of the last two samples shifted by FB + 2 (31 at most), or nothing.
-  const uint32_t fb_shift_bits = fb_shift_ < 29 ? fb_shift_ + 2 : 31;
-  const int32_t fb_mask = fb_shift_ < 31 ? -1 : 0;
+  const uint32_t fb_shift_bits = fb_bits_;
+  const int32_t fb_mask = fb_mask_;
 
   for (int32_t k = 0; k < n; ++k) {
     auto op = [&](uint32_t& p, uint32_t step, uint32_t a, int32_t m) {
@@ -132,9 +160,9 @@ void FmChannel::RenderSpanOf(int32_t* out, int32_t n, const uint32_t* inc,
   }
 
   ops_[0].EndSpan(n, p0, o0, prev0);
-  ops_[1].EndSpan(n, p1, o1, ops_[1].prev_output());
-  ops_[2].EndSpan(n, p2, o2, ops_[2].prev_output());
-  ops_[3].EndSpan(n, p3, o3, ops_[3].prev_output());
+  ops_[1].EndSpan(n, p1, o1, ops_[1].prev_output_);
+  ops_[2].EndSpan(n, p2, o2, ops_[2].prev_output_);
+  ops_[3].EndSpan(n, p3, o3, ops_[3].prev_output_);
 }
 
 template <bool kLfo>
@@ -154,7 +182,7 @@ void FmChannel::RenderSpan(int32_t* out, int32_t n, const uint32_t* inc, const u
 
 // The count of samples before the next tick drops by exactly n over a span of n samples, so it
 // is only worked out again after a tick.
-void FmChannel::RenderBlock(int32_t* out, int32_t count) {
+void FmChannel::RenderSpans(int32_t* out, int32_t count) {
   int32_t pos = 0;
   int32_t free = SamplesBeforeTick();
   while (pos < count) {
@@ -168,7 +196,7 @@ void FmChannel::RenderBlock(int32_t* out, int32_t count) {
     uint32_t inc[4];
     uint32_t atten[4];
     for (int i = 0; i < 4; ++i) {
-      inc[i] = ops_[i].phase_inc();
+      inc[i] = ops_[i].phase_inc_;
       atten[i] = ops_[i].SpanAtten();
     }
     RenderSpan<false>(out + pos, n, inc, atten);
@@ -176,16 +204,8 @@ void FmChannel::RenderBlock(int32_t* out, int32_t count) {
   }
 }
 
-void FmChannel::RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
-  if (ChipPitch()) {
-    RenderBlockLfoOf<true>(out, count, lfo);
-  } else {
-    RenderBlockLfoOf<false>(out, count, lfo);
-  }
-}
-
 template <bool kChipPitch>
-void FmChannel::RenderBlockLfoOf(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
+void FmChannel::RenderSpansLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
   int32_t pos = 0;
   int32_t free = SamplesBeforeTick();
   while (pos < count) {
@@ -210,3 +230,6 @@ void FmChannel::RenderBlockLfoOf(int32_t* out, int32_t count, const FmLfoBlock& 
     pos += n;
   }
 }
+
+template void FmChannel::RenderSpansLfo<false>(int32_t*, int32_t, const FmLfoBlock&);
+template void FmChannel::RenderSpansLfo<true>(int32_t*, int32_t, const FmLfoBlock&);

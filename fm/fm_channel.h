@@ -18,72 +18,98 @@ struct FmLfoBlock {
   const int32_t* run;       // per frame: frames from this one on with the same two values
 };
 
+// Result bits of FmChannel::Refresh().
+inline constexpr uint32_t kFmChannelActive = 1;   // some envelope is not off
+inline constexpr uint32_t kFmChannelUsesLfo = 2;  // PMS non-zero, or AMS non-zero with AM on
+
 class FmChannel {
  public:
-  // Result bits of Refresh().
-  static constexpr uint32_t kActive = 1;   // some envelope is not off
-  static constexpr uint32_t kUsesLfo = 2;  // PMS non-zero, or AMS non-zero with AM enabled
-
   FmChannel();
 
   // Points the channel's operators at the chip's shared record.
   void BindChip(FmChipParams* params);
 
-  void SetFeedback(uint32_t shift) { fb_shift_ = shift; }
+  void SetFeedback(uint32_t shift);
   void SelectAlgorithm(uint32_t a);
   void SetPitch(uint32_t kc, uint32_t kf);
   void SetLfoSensitivity(uint32_t v);
-  void SetKeyMask(uint32_t mask);
+  // Key bits of register 0x08 (bit 0 M1, 1 C1, 2 M2, 3 C2): a set bit keys its operator on, a
+  // clear one off. In CSM mode (csm) the bits can only key off: set bits leave theirs alone.
+  void WriteKeys(uint32_t mask, bool csm);
+  // Operator register group 2-7 of operator index (0-3, M1 C1 M2 C2): FmOperator::Write.
+  void WriteOperator(int index, uint32_t group, uint32_t data, bool csm) {
+    ops_[index].Write(group, data, csm);
+    derived_ = false;
+  }
   void Reset();
-  uint32_t Refresh();
-
-  // One frame. The LFO variants take the chip's amplitude and pitch index of the frame.
-  int32_t Render() { return RenderOps<false>({}); }
-  int32_t RenderLfo(int32_t am_index, int32_t pm_index) {
-    const FmLfoValues lfo = LfoValues(am_index, pm_index);
-    return ChipPitch() ? RenderOps<true, true>(lfo) : RenderOps<true>(lfo);
-  }
-  int32_t RenderNoise(uint32_t noise) { return RenderOpsNoise<false>(noise, {}); }
-  int32_t RenderLfoNoise(uint32_t noise, int32_t am_index, int32_t pm_index) {
-    const FmLfoValues lfo = LfoValues(am_index, pm_index);
-    return ChipPitch() ? RenderOpsNoise<true, true>(noise, lfo) : RenderOpsNoise<true>(noise, lfo);
+  // Derives what changed; returns kFmChannelActive and kFmChannelUsesLfo bits. Only whether an
+  // envelope sounds is looked at anew when no parameter changed since the last time.
+  uint32_t Refresh() {
+    if (!derived_) return Derive();
+    const bool on = ops_[0].env_state_ != EnvState::Off || ops_[1].env_state_ != EnvState::Off ||
+                    ops_[2].env_state_ != EnvState::Off || ops_[3].env_state_ != EnvState::Off;
+    return (on ? kFmChannelActive : 0) | lfo_bit_;
   }
 
-  // count samples, each added into out[i]: the same samples as count calls of Render (or of
-  // RenderLfo with the LFO values of frame i taken from lfo). Renders in spans in which no
-  // envelope ticks and the LFO values stay put, so that the span's loop has no tests; the
-  // sample of a tick goes through Render / RenderLfo.
-  void RenderBlock(int32_t* out, int32_t count);
-  void RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo);
+  // count samples, each added into out[i]: without LFO, or with the LFO values of frame i
+  // taken from lfo. Renders in spans in which no envelope ticks and the LFO values stay put,
+  // so that the span's loop has no tests; the sample of a tick is rendered on its own.
+  void RenderBlock(int32_t* out, int32_t count) {
+    if (count >= kShortBlock) return RenderSpans(out, count);
+    for (int32_t i = 0; i < count; ++i) out[i] += Render();
+  }
+  void RenderBlockLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
+    if (ChipPitch()) {
+      RenderBlockLfoOf<true>(out, count, lfo);
+    } else {
+      RenderBlockLfoOf<false>(out, count, lfo);
+    }
+  }
+  // One frame with operator C2 replaced by the chip's noise word (bit 0 the noise bit); with
+  // kLfo at the chip's amplitude and pitch index of the frame.
+  template <bool kLfo>
+  int32_t RenderNoise(uint32_t noise, int32_t am_index, int32_t pm_index) {
+    if constexpr (kLfo) {
+      const FmLfoValues lfo = LfoValues(am_index, pm_index);
+      return ChipPitch() ? RenderOpsNoise<true, true>(noise, lfo)
+                         : RenderOpsNoise<true>(noise, lfo);
+    } else {
+      return RenderOpsNoise<false>(noise, {});
+    }
+  }
 
-  // Operators are reached for the chip's register writes and for inspection.
-  FmOperator& op(int index) { return ops_[index]; }
-  const FmOperator& op(int index) const { return ops_[index]; }
-  const FmOperator (&ops() const)[4] { return ops_; }
-  uint32_t fb_shift() const { return fb_shift_; }
-  uint32_t algorithm() const { return algorithm_; }
-  const int32_t* pm_row() const { return pm_row_; }
+  // The connection and the four operators; the LFO row follows on load.
+  void Save(FmStateWriter& out) const;
+  void Load(FmStateReader& in);
 
  private:
+  // Blocks shorter than this are rendered frame by frame: the span loop's set-up costs more
+  // than it saves on them (an emulator mixes a frame or two before each register write).
+  static constexpr int32_t kShortBlock = 4;
+
+  // Refresh's full work: every operator derives, the LFO row and bit follow.
+  uint32_t Derive();
+  // One frame without LFO.
+  int32_t Render() { return RenderOps<false>({}); }
   FmLfoValues LfoValues(int32_t am_index, int32_t pm_index) const {
     return {pm_row_[pm_index], am_index};
   }
   // The chip-true variant's vibrato (kChipPitch in the renderers below).
   bool ChipPitch() const { return chip_ != nullptr && chip_->chip_true; }
   template <bool kLfo, bool kChipPitch = false>
-  int32_t Op(int index, int32_t m, FmLfoValues lfo) {
-    return kLfo ? ops_[index].ComputeLfo<kChipPitch>(m, lfo) : ops_[index].Compute(m);
+  int32_t Op(int index, int32_t m, FmLfoValues lfo, const FmTables& t) {
+    return kLfo ? ops_[index].ComputeLfo<kChipPitch>(m, lfo, t) : ops_[index].Compute(m, t);
   }
   template <bool kLfo, bool kChipPitch = false>
-  int32_t Feedback(FmLfoValues lfo) {
-    return kLfo ? ops_[0].ComputeFeedbackLfo<kChipPitch>(fb_shift_, lfo)
-                : ops_[0].ComputeFeedback(fb_shift_);
+  int32_t Feedback(FmLfoValues lfo, const FmTables& t) {
+    return kLfo ? ops_[0].ComputeFeedbackLfo<kChipPitch>(fb_bits_, fb_mask_, lfo, t)
+                : ops_[0].ComputeFeedback(fb_bits_, fb_mask_, t);
   }
   // The sum of the outputs of the operators in mask (bit i: operator i), as they are now.
   template <uint8_t kMask>
   int32_t Heard() const {
-    return (kMask & 1 ? ops_[0].output() : 0) + (kMask & 2 ? ops_[1].output() : 0) +
-           (kMask & 4 ? ops_[2].output() : 0) + (kMask & 8 ? ops_[3].output() : 0);
+    return (kMask & 1 ? ops_[0].output_ : 0) + (kMask & 2 ? ops_[1].output_ : 0) +
+           (kMask & 4 ? ops_[2].output_ : 0) + (kMask & 8 ? ops_[3].output_ : 0);
   }
   template <int kAlgorithm, bool kLfo, bool kChipPitch>
   int32_t RenderOpsOf(FmLfoValues lfo);
@@ -92,7 +118,16 @@ class FmChannel {
   template <bool kLfo, bool kChipPitch = false>
   int32_t RenderOpsNoise(uint32_t noise, FmLfoValues lfo);
   template <bool kChipPitch>
-  void RenderBlockLfoOf(int32_t* out, int32_t count, const FmLfoBlock& lfo);
+  void RenderBlockLfoOf(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
+    if (count >= kShortBlock) return RenderSpansLfo<kChipPitch>(out, count, lfo);
+    for (int32_t i = 0; i < count; ++i) {
+      out[i] += RenderOps<true, kChipPitch>(LfoValues(lfo.am_index[i], lfo.pm_index[i]));
+    }
+  }
+  // RenderBlock and RenderBlockLfo in spans.
+  void RenderSpans(int32_t* out, int32_t count);
+  template <bool kChipPitch>
+  void RenderSpansLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo);
 
   // Samples before the next envelope tick of any operator (0: the next sample ticks).
   int32_t SamplesBeforeTick() const;
@@ -106,8 +141,14 @@ class FmChannel {
 
   const FmChipParams* chip_ = nullptr;  // the chip's shared record, not owned
   uint32_t fb_shift_ = 0;       // FeedbackShifts entry, 31 = no feedback
+  // The feedback sum of operator 0's last two samples moves its sine index by (sum >> fb_bits_)
+  // AND fb_mask_: FB 1-7 shift by 9 down to 3 (fb_shift_ + 2), no feedback masks to 0.
+  uint32_t fb_bits_ = 2;
+  int32_t fb_mask_ = -1;
   const int32_t* pm_row_;       // PitchLfoTable (chip-true: PitchLfoStepTable) row of the PMS
   uint32_t algorithm_ = 0;
+  uint32_t lfo_bit_ = 0;   // kFmChannelUsesLfo as last derived
+  bool derived_ = false;   // no parameter changed since the last Derive
   FmOperator ops_[4];
 };
 
@@ -118,10 +159,11 @@ class FmChannel {
 template <int kAlgorithm, bool kLfo, bool kChipPitch>
 inline int32_t FmChannel::RenderOpsOf(FmLfoValues lfo) {
   constexpr FmConnection c = ConnectionTable[kAlgorithm];
-  Op<kLfo, kChipPitch>(2, Heard<c.into[2]>(), lfo);
-  Op<kLfo, kChipPitch>(1, Heard<c.into[1]>(), lfo);
-  Op<kLfo, kChipPitch>(3, Heard<c.into[3]>(), lfo);
-  const int32_t fb = Feedback<kLfo, kChipPitch>(lfo);
+  const FmTables& t = FmTables::Get();
+  Op<kLfo, kChipPitch>(2, Heard<c.into[2]>(), lfo, t);
+  Op<kLfo, kChipPitch>(1, Heard<c.into[1]>(), lfo, t);
+  Op<kLfo, kChipPitch>(3, Heard<c.into[3]>(), lfo, t);
+  const int32_t fb = Feedback<kLfo, kChipPitch>(lfo, t);
   return Heard<static_cast<uint8_t>(c.carriers & 0b1110)>() + (c.carriers & 1 ? fb : 0);
 }
 
@@ -145,15 +187,16 @@ inline int32_t FmChannel::RenderOps(FmLfoValues lfo) {
 template <bool kLfo, bool kChipPitch>
 inline int32_t FmChannel::RenderOpsNoise(uint32_t noise, FmLfoValues lfo) {
   const FmConnection& c = ConnectionTable[algorithm_];
-  const int32_t previous0 = ops_[0].output();
+  const int32_t previous0 = ops_[0].output_;
   auto heard = [&](uint8_t mask) {
-    return (mask & 1 ? previous0 : 0) + (mask & 2 ? ops_[1].output() : 0) +
-           (mask & 4 ? ops_[2].output() : 0);
+    return (mask & 1 ? previous0 : 0) + (mask & 2 ? ops_[1].output_ : 0) +
+           (mask & 4 ? ops_[2].output_ : 0);
   };
-  Feedback<kLfo, kChipPitch>(lfo);
-  Op<kLfo, kChipPitch>(1, heard(c.into[1]), lfo);
-  Op<kLfo, kChipPitch>(2, heard(c.into[2]), lfo);
-  const int32_t previous_noise = ops_[3].output();
+  const FmTables& t = FmTables::Get();
+  Feedback<kLfo, kChipPitch>(lfo, t);
+  Op<kLfo, kChipPitch>(1, heard(c.into[1]), lfo, t);
+  Op<kLfo, kChipPitch>(2, heard(c.into[2]), lfo, t);
+  const int32_t previous_noise = ops_[3].output_;
   ops_[3].ComputeNoise(noise);
   return heard(c.carriers) + previous_noise;
 }

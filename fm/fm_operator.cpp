@@ -21,41 +21,35 @@ void FmOperator::UpdateAtten() {
   atten_ = static_cast<uint32_t>(level) * 8;
 }
 
-void FmOperator::SetDetuneMultiple(uint32_t dt1, uint32_t mul) {
-  dt1_row_ = static_cast<int32_t>(dt1 & 7) * 32;
-  mul_ = static_cast<int32_t>(mul & 15);
-  dirty_ = true;
-}
-
-void FmOperator::SetTotalLevel(uint32_t tl) {
-  tl_next_ = tl & 0x7F;
-  tl_ = static_cast<int32_t>(tl_next_);
-  dirty_ = true;
-}
-
-void FmOperator::LatchTotalLevel(uint32_t tl) { tl_next_ = tl & 0x7F; }
-
-void FmOperator::SetKeyScaleAttack(uint32_t ks, uint32_t ar) {
-  key_scale_ = static_cast<int32_t>(ks & 3);
-  attack_rate_ = (ar & 31) * 2;
-  dirty_ = true;
-}
-
-void FmOperator::SetDecayAm(uint32_t d1r, bool am) {
-  decay_rate_ = static_cast<int32_t>(d1r & 31) * 2;
-  am_enable_ = am;
-  dirty_ = true;
-}
-
-void FmOperator::SetSustainRateDt2(uint32_t d2r, uint32_t dt2) {
-  sustain_rate_ = static_cast<int32_t>(d2r & 31) * 2;
-  dt2_ = static_cast<int32_t>(dt2 & 3);
-  dirty_ = true;
-}
-
-void FmOperator::SetSustainRelease(uint32_t sl, uint32_t rr) {
-  sustain_level_ = SustainLevels[sl & 15];
-  release_rate_ = static_cast<int32_t>(rr & 15) * 4 + 2;
+void FmOperator::Write(uint32_t group, uint32_t data, bool csm) {
+  switch (group) {
+    case 2:
+      dt1_row_ = static_cast<int32_t>((data >> 4) & 7) * 32;
+      mul_ = static_cast<int32_t>(data & 15);
+      break;
+    case 3:
+      tl_next_ = data & 0x7F;
+      if (csm) return;  // the active level changes at the next attack; nothing to derive
+      tl_ = static_cast<int32_t>(tl_next_);
+      break;
+    case 4:
+      key_scale_ = static_cast<int32_t>((data >> 6) & 3);
+      attack_rate_ = (data & 31) * 2;
+      break;
+    case 5:
+      decay_rate_ = static_cast<int32_t>(data & 31) * 2;
+      am_enable_ = (data & 0x80) != 0;
+      break;
+    case 6:
+      sustain_rate_ = static_cast<int32_t>(data & 31) * 2;
+      dt2_ = static_cast<int32_t>((data >> 6) & 3);
+      break;
+    case 7:
+      sustain_level_ = SustainLevels[(data >> 4) & 15];
+      release_rate_ = static_cast<int32_t>(data & 15) * 4 + 2;
+      break;
+    default: return;  // not an operator register
+  }
   dirty_ = true;
 }
 
@@ -80,8 +74,7 @@ uint32_t FmOperator::ChipPhaseInc(int32_t shift) const {
   return detuned * static_cast<uint32_t>(chip_->RatioMulTable[0][mul_ & 15]);
 }
 
-void FmOperator::Refresh() {
-  if (!dirty_) return;
+void FmOperator::Derive() {
   dirty_ = false;
   if (chip_->chip_true) {
     phase_inc_ = ChipPhaseInc(0);
@@ -213,4 +206,92 @@ void FmOperator::Reset() {
   env_timer_dec_ = RateDecrement(0);
   env_state_ = EnvState::Off;
   dirty_ = true;
+}
+
+// Phase step, envelope timer decrement, TL level and key-scale offset are kept as of the last
+// Refresh (a new rate reaches them only after a register write), so they are saved as they
+// are; the attenuation, the pitch-modulation scale and the AM row follow from the rest.
+void FmOperator::Save(FmStateWriter& out) const {
+  out.I32(output_);
+  out.I32(prev_output_);
+  out.U32(block_step_);
+  out.U8(static_cast<uint32_t>(dt1_row_ >> 5));
+  out.U8(static_cast<uint32_t>(dt2_));
+  out.U8(static_cast<uint32_t>(mul_));
+  out.U32(phase_);
+  out.U32(phase_inc_);
+  out.U8(key_scale_code_);
+  out.I32(key_position_);
+  out.I32(env_level_);
+  out.I32(env_target_);
+  out.I32(env_timer_);
+  out.I32(env_timer_dec_);
+  out.I32(tl_level_);
+  out.U8(static_cast<uint32_t>(env_rate_));
+  out.I32(env_tick_);
+  out.U8(static_cast<uint32_t>(ks_offset_));
+  out.U8(static_cast<uint32_t>(env_state_));
+  out.U8(lfo_sens_);
+  out.U8(static_cast<uint32_t>(tl_));
+  out.U8(tl_next_);
+  out.U8(attack_rate_);
+  out.U8(static_cast<uint32_t>(decay_rate_));
+  out.U8(static_cast<uint32_t>(sustain_rate_));
+  out.U8(static_cast<uint32_t>(sustain_level_));
+  out.U8(static_cast<uint32_t>(release_rate_));
+  out.U8(static_cast<uint32_t>(key_scale_));
+  out.Bool(keyed_);
+  out.Bool(am_enable_);
+  out.Bool(dirty_);
+}
+
+namespace {
+
+// A rate parameter: twice a 5-bit rate.
+uint32_t EvenRate(FmStateReader& in) {
+  const uint32_t rate = in.U8(0, 62);
+  if (rate & 1) in.Fail();
+  return rate;
+}
+
+}  // namespace
+
+void FmOperator::Load(FmStateReader& in) {
+  constexpr int32_t kMaxSample = 8192;  // LogToLinearTable's largest magnitude
+  output_ = in.I32(-kMaxSample, kMaxSample);
+  prev_output_ = in.I32(-kMaxSample, kMaxSample);
+  block_step_ = in.U32(0, 1u << 20);
+  dt1_row_ = static_cast<int32_t>(in.U8(0, 7)) * 32;
+  dt2_ = static_cast<int32_t>(in.U8(0, 3));
+  mul_ = static_cast<int32_t>(in.U8(0, 15));
+  phase_ = in.U32();
+  phase_inc_ = in.U32();
+  key_scale_code_ = in.U8(0, 31);
+  key_position_ = in.I32(0, 8 * kOpmPhaseSteps + 63);  // block 7, note 12, KF 63
+  env_level_ = in.I32(0, 2 * kMaxLevel);
+  env_target_ = in.I32(0, 1024);
+  env_timer_ = in.I32(0, kEnvTimerPeriod);
+  env_timer_dec_ = in.I32(0, INT32_MAX);
+  tl_level_ = in.I32(0, 127 * 8);
+  env_rate_ = static_cast<int32_t>(in.U8(0, 63));
+  env_tick_ = in.I32(INT32_MIN, INT32_MAX);
+  ks_offset_ = static_cast<int32_t>(in.U8(0, 31));
+  env_state_ = static_cast<EnvState>(in.U8(0, static_cast<uint32_t>(EnvState::Off)));
+  lfo_sens_ = in.U8();
+  tl_ = static_cast<int32_t>(in.U8(0, 127));
+  tl_next_ = in.U8(0, 127);
+  attack_rate_ = EvenRate(in);
+  decay_rate_ = static_cast<int32_t>(EvenRate(in));
+  sustain_rate_ = static_cast<int32_t>(EvenRate(in));
+  sustain_level_ = static_cast<int32_t>(in.OneOf(in.U8(), SustainLevels, 16));
+  release_rate_ = static_cast<int32_t>(in.U8(0, 62));
+  if (release_rate_ != 0 && release_rate_ % 4 != 2) in.Fail();  // RR x 4 + 2, or never set
+  key_scale_ = static_cast<int32_t>(in.U8(0, 3));
+  keyed_ = in.Bool();
+  am_enable_ = in.Bool();
+  dirty_ = in.Bool();
+  if ((tl_level_ & 7) != 0) in.Fail();
+  phase_inc_pm_ = static_cast<int32_t>(phase_inc_ >> 11);
+  am_row_ = FmTables::Get().AmpLfoTable[am_enable_ ? (lfo_sens_ >> 4) & 3 : 0];
+  UpdateAtten();
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "fm/fm_chip_params.h"
+#include "fm/fm_state.h"
 #include "fm/fm_tables.h"
 
 enum class EnvState : int32_t {
@@ -21,51 +22,65 @@ enum class EnvState : int32_t {
 
 class FmOperator {
  public:
+  FmOperator();
+
+  void BindChip(FmChipParams* params) { chip_ = params; }
+  void Reset();
+  // Derives the cached values when a parameter changed since the last time.
+  void Refresh() {
+    if (dirty_) Derive();
+  }
+  void KeyOn();
+  void KeyOff();
+
+  // Operator register group 2-7 (addresses 0x40-0xFF >> 5) with its data byte:
+  //   2  -xxx---- DT1, ----xxxx MUL         5  x------- AM enable, ---xxxxx D1R
+  //   3  -xxxxxxx TL                        6  xx------ DT2, ---xxxxx D2R
+  //   4  xx------ KS, ---xxxxx AR           7  xxxx---- D1L (SL), ----xxxx RR
+  // In CSM mode (csm) a TL write is only latched: the level changes at the next attack.
+  void Write(uint32_t group, uint32_t data, bool csm);
+  // The channel's pitch (phase step before detune and multiple, key code >> 2, and the note
+  // position of OpmPhaseStep that the chip-true variant looks up) and its LFO sensitivity (PMS in
+  // bits 0-2, AMS in bits 4-5).
+  void SetBlockStep(uint32_t step, uint32_t key_scale_code, int32_t key_position = 0);
+  void SetLfoSensitivity(uint32_t sens);
+
+  // Every field that carries history; Load checks each one's range and derives the rest.
+  void Save(FmStateWriter& out) const;
+  void Load(FmStateReader& in);
+
+ private:
+  // The channel runs its operators sample by sample and in spans (fm_channel.h): it reaches the
+  // per-sample computations and the phase and output registers below.
+  friend class FmChannel;
+
   // Every envelope tick restarts the timer at 6141 internal samples, x128 like the ratio.
   static constexpr int32_t kEnvTimerPeriod = 786048;
   // Level parked at by an operator that is off (attenuation about 90 dB).
   static constexpr int32_t kOffLevel = 955;
   static constexpr int32_t kMaxLevel = 1023;
 
-  FmOperator();
-
-  void BindChip(FmChipParams* params) { chip_ = params; }
-  void Reset();
-  void Refresh();
-  void KeyOn();
-  void KeyOff();
-
-  // Register fields, in register units (rates 0-31, levels 0-127, SL and RR 0-15).
-  void SetDetuneMultiple(uint32_t dt1, uint32_t mul);
-  // The level takes effect at once; the latched level only at the next attack.
-  void SetTotalLevel(uint32_t tl);
-  void LatchTotalLevel(uint32_t tl);
-  void SetKeyScaleAttack(uint32_t ks, uint32_t ar);
-  void SetDecayAm(uint32_t d1r, bool am);
-  void SetSustainRateDt2(uint32_t d2r, uint32_t dt2);
-  void SetSustainRelease(uint32_t sl, uint32_t rr);
-  // The channel's pitch (phase step before detune and multiple, key code >> 2, and the note
-  // position of OpmPhaseStep that the chip-true variant looks up) and its LFO sensitivity (PMS in
-  // bits 0-2, AMS in bits 4-5).
-  void SetBlockStep(uint32_t step, uint32_t key_scale_code, int32_t key_position = 0);
-  void SetLfoSensitivity(uint32_t sens);
+  void Derive();
   // The feedback history starts again.
   void ClearHistory() { output_ = prev_output_ = 0; }
 
   // Per-sample outputs. m is the modulating sample; it moves the sine index by m / 2.
-  int32_t Compute(int32_t m) { return ComputeWith<false, false>(m, {}); }
+  // t: the process-wide tables, fetched once by the caller for all four operators.
+  int32_t Compute(int32_t m, const FmTables& t) { return ComputeWith<false, false>(m, 0, {}, t); }
   // kChipPitch: the chip-true variant's vibrato (ChipLfoPhaseInc).
   template <bool kChipPitch = false>
-  int32_t ComputeLfo(int32_t m, FmLfoValues lfo) {
-    return ComputeWith<true, false, kChipPitch>(m, lfo);
+  int32_t ComputeLfo(int32_t m, FmLfoValues lfo, const FmTables& t) {
+    return ComputeWith<true, false, kChipPitch>(m, 0, lfo, t);
   }
-  // Operator with self-feedback; the plain variant returns the sample of the previous call.
-  int32_t ComputeFeedback(uint32_t shift) {
-    return ComputeWith<false, true>(static_cast<int32_t>(shift), {});
+  // Operator with self-feedback: the sum of its last two samples, shifted right by bits and
+  // masked (FmChannel::SetFeedback), moves its sine index. The plain variant returns the sample
+  // of the previous call.
+  int32_t ComputeFeedback(uint32_t bits, int32_t mask, const FmTables& t) {
+    return ComputeWith<false, true>(static_cast<int32_t>(bits), mask, {}, t);
   }
   template <bool kChipPitch = false>
-  int32_t ComputeFeedbackLfo(uint32_t shift, FmLfoValues lfo) {
-    return ComputeWith<true, true, kChipPitch>(static_cast<int32_t>(shift), lfo);
+  int32_t ComputeFeedbackLfo(uint32_t bits, int32_t mask, FmLfoValues lfo, const FmTables& t) {
+    return ComputeWith<true, true, kChipPitch>(static_cast<int32_t>(bits), mask, lfo, t);
   }
   // Noise in place of the sine; bit 0 of noise is the noise bit.
   void ComputeNoise(uint32_t noise);
@@ -101,31 +116,6 @@ class FmOperator {
     prev_output_ = prev_output;
   }
 
-  // Inspection.
-  int32_t output() const { return output_; }
-  int32_t prev_output() const { return prev_output_; }
-  uint32_t phase() const { return phase_; }
-  uint32_t phase_inc() const { return phase_inc_; }
-  uint32_t block_step() const { return block_step_; }
-  uint32_t key_scale_code() const { return key_scale_code_; }
-  uint32_t lfo_sens() const { return lfo_sens_; }
-  uint32_t atten() const { return atten_; }
-  int32_t env_level() const { return env_level_; }
-  int32_t env_target() const { return env_target_; }
-  int32_t env_rate() const { return env_rate_; }
-  int32_t env_tick() const { return env_tick_; }
-  int32_t env_timer() const { return env_timer_; }
-  int32_t env_timer_dec() const { return env_timer_dec_; }
-  EnvState env_state() const { return env_state_; }
-  int32_t tl() const { return tl_; }
-  uint32_t tl_next() const { return tl_next_; }
-  int32_t mul() const { return mul_; }
-  bool am_enable() const { return am_enable_; }
-  bool keyed() const { return keyed_; }
-  bool dirty() const { return dirty_; }
-
- private:
-  friend struct FmOperatorProbe;  // the unit tests' access to the envelope internals
 
   // Entering Attack, Decay or Release may pass straight on to the next state; values outside
   // Attack..Release mean Off.
@@ -146,12 +136,10 @@ class FmOperator {
     env_timer_ -= env_timer_dec_;
     if (env_timer_ <= 0) StepEnvelope();
   }
-  static uint32_t LogSine(int32_t index) {
-    return static_cast<uint32_t>(FmTables::Get().LogSineTable[index & (kLogSineSize - 1)]);
-  }
-  // The four sine computations: input is the modulating sample, or with kFeedback the shift.
+  // The four sine computations: input is the modulating sample, or with kFeedback the shift of
+  // the feedback sum and fb_mask its mask.
   template <bool kLfo, bool kFeedback, bool kChipPitch = false>
-  int32_t ComputeWith(int32_t input, FmLfoValues lfo);
+  int32_t ComputeWith(int32_t input, int32_t fb_mask, FmLfoValues lfo, const FmTables& t);
 
   FmChipParams* chip_ = nullptr;  // the chip's shared record, not owned
   int32_t output_ = 0;            // last sample
@@ -191,15 +179,14 @@ class FmOperator {
 };
 
 template <bool kLfo, bool kFeedback, bool kChipPitch>
-inline int32_t FmOperator::ComputeWith(int32_t input, FmLfoValues lfo) {
+inline int32_t FmOperator::ComputeWith(int32_t input, int32_t fb_mask, FmLfoValues lfo,
+                                       const FmTables& t) {
   TickEnvelope();
   int32_t offset = 0;
   if constexpr (kFeedback) {
-    const uint32_t shift = static_cast<uint32_t>(input);
-    const int32_t s = output_ + prev_output_;
+    const int32_t sum = output_ + prev_output_;
     prev_output_ = output_;
-    // Real shifts are 1-7; the cap keeps other callers' values inside the shift range.
-    if (shift < 31) offset = s >> (shift < 29 ? shift + 2 : 31);
+    offset = (sum >> input) & fb_mask;
   } else {
     offset = input >> 1;
   }
@@ -207,7 +194,10 @@ inline int32_t FmOperator::ComputeWith(int32_t input, FmLfoValues lfo) {
   phase_ = p + (kLfo ? LfoPhaseIncOf<kChipPitch>(lfo.pm_value) : phase_inc_);
   const int32_t i = static_cast<int32_t>(p >> 19) + offset;
   const uint32_t am = kLfo ? static_cast<uint32_t>(am_row_[lfo.am_index]) : 0u;
-  output_ = LinearLookup(LogSine(i) + am + atten_);
+  // Sine (below 4300) + AM (8160 at most) + attenuation (8184 at most) stays inside the padded
+  // table, whose entries from 8192 on are silent: the look-up needs no test.
+  const auto sine = static_cast<uint32_t>(t.LogSineTable[i & (kLogSineSize - 1)]);
+  output_ = t.LogToLinearTable[sine + am + atten_];
   // Without LFO the feedback operator hands on its previous sample, with LFO its new one.
   return kFeedback && !kLfo ? prev_output_ : output_;
 }

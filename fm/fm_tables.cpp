@@ -60,18 +60,13 @@ void FillKeyFraction(int32_t* table) {
   }
 }
 
-FmTables BuildFmTables() {
+}  // namespace
+
+FmTables FmTables::Build() {
   FmTables tables;
   FillLogToLinear(tables.LogToLinearTable);
   FillLogSine(tables.LogSineTable);
   FillLfoTables(tables);
   FillKeyFraction(tables.KeyFractionTable);
-  return tables;
-}
-
-}  // namespace
-
-const FmTables& FmTables::Get() {
-  static const FmTables tables = BuildFmTables();
   return tables;
 }

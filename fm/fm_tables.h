@@ -183,8 +183,15 @@ struct FmTables {
   int32_t AmpLfoTable[4][kLfoSteps];           // AMS, LFO amplitude index -> attenuation
 
   // The process-wide tables, built on the first call (thread-safely, by the language's rules for
-  // function-local statics) and only read afterwards.
-  static const FmTables& Get();
+  // function-local statics) and only read afterwards. Inline: the per-sample code reaches them
+  // through one test of the guard, not a call.
+  static const FmTables& Get() {
+    static const FmTables tables = Build();
+    return tables;
+  }
+
+ private:
+  static FmTables Build();
 };
 
 // The chip's phase step at a note position (block x 768 + note x 64 + key fraction, in steps of

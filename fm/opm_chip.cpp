@@ -1,12 +1,45 @@
 #include "fm/opm_chip.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "fm/fm_convert.h"
 #include "fm/fm_tables.h"
 
-OpmChip::OpmChip() {
+OpmChip::OpmChip() { Bind(); }
+
+OpmChip::OpmChip(const OpmChip& other) { *this = other; }
+
+OpmChip& OpmChip::operator=(const OpmChip& other) {
+  if (this == &other) return *this;
+  volume_factor_ = other.volume_factor_;
+  rate_ratio_ = other.rate_ratio_;
+  test_register_ = other.test_register_;
+  lfo_frequency_ = other.lfo_frequency_;
+  lfo_increment_ = other.lfo_increment_;
+  lfo_phase_ = other.lfo_phase_;
+  lfo_prev_phase_ = other.lfo_prev_phase_;
+  lfo_sample_count_ = other.lfo_sample_count_;
+  lfo_waveform_ = other.lfo_waveform_;
+  pmd_ = other.pmd_;
+  amd_ = other.amd_;
+  noise_control_ = other.noise_control_;
+  noise_counter_ = other.noise_counter_;
+  noise_shift_ = other.noise_shift_;
+  std::copy(std::begin(other.key_code_), std::end(other.key_code_), key_code_);
+  std::copy(std::begin(other.key_fraction_), std::end(other.key_fraction_), key_fraction_);
+  std::copy(std::begin(other.pan_), std::end(other.pan_), pan_);
+  std::copy(std::begin(other.channels_), std::end(other.channels_), channels_);
+  params_ = other.params_;
+  timer_ = other.timer_;
+  Bind();
+  return *this;
+}
+
+void OpmChip::Bind() {
   for (FmChannel& channel : channels_) channel.BindChip(&params_);
+  timer_.SetHooks({this, &OpmChip::TimerAOverflow, nullptr});
 }
 
 bool OpmChip::Init(uint32_t clock, uint32_t rate) {
@@ -21,8 +54,7 @@ bool OpmChip::SetRate(uint32_t clock, uint32_t rate) {
   uint64_t timer_clock = clock / 64;
   // Rounded to the nearest 1/128; only a rate of a few Hz could exceed 32 bits.
   rate_ratio_ = SaturateToUint32((timer_clock * 128 + rate / 2) / rate);
-  SetTimerUnit(static_cast<uint32_t>(timer_clock));
-  SetTimerTime(clock, rate);
+  timer_.SetTime(clock, rate);
   params_.SetRatio(rate_ratio_);
   return true;
 }
@@ -30,7 +62,7 @@ bool OpmChip::SetRate(uint32_t clock, uint32_t rate) {
 void OpmChip::Reset() {
   for (uint32_t address = 0; address < 256; ++address) Write(address, 0);
   Write(0x19, 0x80);  // PMD 0; AMD is already 0
-  ClearTimers();
+  timer_.Clear();
   noise_shift_ = 12345;
   noise_counter_ = 0;
   for (FmChannel& channel : channels_) channel.Reset();
@@ -51,15 +83,14 @@ void OpmChip::SetVolume(int32_t setting) {
   volume_factor_ = SaturateToInt32(kUnityVolume * std::pow(10.0, setting / 40.0));
 }
 
-void OpmChip::TimerAOverflow() {
-  if (!csm()) return;
-  for (FmChannel& channel : channels_) {
-    channel.SetKeyMask(0);
-    channel.SetKeyMask(15);
+void OpmChip::TimerAOverflow(void* owner) {
+  auto* chip = static_cast<OpmChip*>(owner);
+  if (!chip->timer_.csm()) return;
+  for (FmChannel& channel : chip->channels_) {
+    channel.WriteKeys(0, false);
+    channel.WriteKeys(15, false);
   }
 }
-
-void OpmChip::NotifyInterrupt(bool) {}
 
 void OpmChip::Write(uint32_t address, uint32_t data) {
   if (address >= 256) return;
@@ -87,7 +118,7 @@ void OpmChip::WriteControl(uint32_t address, uint32_t data) {
       noise_control_ = static_cast<uint8_t>(data);
       noise_counter_ = 0;
       break;
-    case 0x10: case 0x11: case 0x12: case 0x14: WriteTimerRegister(address, data); break;
+    case 0x10: case 0x11: case 0x12: case 0x14: timer_.Write(address, data); break;
     case 0x18: {
       lfo_frequency_ = static_cast<uint8_t>(data);
       uint64_t increment = static_cast<uint64_t>((data & 15) + 16) * rate_ratio_ * 32;
@@ -110,16 +141,8 @@ void OpmChip::WriteControl(uint32_t address, uint32_t data) {
 }
 
 void OpmChip::WriteKeys(uint32_t data) {
-  FmChannel& channel = channels_[data & 7];
-  uint32_t keys = (data >> 3) & 15;  // bit 0 M1, 1 C1, 2 M2, 3 C2
-  if (!csm()) {
-    channel.SetKeyMask(keys);
-    return;
-  }
-  // Timer A owns the key-on in CSM mode; this register can only key off.
-  for (int op = 0; op < 4; ++op) {
-    if (!(keys & (1u << op))) channel.op(op).KeyOff();
-  }
+  // bit 0 M1, 1 C1, 2 M2, 3 C2; timer A owns the key-on in CSM mode
+  channels_[data & 7].WriteKeys((data >> 3) & 15, timer_.csm());
 }
 
 void OpmChip::WriteChannel(uint32_t address, uint32_t data) {
@@ -147,19 +170,6 @@ void OpmChip::WriteChannel(uint32_t address, uint32_t data) {
 }
 
 void OpmChip::WriteOperator(uint32_t address, uint32_t data) {
-  FmOperator& op = channels_[address & 7].op(SlotOrder[(address >> 3) & 3]);
-  switch (address >> 5) {
-    case 2: op.SetDetuneMultiple(data >> 4, data); break;
-    case 3:
-      if (csm()) {
-        op.LatchTotalLevel(data);  // the active level changes at the next attack
-      } else {
-        op.SetTotalLevel(data);
-      }
-      break;
-    case 4: op.SetKeyScaleAttack(data >> 6, data); break;
-    case 5: op.SetDecayAm(data, (data & 0x80) != 0); break;
-    case 6: op.SetSustainRateDt2(data, data >> 6); break;
-    default: op.SetSustainRelease(data >> 4, data); break;  // 7
-  }
+  channels_[address & 7].WriteOperator(SlotOrder[(address >> 3) & 3], address >> 5, data,
+                                       timer_.csm());
 }

@@ -1,5 +1,5 @@
 // YM2151-compatible FM synthesizer ("OPM"): eight channels of four operators, LFO, noise,
-// stereo routing and two timers (OpmTimer). Register map, ch = address bits 0-2:
+// stereo routing and two timers (OpmTimer, a member). Register map, ch = address bits 0-2:
 //
 //   0x01        ------x-  LFO reset: the LFO restarts at step 0; while the bit is held its
 //                         phase keeps moving, but channels are rendered without LFO
@@ -24,24 +24,25 @@
 //   0xC0-0xDF   xx------  DT2, ---xxxxx second decay rate D2R
 //   0xE0-0xFF   xxxx----  sustain level D1L, ----xxxx release rate RR
 //
-// Nothing reads back except the status byte (OpmTimer::status()).
+// Nothing reads back except the status byte (status()).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "fm/fm_channel.h"
 #include "fm/fm_chip_params.h"
 #include "fm/opm_timer.h"
 #include "vyx/stereo_frame.h"
 
-class OpmChip : public OpmTimer {
+class OpmChip {
  public:
-  static constexpr int kChannels = 8;
-  static constexpr int32_t kUnityVolume = 16384;
-
   OpmChip();
-  OpmChip(const OpmChip&) = delete;  // channels and operators point into this object
-  OpmChip& operator=(const OpmChip&) = delete;
+  // Channels, operators and the timer point into their chip: a copy points them at itself, so
+  // that it runs on independently of the original.
+  OpmChip(const OpmChip& other);
+  OpmChip& operator=(const OpmChip& other);
 
   // SetRate, Reset, unity volume. Always true: the chip's defined operations keep the result.
   bool Init(uint32_t clock, uint32_t rate);
@@ -56,39 +57,42 @@ class OpmChip : public OpmTimer {
   // saturating at 16 bits and passing through the chip's floating-point DAC (10-bit mantissa).
   // Kept through Init and Reset.
   void SetChipTrue(bool on);
-  bool chip_true() const { return params_.chip_true; }
   // Half-decibel steps, 0 = unity, at most +20 (10 dB); -192 and below are silent.
   void SetVolume(int32_t setting);
   // Adds count frames of output into frames.
   void Mix(StereoFrame* frames, int32_t count);
 
-  // Inspection of the derived state.
-  const FmChannel& channel(int index) const { return channels_[index]; }
-  const FmChipParams& params() const { return params_; }
-  int32_t volume_factor() const { return volume_factor_; }
-  uint32_t rate_ratio() const { return rate_ratio_; }
-  uint32_t test_register() const { return test_register_; }
-  uint32_t lfo_frequency() const { return lfo_frequency_; }
-  uint32_t lfo_increment() const { return lfo_increment_; }
-  uint32_t lfo_phase() const { return lfo_phase_; }
-  uint32_t lfo_waveform() const { return lfo_waveform_; }
-  uint32_t pmd() const { return pmd_; }
-  uint32_t amd() const { return amd_; }
-  uint32_t noise_control() const { return noise_control_; }
-  int32_t noise_counter() const { return noise_counter_; }
-  uint32_t noise_shift() const { return noise_shift_; }
-  uint32_t key_code(int index) const { return key_code_[index]; }
-  uint32_t key_fraction(int index) const { return key_fraction_[index]; }
-  uint32_t pan(int index) const { return pan_[index]; }
+  // The whole state, every field that affects the frames to come, in the layout of
+  // fm_state.h: registers, operators' phases and envelopes, LFO, noise, timers, the clock and
+  // rate the chip runs at, the volume and the variant. A rate the host has changed since is
+  // set again with SetRate after a load. The noise waveform of the LFO draws from the C
+  // library's rand(), whose sequence is no part of the state.
+  std::vector<uint8_t> SaveState() const;
+  // Refuses (false, the chip unchanged) a state of another version, a damaged or truncated
+  // one, and one with any field outside the range the chip can hold.
+  bool LoadState(const uint8_t* data, size_t size);
 
- protected:
-  // CSM: an expired timer A keys every operator off and on again.
-  void TimerAOverflow() override;
-  // The board passes no FM interrupt on.
-  void NotifyInterrupt(bool asserted) override;
+  // The status byte: bit 0 timer A flag, bit 1 timer B flag.
+  uint32_t status() const { return timer_.status(); }
+  // Counting timers (off by default: the board's timers never expire, see opm_timer.h).
+  void SetTimersCounting(bool on) { timer_.SetCounting(on); }
+  // The timers' time without sound, for a board whose FM plays on a real chip.
+  void AdvanceTimers(int32_t frames) { timer_.Advance(frames); }
 
  private:
+  static constexpr int kChannels = 8;
+  static constexpr int32_t kUnityVolume = 16384;
   static constexpr int32_t kBlock = 256;  // frames rendered channel by channel at a time
+  static constexpr int32_t kShortMix = 4;  // fewer frames are mixed frame by frame
+
+  // Points channels, operators and the timer at this chip.
+  void Bind();
+  // The fields of SaveState after the header; Load leaves the reader failed on a bad field.
+  void Save(FmStateWriter& out) const;
+  void Load(FmStateReader& in);
+  // The timer's hook for an expired timer A: in CSM mode every operator is keyed off and on
+  // again. The board passes no FM interrupt on, so the interrupt line has no hook.
+  static void TimerAOverflow(void* owner);
 
   // Register groups: 0x01-0x1F, key on (0x08), 0x20-0x3F, 0x40-0xFF.
   void WriteControl(uint32_t address, uint32_t data);
@@ -118,6 +122,8 @@ class OpmChip : public OpmTimer {
   uint32_t PansUsed(uint32_t word) const;
   template <bool kLfo>
   void MixFrames(StereoFrame* frames, int32_t count, uint32_t word);
+  template <bool kLfo>
+  void MixFramesShort(StereoFrame* frames, int32_t count, uint32_t word);
   // n frames of every active channel into the sum of its pan.
   template <bool kLfo>
   void RenderChannels(int32_t (*sums)[kBlock], int32_t n, uint32_t word, const FmLfoBlock& lfo);
@@ -148,4 +154,5 @@ class OpmChip : public OpmTimer {
   uint8_t pan_[kChannels] = {};   // bit 0 left, bit 1 right
   FmChannel channels_[kChannels];
   FmChipParams params_;
+  OpmTimer timer_;
 };

@@ -91,19 +91,19 @@ uint32_t OpmChip::NoiseStep() {
 }
 
 void OpmChip::Mix(StereoFrame* frames, int32_t count) {
-  if (!timers_counting() || !CsmKeysOn()) {
+  if (!timer_.CsmKeysOn()) {
     // Without CSM an overflow only raises a flag, which a status read sees after the mixer
-    // caught up: the whole block renders at once (AdvanceTimers does nothing while the timers
-    // do not count).
+    // caught up: the whole block renders at once (Advance does nothing while the timers do
+    // not count).
     MixSound(frames, count);
-    AdvanceTimers(count);
+    timer_.Advance(count);
     return;
   }
   // Timer A keys the channels on: the sound is rendered up to each of its overflows.
   while (count > 0) {
-    const int32_t n = FramesToCsmKeyOn(count);
+    const int32_t n = timer_.FramesToCsmKeyOn(count);
     MixSound(frames, n);
-    AdvanceTimers(n);
+    timer_.Advance(n);
     frames += n;
     count -= n;
   }
@@ -200,10 +200,10 @@ void OpmChip::RenderNoiseChannel(int32_t* sum, int32_t n, const FmLfoBlock& lfo)
   FmChannel& last = channels_[kChannels - 1];
   for (int32_t i = 0; i < n; ++i) {
     const uint32_t noise_word = NoiseStep();
-    if (kLfo) {
-      sum[i] += last.RenderLfoNoise(noise_word, lfo.am_index[i], lfo.pm_index[i]);
+    if constexpr (kLfo) {
+      sum[i] += last.RenderNoise<true>(noise_word, lfo.am_index[i], lfo.pm_index[i]);
     } else {
-      sum[i] += last.RenderNoise(noise_word);
+      sum[i] += last.RenderNoise<false>(noise_word, 0, 0);
     }
   }
 }
@@ -239,6 +239,43 @@ void OpmChip::AddSumsOf(StereoFrame* out, int32_t n, const int32_t (*sums)[kBloc
   }
 }
 
+// A few frames (an emulator mixes one or two before each register write), frame by frame: the
+// same steps as the blocks of MixFrames, without their set-up.
+template <bool kLfo>
+void OpmChip::MixFramesShort(StereoFrame* frames, int32_t count, uint32_t word) {
+  const bool chip_true = params_.chip_true;
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t am_index = 0;
+    int32_t pm_index = 0;
+    const int32_t run = 1;
+    const FmLfoBlock lfo{&am_index, &pm_index, &run};
+    if constexpr (kLfo) {
+      LfoBlock(1, &am_index, &pm_index);
+    } else {
+      SkipLfo(1);
+    }
+    int32_t sums[4] = {0, 0, 0, 0};
+    for (int ch = 0; ch < kChannels; ++ch) {
+      if (!Active(word, ch)) continue;
+      int32_t* sum = &sums[pan_[ch]];
+      if (ch == kChannels - 1 && (noise_control_ & 0x80)) {
+        *sum += channels_[ch].RenderNoise<kLfo>(NoiseStep(), am_index, pm_index);
+      } else if constexpr (kLfo) {
+        channels_[ch].RenderBlockLfo(sum, 1, lfo);
+      } else {
+        channels_[ch].RenderBlock(sum, 1);
+      }
+    }
+    const int64_t left = chip_true ? OutputSum<true>(sums[1] + sums[3])
+                                   : OutputSum<false>(sums[1] + sums[3]);
+    const int64_t right = chip_true ? OutputSum<true>(sums[2] + sums[3])
+                                    : OutputSum<false>(sums[2] + sums[3]);
+    StereoFrame& out = frames[i];
+    out.left = AddWrapping(out.left, static_cast<int32_t>((left * volume_factor_) >> 14));
+    out.right = AddWrapping(out.right, static_cast<int32_t>((right * volume_factor_) >> 14));
+  }
+}
+
 template <bool kLfo>
 void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
   // Rendered in blocks, one channel after the other through the whole block: each channel adds
@@ -250,6 +287,7 @@ void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
   int32_t run[kBlock];
   const FmLfoBlock lfo{am_index, pm_index, run};
 
+  if (count < kShortMix) return MixFramesShort<kLfo>(frames, count, word);
   const uint32_t used = PansUsed(word);    // bit p: some active channel adds into sums[p]
   const bool only_both = (used & 6) == 0;  // no left-only or right-only channel
   const uint32_t zeroed = used | (only_both ? 8 : 14);  // and what AddSums reads

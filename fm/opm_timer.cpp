@@ -2,73 +2,46 @@
 
 #include <algorithm>
 
-#include "fm/fm_convert.h"
-
-void OpmTimer::SetTimerUnit(uint32_t clock_div_64) {
-  // A clock below 64 Hz (division by zero) or below about 31 Hz of timer clock would leave the
-  // 32-bit range: such units saturate.
-  timer_unit_ = SaturateToInt32(65536000000.0 / static_cast<double>(clock_div_64));
-}
-
 void OpmTimer::SetStatus(uint32_t bits) {
   if (status_ & bits) return;
   status_ = static_cast<uint8_t>(status_ | bits);
-  NotifyInterrupt(true);
+  if (hooks_.interrupt != nullptr) hooks_.interrupt(hooks_.owner, true);
 }
 
 void OpmTimer::ResetStatus(uint32_t bits) {
   if ((status_ & bits) == 0) return;
   status_ = static_cast<uint8_t>(status_ & ~bits);
-  if (status_ == 0) NotifyInterrupt(false);
+  if (status_ == 0 && hooks_.interrupt != nullptr) hooks_.interrupt(hooks_.owner, false);
 }
 
-void OpmTimer::UpdateTimerAPeriod() {
-  int64_t na = timer_a_high_ * 4 + (timer_a_low_ & 3);
-  timer_a_period_ = SaturateToInt32((1024 - na) * timer_unit_);
-}
-
-void OpmTimer::WriteTimerRegister(uint32_t address, uint32_t data) {
+void OpmTimer::Write(uint32_t address, uint32_t data) {
   data &= 0xFF;
   switch (address) {
-    case 0x10:
-      timer_a_high_ = static_cast<uint8_t>(data);
-      UpdateTimerAPeriod();
-      break;
-    case 0x11:
-      timer_a_low_ = static_cast<uint8_t>(data);
-      UpdateTimerAPeriod();
-      break;
-    case 0x12:
-      timer_b_value_ = static_cast<uint8_t>(data);
-      timer_b_period_ = SaturateToInt32((256 - static_cast<int64_t>(data)) * timer_unit_);
-      break;
+    case 0x10: timer_a_high_ = static_cast<uint8_t>(data); break;
+    case 0x11: timer_a_low_ = static_cast<uint8_t>(data); break;
+    case 0x12: timer_b_value_ = static_cast<uint8_t>(data); break;
     case 0x14: {
-      uint32_t previous = timer_control_;
-      timer_control_ = static_cast<uint8_t>(data);
+      const uint32_t previous = control_;
+      control_ = static_cast<uint8_t>(data);
       if (data & 0x10) ResetStatus(1);
       if (data & 0x20) ResetStatus(2);
-      // A load bit loads its counter only on its change from 0 to 1.
-      uint32_t changed = previous ^ data;
-      if (changed & 1) timer_a_count_ = (data & 1) ? timer_a_period_ : 0;
-      if (changed & 2) timer_b_count_ = (data & 2) ? timer_b_period_ : 0;
-      if (changed & data & 1) timer_a_left_ = TimerATicks();
-      if (changed & data & 2) timer_b_left_ = TimerBTicks();
+      // A load bit starts its timer only on its change from 0 to 1, with the period of then.
+      const uint32_t started = (previous ^ data) & data;
+      if (started & 1) timer_a_left_ = TimerATicks();
+      if (started & 2) timer_b_left_ = TimerBTicks();
       break;
     }
-    default:
-      break;
+    default: break;  // not a timer register
   }
 }
 
-void OpmTimer::ClearTimers() {
-  timer_a_count_ = 0;
-  timer_b_count_ = 0;
+void OpmTimer::Clear() {
   timer_a_left_ = 0;
   timer_b_left_ = 0;
   status_ = 0;
 }
 
-void OpmTimer::SetTimerTime(uint32_t clock, uint32_t rate) {
+void OpmTimer::SetTime(uint32_t clock, uint32_t rate) {
   if (rate == 0) return;
   // Time left keeps its length: ticks of 1/old rate become ticks of 1/new rate, rounded.
   // In two parts, so that no product leaves 64 bits: a timer has less than 2^19 clocks left.
@@ -111,14 +84,41 @@ int32_t OpmTimer::FramesToCsmKeyOn(int32_t limit) const {
   return static_cast<int32_t>(std::clamp<int64_t>(frames, 1, limit));
 }
 
-void OpmTimer::AdvanceTimers(int32_t frames) {
+void OpmTimer::Advance(int32_t frames) {
   if (!counting_ || frames <= 0) return;
   const int64_t elapsed = frames * frame_ticks_;
-  if ((timer_control_ & 1) && RunDown(&timer_a_left_, elapsed, TimerATicks())) {
-    if (timer_control_ & 4) SetStatus(1);
-    TimerAOverflow();
+  if ((control_ & 1) && RunDown(&timer_a_left_, elapsed, TimerATicks())) {
+    if (control_ & 4) SetStatus(1);
+    if (hooks_.timer_a_overflow != nullptr) hooks_.timer_a_overflow(hooks_.owner);
   }
-  if ((timer_control_ & 2) && RunDown(&timer_b_left_, elapsed, TimerBTicks())) {
-    if (timer_control_ & 8) SetStatus(2);
+  if ((control_ & 2) && RunDown(&timer_b_left_, elapsed, TimerBTicks())) {
+    if (control_ & 8) SetStatus(2);
   }
+}
+
+void OpmTimer::Save(FmStateWriter& out) const {
+  out.U8(status_);
+  out.U8(control_);
+  out.U8(timer_a_high_);
+  out.U8(timer_a_low_);
+  out.U8(timer_b_value_);
+  out.Bool(counting_);
+  out.I64(frame_ticks_);
+  out.I64(clock_ticks_);
+  out.I64(timer_a_left_);
+  out.I64(timer_b_left_);
+}
+
+void OpmTimer::Load(FmStateReader& in) {
+  status_ = static_cast<uint8_t>(in.U8(0, 3));
+  control_ = static_cast<uint8_t>(in.U8());
+  timer_a_high_ = static_cast<uint8_t>(in.U8());
+  timer_a_low_ = static_cast<uint8_t>(in.U8());
+  timer_b_value_ = static_cast<uint8_t>(in.U8());
+  counting_ = in.Bool();
+  frame_ticks_ = in.I64(0, UINT32_MAX);  // a clock in Hz
+  clock_ticks_ = in.I64(0, UINT32_MAX);  // a rate in frames a second
+  // At most the longest period: 1024 x 64 clocks for A, 256 x 1024 for B.
+  timer_a_left_ = in.I64(0, 1024 * 64 * clock_ticks_);
+  timer_b_left_ = in.I64(0, 256 * 1024 * clock_ticks_);
 }

@@ -151,7 +151,7 @@ void BoardDevice::ApplySettings(const BoardSettings& settings) {
 bool BoardDevice::StartLog(const std::string& target, BoardLog::TemporaryWatch watch,
                            std::string* error) {
   log_ = BoardLog::Open(target, rate_, std::move(watch), error);
-  if (log_ != nullptr && opm_.timers_counting()) log_->NoteCountingTimers();
+  if (log_ != nullptr && fm_timers_counting_) log_->NoteCountingTimers();
   return log_ != nullptr;
 }
 
@@ -179,7 +179,7 @@ uint32_t BoardDevice::InPsgData(VyxDevice* device, uint32_t port) {
 uint32_t BoardDevice::InFmStatus(VyxDevice* device, uint32_t) {
   BoardDevice* self = From(device);
   // Counting timers: the read sees the time of the read, as a write does.
-  if (self->opm_.timers_counting()) self->Update();
+  if (self->fm_timers_counting_) self->Update();
   return self->opm_.status() & 3;
 }
 

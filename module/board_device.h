@@ -77,7 +77,10 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   // (*failed: the log could not be written).
   std::string StopLog(bool* failed);
   // The FM timers count down (off by default: as the board is defined, they never do).
-  void SetFmTimersCounting(bool on) { opm_.SetTimersCounting(on); }
+  void SetFmTimersCounting(bool on) {
+    fm_timers_counting_ = on;
+    opm_.SetTimersCounting(on);
+  }
   const BoardLog* log() const { return log_.get(); }
 
   // The 33 connector entries and the terminating all-zero entry.
@@ -134,6 +137,7 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   TimerTone tone_;
   PsgSlot psgs_[kPsgCount];
   OpmChip opm_;
+  bool fm_timers_counting_ = false;  // as set on opm_
   int32_t fm_volume_ = 0;
   uint32_t fm_latch_ = 0;
   BoardControl control_;

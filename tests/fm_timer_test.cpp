@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <limits>
 #include <vector>
 
 #include "fm/opm_chip.h"
@@ -10,107 +9,107 @@
 
 namespace {
 
-// Opens the register port and counts what reaches the hooks.
-class TimerProbe : public OpmTimer {
- public:
-  using OpmTimer::ClearTimers;
-  using OpmTimer::WriteTimerRegister;
+// A timer whose frame is 64 ticks and whose chip clock is 1: timer A lasts (1024 - NA) frames,
+// timer B (256 - NB) x 16 frames. Counts what reaches the hooks.
+class TimerTest : public ::testing::Test {
+ protected:
+  TimerTest() {
+    timer.SetHooks({this, &Overflow, &Interrupt});
+    timer.SetTime(64, 1);
+    timer.SetCounting(true);
+  }
+  void SetA(uint32_t na) {
+    timer.Write(0x10, na >> 2);
+    timer.Write(0x11, na & 3);
+  }
+  static void Overflow(void* owner) { ++static_cast<TimerTest*>(owner)->overflows; }
+  static void Interrupt(void* owner, bool asserted) {
+    auto* self = static_cast<TimerTest*>(owner);
+    ++(asserted ? self->raised : self->dropped);
+  }
 
+  OpmTimer timer;
   int raised = 0;
   int dropped = 0;
   int overflows = 0;
-
- protected:
-  void TimerAOverflow() override { ++overflows; }
-  void NotifyInterrupt(bool asserted) override { ++(asserted ? raised : dropped); }
 };
 
-constexpr int32_t kUnit = 1050256;  // 3993600 Hz / 64
-
-TEST(OpmTimerTest, TimerUnit) {
-  TimerProbe t;
-  t.SetTimerUnit(3993600 / 64);
-  EXPECT_EQ(t.timer_unit(), kUnit);
-  // No timer clock at all, or one so slow that the unit leaves 32 bits: saturated.
-  t.SetTimerUnit(0);
-  EXPECT_EQ(t.timer_unit(), std::numeric_limits<int32_t>::max());
-  t.SetTimerUnit(1);
-  EXPECT_EQ(t.timer_unit(), std::numeric_limits<int32_t>::max());
+TEST_F(TimerTest, LoadBitsStartTheTimerOnlyOnTheirChange) {
+  SetA(1014);  // 10 frames
+  timer.Write(0x11, 0xFE);  // only bits 0-1 belong to the period: still 1014
+  timer.Write(0x14, 0x05);  // load and enable A
+  timer.Advance(6);
+  timer.Write(0x14, 0x05);  // the same load bit again: no restart
+  timer.Advance(3);
+  EXPECT_EQ(timer.status(), 0u);
+  timer.Advance(1);
+  EXPECT_EQ(timer.status(), 1u);
+  EXPECT_EQ(overflows, 1);
+  // Stopped and loaded again: a full period from the new start. A period written while the
+  // timer runs applies from its next reload.
+  timer.Write(0x14, 0x14);  // stop A, reset its flag
+  timer.Write(0x14, 0x05);
+  SetA(1004);  // 20 frames
+  timer.Advance(9);
+  EXPECT_EQ(timer.status(), 0u);
+  timer.Advance(1);
+  EXPECT_EQ(timer.status(), 1u);
+  timer.Write(0x14, 0x15);
+  timer.Advance(19);
+  EXPECT_EQ(timer.status(), 0u);
+  timer.Advance(1);
+  EXPECT_EQ(timer.status(), 1u);
+  EXPECT_EQ(overflows, 3);
+  // NA 0 is the longest period, 1024 frames; NB 0xFF the shortest of B, 16 frames.
+  timer.Write(0x14, 0x30);
+  SetA(0);
+  timer.Write(0x12, 0xFF);
+  timer.Write(0x14, 0x0F);
+  timer.Advance(16);
+  EXPECT_EQ(timer.status(), 2u);
+  timer.Advance(1024 - 16 - 1);
+  EXPECT_EQ(timer.status(), 2u);
+  timer.Advance(1);
+  EXPECT_EQ(timer.status(), 3u);
 }
 
-TEST(OpmTimerTest, Periods) {
-  TimerProbe t;
-  t.SetTimerUnit(62400);
-  t.WriteTimerRegister(0x10, 0);
-  t.WriteTimerRegister(0x11, 0);
-  EXPECT_EQ(t.timer_a_period(), 1024 * kUnit);
-  t.WriteTimerRegister(0x10, 0xFF);
-  t.WriteTimerRegister(0x11, 3);
-  EXPECT_EQ(t.timer_a_period(), kUnit);
-  t.WriteTimerRegister(0x11, 0xFC);  // only bits 0-1 belong to the period
-  EXPECT_EQ(t.timer_a_period(), 4 * kUnit);
-  t.WriteTimerRegister(0x12, 0);
-  EXPECT_EQ(t.timer_b_period(), 256 * kUnit);
-  t.WriteTimerRegister(0x12, 0xFF);
-  EXPECT_EQ(t.timer_b_period(), kUnit);
-  // A new unit does not reach periods already computed.
-  t.SetTimerUnit(31200);
-  EXPECT_EQ(t.timer_b_period(), kUnit);
-  // Periods of a very slow clock saturate.
-  t.WriteTimerRegister(0x10, 0);
-  t.WriteTimerRegister(0x12, 0);
-  t.SetTimerUnit(100);
-  t.WriteTimerRegister(0x11, 0);
-  t.WriteTimerRegister(0x12, 0);
-  EXPECT_EQ(t.timer_a_period(), std::numeric_limits<int32_t>::max());
-  EXPECT_EQ(t.timer_b_period(), std::numeric_limits<int32_t>::max());
-}
-
-TEST(OpmTimerTest, LoadBitsActOnTheirChange) {
-  TimerProbe t;
-  t.SetTimerUnit(62400);
-  t.WriteTimerRegister(0x10, 0x80);
-  t.WriteTimerRegister(0x12, 0x10);
-  t.WriteTimerRegister(0x14, 0x05);
-  EXPECT_EQ(t.timer_a_count(), 512 * kUnit);
-  EXPECT_EQ(t.timer_b_count(), 0);
-  t.WriteTimerRegister(0x10, 0);  // the loaded counter keeps the old period
-  t.WriteTimerRegister(0x14, 0x05);
-  EXPECT_EQ(t.timer_a_count(), 512 * kUnit);
-  t.WriteTimerRegister(0x14, 0x04);
-  EXPECT_EQ(t.timer_a_count(), 0);
-  t.WriteTimerRegister(0x14, 0x07);
-  EXPECT_EQ(t.timer_a_count(), 1024 * kUnit);
-  EXPECT_EQ(t.timer_b_count(), 240 * kUnit);
-  EXPECT_EQ(t.timer_control(), 0x07u);
-  t.ClearTimers();
-  EXPECT_EQ(t.timer_a_count(), 0);
-  EXPECT_EQ(t.timer_b_count(), 0);
-  EXPECT_EQ(t.status(), 0u);
-  EXPECT_EQ(t.raised + t.dropped + t.overflows, 0);
-}
-
-TEST(OpmTimerTest, StatusFlagsAndInterruptLine) {
-  TimerProbe t;
-  t.WriteTimerRegister(0x14, 0x30);  // flag resets with no flag set: no notification
-  EXPECT_EQ(t.dropped, 0);
-  t.SetStatus(1);
-  EXPECT_EQ(t.status(), 1u);
-  EXPECT_EQ(t.raised, 1);
-  t.SetStatus(3);  // bit 0 already set: nothing happens
-  EXPECT_EQ(t.status(), 1u);
-  EXPECT_EQ(t.raised, 1);
-  t.SetStatus(2);
-  EXPECT_EQ(t.status(), 3u);
-  EXPECT_EQ(t.raised, 2);
-  t.WriteTimerRegister(0x14, 0x10);  // reset A: B still pending, line stays up
-  EXPECT_EQ(t.status(), 2u);
-  EXPECT_EQ(t.dropped, 0);
-  t.WriteTimerRegister(0x14, 0x20);
-  EXPECT_EQ(t.status(), 0u);
-  EXPECT_EQ(t.dropped, 1);
-  t.ResetStatus(3);
-  EXPECT_EQ(t.dropped, 1);
+TEST_F(TimerTest, FlagsRaiseAndDropTheInterruptLine) {
+  timer.Write(0x14, 0x30);  // flag resets with no flag set: no notification
+  EXPECT_EQ(dropped, 0);
+  SetA(1020);              // 4 frames
+  timer.Write(0x12, 0xFE);  // 32 frames
+  timer.Write(0x14, 0x03);  // both loaded, neither flag enabled
+  timer.Advance(40);
+  EXPECT_EQ(timer.status(), 0u);
+  EXPECT_EQ(raised, 0);
+  EXPECT_GT(overflows, 0);  // the overflow happens all the same (the CSM key-on)
+  timer.Write(0x14, 0x0F);  // flags enabled; the load bits do not change
+  timer.Advance(4);
+  EXPECT_EQ(timer.status(), 1u);
+  EXPECT_EQ(raised, 1);
+  timer.Advance(40);  // each new flag raises the line; one already set does not
+  EXPECT_EQ(timer.status(), 3u);
+  EXPECT_EQ(raised, 2);
+  timer.Write(0x14, 0x1F);  // reset A: B still pending, the line stays up
+  EXPECT_EQ(timer.status(), 2u);
+  EXPECT_EQ(dropped, 0);
+  timer.Write(0x14, 0x2C);  // reset B, both stopped
+  EXPECT_EQ(timer.status(), 0u);
+  EXPECT_EQ(dropped, 1);
+  timer.Advance(2000);
+  EXPECT_EQ(timer.status(), 0u);
+  // Switched off (the board as defined), a loaded timer never expires.
+  timer.SetCounting(false);
+  timer.Write(0x14, 0x0F);
+  timer.Advance(5000);
+  EXPECT_EQ(timer.status(), 0u);
+  // Clear drops the flags without a word on the line.
+  timer.SetCounting(true);
+  timer.Advance(40);
+  ASSERT_EQ(timer.status(), 3u);
+  timer.Clear();
+  EXPECT_EQ(timer.status(), 0u);
+  EXPECT_EQ(dropped, 1);
 }
 
 }  // namespace
@@ -200,4 +199,40 @@ TEST(OpmTimerTest, CsmTimerAKeysOnAChannelNeverKeyedOn) {
   };
   EXPECT_GT(energy(true), 1000000);
   EXPECT_EQ(energy(false), 0);
+}
+
+TEST(OpmChipCopyTest, ACopyRunsOnByItselfWithItsOwnTimer) {
+  // A channel set up for CSM but never keyed on: only the copy's own timer A can sound it.
+  CountingChip original(44100);
+  original.Write(0x20, 0xC7);
+  original.Write(0x28, 0x4A);
+  for (uint32_t op = 0; op < 4; ++op) {
+    original.Write(0x60 + op * 8, 0x00);
+    original.Write(0x80 + op * 8, 0x1F);
+    original.Write(0xE0 + op * 8, 0x0F);
+  }
+  original.Write(0x10, 0xF0);
+  original.Write(0x14, 0x81);
+  OpmChip copy(original);
+  OpmChip assigned;
+  assigned = original;
+  original.Reset();  // stops the original's timers and silences it
+  auto energy = [](OpmChip& chip) {
+    std::vector<StereoFrame> out(4410, StereoFrame{0, 0});
+    chip.Mix(out.data(), 4410);
+    int64_t sum = 0;
+    for (const StereoFrame& f : out) sum += std::abs(f.left);
+    return sum;
+  };
+  EXPECT_GT(energy(copy), 1000000);
+  EXPECT_GT(energy(assigned), 1000000);
+  EXPECT_EQ(energy(original), 0);
+
+  // Copies of a sounding chip render the same frames as it, each advancing only itself.
+  OpmChip twin(copy);
+  std::vector<StereoFrame> a(1000, StereoFrame{0, 0});
+  std::vector<StereoFrame> b(1000, StereoFrame{0, 0});
+  copy.Mix(a.data(), 1000);
+  twin.Mix(b.data(), 1000);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(a[i].left, b[i].left) << i;
 }
