@@ -33,33 +33,6 @@ uint8_t FmData(uint8_t muted, uint8_t reg, uint8_t data) {
 
 }  // namespace
 
-void OpmImage::Record(uint8_t reg, uint8_t data) {
-  if (reg == 0x08) {
-    keys_[data & 7] = data;
-    keyed_.set(data & 7);
-  } else if (reg == 0x19) {
-    ((data & 0x80) != 0 ? pmd_ : amd_) = data;
-    ((data & 0x80) != 0 ? pmd_written_ : amd_written_) = true;
-  } else {
-    data_[reg] = data;
-    written_.set(reg);
-  }
-}
-
-void OpmImage::Replay(OpmChip* opm) const {
-  if (amd_written_) opm->Write(0x19, amd_);
-  if (pmd_written_) opm->Write(0x19, pmd_);
-  // The timer control (0x14) loads the counters from the periods: after them. The keys come
-  // last, once every operator has its parameters.
-  for (uint32_t reg = 0; reg < 256; ++reg) {
-    if (written_[reg] && reg != 0x14) opm->Write(reg, data_[reg]);
-  }
-  if (written_[0x14]) opm->Write(0x14, data_[0x14]);
-  for (int ch = 0; ch < 8; ++ch) {
-    if (keyed_[static_cast<size_t>(ch)]) opm->Write(0x08, keys_[ch]);
-  }
-}
-
 DirectChips::DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voices,
                          const ChipsOptions& options)
     : rate_(rate), band_limited_(options.resample) {
@@ -125,7 +98,6 @@ size_t DirectChips::SetUpOpm(uint32_t clock, uint32_t rate, bool resample) {
 DirectChips::DirectChips(const DirectChips& other)
     : MusicChips(),
       rate_(other.rate_),
-      opm_image_(other.opm_image_),
       band_limited_(other.band_limited_),
       fm_delay_(other.fm_delay_),
       psg_delay_(other.psg_delay_),
@@ -145,7 +117,7 @@ DirectChips::DirectChips(const DirectChips& other)
   if (other.opm_clock_ == 0) return;
   // The converter's latency is the same for the same rates: the delays copied still fit it.
   SetUpOpm(other.opm_clock_, rate_, other.opm_resampler_ != nullptr);
-  opm_image_.Replay(&opm_);
+  opm_ = other.opm_;
 }
 
 std::unique_ptr<MusicChips> DirectChips::Clone() const {
@@ -158,7 +130,6 @@ void DirectChips::Write(uint8_t chip, uint8_t reg, uint8_t data) {
   if (chip == kChipOpm) {
     data = FmData(fm_muted_, reg, data);
     opm_.Write(reg, data);
-    opm_image_.Record(reg, data);
   } else if (chip >= kChipPsg1 && chip < kChipPsg1 + kMusicPsgCount) {
     psg_[chip - kChipPsg1].SetRegister(reg, data);
   }

@@ -21,7 +21,6 @@
 // PSG, writes level 0 to its amplitude register instead.
 #pragma once
 
-#include <bitset>
 #include <functional>
 #include <memory>
 #include <string>
@@ -49,23 +48,6 @@ struct ChipsOptions {
 
 class ChipResampler;
 
-// The YM2151's registers as last written, enough to set a fresh chip up as the song left it.
-class OpmImage {
- public:
-  void Record(uint8_t reg, uint8_t data);
-  // Writes the registers the song wrote, the keys last.
-  void Replay(OpmChip* opm) const;
-
- private:
-  std::bitset<256> written_;
-  uint8_t data_[256] = {};
-  // 0x19 holds two values (bit 7: PMD, else AMD), 0x08 one a channel.
-  uint8_t amd_ = 0, pmd_ = 0;
-  bool amd_written_ = false, pmd_written_ = false;
-  uint8_t keys_[8] = {};
-  std::bitset<8> keyed_;
-};
-
 class DirectChips : public MusicChips {
  public:
   DirectChips(const MusicLog& log, uint32_t rate, const VoiceSet& voices,
@@ -74,10 +56,10 @@ class DirectChips : public MusicChips {
   void Write(uint8_t chip, uint8_t reg, uint8_t data) override;
   void Mix(StereoFrame* frames, int32_t count) override;
   uint64_t lead() const override { return lead_; }
-  // The PSGs, the delays and the levels are copied as they stand, so that a PSG song plays on
-  // from the copy exactly as from the original. The FM chip cannot be copied (its channels point
-  // into it): the copy's is a fresh one given the registers the song wrote, its notes keyed
-  // again (a held note starts over), and a fresh converter, silent for its latency (a few ms).
+  // The chips, the PSGs' output stages, the delays and the levels are copied as they stand, so
+  // that a song plays on from the copy exactly as from the original, but for the FM's
+  // converter: libsoxr's state cannot be copied, so the copy's is a fresh one, whose filter
+  // settles over its latency (a few ms) after a seek back.
   std::unique_ptr<MusicChips> Clone() const override;
 
   const OpmChip& opm() const { return opm_; }
@@ -101,7 +83,6 @@ class DirectChips : public MusicChips {
   uint32_t rate_ = 0;
   uint32_t opm_clock_ = 0;
   OpmChip opm_;
-  OpmImage opm_image_;
   Psg psg_[kMusicPsgCount];
   std::unique_ptr<PsgOutput> psg_output_[kMusicPsgCount];  // each PSG's placement and filters
   std::unique_ptr<ChipResampler> opm_resampler_;  // null: the FM at the output rate
