@@ -46,6 +46,11 @@ class StateWriter {
     for (int shift = 0; shift < 32; shift += 8) U8(static_cast<uint8_t>(v >> shift));
   }
   void I32(int32_t v) { U32(static_cast<uint32_t>(v)); }
+  void I64(int64_t v) {
+    const auto bits = static_cast<uint64_t>(v);
+    U32(static_cast<uint32_t>(bits));
+    U32(static_cast<uint32_t>(bits >> 32));
+  }
   // The finished state: the payload's size and the checksum filled in.
   std::vector<uint8_t> Finish() {
     PutLe32(&bytes_[8], static_cast<uint32_t>(bytes_.size() - kHeaderSize));
@@ -90,7 +95,22 @@ class StateReader {
     if (!Take(1)) return lo;
     return Check(data_[pos_ - 1], lo, hi);
   }
+  int64_t I64(int64_t lo = INT64_MIN, int64_t hi = INT64_MAX) {
+    if (!Take(8)) return lo;
+    const uint64_t bits = Le32(data_ + pos_ - 8) | uint64_t{Le32(data_ + pos_ - 4)} << 32;
+    return Check(static_cast<int64_t>(bits), lo, hi);
+  }
   bool Bool() { return U8(0, 1) != 0; }
+  // The value when it is one of the n allowed ones; otherwise the read fails and gives the
+  // first of them.
+  template <class T>
+  T OneOf(T value, const T* allowed, int n) {
+    for (int i = 0; i < n; ++i) {
+      if (allowed[i] == value) return value;
+    }
+    ok_ = false;
+    return allowed[0];
+  }
   // Fails the read from a check of the core's own (a relation between fields).
   void Require(bool holds) { ok_ = ok_ && holds; }
   // Every field read within its range, and the payload read to its end.

@@ -79,13 +79,13 @@ uint32_t FmChannel::Derive() {
   return (any_on ? kFmChannelActive : 0) | lfo_bit_;
 }
 
-void FmChannel::Save(FmStateWriter& out) const {
+void FmChannel::Save(StateWriter& out) const {
   out.U8(fb_shift_);
   out.U8(algorithm_);
   for (const FmOperator& op : ops_) op.Save(out);
 }
 
-void FmChannel::Load(FmStateReader& in) {
+void FmChannel::Load(StateReader& in) {
   // A feedback shift from FeedbackShifts, or 0 in a channel never reset.
   constexpr uint8_t kShifts[9] = {0, 31, 7, 6, 5, 4, 3, 2, 1};
   SetFeedback(in.OneOf(in.U8(), kShifts, 9));

@@ -79,8 +79,8 @@ class FmChannel {
   }
 
   // The connection and the four operators; the LFO row follows on load.
-  void Save(FmStateWriter& out) const;
-  void Load(FmStateReader& in);
+  void Save(StateWriter& out) const;
+  void Load(StateReader& in);
 
  private:
   // Blocks shorter than this are rendered frame by frame: the span loop's set-up costs more

@@ -211,7 +211,7 @@ void FmOperator::Reset() {
 // Phase step, envelope timer decrement, TL level and key-scale offset are kept as of the last
 // Refresh (a new rate reaches them only after a register write), so they are saved as they
 // are; the attenuation, the pitch-modulation scale and the AM row follow from the rest.
-void FmOperator::Save(FmStateWriter& out) const {
+void FmOperator::Save(StateWriter& out) const {
   out.I32(output_);
   out.I32(prev_output_);
   out.U32(block_step_);
@@ -248,15 +248,15 @@ void FmOperator::Save(FmStateWriter& out) const {
 namespace {
 
 // A rate parameter: twice a 5-bit rate.
-uint32_t EvenRate(FmStateReader& in) {
+uint32_t EvenRate(StateReader& in) {
   const uint32_t rate = in.U8(0, 62);
-  if (rate & 1) in.Fail();
+  if (rate & 1) in.Require(false);
   return rate;
 }
 
 }  // namespace
 
-void FmOperator::Load(FmStateReader& in) {
+void FmOperator::Load(StateReader& in) {
   constexpr int32_t kMaxSample = 8192;  // LogToLinearTable's largest magnitude
   output_ = in.I32(-kMaxSample, kMaxSample);
   prev_output_ = in.I32(-kMaxSample, kMaxSample);
@@ -285,12 +285,12 @@ void FmOperator::Load(FmStateReader& in) {
   sustain_rate_ = static_cast<int32_t>(EvenRate(in));
   sustain_level_ = static_cast<int32_t>(in.OneOf(in.U8(), SustainLevels, 16));
   release_rate_ = static_cast<int32_t>(in.U8(0, 62));
-  if (release_rate_ != 0 && release_rate_ % 4 != 2) in.Fail();  // RR x 4 + 2, or never set
+  if (release_rate_ != 0 && release_rate_ % 4 != 2) in.Require(false);  // RR x 4 + 2, or never set
   key_scale_ = static_cast<int32_t>(in.U8(0, 3));
   keyed_ = in.Bool();
   am_enable_ = in.Bool();
   dirty_ = in.Bool();
-  if ((tl_level_ & 7) != 0) in.Fail();
+  if ((tl_level_ & 7) != 0) in.Require(false);
   phase_inc_pm_ = static_cast<int32_t>(phase_inc_ >> 11);
   am_row_ = FmTables::Get().AmpLfoTable[am_enable_ ? (lfo_sens_ >> 4) & 3 : 0];
   UpdateAtten();

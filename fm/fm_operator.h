@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "fm/fm_chip_params.h"
-#include "fm/fm_state.h"
+#include "common/state_bytes.h"
 #include "fm/fm_tables.h"
 
 enum class EnvState : int32_t {
@@ -46,8 +46,8 @@ class FmOperator {
   void SetLfoSensitivity(uint32_t sens);
 
   // Every field that carries history; Load checks each one's range and derives the rest.
-  void Save(FmStateWriter& out) const;
-  void Load(FmStateReader& in);
+  void Save(StateWriter& out) const;
+  void Load(StateReader& in);
 
  private:
   // The channel runs its operators sample by sample and in spans (fm_channel.h): it reaches the

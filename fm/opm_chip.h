@@ -62,8 +62,8 @@ class OpmChip {
   // Adds count frames of output into frames.
   void Mix(StereoFrame* frames, int32_t count);
 
-  // The whole state, every field that affects the frames to come, in the layout of
-  // fm_state.h: registers, operators' phases and envelopes, LFO, noise, timers, the clock and
+  // The whole state, every field that affects the frames to come, in the cores' common form
+  // (common/state_bytes.h, magic "OPMS"): registers, operators' phases and envelopes, LFO, noise, timers, the clock and
   // rate the chip runs at, the volume and the variant. A rate the host has changed since is
   // set again with SetRate after a load. The noise waveform of the LFO draws from the C
   // library's rand(), whose sequence is no part of the state.
@@ -88,8 +88,8 @@ class OpmChip {
   // Points channels, operators and the timer at this chip.
   void Bind();
   // The fields of SaveState after the header; Load leaves the reader failed on a bad field.
-  void Save(FmStateWriter& out) const;
-  void Load(FmStateReader& in);
+  void Save(StateWriter& out) const;
+  void Load(StateReader& in);
   // The timer's hook for an expired timer A: in CSM mode every operator is keyed off and on
   // again. The board passes no FM interrupt on, so the interrupt line has no hook.
   static void TimerAOverflow(void* owner);

@@ -1,11 +1,18 @@
-// OpmChip's saved state (layout in fm_state.h): the chip's own fields, then the timer, then
-// the eight channels with their operators.
+// OpmChip's saved state in the cores' common form (common/state_bytes.h, magic "OPMS"): the
+// chip's own fields, then the timer, then the eight channels with their operators.
 #include <algorithm>
 
 #include "fm/opm_chip.h"
 
+namespace {
+
+constexpr uint32_t kOpmStateMagic = StateMagic("OPMS");
+constexpr uint16_t kOpmStateVersion = 1;
+
+}  // namespace
+
 std::vector<uint8_t> OpmChip::SaveState() const {
-  FmStateWriter out;
+  StateWriter out(kOpmStateMagic, kOpmStateVersion);
   Save(out);
   return out.Finish();
 }
@@ -13,14 +20,14 @@ std::vector<uint8_t> OpmChip::SaveState() const {
 bool OpmChip::LoadState(const uint8_t* data, size_t size) {
   // Decoded into a copy, taken over only when every field was in range.
   OpmChip loaded(*this);
-  FmStateReader in(data, size);
+  StateReader in(data, size, kOpmStateMagic, kOpmStateVersion);
   loaded.Load(in);
-  if (!in.Done()) return false;
+  if (!in.Finish()) return false;
   *this = loaded;
   return true;
 }
 
-void OpmChip::Save(FmStateWriter& out) const {
+void OpmChip::Save(StateWriter& out) const {
   out.I32(volume_factor_);
   out.U32(rate_ratio_);
   out.U8(test_register_);
@@ -47,7 +54,7 @@ void OpmChip::Save(FmStateWriter& out) const {
   for (const FmChannel& channel : channels_) channel.Save(out);
 }
 
-void OpmChip::Load(FmStateReader& in) {
+void OpmChip::Load(StateReader& in) {
   volume_factor_ = in.I32(0, 51810);  // SetVolume's range: silence to +10 dB
   rate_ratio_ = in.U32();
   test_register_ = static_cast<uint8_t>(in.U8());

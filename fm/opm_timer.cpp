@@ -96,7 +96,7 @@ void OpmTimer::Advance(int32_t frames) {
   }
 }
 
-void OpmTimer::Save(FmStateWriter& out) const {
+void OpmTimer::Save(StateWriter& out) const {
   out.U8(status_);
   out.U8(control_);
   out.U8(timer_a_high_);
@@ -109,7 +109,7 @@ void OpmTimer::Save(FmStateWriter& out) const {
   out.I64(timer_b_left_);
 }
 
-void OpmTimer::Load(FmStateReader& in) {
+void OpmTimer::Load(StateReader& in) {
   status_ = static_cast<uint8_t>(in.U8(0, 3));
   control_ = static_cast<uint8_t>(in.U8());
   timer_a_high_ = static_cast<uint8_t>(in.U8());

@@ -22,7 +22,7 @@
 
 #include <cstdint>
 
-#include "fm/fm_state.h"
+#include "common/state_bytes.h"
 
 class OpmTimer {
  public:
@@ -53,8 +53,8 @@ class OpmTimer {
   void Advance(int32_t frames);
 
   // Registers, flags, the counting switch, the time of a frame and the time each timer has left.
-  void Save(FmStateWriter& out) const;
-  void Load(FmStateReader& in);
+  void Save(StateWriter& out) const;
+  void Load(StateReader& in);
 
   bool csm() const { return (control_ & 0x80) != 0; }
   // CSM mode with timer A loaded and counting: its overflows key the channels on.

@@ -84,12 +84,10 @@ TEST(OpmStateTest, ARestoreContinuesBitForBit) {
   }
 }
 
-// The header's checksum recomputed (FNV-1a of everything after the 16-byte header), so that
-// a changed field reaches the range checks.
+// The checksum at the end recomputed, so that a changed field reaches the range checks.
 void Reseal(std::vector<uint8_t>& state) {
-  uint32_t hash = 2166136261u;
-  for (size_t i = 16; i < state.size(); ++i) hash = (hash ^ state[i]) * 16777619u;
-  for (int i = 0; i < 4; ++i) state[12 + i] = static_cast<uint8_t>(hash >> (8 * i));
+  const uint32_t sum = StateChecksum(state.data(), state.size() - 4);
+  for (int i = 0; i < 4; ++i) state[state.size() - 4 + i] = static_cast<uint8_t>(sum >> (8 * i));
 }
 
 TEST(OpmStateTest, DamagedOrForeignStatesAreRefusedAndChangeNothing) {
@@ -115,8 +113,10 @@ TEST(OpmStateTest, DamagedOrForeignStatesAreRefusedAndChangeNothing) {
   EXPECT_TRUE(refused({}));
   EXPECT_FALSE(chip.LoadState(nullptr, other.size()));
   std::vector<uint8_t> longer = other;
-  longer.push_back(0);
-  longer[8] = static_cast<uint8_t>(longer.size());  // the size says so, the fields end early
+  longer.insert(longer.end() - 4, 0);
+  // The size says so (the payload between the header and the checksum), the fields end early.
+  const auto payload = static_cast<uint32_t>(longer.size() - StateWriter::kHeaderSize - 4);
+  for (int i = 0; i < 4; ++i) longer[8 + i] = static_cast<uint8_t>(payload >> (8 * i));
   Reseal(longer);
   EXPECT_TRUE(refused(longer));
   std::vector<uint8_t> magic = other;
@@ -129,7 +129,7 @@ TEST(OpmStateTest, DamagedOrForeignStatesAreRefusedAndChangeNothing) {
   // Every field set to values out of its range, one at a time: refused, or, where the value
   // is one the chip can hold, accepted and rendered (the sanitizer build watches the tables).
   int out_of_range = 0;
-  for (size_t i = 16; i < other.size(); ++i) {
+  for (size_t i = StateWriter::kHeaderSize; i + 4 < other.size(); ++i) {
     for (uint8_t value : {0x80, 0xFF}) {
       std::vector<uint8_t> bad = other;
       bad[i] = value;
