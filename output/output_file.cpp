@@ -53,7 +53,11 @@ uint64_t NameHash(const std::string& text) {
 
 std::string NameWithSuffix(const std::string& place, const std::string& tag,
                            const std::string& suffix) {
-  const size_t start = place.size() - fs::path(place).filename().string().size();
+  // The last part's start, by bytes: a path's own conversions would count characters in the
+  // platform's code page, not the bytes a name takes.
+  const char* separators = fs::path::preferred_separator == '\\' ? "/\\" : "/";
+  const size_t slash = place.find_last_of(separators);
+  const size_t start = slash == std::string::npos ? 0 : slash + 1;
   const size_t room = kNameMax - suffix.size();
   if (place.size() - start <= room) return place + suffix;
   // Cut where a character starts (not on a UTF-8 continuation byte), then the tag.
