@@ -406,7 +406,7 @@ MusicLog PsgSong(int seconds) {
   return log;
 }
 
-TEST(DirectChips, ACopyPlaysThePsgsOnExactlyAndSetsTheFmUpAsWritten) {
+TEST(DirectChips, ACopyPlaysOnExactlyAsTheOriginal) {
   const MusicLog log = PsgSong(25);
   for (bool resample : {false, true}) {
     ChipsOptions options;
