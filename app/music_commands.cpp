@@ -199,8 +199,8 @@ int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, con
     if (replace != Replace::kAny) replace = Replace::kNone;  // found free: a file there later stays
   }
   const std::vector<std::string> outputs = MusicOutputs(wav_path, raw_path, args.stems, format);
-  if (const std::string clash = OutputClash(RunReads(path, module_path), outputs);
-      !clash.empty()) {
+  const std::vector<RunFile> reads = RunReads(path, module_path);
+  if (const std::string clash = OutputClash(reads, outputs); !clash.empty()) {
     return Fail(clash);
   }
   SayOnStandardError(outputs);
@@ -213,7 +213,7 @@ int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, con
   options.output = format;
   options.replace = replace;
   // The board is told the run's files, which its register log, if it keeps one, may not be.
-  options.run_files = {RunReads(path, module_path), outputs};
+  options.run_files = {reads, outputs};
   MusicRenderResult result;
   std::string error;
   if (!RenderMusic(log, options, wav_path, raw_path, args.stems, &result, &error)) {

@@ -45,14 +45,12 @@ int RenderScriptFile(const std::string& path, const std::vector<uint8_t>* stream
                      const ScriptRunOptions& options) {
   const std::vector<std::string> outputs = {options.wav_path, options.raw_path,
                                             options.report_path};
-  if (const std::string clash = OutputClash(RunReads(path, options.module_path), outputs);
-      !clash.empty()) {
+  // The board's register log, if it keeps one, may be none of the run's files either.
+  ScriptRunOptions run = options;
+  run.run_files = {RunReads(path, options.module_path), outputs};
+  if (const std::string clash = OutputClash(run.run_files.reads, outputs); !clash.empty()) {
     return Fail(clash);
   }
-  // The board's register log, if it keeps one, may be none of the run's files.
-  ScriptRunOptions run = options;
-  run.run_files.reads = RunReads(path, options.module_path);
-  run.run_files.outputs = outputs;
   FILE* file = nullptr;
   if (streamed == nullptr && (file = std::fopen(path.c_str(), "rb")) == nullptr) {
     return Fail(path + ": cannot open the file: " + std::strerror(errno));
@@ -83,12 +81,11 @@ int RunDemo(ScriptRunOptions options, const std::string& demo_path) {
   BoardScriptReader script(text, "demo");
   options.wav_path = demo_path;
   if (const std::string e = CheckScriptWav(demo_path); !e.empty()) return Usage(e);
-  if (const std::string clash = OutputClash(RunReads("", options.module_path), {demo_path});
+  options.run_files = {RunReads("", options.module_path), {demo_path}};
+  if (const std::string clash = OutputClash(options.run_files.reads, {demo_path});
       !clash.empty()) {
     return Fail(clash);
   }
-  options.run_files.reads = RunReads("", options.module_path);
-  options.run_files.outputs = {demo_path};
   SayOnStandardError({demo_path});
   ScriptRunResult result;
   std::string error;

@@ -281,26 +281,6 @@ bool SameFile(const std::string& a, const std::string& b) {
          fs::weakly_canonical(fs::absolute(b, eb), eb);
 }
 
-std::string OutputClash(const std::vector<RunFile>& reads,
-                        const std::vector<std::string>& outputs) {
-  for (size_t i = 0; i < outputs.size(); ++i) {
-    if (outputs[i].empty()) continue;
-    for (const RunFile& read : reads) {
-      if (!read.path.empty() && SameFile(outputs[i], read.path)) {
-        return "the output " + outputs[i] + " is " + read.role + " " + read.path +
-               ": it would be destroyed; write somewhere else";
-      }
-    }
-    for (size_t j = i + 1; j < outputs.size(); ++j) {
-      if (!outputs[j].empty() && SameFile(outputs[i], outputs[j])) {
-        return "the outputs " + outputs[i] + " and " + outputs[j] +
-               " are one file; give each its own";
-      }
-    }
-  }
-  return "";
-}
-
 namespace {
 
 // What tells a file apart from every other: its device and number when it exists, where its
@@ -343,4 +323,12 @@ std::vector<std::string> OutputClashes(const std::vector<RunFile>& reads,
     }
   }
   return clashes;
+}
+
+std::string OutputClash(const std::vector<RunFile>& reads,
+                        const std::vector<std::string>& outputs) {
+  for (const std::string& clash : OutputClashes(reads, outputs)) {
+    if (!clash.empty()) return clash;
+  }
+  return "";
 }

@@ -142,7 +142,7 @@ struct RunFile {
 };
 
 // Why the outputs cannot be written: an output that is a file the run reads, or two outputs
-// that are one file; "" when they can. Empty names are no outputs.
+// that are one file (the first of OutputClashes); "" when they can. Empty names are no outputs.
 std::string OutputClash(const std::vector<RunFile>& reads,
                         const std::vector<std::string>& outputs);
 
