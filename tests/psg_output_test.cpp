@@ -1,6 +1,7 @@
 // The PSG's output stage in chips mode: band-limited steps, DC blockers and stereo placement,
 // against the Psg's own four-sub-sample Mix.
 #include "player/psg_output.h"
+#include "tests/psg_registers.h"
 
 #include <gtest/gtest.h>
 
@@ -12,16 +13,6 @@ namespace {
 
 constexpr uint32_t kBoardClock = 998400;
 constexpr uint32_t kRate = 44100;
-
-void SetTonePeriod(Psg& psg, uint32_t channel, uint32_t period) {
-  psg.SetRegister(2 * channel, period & 0xFF);
-  psg.SetRegister(2 * channel + 1, period >> 8);
-}
-
-void SetEnvelopePeriod(Psg& psg, uint32_t period) {
-  psg.SetRegister(11, period & 0xFF);
-  psg.SetRegister(12, period >> 8);
-}
 
 // count frames of psg through output into a zeroed buffer; the left side (both sides agree).
 std::vector<int32_t> Left(PsgOutput& output, Psg& psg, int32_t count) {

@@ -10,6 +10,7 @@
 
 #include "common/state_bytes.h"
 #include "psg/noise_table.h"
+#include "tests/psg_registers.h"
 
 namespace {
 
@@ -152,16 +153,6 @@ int32_t EnvelopeEntry(const Psg& psg, uint32_t shape, uint32_t entry) {
 
 // volume_table entry: the rising ramp of shape 13 holds entries 0-31.
 int32_t VolumeEntry(const Psg& psg, uint32_t level) { return EnvelopeEntry(psg, 13, level); }
-
-void SetTonePeriod(Psg& psg, uint32_t channel, uint32_t period) {
-  psg.SetRegister(2 * channel, period & 0xFF);
-  psg.SetRegister(2 * channel + 1, period >> 8);
-}
-
-void SetEnvelopePeriod(Psg& psg, uint32_t period) {
-  psg.SetRegister(11, period & 0xFF);
-  psg.SetRegister(12, period >> 8);
-}
 
 TEST(PsgRegisters, PowerOnStateAndResetKeepCountersAndRouting) {
   Psg psg;
