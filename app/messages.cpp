@@ -1,7 +1,6 @@
 #include "app/messages.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "platform/program_directory.h"
 #include "text/shown_text.h"
