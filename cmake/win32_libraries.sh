@@ -14,30 +14,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 prefix=${VORLA_WIN32_PREFIX:-$HOME/.cache/vorla-win32}
 toolchain=$here/i686-w64-mingw32.cmake
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-
-# Source lines for Debian's archive: deb822 files get deb-src beside deb, one-line lists a
-# deb-src twin of each deb line.
-has_sources() {
-  grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/
-}
-if ! has_sources; then
-  echo "win32 libraries: enabling Debian's source package lines"
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] && $sudo sed -i 's/^Types: deb$/Types: deb deb-src/' "$f"
-  done
-  if [ -f /etc/apt/sources.list ]; then
-    grep -E '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
-      $sudo tee -a /etc/apt/sources.list >/dev/null
-  fi
-  $sudo apt-get update -qq
-fi
-
-# The source version apt-get would fetch, e.g. libsoxr_0.1.3-4.
-source_version() {
-  apt-get source --print-uris -qq "$1" | grep -oE "${1}_[^ ']+\.dsc" | head -n 1 | sed 's/\.dsc$//; s/%2b/+/g'
-}
+# shellcheck source=cmake/debian_sources.sh
+source "$here/debian_sources.sh"
+enable_source_lines "win32 libraries"
 soxr_version=$(source_version libsoxr)
 sdl_version=$(source_version libsdl2)
 flac_version=$(source_version flac)
@@ -65,14 +44,8 @@ rm -rf "$prefix"
 configure_and_install() {  # NAME SOURCE_DIR OPTIONS...
   local name=$1 source=$2
   shift 2
-  echo "win32 libraries: building $name"
-  cmake -S "$source" -B "build-$name" -G Ninja -Wno-dev \
-    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_C_FLAGS_RELEASE="$cflags" -DCMAKE_INSTALL_PREFIX="$prefix" \
-    -DBUILD_SHARED_LIBS=OFF "$@" >"$name-configure.log" 2>&1 ||
-    { tail -n 40 "$name-configure.log"; exit 1; }
-  cmake --build "build-$name" -j2 >"$name-build.log" 2>&1 || { tail -n 40 "$name-build.log"; exit 1; }
-  cmake --install "build-$name" >/dev/null
+  build_library "win32 libraries" "" "$name" "$source" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_C_FLAGS_RELEASE="$cflags" -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF "$@"
 }
 
 configure_and_install libsoxr "$(ls -d libsoxr-*/ | head -n 1)" \

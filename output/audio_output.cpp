@@ -182,7 +182,10 @@ void AudioOutput::PutWav(const StereoFrame* frames, size_t n) {
         p[2] = static_cast<uint8_t>(s >> 16);
         p += 3;
       } else {
-        PutLe32(p, std::bit_cast<uint32_t>(static_cast<float>(v / 32768.0)));
+        const auto sample = static_cast<float>(v / 32768.0);
+        uint32_t bits;
+        std::memcpy(&bits, &sample, sizeof bits);  // std::bit_cast, which the web build lacks
+        PutLe32(p, bits);
         p += 4;
       }
     }

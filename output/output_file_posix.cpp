@@ -207,6 +207,16 @@ bool ReplaceWith(const std::string& from, const std::string& to, std::string* wh
   return false;
 }
 
+#ifndef RENAME_NOREPLACE
+// A C library without renameat2 (emscripten's, under the web page): every such rename takes the
+// way of a file system that cannot do it.
+constexpr unsigned RENAME_NOREPLACE = 1;
+int renameat2(int, const char*, int, const char*, unsigned) {
+  errno = ENOSYS;
+  return -1;
+}
+#endif
+
 bool MoveToFree(const std::string& from, const std::string& to, bool* appeared, std::string* why) {
   *appeared = false;
   if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;

@@ -188,9 +188,9 @@ void DirectChips::Mix(StereoFrame* frames, int32_t count) {
   }
 }
 
-std::unique_ptr<BoardChips> BoardChips::Create(const ModuleLibrary& library, uint32_t rate,
-                                               const VoiceSet& voices, double gain_db,
-                                               const RunFiles& run_files,
+std::unique_ptr<BoardChips> BoardChips::Create(const LoadedBoard::Factory& factory,
+                                               uint32_t rate, const VoiceSet& voices,
+                                               double gain_db, const RunFiles& run_files,
                                                std::string* error) {
   std::unique_ptr<BoardChips> chips(new BoardChips());
   chips->fm_muted_ = FmMutedChannels(voices);
@@ -213,7 +213,7 @@ std::unique_ptr<BoardChips> BoardChips::Create(const ModuleLibrary& library, uin
     raw->out_ += count;
     return true;
   });
-  if (!chips->board_.Create(library)) {
+  if (!chips->board_.Create(factory)) {
     *error = "VyxCreateModule returned null (the board refused to bind)";
     return nullptr;
   }

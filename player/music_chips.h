@@ -102,12 +102,13 @@ class DirectChips : public MusicChips {
 class BoardChips : public MusicChips {
  public:
   ~BoardChips() override;
-  // Creates a board on a fresh host at the given rate. Null with a reason in *error when the
+  // Creates a board on a fresh host at the given rate, made by factory (a module file's
+  // VyxCreateModule, or a board linked into the program). Null with a reason in *error when the
   // module refuses.
   // A register log the board was asked for and could not make is such a refusal.
   // gain_db scales all the board gives.
   // run_files: the files of the run, which the board's register log may be none of.
-  static std::unique_ptr<BoardChips> Create(const ModuleLibrary& library, uint32_t rate,
+  static std::unique_ptr<BoardChips> Create(const LoadedBoard::Factory& factory, uint32_t rate,
                                             const VoiceSet& voices, double gain_db,
                                             const RunFiles& run_files, std::string* error);
   // Releases the board (its log is completed): a log that could not be written, or empty.

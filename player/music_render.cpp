@@ -30,7 +30,7 @@ double RenderPass(const MusicLog& log, const PlaybackOptions& playback, MusicChi
 
 bool MusicChipMaker::Open(const MusicRunOptions& options, std::string* error) {
   options_ = options;
-  return !options.board || library_.Open(options.module_path, error);
+  return !options.board || options.board_factory || library_.Open(options.module_path, error);
 }
 
 std::unique_ptr<MusicChips> MusicChipMaker::Make(const MusicLog& log, const VoiceSet& voices,
@@ -38,10 +38,11 @@ std::unique_ptr<MusicChips> MusicChipMaker::Make(const MusicLog& log, const Voic
   if (!options_.board) {
     return std::make_unique<DirectChips>(log, options_.playback.rate, voices, options_.chips);
   }
-  std::unique_ptr<BoardChips> chips =
-      BoardChips::Create(library_, options_.playback.rate, voices, options_.chips.gain_db,
-                         options_.run_files, error);
-  if (chips == nullptr) *error = options_.module_path + ": " + *error;
+  const bool linked = static_cast<bool>(options_.board_factory);
+  std::unique_ptr<BoardChips> chips = BoardChips::Create(
+      linked ? options_.board_factory : LoadedBoard::Factory(library_.create()),
+      options_.playback.rate, voices, options_.chips.gain_db, options_.run_files, error);
+  if (chips == nullptr && !linked) *error = options_.module_path + ": " + *error;
   return chips;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/loaded_board.h"
 #include "host/module_loader.h"
 #include "music/music_log.h"
 #include "output/audio_format.h"
@@ -19,6 +20,9 @@ struct MusicRunOptions {
   PlaybackOptions playback;
   bool board = false;            // through the module file instead of the chip classes
   std::string module_path;       // the module file, for board mode
+  // Board mode with a board linked into the program (the web page): makes the module on a
+  // host. Empty: the module file at module_path.
+  LoadedBoard::Factory board_factory;
   ChipsOptions chips;            // chips mode: rate conversion
   VoiceSet voices = AllVoices(); // the voices that may sound
   AudioFormat output;            // render: what the mix and the stems are written as
