@@ -286,6 +286,12 @@ worker.onmessage = (e) => {
   }
 };
 
+// A fault inside the player is told, never a silent stop.
+worker.onerror = (e) => {
+  tell(`the player stopped: ${e.message}`);
+  playing = false;
+};
+
 // ---- the user's hands ----
 
 $('files').onchange = (e) => {
