@@ -67,6 +67,7 @@ async function ensureAudio() {
       dropTime = -1;
     }
     if (e.data.ended) next(1);
+    if (e.data.levels) drawLevels(e.data.levels);
   };
 }
 
@@ -119,7 +120,7 @@ function startSong(seconds = 0) {
   if (current < 0 || !playlist[current].info) return;
   node.port.postMessage({ paused: false });
   playing = true;
-  $('play').innerHTML = '&#x23F8;';
+  $('play').textContent = 'pause';
   worker.postMessage({ type: 'start', settings: settings(context.sampleRate), seconds });
   context.resume();
 }
@@ -127,7 +128,7 @@ function startSong(seconds = 0) {
 function stop() {
   worker.postMessage({ type: 'stop' });
   playing = false;
-  $('play').innerHTML = '&#x25B6;';
+  $('play').textContent = 'play';
 }
 
 function togglePause() {
@@ -135,7 +136,7 @@ function togglePause() {
   if (!playlist[current].info) return;
   playing = !playing;
   node.port.postMessage({ paused: !playing });
-  $('play').innerHTML = playing ? '&#x23F8;' : '&#x25B6;';
+  $('play').textContent = playing ? 'pause' : 'play';
 }
 
 function seekTo(seconds) {
@@ -215,6 +216,31 @@ function showVoices(info) {
 // A setting changed: the song plays on from where it is with it.
 function restart() {
   if (current >= 0 && playlist[current].info && playing) startSong(position);
+}
+
+// ---- the level view: a bar a voice, from its registers, falling back slowly ----
+
+const shown = new Float32Array(20);
+const voiceNames = [...Array(8).keys()].map((i) => `fm${i + 1}`).concat(
+  [1, 2, 3, 4].flatMap((p) => ['a', 'b', 'c'].map((c) => `psg${p}${c}`)));
+
+function drawLevels(levels) {
+  const canvas = $('levels');
+  const g = canvas.getContext('2d');
+  const voices = playlist[current] && playlist[current].info ? voicesOf(playlist[current].info) : [];
+  g.fillStyle = '#111';
+  g.fillRect(0, 0, canvas.width, canvas.height);
+  const width = canvas.width / Math.max(voices.length, 1);
+  voices.forEach((voice, i) => {
+    const v = voiceNames.indexOf(voice);
+    shown[v] = Math.max(levels[v] / 255, shown[v] * 0.8);
+    const h = shown[v] * (canvas.height - 14);
+    g.fillStyle = voice.startsWith('fm') ? '#4fc3f7' : '#aed581';
+    g.fillRect(i * width + 2, canvas.height - 14 - h, width - 4, h);
+    g.fillStyle = '#bbb';
+    g.font = '10px sans-serif';
+    g.fillText(voice, i * width + 2, canvas.height - 3);
+  });
 }
 
 // ---- Save as ----

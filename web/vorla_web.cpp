@@ -20,6 +20,7 @@
 #include "player/music_render.h"
 #include "player/seekable_song.h"
 #include "player/voices.h"
+#include "web/voice_levels.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ struct Session {
 };
 
 Session g_session;
+const LevelChips* g_live = nullptr;  // the chips that played last, for the level view
 std::string g_text;  // the last message or report handed out
 
 int Fail(const std::string& message) {
@@ -46,6 +48,18 @@ int Fail(const std::string& message) {
 
 VyxModule* MakeBoard(HostSystem* host) {
   return CreateBoardModule(host, kSettingsPath, nullptr);
+}
+
+std::unique_ptr<MusicChips> MakeChips(std::string* error) {
+  std::unique_ptr<MusicChips> chips =
+      g_session.maker.Make(g_session.log, g_session.options.voices, error);
+  if (chips == nullptr) return nullptr;
+  return std::make_unique<LevelChips>(std::move(chips), g_session.options.voices, &g_live);
+}
+
+void EndSong() {
+  g_session.song.reset();
+  g_live = nullptr;
 }
 
 }  // namespace
@@ -66,7 +80,7 @@ EMSCRIPTEN_KEEPALIVE int vorla_check_size(const char* name, double size) {
 
 // Reads a VGM, VGZ or S98 file from its bytes; 0, or 1 with "NAME: reason". The song stops.
 EMSCRIPTEN_KEEPALIVE int vorla_load(const uint8_t* data, uint32_t size, const char* name) {
-  g_session.song.reset();
+  EndSong();
   g_session.log = MusicLog();
   g_session.name = name;
   if (vorla_check_size(name, size) != 0) return 1;
@@ -98,7 +112,7 @@ EMSCRIPTEN_KEEPALIVE const char* vorla_report() {
 EMSCRIPTEN_KEEPALIVE int vorla_start(uint32_t rate, int board, int resample, int loops,
                                      double fade, double length, const char* mute,
                                      const char* solo) {
-  g_session.song.reset();
+  EndSong();
   if (rate < 8000 || rate > 192000) return Fail("the output rate " + std::to_string(rate) + " Hz is not played");
   VoiceSet muted;
   VoiceSet soloed;
@@ -119,11 +133,9 @@ EMSCRIPTEN_KEEPALIVE int vorla_start(uint32_t rate, int board, int resample, int
   o.output.container = AudioContainer::kWav;
   o.replace = Replace::kAny;
   if (!g_session.maker.Open(o, &error)) return Fail(error);
-  g_session.song = std::make_unique<SeekableSong>(
-      g_session.log, o.playback,
-      [](std::string* why) { return g_session.maker.Make(g_session.log, g_session.options.voices, why); });
+  g_session.song = std::make_unique<SeekableSong>(g_session.log, o.playback, MakeChips);
   if (!g_session.song->Begin(&error)) {
-    g_session.song.reset();
+    EndSong();
     return Fail(error);
   }
   return 0;
@@ -141,6 +153,14 @@ EMSCRIPTEN_KEEPALIVE int vorla_render(int16_t* out, int count) {
         static_cast<int16_t>(std::clamp<int32_t>(g_session.frames[i].right, -32768, 32767));
   }
   return n;
+}
+
+// Each voice's level as its registers set it (LevelChips: fm1..fm8, psg1a..psg4c), 0 to 255,
+// into out, at the end of the frames vorla_render gave last; all 0 before the song plays.
+EMSCRIPTEN_KEEPALIVE void vorla_levels(uint8_t* out) {
+  const auto levels =
+      g_live != nullptr ? g_live->Levels() : std::array<uint8_t, LevelChips::kVoices>{};
+  std::copy(levels.begin(), levels.end(), out);
 }
 
 // Where the song stands and how long it is, in seconds (its length < 0: it repeats forever).

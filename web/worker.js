@@ -20,6 +20,7 @@ const kAhead = 0.4;         // seconds queued in the worklet at most
 let vorla = null;
 let audio = null;           // the worklet's port
 let pcm = 0;                // kBlock frames of 16-bit stereo in the player's memory
+let levels = 0;             // the voices' levels after a block, in the player's memory
 let feeding = false;        // a song is playing: keep the worklet fed
 let songEnded = false;
 let rate = 44100;
@@ -60,6 +61,12 @@ function renderBlock() {
   return block;
 }
 
+// The voices' levels at the end of the block rendered last.
+function blockLevels() {
+  vorla._vorla_levels(levels);
+  return vorla.HEAPU8.slice(levels, levels + 20);
+}
+
 function flush() {
   queued = 0;
   songEnded = false;
@@ -89,7 +96,7 @@ function pump() {
   while (!songEnded && queued < kAhead * rate) {
     const block = renderBlock();
     const end = block.length < 2 * kBlock;
-    audio.postMessage({ frames: block, end }, [block.buffer]);
+    audio.postMessage({ frames: block, end, levels: blockLevels() }, [block.buffer]);
     queued += block.length / 2;
     songEnded = end;
   }
@@ -215,6 +222,7 @@ onmessage = (e) => {
 createVorla().then((module) => {
   vorla = module;
   pcm = vorla._malloc(kBlock * 4);
+  levels = vorla._malloc(20);
   postMessage({ type: 'ready' });
   while (pending.length > 0) handle(pending.shift());
 });

@@ -3,7 +3,8 @@
 // reaches it through a port of its own (processorOptions never carry one; the page hands the
 // port over); the page's messages come through this node's own port.
 //
-// From the worker: {frames: Float32Array (left, right interleaved), end: bool}, {flush: true}.
+// From the worker: {frames: Float32Array (left, right interleaved), end: bool, levels}, {flush:
+// true}. A block's levels (the voices', at its end) go to the page as the block starts playing.
 // To the worker: {played: FRAMES} now and then. To the page: {received: true} when the song's
 // last block came, {sounding: true} when its first frame is played, {ended: true} when its last
 // one has been.
@@ -34,7 +35,7 @@ class VorlaPlayer extends AudioWorkletProcessor {
       this.songEnd = false;
       this.sounding = false;
     }
-    if (m.frames) this.queue.push(m.frames);
+    if (m.frames) this.queue.push(m);
     if (m.end) {
       this.songEnd = true;
       this.port.postMessage({ received: true });
@@ -48,8 +49,11 @@ class VorlaPlayer extends AudioWorkletProcessor {
     let i = 0;
     if (!this.paused) {
       while (i < left.length && this.queue.length > 0) {
-        const block = this.queue[0];
+        const block = this.queue[0].frames;
         const frames = block.length / 2;
+        if (this.offset === 0 && this.queue[0].levels) {
+          this.port.postMessage({ levels: this.queue[0].levels });
+        }
         const n = Math.min(left.length - i, frames - this.offset);
         for (let k = 0; k < n; ++k) {
           left[i + k] = block[2 * (this.offset + k)];
