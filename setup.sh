@@ -9,6 +9,10 @@
 #                          libsoxr, SDL2 and libFLAC built for it from Debian's source packages (once
 #                          per machine: cmake/win32_libraries.sh)
 #   bash setup.sh fuzz     also clang and its libFuzzer and sanitizer runtimes for the fuzz targets
+#   bash setup.sh web      also emscripten, Chromium and the Python WebSocket client that drives
+#                          it in the page's tests, and zlib, libsoxr and libFLAC built for
+#                          WebAssembly from Debian's source packages (once per machine:
+#                          cmake/web_libraries.sh)
 set -euo pipefail
 
 sudo=""
@@ -28,8 +32,11 @@ case "${1:-}" in
   fuzz)
     packages+=(clang libclang-rt-dev)
     ;;
+  web)
+    packages+=(emscripten chromium python3-websocket dpkg-dev)
+    ;;
   *)
-    echo "setup: unknown set '$1' (known: win32, fuzz)" >&2
+    echo "setup: unknown set '$1' (known: win32, fuzz, web)" >&2
     exit 2
     ;;
 esac
@@ -47,4 +54,7 @@ fi
 
 if [ "${1:-}" = win32 ]; then
   bash "$(dirname "$0")/cmake/win32_libraries.sh"
+fi
+if [ "${1:-}" = web ]; then
+  bash "$(dirname "$0")/cmake/web_libraries.sh"
 fi
