@@ -135,6 +135,12 @@ def wav_samples(data):
     raise AssertionError("no data chunk")
 
 
+def flac_md5(data):
+    """The MD5 sum of the decoded samples that a FLAC file's STREAMINFO block carries."""
+    assert data[:4] == b"fLaC" and data[4] & 0x7F == 0, "no STREAMINFO first"
+    return data[8 + 18:8 + 34]
+
+
 class Native:
     """`vorla render` of the native build, from a copy beside a settings file of its own."""
 
@@ -150,12 +156,12 @@ class Native:
         return subprocess.run([os.path.join(self.home, "vorla"), *args], env=self.env,
                               capture_output=True, text=True)
 
-    def render(self, path, rate, *options):
-        out = os.path.join(self.home, "out.wav")
+    def render(self, path, rate, *options, kind="wav"):
+        out = os.path.join(self.home, "out." + kind)
         done = self.run("render", path, "--rate", str(rate), "-y", "-o", out, *options)
         assert done.returncode == 0, done.stderr
         with open(out, "rb") as f:
-            return wav_samples(f.read())
+            return f.read()
 
 
 def max_difference(page, native):
@@ -200,16 +206,24 @@ def same_sound(page, native, data, out_dir):
         page_samples = page.eval("window.vorlaPage.renderOffline(48000)"
                                  ".then(s => Array.from(s))")
         seconds = time.time() - t
-        worklet = max_difference(page_samples, native.render(path, 48000, *options))
+        worklet = max_difference(page_samples, wav_samples(native.render(path, 48000, *options)))
         # "Save as WAV": the whole song rendered on the page, at 44100 Hz.
         page.eval("window.vorlaPage.saved = null; document.getElementById('save-wav').click(); true")
         page.wait("window.vorlaPage.saved !== null", 120)
         saved = bytes(page.eval("Array.from(window.vorlaPage.saved)"))
-        wav = max_difference(wav_samples(saved), native.render(path, 44100, *options))
+        wav = max_difference(wav_samples(saved), wav_samples(native.render(path, 44100, *options)))
         print(f"{relative} {' '.join(options)}: {len(page_samples) // 2} frames through the "
               f"worklet at 48000 Hz in {seconds:.1f} s, max difference {worklet}; "
               f"Save as WAV at 44100 Hz: max difference {wav}")
         assert worklet <= allowed and wav <= allowed, f"more than {allowed} apart"
+        if allowed == 0 and not muted:
+            # "Save as FLAC": the same samples, as the MD5 sum in the stream's header says.
+            page.eval("window.vorlaPage.saved = null; "
+                      "document.getElementById('save-flac').click(); true")
+            page.wait("window.vorlaPage.saved !== null", 120)
+            flac = bytes(page.eval("Array.from(window.vorlaPage.saved)"))
+            md5 = flac_md5(native.render(path, 44100, *options, kind="flac"))
+            assert md5 != bytes(16) and flac_md5(flac) == md5, "other samples in the FLAC file"
         for voice in muted:
             page.eval(f"document.querySelector('#voices input[title=\"mute {voice}\"]').click(); true")
 
