@@ -113,7 +113,10 @@ EMSCRIPTEN_KEEPALIVE int vorla_start(uint32_t rate, int board, int resample, int
                                      double fade, double length, const char* mute,
                                      const char* solo) {
   EndSong();
-  if (rate < 8000 || rate > 192000) return Fail("the output rate " + std::to_string(rate) + " Hz is not played");
+  // The rates an AudioContext may run at.
+  if (rate < 8000 || rate > 192000) {
+    return Fail("the output rate " + std::to_string(rate) + " Hz is not played");
+  }
   VoiceSet muted;
   VoiceSet soloed;
   std::string error;
@@ -179,7 +182,10 @@ EMSCRIPTEN_KEEPALIVE double vorla_length() {
 // Moves the song toward the second it is asked to, rendering at most budget frames: 0 there,
 // 1 on the way (call again), -1 failed with the reason.
 EMSCRIPTEN_KEEPALIVE int vorla_seek(double seconds, int budget) {
-  if (g_session.song == nullptr) return Fail("no song is playing"), -1;
+  if (g_session.song == nullptr) {
+    Fail("no song is playing");
+    return -1;
+  }
   const double frame = std::max(0.0, seconds) * g_session.options.playback.rate;
   std::string error;
   switch (g_session.song->MoveToward(static_cast<uint64_t>(frame),
@@ -191,7 +197,8 @@ EMSCRIPTEN_KEEPALIVE int vorla_seek(double seconds, int budget) {
     case SeekableSong::Step::kFailed:
       break;
   }
-  return Fail(error), -1;
+  Fail(error);
+  return -1;
 }
 
 // Renders the whole song, as vorla_start set it up, into path as 16-bit WAV (flac 0) or FLAC
