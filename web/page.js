@@ -50,8 +50,17 @@ function settings(rate) {
   };
 }
 
-async function ensureAudio() {
-  if (context !== null) return;
+// The audio graph is made as the page opens, so that a file's first sound waits for the song
+// alone; a browser keeps the context suspended until a person's gesture (a drop, a choice of
+// files) resumes it.
+let audioReady = null;
+
+function ensureAudio() {
+  if (audioReady === null) audioReady = makeAudio();
+  return audioReady;
+}
+
+async function makeAudio() {
   context = new AudioContext({ latencyHint: 'interactive' });
   await context.audioWorklet.addModule('worklet.js');
   node = new AudioWorkletNode(context, 'vorla-player', { outputChannelCount: [2] });
@@ -93,6 +102,7 @@ function drawPlaylist() {
 async function addFiles(files) {
   dropTime = performance.now();
   await ensureAudio();
+  context.resume();
   const first = playlist.length;
   for (const file of files) playlist.push({ name: file.name, file, info: null, error: null });
   drawPlaylist();
@@ -368,6 +378,8 @@ document.addEventListener('keydown', (e) => {
     default: break;
   }
 });
+
+ensureAudio();
 
 // ---- offline rendering through the worklet (what the tests compare with `vorla render`) ----
 
