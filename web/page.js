@@ -12,6 +12,7 @@ let node = null;
 let gainNode = null;
 let volumeDb = 0;
 let playing = false;      // the song runs (not paused)
+let stopped = true;       // no song is fed to the worklet (none yet, q, or the list's end)
 let length = 0;           // seconds; < 0 forever
 let position = 0;
 let dropTime = -1;        // when the last drop or open came, for the first-sound time
@@ -130,6 +131,7 @@ function startSong(seconds = 0) {
   if (current < 0 || !playlist[current].info) return;
   node.port.postMessage({ paused: false });
   playing = true;
+  stopped = false;
   $('play').textContent = 'pause';
   worker.postMessage({ type: 'start', settings: settings(context.sampleRate), seconds });
   context.resume();
@@ -138,12 +140,18 @@ function startSong(seconds = 0) {
 function stop() {
   worker.postMessage({ type: 'stop' });
   playing = false;
+  stopped = true;
   $('play').textContent = 'play';
 }
 
+// Pauses or resumes the song; a stopped one starts again where it stood.
 function togglePause() {
   if (current < 0 || node === null) return;
   if (!playlist[current].info) return;
+  if (stopped) {
+    startSong(position);
+    return;
+  }
   playing = !playing;
   node.port.postMessage({ paused: !playing });
   $('play').textContent = playing ? 'pause' : 'play';
@@ -225,7 +233,7 @@ function showVoices(info) {
 
 // A setting changed: the song plays on from where it is with it.
 function restart() {
-  if (current >= 0 && playlist[current].info && playing) startSong(position);
+  if (current >= 0 && playlist[current].info && !stopped) startSong(position);
 }
 
 // ---- the level view: a bar a voice, from its registers, falling back slowly ----
@@ -314,6 +322,7 @@ worker.onmessage = (e) => {
     case 'failed':
       tell(m.message);
       playing = false;
+      stopped = true;
       break;
     case 'saved':
       window.vorlaPage.saved = m.bytes;
@@ -326,6 +335,7 @@ worker.onmessage = (e) => {
 worker.onerror = (e) => {
   tell(`the player stopped: ${e.message}`);
   playing = false;
+  stopped = true;
 };
 
 // ---- the user's hands ----
@@ -344,7 +354,7 @@ document.addEventListener('drop', (e) => {
   document.body.classList.remove('dragging');
   if (e.dataTransfer.files.length > 0) addFiles([...e.dataTransfer.files]);
 });
-$('play').onclick = () => (playing || current < 0 ? togglePause() : (node && startSong(position)));
+$('play').onclick = togglePause;
 $('prev').onclick = () => next(-1);
 $('next').onclick = () => next(1);
 $('seek').oninput = () => { seeking = true; };
