@@ -21,7 +21,9 @@ let muted = new Set();
 let solo = new Set();
 
 // What the tests read back.
-window.vorlaPage = { firstSoundMs: -1, messages: [], saved: null, song: -1, ready: false };
+window.vorlaPage = {
+  firstSoundMs: -1, messages: [], saved: null, song: -1, ready: false, starved: 0,
+};
 
 function clock(seconds) {
   if (!(seconds >= 0)) return '\u221e';
@@ -78,6 +80,7 @@ async function makeAudio() {
     }
     if (e.data.ended) next(1);
     if (e.data.levels) drawLevels(e.data.levels);
+    if (e.data.starved) window.vorlaPage.starved = e.data.starved;
   };
 }
 

@@ -95,10 +95,10 @@ function pump() {
   }
   while (!songEnded && queued < kAhead * rate) {
     const block = renderBlock();
-    const end = block.length < 2 * kBlock;
-    audio.postMessage({ frames: block, end, levels: blockLevels() }, [block.buffer]);
-    queued += block.length / 2;
-    songEnded = end;
+    const frames = block.length / 2;  // counted before the block is handed over (and emptied)
+    songEnded = frames < kBlock;
+    audio.postMessage({ frames: block, end: songEnded, levels: blockLevels() }, [block.buffer]);
+    queued += frames;
   }
   pumpTimer = setTimeout(pump, 20);
 }

@@ -7,7 +7,7 @@
 // true}. A block's levels (the voices', at its end) go to the page as the block starts playing.
 // To the worker: {played: FRAMES} now and then. To the page: {received: true} when the song's
 // last block came, {sounding: true} when its first frame is played, {ended: true} when its last
-// one has been.
+// one has been, {starved: FRAMES} when the queue ran dry in the middle of a song (a click).
 class VorlaPlayer extends AudioWorkletProcessor {
   constructor() {
     super();
@@ -17,6 +17,7 @@ class VorlaPlayer extends AudioWorkletProcessor {
     this.paused = false;
     this.songEnd = false;  // the worker sent the song's last block
     this.sounding = false;
+    this.starved = 0;      // frames of silence in the middle of a song: the worker was late
     this.worker = null;
     this.port.onmessage = (e) => {
       const m = e.data;
@@ -69,6 +70,10 @@ class VorlaPlayer extends AudioWorkletProcessor {
       if (i > 0 && !this.sounding) {
         this.sounding = true;
         this.port.postMessage({ sounding: true });
+      }
+      if (this.sounding && i < left.length && !this.songEnd) {
+        this.starved += left.length - i;
+        this.port.postMessage({ starved: this.starved });
       }
       this.played += i;
       if (this.worker && this.played >= 2048) {
