@@ -5,9 +5,9 @@
 
 const $ = (id) => document.getElementById(id);
 const worker = new Worker('worker.js');
-const playlist = [];      // {name, file, info, report, error}
+const playlist = [];      // {name, file, info, error}
 let current = -1;
-let context = null;       // the AudioContext, made at the first file (a user's gesture)
+let context = null;       // the AudioContext, resumed at the first file (a user's gesture)
 let node = null;
 let gainNode = null;
 let volumeDb = 0;
@@ -17,8 +17,8 @@ let length = 0;           // seconds; < 0 forever
 let position = 0;
 let dropTime = -1;        // when the last drop or open came, for the first-sound time
 let seeking = false;
-let muted = new Set();
-let solo = new Set();
+const muted = new Set();  // voices left out, by name (fm1, psg2c)
+const solo = new Set();
 
 // What the tests read back.
 window.vorlaPage = {

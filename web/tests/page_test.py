@@ -285,6 +285,12 @@ def playing(page, native, data, out_dir):
             held = page.eval("document.getElementById('seek').value")
             time.sleep(0.5)
             assert page.eval("document.getElementById('seek').value") == held, "plays on paused"
+    # n: the next song of the list.
+    for kind in ("keyDown", "keyUp"):
+        page.call("Input.dispatchKeyEvent", type=kind, key="n", code="KeyN", text="n",
+                  windowsVirtualKeyCode=78)
+    page.wait("window.vorlaPage.song === 1 && window.vorlaPage.firstSoundMs >= 0", 10)
+    page.wait("parseFloat(document.getElementById('seek').value) > 1", 10)
     shot = os.path.join(out_dir, "page-playing.png")
     page.screenshot(shot)
     print(f"screenshot: {shot}")
