@@ -54,3 +54,33 @@ fetch_source() {  # WHO NAME
   apt-get source "$name" >&2
   exit 1
 }
+
+# Makes a work folder (the current folder from then on, removed at exit) with the source
+# packages unpacked in it, unless PREFIX holds them already, built by SCRIPT as it stands: then
+# the caller ends here. Sets fetched_versions (e.g. "libsoxr_0.1.3-4 flac_1.4.2+ds-2") and
+# stamp, which the caller writes to PREFIX/versions once the libraries are installed.
+fetch_sources() {  # WHO PREFIX SCRIPT PACKAGE...
+  local who=$1 prefix=$2 script=$3 package version
+  shift 3
+  fetched_versions=""
+  for package in "$@"; do
+    version=$(source_version "$package")
+    [ -n "$version" ] ||
+      { echo "$who: Debian's source package $package is not to be had" >&2; exit 1; }
+    fetched_versions+="${fetched_versions:+ }$version"
+  done
+  # Any change of the script (its options) builds them anew.
+  stamp="$fetched_versions $(sha1sum <"$script" | cut -c1-12)"
+  if [ -f "$prefix/versions" ] && [ "$(cat "$prefix/versions")" = "$stamp" ]; then
+    echo "$who: $prefix holds $fetched_versions"
+    exit 0
+  fi
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  cd "$work"
+  echo "$who: fetching $fetched_versions"
+  for package in "$@"; do
+    fetch_source "$who" "$package"
+  done
+  rm -rf "$prefix"
+}

@@ -18,26 +18,7 @@ export NODE_PATH=/usr/share/nodejs
 # shellcheck source=cmake/debian_sources.sh
 source "$here/debian_sources.sh"
 enable_source_lines "web libraries"
-zlib_version=$(source_version zlib)
-soxr_version=$(source_version libsoxr)
-flac_version=$(source_version flac)
-[ -n "$zlib_version" ] && [ -n "$soxr_version" ] && [ -n "$flac_version" ] ||
-  { echo "web libraries: Debian's source packages zlib, libsoxr and flac are not to be had" >&2; exit 1; }
-
-stamp="$zlib_version $soxr_version $flac_version $(sha1sum <"$here/web_libraries.sh" | cut -c1-12)"
-if [ -f "$prefix/versions" ] && [ "$(cat "$prefix/versions")" = "$stamp" ]; then
-  echo "web libraries: $prefix holds $zlib_version, $soxr_version and $flac_version"
-  exit 0
-fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-echo "web libraries: fetching $zlib_version, $soxr_version and $flac_version"
-for package in zlib libsoxr flac; do
-  fetch_source "web libraries" "$package"
-done
-rm -rf "$prefix"
+fetch_sources "web libraries" "$prefix" "$here/web_libraries.sh" zlib libsoxr flac
 
 configure_and_install() {  # NAME SOURCE_DIR OPTIONS...
   local name=$1 source=$2
@@ -63,4 +44,4 @@ configure_and_install flac "$(ls -d flac-*/ | head -n 1)" \
 
 rm -rf "$prefix/doc" "$prefix/share"
 echo "$stamp" >"$prefix/versions"
-echo "web libraries: $zlib_version, $soxr_version and $flac_version in $prefix"
+echo "web libraries: $fetched_versions in $prefix"

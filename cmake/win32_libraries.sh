@@ -17,29 +17,10 @@ toolchain=$here/i686-w64-mingw32.cmake
 # shellcheck source=cmake/debian_sources.sh
 source "$here/debian_sources.sh"
 enable_source_lines "win32 libraries"
-soxr_version=$(source_version libsoxr)
-sdl_version=$(source_version libsdl2)
-flac_version=$(source_version flac)
-[ -n "$soxr_version" ] && [ -n "$sdl_version" ] && [ -n "$flac_version" ] ||
-  { echo "win32 libraries: Debian's source packages libsoxr, libsdl2 and flac are not to be had" >&2; exit 1; }
-
 # Scalar floating point in SSE registers, as on x86-64, so that the converter computes what the
 # native build computes.
 cflags="-O2 -msse2 -mfpmath=sse"
-# Any change of this script (its options) builds them anew.
-stamp="$soxr_version $sdl_version $flac_version $(sha1sum <"$here/win32_libraries.sh" | cut -c1-12)"
-if [ -f "$prefix/versions" ] && [ "$(cat "$prefix/versions")" = "$stamp" ]; then
-  echo "win32 libraries: $prefix holds $soxr_version, $sdl_version and $flac_version"
-  exit 0
-fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-echo "win32 libraries: fetching $soxr_version, $sdl_version and $flac_version"
-apt-get source -qq libsoxr libsdl2 flac >/dev/null 2>&1 ||
-  { echo "win32 libraries: apt-get source failed" >&2; apt-get source libsoxr libsdl2 flac; exit 1; }
-rm -rf "$prefix"
+fetch_sources "win32 libraries" "$prefix" "$here/win32_libraries.sh" libsoxr libsdl2 flac
 
 configure_and_install() {  # NAME SOURCE_DIR OPTIONS...
   local name=$1 source=$2
@@ -67,4 +48,4 @@ configure_and_install flac "$(ls -d flac-*/ | head -n 1)" \
 
 rm -rf "$prefix/doc" "$prefix/share"
 echo "$stamp" >"$prefix/versions"
-echo "win32 libraries: $soxr_version, $sdl_version and $flac_version in $prefix"
+echo "win32 libraries: $fetched_versions in $prefix"
