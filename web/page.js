@@ -163,8 +163,16 @@ function togglePause() {
 function seekTo(seconds) {
   if (current < 0 || !playlist[current].info) return;
   const end = length >= 0 ? length : Infinity;
+  const target = Math.min(Math.max(0, seconds), end);
+  if (stopped) {
+    // Where the song starts when played again.
+    position = target;
+    $('seek').value = position;
+    $('time').textContent = `${clock(position)} / ${clock(length)}`;
+    return;
+  }
   seeking = true;
-  worker.postMessage({ type: 'seek', seconds: Math.min(Math.max(0, seconds), end) });
+  worker.postMessage({ type: 'seek', seconds: target });
 }
 
 // ---- the song: tags and voices ----
