@@ -256,7 +256,8 @@ const voiceNames = [...Array(8).keys()].map((i) => `fm${i + 1}`).concat(
 function drawLevels(levels) {
   const canvas = $('levels');
   const g = canvas.getContext('2d');
-  const voices = playlist[current] && playlist[current].info ? voicesOf(playlist[current].info) : [];
+  const entry = playlist[current];
+  const voices = entry && entry.info ? voicesOf(entry.info) : [];
   g.fillStyle = '#111';
   g.fillRect(0, 0, canvas.width, canvas.height);
   const width = canvas.width / Math.max(voices.length, 1);
@@ -382,7 +383,8 @@ function setVolume(db) {
 
 // The keys of `vorla play`, where a browser leaves them to the page.
 document.addEventListener('keydown', (e) => {
-  if (e.target.tagName === 'INPUT' && e.target.type !== 'range' && e.target.type !== 'checkbox') return;
+  // Typing into a number field keeps its keys.
+  if (e.target.tagName === 'INPUT' && e.target.type === 'number') return;
   const jump = (seconds) => { e.preventDefault(); seekTo(position + seconds); };
   const far = e.shiftKey || e.ctrlKey;
   switch (e.key) {

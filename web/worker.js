@@ -161,7 +161,9 @@ function handle(m) {
       feeding = true;
       heard = 0;
       seekTarget = m.seconds > 0 ? m.seconds : -1;
-      if (seekTarget < 0) postMessage({ type: 'started', length: vorla._vorla_length(), seconds: 0 });
+      if (seekTarget < 0) {
+        postMessage({ type: 'started', length: vorla._vorla_length(), seconds: 0 });
+      }
       wake();
       break;
     case 'seek':

@@ -178,6 +178,10 @@ def choose(page, path):
     page.wait(f"window.vorlaPage.song === {count}", 30)
 
 
+def click_mute(page, voice):
+    page.eval(f"document.querySelector('#voices input[title=\"mute {voice}\"]').click(); true")
+
+
 def set_mode(page, mode, resampler):
     page.eval(f"document.getElementById('mode').value = '{mode}';"
               f"document.getElementById('resampler').value = '{resampler}'; true")
@@ -197,7 +201,7 @@ def same_sound(page, native, data, out_dir):
         choose(page, path)
         set_mode(page, mode, resampler)
         for voice in muted:
-            page.eval(f"document.querySelector('#voices input[title=\"mute {voice}\"]').click(); true")
+            click_mute(page, voice)
         options = (["--board"] if mode == "board" else []) + ["--resampler", resampler]
         if muted:
             options += ["--mute", ",".join(muted)]
@@ -208,7 +212,8 @@ def same_sound(page, native, data, out_dir):
         seconds = time.time() - t
         worklet = max_difference(page_samples, wav_samples(native.render(path, 48000, *options)))
         # "Save as WAV": the whole song rendered on the page, at 44100 Hz.
-        page.eval("window.vorlaPage.saved = null; document.getElementById('save-wav').click(); true")
+        page.eval("window.vorlaPage.saved = null; "
+                  "document.getElementById('save-wav').click(); true")
         page.wait("window.vorlaPage.saved !== null", 120)
         saved = bytes(page.eval("Array.from(window.vorlaPage.saved)"))
         wav = max_difference(wav_samples(saved), wav_samples(native.render(path, 44100, *options)))
@@ -225,7 +230,7 @@ def same_sound(page, native, data, out_dir):
             md5 = flac_md5(native.render(path, 44100, *options, kind="flac"))
             assert md5 != bytes(16) and flac_md5(flac) == md5, "other samples in the FLAC file"
         for voice in muted:
-            page.eval(f"document.querySelector('#voices input[title=\"mute {voice}\"]').click(); true")
+            click_mute(page, voice)
 
 
 def bad_file(page, native, data, out_dir):
@@ -245,7 +250,8 @@ def bad_file(page, native, data, out_dir):
         expected = expected.replace(path, os.path.basename(path))
         page.open_files([path])
         shown = page.wait("[...document.querySelectorAll('#messages .error')]"
-                          f".map(p => p.textContent).find(t => t.startsWith('{os.path.basename(path)}'))", 20)
+                          ".map(p => p.textContent)"
+                          f".find(t => t.startsWith('{os.path.basename(path)}'))", 20)
         print(f"{os.path.basename(path)}: the page says \"{shown}\"")
         assert shown == expected, f"vorla says \"{expected}\""
     # The page still answers, and the song after a bad one plays.
