@@ -7,7 +7,8 @@ CASE is one of:
   same-sound  files opened through the page's own file input, rendered on the page (through the
               worklet in an OfflineAudioContext at 48000 Hz, and "Save as WAV" at 44100 Hz),
               compared sample by sample with `vorla render` of the native build
-  bad-file    a damaged file and one too large show their messages, as vorla words them
+  bad-file    a damaged file, one too large and one that inflates too far show their messages,
+              as vorla words them
   playing     the page playing a song: the time from the files' arrival to the first sound,
               the page's weight, and a screenshot (OUT_DIR/page-playing.png)
 
@@ -15,6 +16,7 @@ Exits 77 (skipped) when the shared test files are missing, unless CI is set.
 """
 import base64
 import functools
+import gzip
 import http.server
 import json
 import os
@@ -244,7 +246,11 @@ def bad_file(page, native, data, out_dir):
     with open(large, "wb") as f:
         f.write(song)
         f.truncate(17 << 20)
-    for path in (cut, large):
+    # A .vgz that inflates past the same limit.
+    bomb = os.path.join(out_dir, "inflates-too-far.vgz")
+    with open(bomb, "wb") as f:
+        f.write(gzip.compress(b"Vgm " + bytes(17 << 20)))
+    for path in (cut, large, bomb):
         expected = native.run("render", path, "-o", os.path.join(out_dir, "x.wav")).stderr
         expected = expected.strip().splitlines()[-1].replace("vorla: ", "", 1)
         expected = expected.replace(path, os.path.basename(path))
