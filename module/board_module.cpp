@@ -7,6 +7,16 @@
 #include "platform/program_directory.h"
 #include "settings/profile.h"
 
+namespace {
+
+// A switch of the settings file that the environment overrides with "1" or "0".
+bool Switch(const char* variable, bool in_settings) {
+  const std::string value = EnvironmentValue(variable);
+  return value == "1" || (value != "0" && in_settings);
+}
+
+}  // namespace
+
 BoardModule::BoardModule(const std::string& settings_path, void* instance) : device_("VRLA") {
   // One read of the settings file serves the page and the keys it does not show.
   settings_path_ = settings_path.empty() ? HostSettingsPath() : settings_path;
@@ -17,8 +27,8 @@ BoardModule::BoardModule(const std::string& settings_path, void* instance) : dev
   // The environment wins over the settings file.
   log_target_ = EnvironmentValue("VORLA_LOG");
   if (log_target_.empty()) log_target_ = unshown.log_target;
-  const std::string fm_timers = EnvironmentValue("VORLA_FMTIMERS");
-  device_.SetFmTimersCounting(fm_timers == "1" || (fm_timers != "0" && unshown.fm_timers));
+  device_.SetFmTimersCounting(Switch("VORLA_FMTIMERS", unshown.fm_timers));
+  device_.SetSaveStates(Switch("VORLA_SAVESTATES", unshown.save_states));
 }
 
 bool BoardModule::Bind(HostSystem* host) {
