@@ -20,6 +20,7 @@ struct CommandLine {
   bool overwrite = false;
   std::string log_path;
   bool fm_timers = false;
+  bool save_states = false;
   std::vector<CLI::Option*> music_only;
   std::vector<CLI::Option*> script_only;
 

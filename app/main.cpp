@@ -68,6 +68,16 @@ void AddRenderCommand(CLI::App* app, CommandLine* c) {
   render->add_flag("--fm-timers", c->fm_timers,
                    "the board's FM timers count down (status flags, CSM key-ons); chips mode "
                    "always counts them");
+  c->script_only.push_back(render->add_flag("--save-states", c->save_states,
+                                            "board script: the board saves and restores its "
+                                            "state (the script's save and load lines)"));
+  c->script_only.push_back(render->add_option("--state-in", c->options.state_in_name,
+                                              "board script: start from this saved state (with "
+                                              "--save-states)")->type_name("FILE"));
+  c->script_only.push_back(render->add_option("--state-out", c->options.state_out_path,
+                                              "board script: write the board's state after the "
+                                              "script to this file (with --save-states)")
+                               ->type_name("FILE"));
   AddPlaybackOptions(render, &c->render_args, &c->render_numbers, &c->music_only);
   c->music_only.push_back(render->add_option("--stems", c->render_args.stems,
                                              "music: write one file a voice that sounds into "
@@ -221,6 +231,11 @@ int RunRender(CommandLine& c) {
   // The module reads the switch from the environment when it is created.
   if (c.fm_timers && !SetEnvironmentValue("VORLA_FMTIMERS", "1")) {
     return Fail("--fm-timers: cannot set VORLA_FMTIMERS for the module");
+  }
+  const bool states = c.save_states || !c.options.state_in_name.empty() ||
+                      !c.options.state_out_path.empty();
+  if (states && !SetEnvironmentValue("VORLA_SAVESTATES", "1")) {
+    return Fail("--save-states: cannot set VORLA_SAVESTATES for the module");
   }
   const InputList list = ExpandInputs(c.inputs);
   if (list.many) return RenderSongs(c, list);

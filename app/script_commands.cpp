@@ -10,6 +10,7 @@
 #include "app/messages.h"
 #include "output/audio_format.h"
 #include "text/clock_text.h"
+#include "music/music_reader.h"
 #include "output/output_file.h"
 #include "platform/environment.h"
 #include "script/board_script.h"
@@ -44,12 +45,22 @@ std::string_view AsText(const std::vector<uint8_t>& bytes) {
 int RenderScriptFile(const std::string& path, const std::vector<uint8_t>* streamed,
                      const ScriptRunOptions& options) {
   const std::vector<std::string> outputs = {options.wav_path, options.raw_path,
-                                            options.report_path};
+                                            options.report_path, options.state_out_path};
   // The board's register log, if it keeps one, may be none of the run's files either.
   ScriptRunOptions run = options;
   run.run_files = {RunReads(path, options.module_path), outputs};
+  if (!options.state_in_name.empty()) {
+    run.run_files.reads.push_back({options.state_in_name, "the state read (--state-in)"});
+  }
   if (const std::string clash = OutputClash(run.run_files.reads, outputs); !clash.empty()) {
     return Fail(clash);
+  }
+  // A state is a few kilobytes: a larger file is none, and is not read whole.
+  constexpr size_t kMaxStateBytes = 1 << 20;
+  if (std::string error; !options.state_in_name.empty() &&
+                         !ReadFileBytes(options.state_in_name, &run.state_in, &error,
+                                        kMaxStateBytes)) {
+    return Fail(error);
   }
   FILE* file = nullptr;
   if (streamed == nullptr && (file = std::fopen(path.c_str(), "rb")) == nullptr) {

@@ -133,6 +133,25 @@ uint32_t ReferenceHost::PortIn(uint32_t port) {
   return value;
 }
 
+uint32_t ReferenceHost::DeviceStateSize() {
+  std::lock_guard<std::recursive_mutex> lock(module_lock_);
+  return device_ != nullptr ? device_->GetStateSize() : 0;
+}
+
+bool ReferenceHost::SaveDeviceState(std::vector<uint8_t>* state) {
+  std::lock_guard<std::recursive_mutex> lock(module_lock_);
+  const uint32_t size = DeviceStateSize();
+  if (size == 0) return false;
+  state->assign(size, 0);
+  return device_->SaveState(state->data());
+}
+
+bool ReferenceHost::LoadDeviceState(const std::vector<uint8_t>& state) {
+  std::lock_guard<std::recursive_mutex> lock(module_lock_);
+  const uint32_t size = DeviceStateSize();
+  return size != 0 && state.size() == size && device_->LoadState(state.data());
+}
+
 bool ReferenceHost::NextDue(uint64_t* due) const {
   if (events_.empty()) return false;
   uint64_t best = events_.front().due_frame;

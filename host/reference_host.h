@@ -55,6 +55,15 @@ class ReferenceHost : public HostServiceSet, public HostPageSite, public HostNot
   bool ApplyPage(const int32_t volumes[8], const int32_t outputs[8], int32_t use_romeo,
                  std::string* why);
 
+  // The device's saved state, as the emulator asks for it (GetStateSize, SaveState): false when
+  // the device keeps none (a size of 0) or its SaveState fails.
+  bool SaveDeviceState(std::vector<uint8_t>* state);
+  // Hands a state to the device's LoadState; false when its size is not the device's state size
+  // or the device refuses it.
+  bool LoadDeviceState(const std::vector<uint8_t>& state);
+  // The device's state size (0: it keeps none, or no device is attached).
+  uint32_t DeviceStateSize();
+
   uint32_t rate() const { return rate_; }
   uint64_t frames_rendered() const { return frames_rendered_; }
   bool stopped() const { return stopped_; }

@@ -19,6 +19,11 @@ struct ScriptRunOptions {
   std::string report_path;   // empty: standard output (standard error when an output is "-")
   double max_seconds = 0;    // > 0: the render stops after this much audio
   RunFiles run_files;        // what the board's register log may not be
+  // A saved state of the board, loaded after the script's leading rate lines, before anything
+  // plays; state_in_name (empty: none) names it in messages.
+  std::vector<uint8_t> state_in;
+  std::string state_in_name;
+  std::string state_out_path;  // the board's state after the script; empty: none
 };
 
 struct ScriptRunResult {
