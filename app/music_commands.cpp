@@ -19,6 +19,7 @@
 #include "player/music_render.h"
 #include "player/terminal.h"
 #include "player/voices.h"
+#include "settings/board_settings.h"
 #include "text/shown_text.h"
 
 namespace {
@@ -212,8 +213,10 @@ int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, con
   }
   options.output = format;
   options.replace = replace;
-  // The board is told the run's files, which its register log, if it keeps one, may not be.
+  // The board is told the run's files, which its register log, if it keeps one, may not be,
+  // and its switches.
   options.run_files = {reads, outputs};
+  if (args.fm_timers) options.switches[kFmTimersKey] = "1";
   MusicRenderResult result;
   std::string error;
   if (!RenderMusic(log, options, wav_path, raw_path, args.stems, &result, &error)) {

@@ -44,6 +44,7 @@ struct MusicArgs {
   std::string stems;
   LevelArgs levels;
   std::string format;  // --format as typed
+  bool fm_timers = false;  // render --fm-timers: the board's FM timers count
 };
 
 // Turns the typed numbers into values; "" or the message of the first that is wrong.

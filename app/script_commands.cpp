@@ -12,7 +12,6 @@
 #include "text/clock_text.h"
 #include "music/music_reader.h"
 #include "output/output_file.h"
-#include "platform/environment.h"
 #include "script/board_script.h"
 #include "script/script_runner.h"
 #include "text/shown_text.h"
@@ -109,17 +108,14 @@ int RunDemo(ScriptRunOptions options, const std::string& demo_path) {
   return kDone;
 }
 
-// A board script with --log: the module reads where to log from the environment when it is
-// created. A folder named with a trailing slash is made when it is missing (one level, as mkdir
-// makes it: *made_folder then says so); one that cannot be made is the module's to report, as
-// any log it cannot create, and the run fails.
-int PrepareScriptLog(const CommandLine& c, bool* made_folder) {
-  if (const char last = c.log_path.back(); last == '/' || last == '\\') {
+// A board script with --log: the host tells the module where to log when it first uses the
+// board. A folder named with a trailing slash is made when it is missing (one level, as mkdir
+// makes it: true then); one that cannot be made is the module's to report, as any log it cannot
+// create, and the run fails.
+bool MakeLogFolder(const std::string& log_path) {
+  if (const char last = log_path.back(); last == '/' || last == '\\') {
     std::error_code ec;
-    *made_folder = std::filesystem::create_directory(c.log_path, ec);
+    return std::filesystem::create_directory(log_path, ec);
   }
-  if (!SetEnvironmentValue("VORLA_LOG", c.log_path)) {
-    return Fail("--log: cannot set VORLA_LOG for the module");
-  }
-  return kDone;
+  return false;
 }

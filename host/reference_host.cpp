@@ -15,6 +15,7 @@ ReferenceHost::ReferenceHost() { buffer_.resize(static_cast<size_t>(chunk_)); }
 void* ReferenceHost::OfferOther(const VyxGuid& id) {
   if (id == kHostNoticesId) return static_cast<HostNotices*>(this);
   if (id == kHostFilesId) return static_cast<HostFiles*>(this);
+  if (id == kHostSwitchesId) return static_cast<HostSwitches*>(this);
   return nullptr;
 }
 
@@ -131,6 +132,11 @@ uint32_t ReferenceHost::PortIn(uint32_t port) {
     report_(line);
   }
   return value;
+}
+
+const char* ReferenceHost::Switch(const char* key) {
+  const auto it = key != nullptr ? switches_.find(key) : switches_.end();
+  return it != switches_.end() ? it->second.c_str() : nullptr;
 }
 
 uint32_t ReferenceHost::DeviceStateSize() {

@@ -114,7 +114,15 @@ bool BoardDevice::Connect(HostMixer* mixer) {
   return true;
 }
 
+void BoardDevice::RunFirstUse() {
+  std::call_once(first_use_once_, [this] {
+    if (first_use_) first_use_();
+    first_use_done_.store(true, std::memory_order_release);
+  });
+}
+
 void BoardDevice::Mix(StereoFrame* frames, int32_t count) {
+  FirstUse();
   tone_.Mix(frames, count);
   for (PsgSlot& slot : psgs_) {
     if (slot.volume > kMuteAt && slot.routing != 0) slot.psg.Mix(frames, count);

@@ -26,7 +26,10 @@
 // logged at the frame the mixer has reached; Mix tells the log how far that is.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <memory>
 #include <vector>
 
@@ -92,6 +95,13 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   const BoardLog* log() const { return log_.get(); }
   // Save states on request (off by default).
   void SetSaveStates(bool on) { save_states_ = on; }
+  // `hook` runs once, at the device's first use: the first Mix, port access, event or state
+  // request after this call, or FirstUse. The module asks its host for the switches then, as it
+  // may not while it is created. Safe when the host's threads use the device at once.
+  void SetFirstUse(std::function<void()> hook) { first_use_ = std::move(hook); }
+  void FirstUse() {
+    if (!first_use_done_.load(std::memory_order_acquire)) RunFirstUse();
+  }
   // The board's state as bytes (the switch aside), and LoadState for bytes of a known size.
   std::vector<uint8_t> StateBytes() const;
   bool LoadStateBytes(const uint8_t* data, size_t size);
@@ -137,7 +147,12 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   static constexpr int32_t kMuteAt = -40;  // this setting and below silence a source
   // The volume a chip is given for a setting: silent at kMuteAt and below.
   static int32_t ChipVolume(int32_t setting) { return setting <= kMuteAt ? -200 : setting; }
-  static BoardDevice* From(VyxDevice* device) { return static_cast<BoardDevice*>(device); }
+  static BoardDevice* From(VyxDevice* device) {
+    BoardDevice* self = static_cast<BoardDevice*>(device);
+    self->FirstUse();
+    return self;
+  }
+  void RunFirstUse();
   // Renders what is due with the old registers before a change.
   void Update() {
     if (mixer_ != nullptr) mixer_->Update(this);
@@ -170,6 +185,9 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   uint32_t rate_ = kInitialRate;    // the output rate in force
   std::unique_ptr<BoardLog> log_;   // null unless a register log was asked for
   bool save_states_ = false;
+  std::function<void()> first_use_;
+  std::once_flag first_use_once_;
+  std::atomic<bool> first_use_done_{false};
   uint32_t state_size_ = 0;  // known from the first state made
   int64_t interrupt_armed_at_ = 0;  // host time of the last arming, kept with save states on
 };

@@ -136,6 +136,7 @@ void BoardDevice::AfterLoad(uint32_t saved_rate, bool pending, int32_t due_in) {
 }
 
 uint32_t BoardDevice::GetStateSize() {
+  FirstUse();
   if (!save_states_) return 0;
   // Every part has one size: the first state made tells it for good.
   if (state_size_ == 0) state_size_ = static_cast<uint32_t>(StateBytes().size());
@@ -143,6 +144,7 @@ uint32_t BoardDevice::GetStateSize() {
 }
 
 bool BoardDevice::SaveState(void* buffer) {
+  FirstUse();
   if (!save_states_ || buffer == nullptr) return false;
   const std::vector<uint8_t> state = StateBytes();
   std::memcpy(buffer, state.data(), state.size());
@@ -150,6 +152,7 @@ bool BoardDevice::SaveState(void* buffer) {
 }
 
 bool BoardDevice::LoadState(const void* buffer) {
+  FirstUse();
   if (!save_states_ || buffer == nullptr) return false;
   // The host's buffer holds GetStateSize() bytes; nothing past the header is read unless the
   // header names a state of exactly that size.

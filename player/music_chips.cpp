@@ -191,6 +191,7 @@ void DirectChips::Mix(StereoFrame* frames, int32_t count) {
 std::unique_ptr<BoardChips> BoardChips::Create(const ModuleLibrary& library, uint32_t rate,
                                                const VoiceSet& voices, double gain_db,
                                                const RunFiles& run_files,
+                                               const HostSwitchValues& switches,
                                                std::string* error) {
   std::unique_ptr<BoardChips> chips(new BoardChips());
   chips->fm_muted_ = FmMutedChannels(voices);
@@ -201,6 +202,7 @@ std::unique_ptr<BoardChips> BoardChips::Create(const ModuleLibrary& library, uin
   ReferenceHost& host = chips->board_.host();
   host.SetRate(rate);
   host.set_run_files(run_files);
+  host.set_switches(switches);
   host.set_frame_sink([raw = chips.get()](const StereoFrame* frames, int32_t count) {
     if (raw->factor_ != 1) {
       AddScaled(frames, raw->out_, count, raw->factor_);
@@ -217,6 +219,7 @@ std::unique_ptr<BoardChips> BoardChips::Create(const ModuleLibrary& library, uin
     *error = "VyxCreateModule returned null (the board refused to bind)";
     return nullptr;
   }
+  host.UseDevice();
   if (!host.file_failure().empty()) {
     *error = host.file_failure();
     return nullptr;

@@ -106,10 +106,12 @@ class BoardChips : public MusicChips {
   // module refuses.
   // A register log the board was asked for and could not make is such a refusal.
   // gain_db scales all the board gives.
-  // run_files: the files of the run, which the board's register log may be none of.
+  // run_files: the files of the run, which the board's register log may be none of; switches:
+  // the board's switches as the command line set them.
   static std::unique_ptr<BoardChips> Create(const ModuleLibrary& library, uint32_t rate,
                                             const VoiceSet& voices, double gain_db,
-                                            const RunFiles& run_files, std::string* error);
+                                            const RunFiles& run_files,
+                                            const HostSwitchValues& switches, std::string* error);
   // Releases the board (its log is completed): a log that could not be written, or empty.
   std::string Finish() override;
   void Write(uint8_t chip, uint8_t reg, uint8_t data) override;

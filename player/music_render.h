@@ -24,6 +24,7 @@ struct MusicRunOptions {
   AudioFormat output;            // render: what the mix and the stems are written as
   Replace replace = Replace::kExisting;  // render: what the outputs may replace
   RunFiles run_files;            // board mode: what the board's register log may not be
+  HostSwitchValues switches;     // board mode: the board's switches as the command line set them
 };
 
 // Makes the chips of one pass; in board mode each pass gets a fresh board from the module file

@@ -312,6 +312,7 @@ bool RunBoardScript(BoardScriptReader& script, const ScriptRunOptions& options,
   host.set_chunk(options.chunk);
   host.SetRate(options.rate);
   host.set_run_files(options.run_files);
+  host.set_switches(options.switches);
   host.set_frame_sink([&](const StereoFrame* frames, int32_t count) {
     return output.Write(frames, count);
   });
@@ -327,6 +328,7 @@ bool RunBoardScript(BoardScriptReader& script, const ScriptRunOptions& options,
   RenderBudget budget(options.max_seconds);
   ScriptStates states(host, options, report);
   // A file the board was asked to write and could not make ends the run at once.
+  host.UseDevice();
   if (host.file_failure().empty()) {
     PlayCommands(script, host, options, shape.wav_rate, &budget, &states, result, error);
   }

@@ -19,6 +19,7 @@ struct ScriptRunOptions {
   std::string report_path;   // empty: standard output (standard error when an output is "-")
   double max_seconds = 0;    // > 0: the render stops after this much audio
   RunFiles run_files;        // what the board's register log may not be
+  HostSwitchValues switches; // the board's switches as the command line set them
   // A saved state of the board, loaded after the script's leading rate lines, before anything
   // plays; state_in_name (empty: none) names it in messages.
   std::vector<uint8_t> state_in;
