@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "music/music_info.h"
+#include "output/output_run.h"
 #include "text/clock_text.h"
 #include "player/audio_device.h"
 #include "player/live_song.h"
@@ -17,8 +18,6 @@
 namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
 
 constexpr int kKeyWaitMs = 50;       // keys are looked at, and the status line drawn, this often
 
@@ -198,14 +197,14 @@ bool PlayWithKeys(const MusicLog& log, const MusicRunOptions& options, KeyInput*
 bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, PlayEnd* end,
                std::string* error) {
   *end = PlayEnd::kFinished;
-  // Before the keys: their stop handler passes Ctrl-C on to this one.
-  auto previous = std::signal(SIGINT, OnInterrupt);
+  // Ctrl-C ends the song list as q does, with the status of an interrupted run.
+  SetInterruptFlag(&g_interrupted);
   bool played = false;
   {
     KeyInput keys;
     played = PlayWithKeys(log, options, &keys, end, error);
   }
-  std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+  SetInterruptFlag(nullptr);
   // A Ctrl-C that came as the song ended some other way (a key, a song of a list passed over
   // with n) still ends the run: it is never cleared.
   if (g_interrupted != 0) *end = PlayEnd::kInterrupted;
