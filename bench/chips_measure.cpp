@@ -19,10 +19,12 @@
 //   chips_measure vibrato  [OPTIONS]  FM vibrato peak to peak at PMS 1-7, PMD 127 and 64, and
 //                                     its shape for saw and square, against the chip's scaling
 //   chips_measure envelope [OPTIONS]  FM D1R 31 (rate 63): time to -40 dB
+//   chips_measure attack   [OPTIONS]  FM AR 29 KS 1: the level after a key code that takes the
+//                                     attack to rate 63, written at the key-on or during it
 //   chips_measure clip     [OPTIONS]  the FM songs at the chip's rate: samples at the output's
 //                                     bound, and loud samples the chip's DAC could not give
-// The FM subcommands fmtable, dt2 and clip take the chip at its own rate as chips mode sets it
-// up; vibrato and envelope render through chips mode at 44,100 Hz.
+// The FM subcommands fmtable, dt2, attack and clip take the chip at its own rate as chips mode
+// sets it up; vibrato and envelope render through chips mode at 44,100 Hz.
 //   chips_measure psg...            the PSG's own measurements: see bench/chips_measure_psg.h
 //   chips_measure levels [OPTIONS]  gains, volume modifier, PSG stereo: bench/chips_measure_levels.h
 // OPTIONS: --resampler none (as vorla's: the chips at the output rate, no AY curve, the FM and
@@ -196,11 +198,13 @@ int main(int argc, char** argv) {
     chips_fm::Vibrato(options);
   } else if (what == "envelope") {
     chips_fm::Envelope(options);
+  } else if (what == "attack") {
+    chips_fm::Attack(options);
   } else if (what == "clip") {
     chips_fm::Clip(options);
   } else if (!MeasurePsg(what, options) && !MeasureLevels(what, options)) {
     std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|kernel|timing|feedback|"
-                         "fmtable|dt2|vibrato|envelope|clip|psgsquare|psgnoise|psgoutput|"
+                         "fmtable|dt2|vibrato|envelope|attack|clip|psgsquare|psgnoise|psgoutput|"
                          "psgenvelope|psglevels|psgperiod|levels [--resampler none]\n");
     return 2;
   }

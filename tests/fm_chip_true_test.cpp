@@ -128,6 +128,36 @@ TEST_F(ChipTrueTest, RatesAbove60StepAsRate60) {
   }
 }
 
+TEST_F(ChipTrueTest, RatesFollowThePresentKeyCodeAndAnAttackStandsStillAt62And63) {
+  // AR 29 KS 1: rate 58 at key code 0x0A, 63 at 0x7A. A key code written during the attack
+  // leaves the level where it is; one written at the key-on instant, before or after the key
+  // bits, gives the instant attack.
+  const auto probe = [this] {
+    chip.Reset();
+    chip.Write(0x08, 7);  // the key latch outlives a reset
+    fm_voice::NoiseProbe(chip, 96, 29, 0, 0, 0x0F, 1, 0x0A);
+  };
+  probe();
+  chip.Write(0x08, 0x40 | 7);
+  int32_t level = 255;
+  for (int frames = 0; level > 200 && frames < 100; ++frames) {
+    level = fm_voice::Levels(chip, 1, 96)[0];
+  }
+  ASSERT_GT(level, 0);
+  chip.Write(0x2F, 0x7A);
+  const std::vector<int32_t> held = fm_voice::Levels(chip, 300, 96);
+  EXPECT_EQ(*std::min_element(held.begin() + 1, held.end()), held[1]);
+  EXPECT_EQ(*std::max_element(held.begin() + 1, held.end()), held[1]);
+  EXPECT_GT(held[1], 0);
+  for (bool code_first : {true, false}) {
+    probe();
+    if (code_first) chip.Write(0x2F, 0x7A);
+    chip.Write(0x08, 0x40 | 7);
+    if (!code_first) chip.Write(0x2F, 0x7A);
+    EXPECT_EQ(fm_voice::Levels(chip, 2, 96)[1], 0) << code_first;
+  }
+}
+
 TEST_F(ChipTrueTest, TheMixSaturatesAt16BitsAndKeepsTheDacsBits) {
   // Six full-level sines in unison: about 49,000 at the peaks, beyond the chip's range.
   for (int ch = 0; ch < 6; ++ch) Sine(ch, 0x4A);
