@@ -18,13 +18,15 @@
 //   chips_measure dt2      [OPTIONS]  the FM's DT2 1-3 against the chip's table, in cents
 //   chips_measure vibrato  [OPTIONS]  FM vibrato peak to peak at PMS 1-7, PMD 127 and 64, and
 //                                     its shape for saw and square, against the chip's scaling
+//   chips_measure vibshape [OPTIONS]  FM vibrato after an LFO reset: which way each waveform
+//                                     moves the pitch first, and the saw's slope and jump
 //   chips_measure envelope [OPTIONS]  FM D1R 31 (rate 63): time to -40 dB
 //   chips_measure attack   [OPTIONS]  FM AR 29 KS 1: the level after a key code that takes the
 //                                     attack to rate 63, written at the key-on or during it
 //   chips_measure clip     [OPTIONS]  the FM songs at the chip's rate: samples at the output's
 //                                     bound, and loud samples the chip's DAC could not give
 // The FM subcommands fmtable, dt2, attack and clip take the chip at its own rate as chips mode
-// sets it up; vibrato and envelope render through chips mode at 44,100 Hz.
+// sets it up; vibrato, vibshape and envelope render through chips mode at 44,100 Hz.
 //   chips_measure psg...            the PSG's own measurements: see bench/chips_measure_psg.h
 //   chips_measure levels [OPTIONS]  gains, volume modifier, PSG stereo: bench/chips_measure_levels.h
 // OPTIONS: --resampler none (as vorla's: the chips at the output rate, no AY curve, the FM and
@@ -196,6 +198,8 @@ int main(int argc, char** argv) {
     chips_fm::Dt2(options);
   } else if (what == "vibrato") {
     chips_fm::Vibrato(options);
+  } else if (what == "vibshape") {
+    chips_fm::VibratoShape(options);
   } else if (what == "envelope") {
     chips_fm::Envelope(options);
   } else if (what == "attack") {
@@ -204,7 +208,8 @@ int main(int argc, char** argv) {
     chips_fm::Clip(options);
   } else if (!MeasurePsg(what, options) && !MeasureLevels(what, options)) {
     std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|kernel|timing|feedback|"
-                         "fmtable|dt2|vibrato|envelope|attack|clip|psgsquare|psgnoise|psgoutput|"
+                         "fmtable|dt2|vibrato|vibshape|envelope|attack|clip|"
+                         "psgsquare|psgnoise|psgoutput|"
                          "psgenvelope|psglevels|psgperiod|levels [--resampler none]\n");
     return 2;
   }

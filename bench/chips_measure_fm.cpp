@@ -228,6 +228,80 @@ void Vibrato(const ChipsOptions& options) {
   }
 }
 
+namespace {
+
+// The pitch every four periods (rising zero crossings) from 0.05 s on, in cents against the
+// note without vibrato: {seconds, cents}.
+std::vector<std::pair<double, double>> PitchTrack(const std::vector<double>& x, double rate,
+                                                  double note_hz) {
+  std::vector<double> crossings;
+  for (size_t i = static_cast<size_t>(0.05 * rate); i < x.size(); ++i) {
+    if (x[i - 1] < 0 && x[i] >= 0) {
+      crossings.push_back(static_cast<double>(i - 1) + x[i - 1] / (x[i - 1] - x[i]));
+    }
+  }
+  std::vector<std::pair<double, double>> track;
+  for (size_t i = 4; i < crossings.size(); i += 4) {
+    track.emplace_back(crossings[i] / rate,
+                       tone::Cents(4 * rate / (crossings[i] - crossings[i - 4]), note_hz));
+  }
+  return track;
+}
+
+}  // namespace
+
+void VibratoShape(const ChipsOptions& options) {
+  // After an LFO reset (register 0x01 bit 1 set and cleared), PMS 7, PMD 127, a cycle of 4.7 s:
+  // which way the pitch first moves, and for the saw whether its offset rises through the
+  // period and drops at once or the other way round.
+  const double note_hz =
+      tone::ZeroCrossingHz(tone::Render(tone::FmTone(tone::kOpmClock, 0x4A, 0, 1.0), 44100,
+                                        options), 44100, 4410);
+  constexpr const char* kNames[3] = {"saw", "square", "triangle"};
+  for (uint8_t waveform : {0, 1, 2}) {
+    const MusicLog tone_log = VibratoTone(waveform, 127, 7);
+    MusicLog log = tone_log;
+    log.events = {};
+    tone::Write(&log, kChipOpm, 0x01, 0x02);
+    tone::Write(&log, kChipOpm, 0x01, 0x00);
+    for (const MusicEvent& e : tone_log.events) log.events.push_back(e);
+    const auto track = PitchTrack(tone::Render(log, 44100, options), 44100, note_hz);
+    // The first move beyond 20 cents.
+    double first = 0;
+    double first_at = 0;
+    for (const auto& [t, c] : track) {
+      if (std::fabs(c) > 20) {
+        first = c;
+        first_at = t;
+        break;
+      }
+    }
+    std::printf("%-8s first moves %s (%+.0f cents at %.2f s)", kNames[waveform],
+                first > 0 ? "up" : "down", first, first_at);
+    if (waveform == 0) {
+      // Over the track (one cycle): the steps up and down between neighbours, and the largest
+      // single jump.
+      int up = 0, down = 0;
+      double jump = 0;
+      double jump_at = 0;
+      for (size_t i = 1; i < track.size(); ++i) {
+        const double d = track[i].second - track[i - 1].second;
+        if (d > 0) ++up;
+        if (d < 0) ++down;
+        if (std::fabs(d) > std::fabs(jump)) {
+          jump = d;
+          jump_at = track[i].first;
+        }
+      }
+      std::printf("; %.0f%% of the steps rise, %.0f%% fall; largest jump %+.0f cents at %.2f s",
+                  100.0 * up / (up + down), 100.0 * down / (up + down), jump, jump_at);
+    }
+    std::printf("\n");
+  }
+  std::printf("the chip: every waveform moves up first; the saw rises through its period and "
+              "drops at once\n");
+}
+
 void Envelope(const ChipsOptions& options) {
   // A sine of key code 0x7A (3.5 kHz) with D1R 31 falling to the bottom (SL 15), after 0.1 s.
   const MusicLog sine = tone::FmTone(tone::kOpmClock, 0x7A, 0, 0.05);

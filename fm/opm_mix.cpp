@@ -48,6 +48,9 @@ int32_t AddWrapping(int32_t a, int32_t b) {
 
 void OpmChip::SetLfoIndexes(int32_t amp, int32_t pitch) {
   params_.am_index = amp * static_cast<int32_t>(amd_) / 128;
+  // The chip's vibrato is the board's upside down (-1 - value keeps -128..127): after a reset
+  // every waveform moves the pitch up first, and the saw's offset rises through each period.
+  if (params_.chip_true) pitch = ~pitch;
   // Rounded toward minus infinity; 128 is the centre (no deflection).
   params_.pm_index = ((pitch * static_cast<int32_t>(pmd_)) >> 7) + 128;
 }

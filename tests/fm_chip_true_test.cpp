@@ -98,11 +98,11 @@ TEST_F(ChipTrueTest, PitchDt2AndVibratoFollowTheChipsTable) {
     Sine(0, 0x2A, 10, dt2);
     EXPECT_TRUE(Advances(ChipAdvance(steps, Position(0x2A, 10) + kDt2[dt2]))) << dt2;
   }
-  // A square LFO starts low: -128 x PMD / 128, rounded down, divided by 32 ... 2 for PMS 1-5
+  // A square LFO starts high: 127 x PMD / 128, rounded down, divided by 32 ... 2 for PMS 1-5
   // (rounded down) or times 2 and 4 for PMS 6 and 7, added to the note position.
   chip.Write(0x1B, 1);
-  constexpr int kPmd127[8] = {0, -4, -8, -16, -32, -64, -254, -508};  // from -127
-  constexpr int kPmd64[8] = {0, -2, -4, -8, -16, -32, -128, -256};    // from -64
+  constexpr int kPmd127[8] = {0, 3, 7, 15, 31, 63, 252, 504};  // from 126
+  constexpr int kPmd64[8] = {0, 1, 3, 7, 15, 31, 126, 252};    // from 63
   for (uint32_t pms = 1; pms < 8; ++pms) {
     for (uint32_t pmd : {127u, 64u}) {
       chip.Write(0x19, 0x80 | pmd);
