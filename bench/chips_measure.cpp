@@ -210,7 +210,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|kernel|timing|feedback|"
                          "fmtable|dt2|vibrato|vibshape|envelope|attack|clip|"
                          "psgsquare|psgnoise|psgoutput|"
-                         "psgenvelope|psglevels|psgperiod|levels [--resampler none]\n");
+                         "psgenvelope|psglevels|psgperiod|psgcounters|levels [--resampler none]\n");
     return 2;
   }
   return 0;
