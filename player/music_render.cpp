@@ -96,6 +96,7 @@ bool RenderMix(const MusicLog& log, const MusicRunOptions& options, const MusicC
   result->frames = out.frames();
   result->seconds = static_cast<double>(out.frames()) / rate;
   result->clipped_samples = out.clipped_samples();
+  result->clipped_would_be = out.clipped_would_be();
   result->peak_left = out.peak_left();
   result->peak_right = out.peak_right();
   if (std::string failure = chips->Finish(); !failure.empty()) {
