@@ -20,13 +20,15 @@
 //                                     its shape for saw and square, against the chip's scaling
 //   chips_measure vibshape [OPTIONS]  FM vibrato after an LFO reset: which way each waveform
 //                                     moves the pitch first, and the saw's slope and jump
+//   chips_measure lfonoise [OPTIONS]  FM vibrato from the LFO's noise, rendered twice after
+//                                     different seeds of rand(): samples that differ
 //   chips_measure envelope [OPTIONS]  FM D1R 31 (rate 63): time to -40 dB
 //   chips_measure attack   [OPTIONS]  FM AR 29 KS 1: the level after a key code that takes the
 //                                     attack to rate 63, written at the key-on or during it
 //   chips_measure clip     [OPTIONS]  the FM songs at the chip's rate: samples at the output's
 //                                     bound, and loud samples the chip's DAC could not give
 // The FM subcommands fmtable, dt2, attack and clip take the chip at its own rate as chips mode
-// sets it up; vibrato, vibshape and envelope render through chips mode at 44,100 Hz.
+// sets it up; vibrato, vibshape, lfonoise and envelope render through chips mode at 44,100 Hz.
 //   chips_measure psg...            the PSG's own measurements: see bench/chips_measure_psg.h
 //   chips_measure levels [OPTIONS]  gains, volume modifier, PSG stereo: bench/chips_measure_levels.h
 // OPTIONS: --resampler none (as vorla's: the chips at the output rate, no AY curve, the FM and
@@ -200,6 +202,8 @@ int main(int argc, char** argv) {
     chips_fm::Vibrato(options);
   } else if (what == "vibshape") {
     chips_fm::VibratoShape(options);
+  } else if (what == "lfonoise") {
+    chips_fm::LfoNoise(options);
   } else if (what == "envelope") {
     chips_fm::Envelope(options);
   } else if (what == "attack") {
@@ -208,7 +212,7 @@ int main(int argc, char** argv) {
     chips_fm::Clip(options);
   } else if (!MeasurePsg(what, options) && !MeasureLevels(what, options)) {
     std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|kernel|timing|feedback|"
-                         "fmtable|dt2|vibrato|vibshape|envelope|attack|clip|"
+                         "fmtable|dt2|vibrato|vibshape|lfonoise|envelope|attack|clip|"
                          "psgsquare|psgnoise|psgoutput|"
                          "psgenvelope|psglevels|psgperiod|psgcounters|levels [--resampler none]\n");
     return 2;

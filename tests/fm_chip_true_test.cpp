@@ -158,6 +158,24 @@ TEST_F(ChipTrueTest, RatesFollowThePresentKeyCodeAndAnAttackStandsStillAt62And63
   }
 }
 
+TEST_F(ChipTrueTest, TheLfoNoiseComesFromTheChipsLfsrNotTheCLibrary) {
+  // The noise waveform at a fast LFO rate, deep vibrato: a copy rendered after other seeds of
+  // rand() plays the same, and the pitch does move.
+  chip.Write(0x18, 0xF0);
+  chip.Write(0x19, 0xFF);
+  chip.Write(0x1B, 3);
+  chip.Write(0x38, 0x70);
+  Sine(0, 0x4A);
+  OpmChip copy = chip;
+  std::srand(1);
+  const std::vector<int32_t> first = fm_voice::Left(fm_voice::Render(chip, 20000));
+  std::srand(2);
+  EXPECT_EQ(fm_voice::Left(fm_voice::Render(copy, 20000)), first);
+  chip.Write(0x38, 0);
+  EXPECT_NE(fm_voice::Left(fm_voice::Render(copy, 20000)),
+            fm_voice::Left(fm_voice::Render(chip, 20000)));
+}
+
 TEST_F(ChipTrueTest, TheMixSaturatesAt16BitsAndKeepsTheDacsBits) {
   // Six full-level sines in unison: about 49,000 at the peaks, beyond the chip's range.
   for (int ch = 0; ch < 6; ++ch) Sine(ch, 0x4A);
