@@ -40,7 +40,7 @@ std::unique_ptr<MusicChips> MusicChipMaker::Make(const MusicLog& log, const Voic
   }
   std::unique_ptr<BoardChips> chips =
       BoardChips::Create(library_, options_.playback.rate, voices, options_.chips.gain_db,
-                         options_.run_files, error);
+                         options_.run_files, options_.as_written ? nullptr : &log, error);
   if (chips == nullptr) *error = options_.module_path + ": " + *error;
   return chips;
 }

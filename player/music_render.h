@@ -18,6 +18,7 @@
 struct MusicRunOptions {
   PlaybackOptions playback;
   bool board = false;            // through the module file instead of the chip classes
+  bool as_written = false;       // board mode: the writes as they are, not at the song's pitch
   std::string module_path;       // the module file, for board mode
   ChipsOptions chips;            // chips mode: rate conversion
   VoiceSet voices = AllVoices(); // the voices that may sound
