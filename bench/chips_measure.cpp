@@ -13,6 +13,8 @@
 //                                     conversion)
 //   chips_measure feedback [OPTIONS]  FM feedback 6 and 7 at 44,100 Hz: harmonics below 16 kHz
 //                                     against the chip at clock / 64, largest difference in dB
+//   chips_measure top                 white noise at the FM chip's rate converted to 44,100 Hz:
+//                                     dB from 19 to 22 kHz against a very-high-quality one
 //   chips_measure boardpitch          FM key codes and AY tone periods of songs at 3,579,545 /
 //                                     1,789,772 Hz through the module file (--board), retuned
 //                                     and as written, in cents against the songs' own pitch
@@ -49,6 +51,7 @@
 #include "bench/chips_measure_fm.h"
 #include "bench/chips_measure_levels.h"
 #include "bench/chips_measure_psg.h"
+#include "bench/chips_measure_top.h"
 #include "tests/tone_analysis.h"
 #include "player/music_chips.h"
 #include "psg/step_kernel.h"
@@ -258,6 +261,8 @@ int main(int argc, char** argv) {
     Timing(options);
   } else if (what == "feedback") {
     Feedback(options);
+  } else if (what == "top") {
+    MeasureTopOctave();
   } else if (what == "boardpitch") {
     BoardPitch();
   } else if (what == "fmtable") {
@@ -278,7 +283,7 @@ int main(int argc, char** argv) {
     chips_fm::Clip(options);
   } else if (!MeasurePsg(what, options) && !MeasureLevels(what, options)) {
     std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|kernel|timing|feedback|"
-                         "boardpitch|fmtable|dt2|vibrato|vibshape|lfonoise|envelope|attack|clip|"
+                         "top|boardpitch|fmtable|dt2|vibrato|vibshape|lfonoise|envelope|attack|clip|"
                          "psgsquare|psgnoise|psgoutput|"
                          "psgenvelope|psglevels|psgperiod|psgcounters|levels [--resampler none]\n");
     return 2;
