@@ -34,8 +34,9 @@ void PrintLevels(const Result& result) {
                static_cast<long long>(result.peak_left), Dbfs(result.peak_left),
                static_cast<long long>(result.peak_right), Dbfs(result.peak_right),
                static_cast<unsigned long long>(result.clipped_samples),
-               result.clipped_would_be ? "samples a 16-bit output would clip (the raw file keeps them)"
-                                       : "clipped samples");
+               result.clipped_would_be
+                   ? "samples a 16-bit output would clip (the raw file keeps them)"
+                   : "clipped samples");
   std::fprintf(g_says, "rendered in %.3f s: %.0fx real time\n", result.wall_seconds,
                result.wall_seconds > 0 ? result.seconds / result.wall_seconds : 0.0);
 }

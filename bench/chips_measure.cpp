@@ -283,7 +283,8 @@ int main(int argc, char** argv) {
     chips_fm::Clip(options);
   } else if (!MeasurePsg(what, options) && !MeasureLevels(what, options)) {
     std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|kernel|timing|feedback|"
-                         "top|boardpitch|fmtable|dt2|vibrato|vibshape|lfonoise|envelope|attack|clip|"
+                         "top|boardpitch|fmtable|dt2|vibrato|vibshape|lfonoise|envelope|"
+                         "attack|clip|"
                          "psgsquare|psgnoise|psgoutput|"
                          "psgenvelope|psglevels|psgperiod|psgcounters|levels [--resampler none]\n");
     return 2;

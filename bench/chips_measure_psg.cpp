@@ -364,7 +364,8 @@ void Counters(const ChipsOptions& options) {
     steady.Play(0.05);
     paused.Play(0.05);
     std::printf("noise after 123.4 ms with %s: %d of %zu edges where the unbroken noise has them "
-                "(chip: all)\n", gap.name, Matching(steady, paused, from), paused.From(from).size());
+                "(chip: all)\n",
+                gap.name, Matching(steady, paused, from), paused.From(from).size());
   }
 
   // The envelope (shape 14, period 3) on A through 0.0777 s of silence.

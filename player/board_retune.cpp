@@ -110,7 +110,8 @@ void BoardRetune::WritePeriod(int psg, uint8_t low_reg, uint32_t max, uint32_t h
   const uint32_t scaled = Scaled(period, psg_ratio_[psg], max);
   const auto chip = static_cast<uint8_t>(kChipPsg1 + psg);
   out_(chip, low_reg, static_cast<uint8_t>(scaled & 0xFF));
-  out_(chip, static_cast<uint8_t>(low_reg + 1), static_cast<uint8_t>((high & high_mask) | (scaled >> 8)));
+  out_(chip, static_cast<uint8_t>(low_reg + 1),
+       static_cast<uint8_t>((high & high_mask) | (scaled >> 8)));
 }
 
 std::vector<std::string> BoardRetune::Notes(const MusicLog& log) {
