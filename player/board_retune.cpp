@@ -114,6 +114,12 @@ void BoardRetune::WritePeriod(int psg, uint8_t low_reg, uint32_t max, uint32_t h
        static_cast<uint8_t>((high & high_mask) | (scaled >> 8)));
 }
 
+std::string BoardRetune::Mark(const MusicLog& log, bool as_written) {
+  if (as_written) return "  board as written";
+  if (log.opm_clock == 0 || log.opm_clock == kBoardFmClock) return "  board";
+  return "  board: FM envelopes " + Percent(static_cast<double>(kBoardFmClock) / log.opm_clock);
+}
+
 std::vector<std::string> BoardRetune::Notes(const MusicLog& log) {
   std::vector<std::string> notes;
   char text[400];

@@ -30,6 +30,9 @@ class BoardRetune {
   // What --board does with the file's clocks, for info and the player: one line a chip that
   // is moved, and what stays off. Empty when the file is at the board's clocks.
   static std::vector<std::string> Notes(const MusicLog& log);
+  // The same for the status line of play, short: "  board", "  board as written", or what
+  // stays off ("  board: FM envelopes 11.6% fast").
+  static std::string Mark(const MusicLog& log, bool as_written);
 
  private:
   // The board's key code and fraction register values for the file's.
