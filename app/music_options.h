@@ -38,6 +38,7 @@ struct MusicArgs {
   double start = 0;
   double speed = 1;
   bool board = false;
+  bool as_written = false;  // --as-written: board mode without the retune
   std::string resampler = "soxr";
   std::string mute;
   std::string solo;

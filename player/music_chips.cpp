@@ -192,8 +192,14 @@ std::unique_ptr<BoardChips> BoardChips::Create(const ModuleLibrary& library, uin
                                                const VoiceSet& voices, double gain_db,
                                                const RunFiles& run_files,
                                                const HostSwitchValues& switches,
-                                               std::string* error) {
+                                               const MusicLog* retune_for, std::string* error) {
   std::unique_ptr<BoardChips> chips(new BoardChips());
+  if (retune_for != nullptr) {
+    chips->retune_ = std::make_unique<BoardRetune>(
+        *retune_for, [raw = chips.get()](uint8_t chip, uint8_t reg, uint8_t data) {
+          raw->WriteBoard(chip, reg, data);
+        });
+  }
   chips->fm_muted_ = FmMutedChannels(voices);
   chips->factor_ = GainFactor(gain_db);
   for (int i = 0; i < kMusicPsgCount; ++i) {
@@ -235,6 +241,14 @@ std::string BoardChips::Finish() {
 }
 
 void BoardChips::Write(uint8_t chip, uint8_t reg, uint8_t data) {
+  if (retune_ != nullptr) {
+    retune_->Write(chip, reg, data);
+  } else {
+    WriteBoard(chip, reg, data);
+  }
+}
+
+void BoardChips::WriteBoard(uint8_t chip, uint8_t reg, uint8_t data) {
   if (chip == kChipOpm) {
     board_.host().PortOut(kPortFmAddress, reg);
     board_.host().PortOut(kPortFmData, FmData(fm_muted_, reg, data));

@@ -40,7 +40,8 @@ std::unique_ptr<MusicChips> MusicChipMaker::Make(const MusicLog& log, const Voic
   }
   std::unique_ptr<BoardChips> chips =
       BoardChips::Create(library_, options_.playback.rate, voices, options_.chips.gain_db,
-                         options_.run_files, options_.switches, error);
+                         options_.run_files, options_.switches,
+                         options_.as_written ? nullptr : &log, error);
   if (chips == nullptr) *error = options_.module_path + ": " + *error;
   return chips;
 }
@@ -96,6 +97,7 @@ bool RenderMix(const MusicLog& log, const MusicRunOptions& options, const MusicC
   result->frames = out.frames();
   result->seconds = static_cast<double>(out.frames()) / rate;
   result->clipped_samples = out.clipped_samples();
+  result->clipped_would_be = out.clipped_would_be();
   result->peak_left = out.peak_left();
   result->peak_right = out.peak_right();
   if (std::string failure = chips->Finish(); !failure.empty()) {

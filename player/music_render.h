@@ -18,6 +18,7 @@
 struct MusicRunOptions {
   PlaybackOptions playback;
   bool board = false;            // through the module file instead of the chip classes
+  bool as_written = false;       // board mode: the writes as they are, not at the song's pitch
   std::string module_path;       // the module file, for board mode
   ChipsOptions chips;            // chips mode: rate conversion
   VoiceSet voices = AllVoices(); // the voices that may sound
@@ -43,6 +44,7 @@ class MusicChipMaker {
 struct MusicRenderResult {
   uint64_t frames = 0;
   uint64_t clipped_samples = 0;
+  bool clipped_would_be = false;  // only a raw file: clipped_samples a 16-bit output would clip
   int64_t peak_left = 0;
   int64_t peak_right = 0;
   double seconds = 0;        // audio rendered by the main pass

@@ -280,6 +280,7 @@ bool OpenOutputs(const ScriptRunOptions& options, const ScriptShape& shape, Audi
 void TakeLevels(const AudioOutput& output, const RenderBudget& budget, ScriptRunResult* result) {
   result->frames = output.frames();
   result->clipped_samples = output.clipped_samples();
+  result->clipped_would_be = output.clipped_would_be();
   result->peak_left = output.peak_left();
   result->peak_right = output.peak_right();
   result->seconds = budget.seconds();

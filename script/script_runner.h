@@ -31,6 +31,7 @@ struct ScriptRunResult {
   uint64_t frames = 0;
   uint32_t wav_rate = 0;
   uint64_t clipped_samples = 0;
+  bool clipped_would_be = false;  // only a raw file: clipped_samples a 16-bit output would clip
   int64_t peak_left = 0;
   int64_t peak_right = 0;
   double seconds = 0;         // audio rendered, at the rates in force
