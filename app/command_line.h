@@ -19,7 +19,7 @@ struct CommandLine {
   NumberArgs render_numbers;
   bool overwrite = false;
   std::string log_path;
-  bool fm_timers = false;
+  bool save_states = false;
   std::vector<CLI::Option*> music_only;
   std::vector<CLI::Option*> script_only;
 

@@ -27,6 +27,7 @@
 #include "output/output_run.h"
 #include "platform/environment.h"
 #include "player/music_player.h"
+#include "settings/board_settings.h"
 
 namespace {
 
@@ -65,9 +66,19 @@ void AddRenderCommand(CLI::App* app, CommandLine* c) {
                                               "board script: the board logs its FM and PSG "
                                               "writes to this file (.s98, or .vgm) or folder")
                                ->type_name("FILE|FOLDER"));
-  render->add_flag("--fm-timers", c->fm_timers,
+  render->add_flag("--fm-timers", c->render_args.fm_timers,
                    "the board's FM timers count down (status flags, CSM key-ons); chips mode "
                    "always counts them");
+  c->script_only.push_back(render->add_flag("--save-states", c->save_states,
+                                            "board script: the board saves and restores its "
+                                            "state (the script's save and load lines)"));
+  c->script_only.push_back(render->add_option("--state-in", c->options.state_in_name,
+                                              "board script: start from this saved state (with "
+                                              "--save-states)")->type_name("FILE"));
+  c->script_only.push_back(render->add_option("--state-out", c->options.state_out_path,
+                                              "board script: write the board's state after the "
+                                              "script to this file (with --save-states)")
+                               ->type_name("FILE"));
   AddPlaybackOptions(render, &c->render_args, &c->render_numbers, &c->music_only);
   c->music_only.push_back(render->add_option("--stems", c->render_args.stems,
                                              "music: write one file a voice that sounds into "
@@ -218,10 +229,12 @@ int RunRender(CommandLine& c) {
   }
   c.options.rate = c.render_args.rate;
   c.options.max_seconds = c.render_args.length;
-  // The module reads the switch from the environment when it is created.
-  if (c.fm_timers && !SetEnvironmentValue("VORLA_FMTIMERS", "1")) {
-    return Fail("--fm-timers: cannot set VORLA_FMTIMERS for the module");
+  // The board's switches, which the host tells it when it asks (the state files imply theirs).
+  if (c.render_args.fm_timers) c.options.switches[kFmTimersKey] = "1";
+  if (c.save_states || !c.options.state_in_name.empty() || !c.options.state_out_path.empty()) {
+    c.options.switches[kSaveStatesKey] = "1";
   }
+  if (!c.log_path.empty()) c.options.switches[kLogKey] = c.log_path;
   const InputList list = ExpandInputs(c.inputs);
   if (list.many) return RenderSongs(c, list);
   const std::string& input = c.inputs.front();
@@ -254,11 +267,8 @@ int RunRender(CommandLine& c) {
                            c.overwrite ? Replace::kAny : Replace::kExisting);
   }
   if (const std::string e = CheckScriptWav(c.options.wav_path); !e.empty()) return Usage(e);
-  bool made_folder = false;
-  int status = c.log_path.empty() ? kDone : PrepareScriptLog(c, &made_folder);
-  if (status == kDone) {
-    status = RenderScriptFile(input, stream ? &streamed : nullptr, c.options);
-  }
+  const bool made_folder = !c.log_path.empty() && MakeLogFolder(c.log_path);
+  const int status = RenderScriptFile(input, stream ? &streamed : nullptr, c.options);
   if (status != kDone && made_folder) {
     // A failed run leaves no folder of its own behind (remove takes it only while empty).
     std::error_code ec;

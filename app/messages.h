@@ -29,11 +29,14 @@ double Dbfs(int64_t peak);
 // The peaks, the clipping and the speed of a render, as both render results tell them.
 template <typename Result>
 void PrintLevels(const Result& result) {
-  std::fprintf(g_says,
-               "peak left %lld (%.1f dBFS), right %lld (%.1f dBFS), %llu clipped samples\n",
+  // A raw file is never clamped: then the count is what a 16-bit output would clip.
+  std::fprintf(g_says, "peak left %lld (%.1f dBFS), right %lld (%.1f dBFS), %llu %s\n",
                static_cast<long long>(result.peak_left), Dbfs(result.peak_left),
                static_cast<long long>(result.peak_right), Dbfs(result.peak_right),
-               static_cast<unsigned long long>(result.clipped_samples));
+               static_cast<unsigned long long>(result.clipped_samples),
+               result.clipped_would_be
+                   ? "samples a 16-bit output would clip (the raw file keeps them)"
+                   : "clipped samples");
   std::fprintf(g_says, "rendered in %.3f s: %.0fx real time\n", result.wall_seconds,
                result.wall_seconds > 0 ? result.seconds / result.wall_seconds : 0.0);
 }

@@ -15,10 +15,12 @@
 #include "output/audio_format.h"
 #include "text/clock_text.h"
 #include "output/output_file.h"
+#include "player/board_retune.h"
 #include "player/music_play.h"
 #include "player/music_render.h"
 #include "player/terminal.h"
 #include "player/voices.h"
+#include "settings/board_settings.h"
 #include "text/shown_text.h"
 
 namespace {
@@ -67,7 +69,12 @@ int PrepareMusic(const std::string& path, std::vector<uint8_t>* streamed, const 
     return Fail(path + ": --start " + FormatClock(args.start) + " is past the song's end (" +
                 FormatClock(static_cast<double>(SongFrames(*log, whole)) / args.rate) + ")");
   }
+  if (args.as_written && !args.board) return Usage("--as-written applies with --board only");
   options->board = args.board;
+  options->as_written = args.as_written;
+  if (args.board && !args.as_written) {
+    for (const std::string& note : BoardRetune::Notes(*log)) Tell(path + ": " + note);
+  }
   // none: the FM at the output rate, the PSGs sampled, every PSG on the YM2149 curve.
   options->chips.resample = args.resampler == "soxr";
   options->chips.ay_curve = options->chips.resample;
@@ -212,8 +219,10 @@ int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, con
   }
   options.output = format;
   options.replace = replace;
-  // The board is told the run's files, which its register log, if it keeps one, may not be.
+  // The board is told the run's files, which its register log, if it keeps one, may not be,
+  // and its switches.
   options.run_files = {reads, outputs};
+  if (args.fm_timers) options.switches[kFmTimersKey] = "1";
   MusicRenderResult result;
   std::string error;
   if (!RenderMusic(log, options, wav_path, raw_path, args.stems, &result, &error)) {
@@ -337,7 +346,11 @@ bool ShowMusicInfo(const InputList& list, size_t i, bool json) {
     Tell(error);
     return false;
   }
-  const std::string text = json ? MusicInfoJson(log, list.files[i]) : FormatMusicInfo(log);
+  std::string text = json ? MusicInfoJson(log, list.files[i]) : FormatMusicInfo(log);
+  // What --board makes of the file's clocks.
+  if (!json) {
+    for (const std::string& note : BoardRetune::Notes(log)) text += note + "\n";
+  }
   std::fwrite(text.data(), 1, text.size(), stdout);
   return true;
 }

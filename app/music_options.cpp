@@ -146,7 +146,11 @@ void AddPlaybackOptions(CLI::App* command, MusicArgs* args, NumberArgs* numbers,
                                "to 600, default 3)")->type_name("SECONDS"));
   options->push_back(command->add_flag("--board", args->board,
                                        "music: play through the module file at the board's clocks "
-                                       "(default: the chip classes at the file's clocks)"));
+                                       "(default: the chip classes at the file's clocks), its "
+                                       "writes moved to the file's pitch"));
+  options->push_back(command->add_flag("--as-written", args->as_written,
+                                       "music, with --board: the file's writes as they are, at "
+                                       "the board's clocks' pitch"));
   options->push_back(command->add_option(
       "--resampler", args->resampler,
       "music, chips mode: soxr (default: FM at its own rate converted by libsoxr, PSG "

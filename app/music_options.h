@@ -38,12 +38,14 @@ struct MusicArgs {
   double start = 0;
   double speed = 1;
   bool board = false;
+  bool as_written = false;  // --as-written: board mode without the retune
   std::string resampler = "soxr";
   std::string mute;
   std::string solo;
   std::string stems;
   LevelArgs levels;
   std::string format;  // --format as typed
+  bool fm_timers = false;  // render --fm-timers: the board's FM timers count
 };
 
 // Turns the typed numbers into values; "" or the message of the first that is wrong.

@@ -10,8 +10,8 @@
 #include "app/messages.h"
 #include "output/audio_format.h"
 #include "text/clock_text.h"
+#include "music/music_reader.h"
 #include "output/output_file.h"
-#include "platform/environment.h"
 #include "script/board_script.h"
 #include "script/script_runner.h"
 #include "text/shown_text.h"
@@ -44,12 +44,22 @@ std::string_view AsText(const std::vector<uint8_t>& bytes) {
 int RenderScriptFile(const std::string& path, const std::vector<uint8_t>* streamed,
                      const ScriptRunOptions& options) {
   const std::vector<std::string> outputs = {options.wav_path, options.raw_path,
-                                            options.report_path};
+                                            options.report_path, options.state_out_path};
   // The board's register log, if it keeps one, may be none of the run's files either.
   ScriptRunOptions run = options;
   run.run_files = {RunReads(path, options.module_path), outputs};
+  if (!options.state_in_name.empty()) {
+    run.run_files.reads.push_back({options.state_in_name, "the state read (--state-in)"});
+  }
   if (const std::string clash = OutputClash(run.run_files.reads, outputs); !clash.empty()) {
     return Fail(clash);
+  }
+  // A state is a few kilobytes: a larger file is none, and is not read whole.
+  constexpr size_t kMaxStateBytes = 1 << 20;
+  if (std::string error; !options.state_in_name.empty() &&
+                         !ReadFileBytes(options.state_in_name, &run.state_in, &error,
+                                        kMaxStateBytes)) {
+    return Fail(error);
   }
   FILE* file = nullptr;
   if (streamed == nullptr && (file = std::fopen(path.c_str(), "rb")) == nullptr) {
@@ -98,17 +108,14 @@ int RunDemo(ScriptRunOptions options, const std::string& demo_path) {
   return kDone;
 }
 
-// A board script with --log: the module reads where to log from the environment when it is
-// created. A folder named with a trailing slash is made when it is missing (one level, as mkdir
-// makes it: *made_folder then says so); one that cannot be made is the module's to report, as
-// any log it cannot create, and the run fails.
-int PrepareScriptLog(const CommandLine& c, bool* made_folder) {
-  if (const char last = c.log_path.back(); last == '/' || last == '\\') {
+// A board script with --log: the host tells the module where to log when it first uses the
+// board. A folder named with a trailing slash is made when it is missing (one level, as mkdir
+// makes it: true then); one that cannot be made is the module's to report, as any log it cannot
+// create, and the run fails.
+bool MakeLogFolder(const std::string& log_path) {
+  if (const char last = log_path.back(); last == '/' || last == '\\') {
     std::error_code ec;
-    *made_folder = std::filesystem::create_directory(c.log_path, ec);
+    return std::filesystem::create_directory(log_path, ec);
   }
-  if (!SetEnvironmentValue("VORLA_LOG", c.log_path)) {
-    return Fail("--log: cannot set VORLA_LOG for the module");
-  }
-  return kDone;
+  return false;
 }

@@ -19,7 +19,6 @@ int RenderScriptFile(const std::string& path, const std::vector<uint8_t>* stream
 // Renders the built-in demo to demo_path; the exit status.
 int RunDemo(ScriptRunOptions options, const std::string& demo_path);
 
-// A board script with --log: the module reads where to log from the environment when it is
-// created. A trailing slash names a folder, made when missing (*made_folder then says so).
-// kDone or the exit status of a failure.
-int PrepareScriptLog(const CommandLine& c, bool* made_folder);
+// A board script with --log (the host tells the module where to log when it first uses the
+// board): a trailing slash names a folder, made when missing; true when this call made it.
+bool MakeLogFolder(const std::string& log_path);

@@ -13,16 +13,27 @@
 //                                     conversion)
 //   chips_measure feedback [OPTIONS]  FM feedback 6 and 7 at 44,100 Hz: harmonics below 16 kHz
 //                                     against the chip at clock / 64, largest difference in dB
+//   chips_measure top                 white noise at the FM chip's rate converted to 44,100 Hz:
+//                                     dB from 19 to 22 kHz against a very-high-quality one
+//   chips_measure boardpitch          FM key codes and AY tone periods of songs at 3,579,545 /
+//                                     1,789,772 Hz through the module file (--board), retuned
+//                                     and as written, in cents against the songs' own pitch
 //   chips_measure fmtable  [OPTIONS]  the FM's pitch at every key code and fraction of octaves 0-7
 //                                     against the chip's phase-step table (chipfacts), in cents
 //   chips_measure dt2      [OPTIONS]  the FM's DT2 1-3 against the chip's table, in cents
 //   chips_measure vibrato  [OPTIONS]  FM vibrato peak to peak at PMS 1-7, PMD 127 and 64, and
 //                                     its shape for saw and square, against the chip's scaling
+//   chips_measure vibshape [OPTIONS]  FM vibrato after an LFO reset: which way each waveform
+//                                     moves the pitch first, and the saw's slope and jump
+//   chips_measure lfonoise [OPTIONS]  FM vibrato from the LFO's noise, rendered twice after
+//                                     different seeds of rand(): samples that differ
 //   chips_measure envelope [OPTIONS]  FM D1R 31 (rate 63): time to -40 dB
+//   chips_measure attack   [OPTIONS]  FM AR 29 KS 1: the level after a key code that takes the
+//                                     attack to rate 63, written at the key-on or during it
 //   chips_measure clip     [OPTIONS]  the FM songs at the chip's rate: samples at the output's
 //                                     bound, and loud samples the chip's DAC could not give
-// The FM subcommands fmtable, dt2 and clip take the chip at its own rate as chips mode sets it
-// up; vibrato and envelope render through chips mode at 44,100 Hz.
+// The FM subcommands fmtable, dt2, attack and clip take the chip at its own rate as chips mode
+// sets it up; vibrato, vibshape, lfonoise and envelope render through chips mode at 44,100 Hz.
 //   chips_measure psg...            the PSG's own measurements: see bench/chips_measure_psg.h
 //   chips_measure levels [OPTIONS]  gains, volume modifier, PSG stereo: bench/chips_measure_levels.h
 // OPTIONS: --resampler none (as vorla's: the chips at the output rate, no AY curve, the FM and
@@ -32,12 +43,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "bench/chips_measure_fm.h"
 #include "bench/chips_measure_levels.h"
 #include "bench/chips_measure_psg.h"
+#include "bench/chips_measure_top.h"
 #include "tests/tone_analysis.h"
+#include "player/music_chips.h"
 #include "psg/step_kernel.h"
 
 namespace {
@@ -162,6 +178,63 @@ void Feedback(const ChipsOptions& options) {
   }
 }
 
+// Song tones through the module file with --board, retuned and as written, against the
+// file's own pitch: FM key codes at 3,579,545 Hz against the chip's table at that clock (the
+// chip at its own rate), AY tone periods at 1,789,772 Hz against clock / (16 x period).
+void BoardPitch() {
+  const std::string module = std::filesystem::canonical("/proc/self/exe")
+                                 .parent_path().parent_path().string() + "/Vorla.vyx";
+  ModuleLibrary library;
+  std::string error;
+  if (!library.Open(module, &error)) {
+    std::fprintf(stderr, "chips_measure: %s: %s\n", module.c_str(), error.c_str());
+    std::exit(1);
+  }
+  auto render = [&library](const MusicLog& log, bool retune) {
+    std::string why;
+    std::unique_ptr<BoardChips> chips = BoardChips::Create(
+        LoadedBoard::Factory(library.create()), 44100, AllVoices(), 0, RunFiles{},
+        HostSwitchValues{}, retune ? &log : nullptr, &why);
+    PlaybackOptions playback;
+    playback.rate = 44100;
+    MusicPlayer player(log, playback, chips.get());
+    std::vector<double> out;
+    std::vector<StereoFrame> block(4096);
+    while (!player.finished()) {
+      const int32_t n = player.Render(block.data(), 4096);
+      for (int32_t i = 0; i < n; ++i) out.push_back(block[i].left);
+    }
+    chips->Finish();
+    return out;
+  };
+  std::printf("FM key code (cents against the chip at 3,579,545 Hz: retuned / as written):\n");
+  double worst_fm = 0;
+  for (uint8_t kc : {0x1Au, 0x2Eu, 0x3Au, 0x44u, 0x4Au, 0x55u, 0x61u, 0x6Au}) {
+    const MusicLog log = tone::FmTone(tone::kOpmClock, kc, 0, 1.5);
+    const double chip = tone::ZeroCrossingHz(tone::RenderAtChipRate(log), tone::kChipRate, 20000);
+    const double moved = tone::Cents(tone::ZeroCrossingHz(render(log, true), 44100, 4410), chip);
+    const double raw = tone::Cents(tone::ZeroCrossingHz(render(log, false), 44100, 4410), chip);
+    worst_fm = std::max(worst_fm, std::fabs(moved));
+    std::printf("  0x%02X (%8.2f Hz): %+6.2f / %+7.2f\n", kc, chip, moved, raw);
+  }
+  std::printf("  largest retuned: %.2f cents\n", worst_fm);
+  std::printf("AY tone period (cents against 1,789,772 / (16 x period): retuned / as written):\n");
+  double worst_high = 0;
+  for (uint32_t tp : {20u, 60u, 150u, 260u, 400u, 1000u, 3000u}) {
+    const MusicLog log = tone::PsgTone(kAyClock, "AY8910", tp, 15, 1.5);
+    const double want = kAyClock / (16.0 * tp);
+    const double moved = tone::Cents(tone::ZeroCrossingHz(render(log, true), 44100, 4410), want);
+    const double raw = tone::Cents(tone::ZeroCrossingHz(render(log, false), 44100, 4410), want);
+    // Half a step of the board's period, in cents: the most rounding can leave.
+    const double half_step = 1200 * std::log2((tp * 1996800.0 / kAyClock + 0.5) /
+                                              (tp * 1996800.0 / kAyClock));
+    if (tp >= 260) worst_high = std::max(worst_high, std::fabs(moved));
+    std::printf("  %4u (%7.1f Hz): %+6.2f / %+7.2f  (half a period step: %.2f)\n", tp, want,
+                moved, raw, half_step);
+  }
+  std::printf("  largest retuned from period 260 up: %.2f cents\n", worst_high);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -188,20 +261,32 @@ int main(int argc, char** argv) {
     Timing(options);
   } else if (what == "feedback") {
     Feedback(options);
+  } else if (what == "top") {
+    MeasureTopOctave();
+  } else if (what == "boardpitch") {
+    BoardPitch();
   } else if (what == "fmtable") {
     chips_fm::Table(options);
   } else if (what == "dt2") {
     chips_fm::Dt2(options);
   } else if (what == "vibrato") {
     chips_fm::Vibrato(options);
+  } else if (what == "vibshape") {
+    chips_fm::VibratoShape(options);
+  } else if (what == "lfonoise") {
+    chips_fm::LfoNoise(options);
   } else if (what == "envelope") {
     chips_fm::Envelope(options);
+  } else if (what == "attack") {
+    chips_fm::Attack(options);
   } else if (what == "clip") {
     chips_fm::Clip(options);
   } else if (!MeasurePsg(what, options) && !MeasureLevels(what, options)) {
     std::fprintf(stderr, "usage: chips_measure pitch|alias|curve|kernel|timing|feedback|"
-                         "fmtable|dt2|vibrato|envelope|clip|psgsquare|psgnoise|psgoutput|"
-                         "psgenvelope|psglevels|psgperiod|levels [--resampler none]\n");
+                         "top|boardpitch|fmtable|dt2|vibrato|vibshape|lfonoise|envelope|"
+                         "attack|clip|"
+                         "psgsquare|psgnoise|psgoutput|"
+                         "psgenvelope|psglevels|psgperiod|psgcounters|levels [--resampler none]\n");
     return 2;
   }
   return 0;

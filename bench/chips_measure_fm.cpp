@@ -228,6 +228,96 @@ void Vibrato(const ChipsOptions& options) {
   }
 }
 
+namespace {
+
+// The pitch every four periods (rising zero crossings) from 0.05 s on, in cents against the
+// note without vibrato: {seconds, cents}.
+std::vector<std::pair<double, double>> PitchTrack(const std::vector<double>& x, double rate,
+                                                  double note_hz) {
+  std::vector<double> crossings;
+  for (size_t i = static_cast<size_t>(0.05 * rate); i < x.size(); ++i) {
+    if (x[i - 1] < 0 && x[i] >= 0) {
+      crossings.push_back(static_cast<double>(i - 1) + x[i - 1] / (x[i - 1] - x[i]));
+    }
+  }
+  std::vector<std::pair<double, double>> track;
+  for (size_t i = 4; i < crossings.size(); i += 4) {
+    track.emplace_back(crossings[i] / rate,
+                       tone::Cents(4 * rate / (crossings[i] - crossings[i - 4]), note_hz));
+  }
+  return track;
+}
+
+}  // namespace
+
+void VibratoShape(const ChipsOptions& options) {
+  // After an LFO reset (register 0x01 bit 1 set and cleared), PMS 7, PMD 127, a cycle of 4.7 s:
+  // which way the pitch first moves, and for the saw whether its offset rises through the
+  // period and drops at once or the other way round.
+  const double note_hz =
+      tone::ZeroCrossingHz(tone::Render(tone::FmTone(tone::kOpmClock, 0x4A, 0, 1.0), 44100,
+                                        options), 44100, 4410);
+  constexpr const char* kNames[3] = {"saw", "square", "triangle"};
+  for (uint8_t waveform : {0, 1, 2}) {
+    const MusicLog tone_log = VibratoTone(waveform, 127, 7);
+    MusicLog log = tone_log;
+    log.events = {};
+    tone::Write(&log, kChipOpm, 0x01, 0x02);
+    tone::Write(&log, kChipOpm, 0x01, 0x00);
+    for (const MusicEvent& e : tone_log.events) log.events.push_back(e);
+    const auto track = PitchTrack(tone::Render(log, 44100, options), 44100, note_hz);
+    // The first move beyond 20 cents.
+    double first = 0;
+    double first_at = 0;
+    for (const auto& [t, c] : track) {
+      if (std::fabs(c) > 20) {
+        first = c;
+        first_at = t;
+        break;
+      }
+    }
+    std::printf("%-8s first moves %s (%+.0f cents at %.2f s)", kNames[waveform],
+                first > 0 ? "up" : "down", first, first_at);
+    if (waveform == 0) {
+      // Over the track (one cycle): the steps up and down between neighbours, and the largest
+      // single jump.
+      int up = 0, down = 0;
+      double jump = 0;
+      double jump_at = 0;
+      for (size_t i = 1; i < track.size(); ++i) {
+        const double d = track[i].second - track[i - 1].second;
+        if (d > 0) ++up;
+        if (d < 0) ++down;
+        if (std::fabs(d) > std::fabs(jump)) {
+          jump = d;
+          jump_at = track[i].first;
+        }
+      }
+      std::printf("; %.0f%% of the steps rise, %.0f%% fall; largest jump %+.0f cents at %.2f s",
+                  100.0 * up / (up + down), 100.0 * down / (up + down), jump, jump_at);
+    }
+    std::printf("\n");
+  }
+  std::printf("the chip: every waveform moves up first; the saw rises through its period and "
+              "drops at once\n");
+}
+
+void LfoNoise(const ChipsOptions& options) {
+  // The LFO's noise waveform at PMS 7, PMD 127, rendered twice after different seeds of the C
+  // library's rand(): the chip's LFSR gives the same vibrato on every run and system.
+  const MusicLog log = VibratoTone(3, 127, 7);
+  std::srand(1);
+  const std::vector<double> first = tone::Render(log, 44100, options);
+  std::srand(12345);
+  const std::vector<double> second = tone::Render(log, 44100, options);
+  size_t differ = 0;
+  for (size_t i = 0; i < std::min(first.size(), second.size()); ++i) {
+    if (first[i] != second[i]) ++differ;
+  }
+  std::printf("LFO noise vibrato, two renders after rand() seeds 1 and 12345: %zu of %zu "
+              "samples differ (the chip: none)\n", differ, first.size());
+}
+
 void Envelope(const ChipsOptions& options) {
   // A sine of key code 0x7A (3.5 kHz) with D1R 31 falling to the bottom (SL 15), after 0.1 s.
   const MusicLog sine = tone::FmTone(tone::kOpmClock, 0x7A, 0, 0.05);
@@ -249,8 +339,55 @@ void Envelope(const ChipsOptions& options) {
       last = i;
     }
   }
-  std::printf("D1R 31, to -40 dB: %.2f ms (the chip: 3.24 ms)\n",
+  std::printf("D1R 31, to -40 dB: %.2f ms (the chip, from -6 dB to -40 dB at D1R 29-31: "
+              "about 2.3 ms)\n",
               1000.0 * static_cast<double>(last - first) / 44100);
+}
+
+void Attack(const ChipsOptions& options) {
+  // Operator M1 alone (MUL 1, TL 0) with AR 29 and KS 1: rate 58 at key code 0x0A, 63 at 0x7A
+  // (3.5 kHz). The key code 0x7A comes before the key-on, right after it at the same instant,
+  // or some frames later while the attack is under way.
+  struct Case {
+    const char* name;
+    int32_t write_at;  // frames after the key-on; -1 before it
+  };
+  constexpr double kTimes[5] = {0.5, 1, 2, 5, 20};  // ms after the key-on
+  std::printf("level in dB at 0.5 / 1 / 2 / 5 / 20 ms after the key-on (chip at clock / 64):\n");
+  for (const Case& c : {Case{"key code, then key-on", -1}, Case{"key-on, then key code", 0},
+                        Case{"key code 0.1 ms after the key-on", 6},
+                        Case{"key code 0.2 ms after the key-on", 11}}) {
+    OpmChip opm;
+    opm.Init(tone::kOpmClock, static_cast<uint32_t>(std::lround(kChipFrames)));
+    opm.SetChipTrue(options.resample);
+    opm.Write(0x20, 0xC7);
+    opm.Write(0x28, 0x0A);
+    opm.Write(0x40, 0x01);
+    opm.Write(0x60, 0x00);
+    opm.Write(0x80, 0x40 | 29);
+    opm.Write(0xE0, 0x0F);
+    if (c.write_at < 0) opm.Write(0x28, 0x7A);
+    opm.Write(0x08, 0x08);
+    const auto frames_at = [](double ms) {
+      return static_cast<int32_t>(std::lround(ms * kChipFrames / 1000));
+    };
+    std::vector<StereoFrame> frames(static_cast<size_t>(frames_at(21)), StereoFrame{0, 0});
+    const int32_t split = std::max(c.write_at, 0);
+    opm.Mix(frames.data(), split);
+    opm.Write(0x28, 0x7A);
+    opm.Mix(frames.data() + split, static_cast<int32_t>(frames.size()) - split);
+    std::printf("  %-34s", c.name);
+    for (double ms : kTimes) {
+      // The peak over 0.5 ms (about 28 frames, eight periods of the tone).
+      const int32_t at = frames_at(ms);
+      int32_t peak = 0;
+      for (int32_t i = at - 14; i < at + 14; ++i) peak = std::max(peak, std::abs(frames[i].left));
+      std::printf(" %7.1f", peak > 0 ? 20 * std::log10(peak / 8188.0) : -999.0);
+    }
+    std::printf("\n");
+  }
+  std::printf("the chip: full level from the start when the key code comes at the key-on "
+              "instant; a later one leaves the attack where it is\n");
 }
 
 namespace {

@@ -249,6 +249,163 @@ void Period(const ChipsOptions& options) {
               1000 * write, counter, 1000 * after, 1000 * (after - early), 1000 * early);
 }
 
+// The chip-true Psg of an AY at 1,789,772 Hz, rendered at 44,100 Hz through a timed sink that
+// keeps the times at which channel A changes level, in microseconds from the start.
+class EdgeTimes : public PsgSink {
+ public:
+  explicit EdgeTimes(bool chip_true) : PsgSink(true) {
+    psg.SetChipTrue(chip_true);
+    psg.SetClock(kAyClock / 2, kRate);
+  }
+  void Play(double seconds) {
+    const auto frames = static_cast<int32_t>(std::lround(seconds * kRate));
+    // A silent PSG renders no block: its time passes all the same.
+    if (!psg.Render(*this, frames)) base_ += static_cast<uint64_t>(frames) * 1024;
+  }
+  void Block(int32_t frames) override {
+    for (uint32_t i = 0; i < change_count[0]; ++i) {
+      const PsgChange& c = changes[0][i];
+      if (c.level == level_) continue;
+      level_ = c.level;
+      edges.push_back(static_cast<double>(base_ + c.time) / (1024.0 * kRate) * 1e6);
+    }
+    base_ += static_cast<uint64_t>(frames) * 1024;
+  }
+  // The edges at or after microsecond from.
+  std::vector<double> From(double from) const {
+    std::vector<double> out;
+    for (double t : edges) {
+      if (t >= from) out.push_back(t);
+    }
+    return out;
+  }
+  double now() const { return static_cast<double>(base_) / (1024.0 * kRate) * 1e6; }
+
+  Psg psg;
+  std::vector<double> edges;
+
+ private:
+  uint64_t base_ = 0;  // 1/256 sub-sample
+  int32_t level_ = 0;
+};
+
+constexpr double kCountUs = 8e6 / kAyClock;  // one count of a tone counter
+
+// Channel A alone: tone period, level 15.
+void SetTone(Psg& psg, uint32_t period) {
+  psg.SetRegister(0, period & 0xFF);
+  psg.SetRegister(1, period >> 8);
+  psg.SetRegister(7, 0x3E);
+  psg.SetRegister(8, 15);
+}
+
+// How many of the edges of b after from are where a has one (within 0.01 us).
+int Matching(const EdgeTimes& a, const EdgeTimes& b, double from) {
+  const std::vector<double> x = a.From(from);
+  int n = 0;
+  for (double t : b.From(from)) {
+    const auto it = std::lower_bound(x.begin(), x.end(), t - 0.01);
+    if (it != x.end() && *it <= t + 0.01) ++n;
+  }
+  return n;
+}
+
+// Tone, noise and envelope through a silent stretch (and the noise with no channel listening),
+// against the counters that run on; then a period's two bytes written at one instant.
+void Counters(const ChipsOptions& options) {
+  const bool chip = options.resample;
+  // Tone A, period 300, then 0.2513 s of silence: the edges after it on the grid of those
+  // before (the chip's counter runs on), or shifted.
+  EdgeTimes tone(chip);
+  SetTone(tone.psg, 300);
+  tone.Play(0.1);
+  const double t0 = tone.edges.front();
+  const double half = (tone.edges.back() - t0) / static_cast<double>(tone.edges.size() - 1);
+  tone.psg.SetRegister(7, 0x3F);
+  tone.psg.SetRegister(8, 0);
+  tone.Play(0.2513);
+  const double resume = tone.now();
+  tone.psg.SetRegister(7, 0x3E);
+  tone.psg.SetRegister(8, 15);
+  tone.Play(0.05);
+  // The first edge the counter makes after the level's return.
+  const double first = tone.From(resume + 0.01).front();
+  double off = std::fmod(first - t0, half);
+  if (off > half / 2) off -= half;
+  std::printf("tone period 300 after 251.3 ms of silence: first edge %+.2f us (%+.1f counts) "
+              "from the running counter's (chip: 0)\n", off, off / kCountUs);
+
+  // Noise on A (period 5): silent, or with only tone C sounding, for 0.1234 s; then the
+  // noise's edges against a render that never stopped.
+  struct Gap {
+    const char* name;
+    uint8_t mixer;
+    uint8_t level_c;
+  };
+  for (const Gap& gap : {Gap{"the PSG silent", 0x3F, 0}, Gap{"only tone C sounding", 0x3B, 15}}) {
+    EdgeTimes steady(chip);
+    EdgeTimes paused(chip);
+    for (EdgeTimes* e : {&steady, &paused}) {
+      e->psg.SetRegister(6, 5);
+      e->psg.SetRegister(4, 0x40);
+      e->psg.SetRegister(7, 0x37);
+      e->psg.SetRegister(8, 15);
+      e->Play(0.05);
+    }
+    steady.Play(0.1234);
+    paused.psg.SetRegister(7, gap.mixer);
+    paused.psg.SetRegister(8, 0);
+    paused.psg.SetRegister(10, gap.level_c);
+    paused.Play(0.1234);
+    paused.psg.SetRegister(7, 0x37);
+    paused.psg.SetRegister(8, 15);
+    paused.psg.SetRegister(10, 0);
+    const double from = paused.now() + 0.01;
+    steady.Play(0.05);
+    paused.Play(0.05);
+    std::printf("noise after 123.4 ms with %s: %d of %zu edges where the unbroken noise has them "
+                "(chip: all)\n",
+                gap.name, Matching(steady, paused, from), paused.From(from).size());
+  }
+
+  // The envelope (shape 14, period 3) on A through 0.0777 s of silence.
+  EdgeTimes steady(chip);
+  EdgeTimes paused(chip);
+  for (EdgeTimes* e : {&steady, &paused}) {
+    e->psg.SetRegister(11, 3);
+    e->psg.SetRegister(13, 14);
+    e->psg.SetRegister(8, 0x10);
+    e->Play(0.01);
+  }
+  steady.Play(0.0777);
+  paused.psg.SetRegister(8, 0);
+  paused.Play(0.0777);
+  paused.psg.SetRegister(8, 0x10);
+  const double from = paused.now() + 0.01;
+  steady.Play(0.02);
+  paused.Play(0.02);
+  std::printf("envelope after 77.7 ms of silence: %d of %zu steps where the unbroken envelope has "
+              "them (chip: all)\n", Matching(steady, paused, from), paused.From(from).size());
+
+  // Period 0x1FF counted past 0x120, then 0x220 written as two bytes at one instant: the next
+  // edge comes 0x220 = 544 counts after the last (the momentary 0x120 of the low byte first
+  // never counts).
+  for (bool low_first : {true, false}) {
+    EdgeTimes e(chip);
+    SetTone(e.psg, 0x1FF);
+    e.Play(0.01);
+    while (e.now() - e.edges.back() < 400 * kCountUs) e.Play(1.0 / kRate);
+    const double last = e.edges.back();
+    const double counted = (e.now() - last) / kCountUs;
+    e.psg.SetRegister(low_first ? 0 : 1, low_first ? 0x20 : 0x02);
+    e.psg.SetRegister(low_first ? 1 : 0, low_first ? 0x02 : 0x20);
+    e.Play(0.01);
+    std::printf("period 0x1FF, counted to %.0f; 0x220 written %s: next edge %.1f counts after "
+                "the last (chip: 544)\n", counted, low_first ? "low byte first" : "high byte first",
+                (e.From(last + 0.01).front() - last) / kCountUs);
+  }
+}
+
 }  // namespace
 
 bool MeasurePsg(const std::string& what, const ChipsOptions& options) {
@@ -264,6 +421,8 @@ bool MeasurePsg(const std::string& what, const ChipsOptions& options) {
     Levels(options);
   } else if (what == "psgperiod") {
     Period(options);
+  } else if (what == "psgcounters") {
+    Counters(options);
   } else {
     return false;
   }

@@ -8,6 +8,8 @@
 //   psgenvelope  a repeating envelope's pitch at envelope periods 0 and 1
 //   psglevels    a YM2149 file's fixed levels 1-14 against 15, against the chip's measured ones
 //   psgperiod    when a tone toggles after a period below its counter is written
+//   psgcounters  tone, noise and envelope after a silent stretch (and the noise with no channel
+//                listening) against counters that run on; a period's two bytes at one instant
 #pragma once
 
 #include <string>

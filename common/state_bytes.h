@@ -51,6 +51,11 @@ class StateWriter {
     U32(static_cast<uint32_t>(bits));
     U32(static_cast<uint32_t>(bits >> 32));
   }
+  // Another state inside this one (a part's own, whole): its length, then its bytes.
+  void Nested(const std::vector<uint8_t>& state) {
+    U32(static_cast<uint32_t>(state.size()));
+    bytes_.insert(bytes_.end(), state.begin(), state.end());
+  }
   // The finished state: the payload's size and the checksum filled in.
   std::vector<uint8_t> Finish() {
     PutLe32(&bytes_[8], static_cast<uint32_t>(bytes_.size() - kHeaderSize));
@@ -101,6 +106,14 @@ class StateReader {
     return Check(static_cast<int64_t>(bits), lo, hi);
   }
   bool Bool() { return U8(0, 1) != 0; }
+  // A state that Nested wrote: its bytes stay in the buffer (*data, *size), for the part to
+  // check and take. At most `max` bytes; more, or past the payload's end, fails the read.
+  void Nested(const uint8_t** data, size_t* size, size_t max) {
+    const uint32_t n = U32(0, static_cast<uint32_t>(max));
+    *data = data_ + pos_;
+    *size = 0;
+    if (Take(n)) *size = n;
+  }
   // The value when it is one of the n allowed ones; otherwise the read fails and gives the
   // first of them.
   template <class T>

@@ -50,6 +50,8 @@ class BoardControl {
   // the periodic interrupt's switch and whether an event of it is pending in the host's queue.
   // The host services stay as bound.
   std::vector<uint8_t> Save() const;
+  // An event of the periodic interrupt is pending in the host's queue.
+  bool armed() const { return armed_; }
   // Takes a state that Save made. A damaged, truncated or foreign one is refused (false) and
   // the block stays as it was. A state taken while an event was pending still expects its
   // call-back: the host's queue holds the event's time.

@@ -54,6 +54,8 @@ void FmChannel::WriteKeys(uint32_t mask, bool csm) {
       ops_[i].KeyOn();
     }
   }
+  // A chip-true key-on settles its attack at the next Refresh.
+  if (ChipPitch()) derived_ = false;
 }
 
 void FmChannel::Reset() {

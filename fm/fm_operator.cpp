@@ -88,7 +88,12 @@ void FmOperator::Derive() {
   ks_offset_ = static_cast<int32_t>(key_scale_code_ >> (3 - (key_scale_ & 3)));
   tl_level_ = tl_ * 8;
   switch (env_state_) {
-    case EnvState::Attack: UseRate(static_cast<int32_t>(attack_rate_)); break;
+    case EnvState::Attack:
+      // Rates follow the present key code at every step; a pending key-on at 62 or more is the
+      // instant attack, one under way stands still there (ChipAttackShifts).
+      UseRate(static_cast<int32_t>(attack_rate_));
+      if (attack_pending_ && env_rate_ >= 62) EnterState(EnvState::Decay);
+      break;
     case EnvState::Decay:
       UseRate(decay_rate_);
       env_target_ = sustain_level_ * 8;
@@ -147,6 +152,7 @@ void FmOperator::EnterState(EnvState state) {
 
 void FmOperator::StepEnvelope() {
   env_timer_ = kEnvTimerPeriod;  // the overshoot is dropped, not carried
+  attack_pending_ = false;
   int column = env_tick_ & 7;
   const bool chip = chip_->chip_true;
   if (env_state_ == EnvState::Attack) {
@@ -177,7 +183,15 @@ void FmOperator::KeyOn() {
   if (keyed_) return;
   keyed_ = true;
   if (env_state_ == EnvState::Off || env_state_ == EnvState::Release) {
-    EnterState(EnvState::Attack);
+    if (chip_->chip_true) {
+      // The rate is settled at the next Refresh (attack_pending_).
+      tl_ = static_cast<int32_t>(tl_next_);
+      env_state_ = EnvState::Attack;
+      attack_pending_ = true;
+      dirty_ = true;
+    } else {
+      EnterState(EnvState::Attack);
+    }
     UpdateAtten();
     output_ = 0;
     prev_output_ = 0;
@@ -205,6 +219,7 @@ void FmOperator::Reset() {
   prev_output_ = 0;
   env_timer_dec_ = RateDecrement(0);
   env_state_ = EnvState::Off;
+  attack_pending_ = false;
   dirty_ = true;
 }
 
@@ -243,6 +258,7 @@ void FmOperator::Save(StateWriter& out) const {
   out.Bool(keyed_);
   out.Bool(am_enable_);
   out.Bool(dirty_);
+  out.Bool(attack_pending_);
 }
 
 namespace {
@@ -290,6 +306,8 @@ void FmOperator::Load(StateReader& in) {
   keyed_ = in.Bool();
   am_enable_ = in.Bool();
   dirty_ = in.Bool();
+  attack_pending_ = in.Bool();
+  if (attack_pending_ && env_state_ != EnvState::Attack) in.Require(false);
   if ((tl_level_ & 7) != 0) in.Require(false);
   phase_inc_pm_ = static_cast<int32_t>(phase_inc_ >> 11);
   am_row_ = FmTables::Get().AmpLfoTable[am_enable_ ? (lfo_sens_ >> 4) & 3 : 0];

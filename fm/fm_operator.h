@@ -174,6 +174,10 @@ class FmOperator {
   int32_t release_rate_ = 0;      // RR x 4 + 2
   int32_t key_scale_ = 0;         // KS, 0-3
   bool keyed_ = false;            // key-on latch
+  // Chip-true: keyed on and no envelope step taken since. The attack's rate, and whether it is
+  // instant (62 and up), are settled by the registers as they are at the next Refresh, so that
+  // a key code written at the key-on instant counts whichever comes first.
+  bool attack_pending_ = false;
   bool am_enable_ = false;
   bool dirty_ = false;            // parameters changed since the last Refresh
 };

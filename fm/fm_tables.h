@@ -117,6 +117,14 @@ constexpr EnvelopeRows MakeAttackShifts(const EnvelopeRows& increments) {
   return rows;
 }
 
+// The chip's attack: rates 62 and 63 never advance an attack under way (a key-on at those rates
+// skips the attack altogether).
+constexpr EnvelopeRows MakeChipAttackShifts(const EnvelopeRows& increments) {
+  EnvelopeRows rows = MakeAttackShifts(increments);
+  for (int rate = 62; rate < 64; ++rate) rows[rate].fill(-1);
+  return rows;
+}
+
 }  // namespace fm_tables_internal
 
 // Fine detune in phase-step units, row = DT1 (0-7), column = key-scale code (0-31).
@@ -135,11 +143,12 @@ inline constexpr fm_tables_internal::EnvelopeRows DecayIncrements =
 inline constexpr fm_tables_internal::EnvelopeRows AttackShifts =
     fm_tables_internal::MakeAttackShifts(DecayIncrements);
 
-// The same two for the chip-true variant, whose rates 60-63 step no faster than rate 60.
+// The same two for the chip-true variant, whose rates 60-63 step no faster than rate 60 and
+// whose attack stands still at rates 62-63.
 inline constexpr fm_tables_internal::EnvelopeRows ChipDecayIncrements =
     fm_tables_internal::MakeDecayIncrements(8);
 inline constexpr fm_tables_internal::EnvelopeRows ChipAttackShifts =
-    fm_tables_internal::MakeAttackShifts(ChipDecayIncrements);
+    fm_tables_internal::MakeChipAttackShifts(ChipDecayIncrements);
 
 // Feedback shift by FB field; 31 means no feedback.
 inline constexpr uint8_t FeedbackShifts[8] = {31, 7, 6, 5, 4, 3, 2, 1};

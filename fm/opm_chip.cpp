@@ -27,6 +27,8 @@ OpmChip& OpmChip::operator=(const OpmChip& other) {
   noise_control_ = other.noise_control_;
   noise_counter_ = other.noise_counter_;
   noise_shift_ = other.noise_shift_;
+  lfsr_ = other.lfsr_;
+  lfsr_steps_ = other.lfsr_steps_;
   std::copy(std::begin(other.key_code_), std::end(other.key_code_), key_code_);
   std::copy(std::begin(other.key_fraction_), std::end(other.key_fraction_), key_fraction_);
   std::copy(std::begin(other.pan_), std::end(other.pan_), pan_);

@@ -65,8 +65,9 @@ class OpmChip {
   // The whole state, every field that affects the frames to come, in the cores' common form
   // (common/state_bytes.h, magic "OPMS"): registers, operators' phases and envelopes, LFO, noise, timers, the clock and
   // rate the chip runs at, the volume and the variant. A rate the host has changed since is
-  // set again with SetRate after a load. The noise waveform of the LFO draws from the C
-  // library's rand(), whose sequence is no part of the state.
+  // set again with SetRate after a load. The board's noise waveform of the LFO draws from the
+  // C library's rand(), whose sequence is no part of the state; the chip-true variant's comes
+  // from the chip's LFSR, which the LFO's sample count gives.
   std::vector<uint8_t> SaveState() const;
   // Refuses (false, the chip unchanged) a state of another version, a damaged or truncated
   // one, and one with any field outside the range the chip can hold.
@@ -115,6 +116,10 @@ class OpmChip {
   // run[i]: frames from i on, within n, with the same two LFO values.
   static void LfoRuns(int32_t n, const int32_t* am_index, const int32_t* pm_index, int32_t* run);
   uint32_t NoiseStep();
+  // The chip-true LFO noise: the low byte of the chip's 17-bit LFSR (seeded with 1 at power-on;
+  // the new bit, bit 0 XOR bit 3, enters at bit 16), shifted twice a chip sample.
+  int32_t LfsrByte();
+  static constexpr uint32_t kLfsrSteps = 131071;
 
   // Bit 0 of channel ch's two bits in Mix's word: the channel is active.
   static bool Active(uint32_t word, int ch) { return (word >> (2 * (kChannels - 1 - ch))) & 1; }
@@ -152,6 +157,9 @@ class OpmChip {
   uint8_t key_code_[kChannels] = {};
   uint8_t key_fraction_[kChannels] = {};
   uint8_t pan_[kChannels] = {};   // bit 0 left, bit 1 right
+  // LfsrByte's register after lfsr_steps_ shifts (modulo kLfsrSteps): a cache, no state.
+  uint32_t lfsr_ = 1;
+  uint32_t lfsr_steps_ = 0;
   FmChannel channels_[kChannels];
   FmChipParams params_;
   OpmTimer timer_;

@@ -1,6 +1,7 @@
 // Waveforms of the FM chip's low-frequency oscillator, 256 steps per cycle.
 // Rows: 0 saw, 1 square, 2 triangle (the fourth waveform, noise, draws random values instead).
-// LfoAmpWave runs 0..255 (attenuation depth), LfoPitchWave -128..127 (pitch deflection).
+// LfoAmpWave runs 0..255 (attenuation depth), LfoPitchWave -128..127 (pitch deflection; the
+// chip-true variant plays it upside down, OpmChip::SetLfoIndexes).
 #pragma once
 
 #include <array>

@@ -48,6 +48,9 @@ int32_t AddWrapping(int32_t a, int32_t b) {
 
 void OpmChip::SetLfoIndexes(int32_t amp, int32_t pitch) {
   params_.am_index = amp * static_cast<int32_t>(amd_) / 128;
+  // The chip's vibrato is the board's upside down (-1 - value keeps -128..127): after a reset
+  // every waveform moves the pitch up first, and the saw's offset rises through each period.
+  if (params_.chip_true) pitch = ~pitch;
   // Rounded toward minus infinity; 128 is the centre (no deflection).
   params_.pm_index = ((pitch * static_cast<int32_t>(pmd_)) >> 7) + 128;
 }
@@ -63,11 +66,23 @@ void OpmChip::LfoStep() {
     uint32_t k = (lfo_phase_ >> 16) & 0xFF;
     SetLfoIndexes(LfoAmpWave[lfo_waveform_][k], LfoPitchWave[lfo_waveform_][k]);
   } else if ((lfo_phase_ ^ lfo_prev_phase_) & 0xFFFE0000u) {
-    // A new random value each time the phase crosses a multiple of 131072.
-    int32_t r = (std::rand() / 17) & 0xFF;
+    // A new random value each time the phase crosses a multiple of 131072: the board's from
+    // the C library, the chip's from its LFSR.
+    const int32_t r = params_.chip_true ? LfsrByte() : (std::rand() / 17) & 0xFF;
     SetLfoIndexes(r, r - 128);
   }
   AdvanceLfo(1);
+}
+
+int32_t OpmChip::LfsrByte() {
+  // The register after two shifts a chip sample since power-on (lfo_sample_count_ counts
+  // them), worked out from the last one asked for; the sequence repeats every kLfsrSteps.
+  const auto target = static_cast<uint32_t>((2 * uint64_t{lfo_sample_count_}) % kLfsrSteps);
+  for (uint32_t n = (target + kLfsrSteps - lfsr_steps_) % kLfsrSteps; n > 0; --n) {
+    lfsr_ = (lfsr_ >> 1) | (((lfsr_ ^ (lfsr_ >> 3)) & 1) << 16);
+  }
+  lfsr_steps_ = target;
+  return static_cast<int32_t>(lfsr_ & 0xFF);
 }
 
 uint32_t OpmChip::NoiseStep() {

@@ -7,7 +7,7 @@
 namespace {
 
 constexpr uint32_t kOpmStateMagic = StateMagic("OPMS");
-constexpr uint16_t kOpmStateVersion = 1;
+constexpr uint16_t kOpmStateVersion = 2;
 
 }  // namespace
 

@@ -15,6 +15,7 @@ ReferenceHost::ReferenceHost() { buffer_.resize(static_cast<size_t>(chunk_)); }
 void* ReferenceHost::OfferOther(const VyxGuid& id) {
   if (id == kHostNoticesId) return static_cast<HostNotices*>(this);
   if (id == kHostFilesId) return static_cast<HostFiles*>(this);
+  if (id == kHostSwitchesId) return static_cast<HostSwitches*>(this);
   return nullptr;
 }
 
@@ -131,6 +132,30 @@ uint32_t ReferenceHost::PortIn(uint32_t port) {
     report_(line);
   }
   return value;
+}
+
+const char* ReferenceHost::Switch(const char* key) {
+  const auto it = key != nullptr ? switches_.find(key) : switches_.end();
+  return it != switches_.end() ? it->second.c_str() : nullptr;
+}
+
+uint32_t ReferenceHost::DeviceStateSize() {
+  std::lock_guard<std::recursive_mutex> lock(module_lock_);
+  return device_ != nullptr ? device_->GetStateSize() : 0;
+}
+
+bool ReferenceHost::SaveDeviceState(std::vector<uint8_t>* state) {
+  std::lock_guard<std::recursive_mutex> lock(module_lock_);
+  const uint32_t size = DeviceStateSize();
+  if (size == 0) return false;
+  state->assign(size, 0);
+  return device_->SaveState(state->data());
+}
+
+bool ReferenceHost::LoadDeviceState(const std::vector<uint8_t>& state) {
+  std::lock_guard<std::recursive_mutex> lock(module_lock_);
+  const uint32_t size = DeviceStateSize();
+  return size != 0 && state.size() == size && device_->LoadState(state.data());
 }
 
 bool ReferenceHost::NextDue(uint64_t* due) const {

@@ -21,13 +21,19 @@ struct RunFiles {
   std::vector<std::string> outputs;  // files the run writes
 };
 
+// The host's say on the board's switches, by key ("LOG", "FMTIMERS", "SAVESTATES"): what the
+// run's command line asked for. A key not in it is left to the environment and settings file.
+using HostSwitchValues = std::map<std::string, std::string>;
+
 class ReferenceHost : public HostServiceSet, public HostPageSite, public HostNotices,
-                      public HostFiles {
+                      public HostFiles, public HostSwitches {
  public:
   ReferenceHost();
 
   // Told to the board through HostFiles::Refusal; set before the module is created.
   void set_run_files(RunFiles files) { run_files_ = std::move(files); }
+  // Told to the board through HostSwitches when it is first used.
+  void set_switches(HostSwitchValues switches) { switches_ = std::move(switches); }
 
   // Receives each block of rendered frames, in order; false stops the rendering (a failed
   // write): the wait under way and every later one render nothing more.
@@ -54,6 +60,19 @@ class ReferenceHost : public HostServiceSet, public HostPageSite, public HostNot
   // page was offered or it could not be shown.
   bool ApplyPage(const int32_t volumes[8], const int32_t outputs[8], int32_t use_romeo,
                  std::string* why);
+
+  // Uses the device at once, before anything plays (a state size asked, which changes
+  // nothing): it asks for its switches and opens its register log now, so that a log it cannot
+  // make is known (file_failure) before the run goes on.
+  void UseDevice() { DeviceStateSize(); }
+  // The device's saved state, as the emulator asks for it (GetStateSize, SaveState): false when
+  // the device keeps none (a size of 0) or its SaveState fails.
+  bool SaveDeviceState(std::vector<uint8_t>* state);
+  // Hands a state to the device's LoadState; false when its size is not the device's state size
+  // or the device refuses it.
+  bool LoadDeviceState(const std::vector<uint8_t>& state);
+  // The device's state size (0: it keeps none, or no device is attached).
+  uint32_t DeviceStateSize();
 
   uint32_t rate() const { return rate_; }
   uint64_t frames_rendered() const { return frames_rendered_; }
@@ -98,6 +117,8 @@ class ReferenceHost : public HostServiceSet, public HostPageSite, public HostNot
   const std::string& file_failure() const { return file_failure_; }
   // A file of the run (set_run_files) as a refusal.
   const char* VYXCALL Refusal(const char* path) override;
+  // HostSwitches: the value set_switches gave for the key, or null.
+  const char* VYXCALL Switch(const char* key) override;
 
  private:
   struct Event {
@@ -129,6 +150,7 @@ class ReferenceHost : public HostServiceSet, public HostPageSite, public HostNot
   VyxPage* page_ = nullptr;
   std::string file_failure_;
   RunFiles run_files_;
+  HostSwitchValues switches_;
   std::string refusal_;  // the last Refusal's text
 
   FrameSink sink_;

@@ -6,11 +6,6 @@
 
 namespace {
 
-constexpr int32_t kMuteAt = -40;      // this setting and below silence a source
-constexpr int32_t kSilentVolume = -200;
-
-int32_t ChipVolume(int32_t setting) { return setting <= kMuteAt ? kSilentVolume : setting; }
-
 constexpr Connector kConnectors[BoardDevice::kConnectorCount + 1] = {
     {kPortReset, kConnectorOut, kOutReset},
     {kPortToneEnable, kConnectorOut, kOutToneEnable},
@@ -94,6 +89,7 @@ void BoardDevice::Reset() {
     slot.psg.SetVolume(ChipVolume(slot.volume));
   }
   fm_latch_ = 0;
+  fm_registers_.Clear();
   opm_.Reset();
   opm_.SetVolume(ChipVolume(fm_volume_));
   control_.Reset();
@@ -118,7 +114,15 @@ bool BoardDevice::Connect(HostMixer* mixer) {
   return true;
 }
 
+void BoardDevice::RunFirstUse() {
+  std::call_once(first_use_once_, [this] {
+    if (first_use_) first_use_();
+    first_use_done_.store(true, std::memory_order_release);
+  });
+}
+
 void BoardDevice::Mix(StereoFrame* frames, int32_t count) {
+  FirstUse();
   tone_.Mix(frames, count);
   for (PsgSlot& slot : psgs_) {
     if (slot.volume > kMuteAt && slot.routing != 0) slot.psg.Mix(frames, count);
@@ -133,7 +137,10 @@ void BoardDevice::Mix(StereoFrame* frames, int32_t count) {
 
 void BoardDevice::ApplySettings(const BoardSettings& settings) {
   Update();
-  for (int c = 0; c < TimerTone::kVoices; ++c) tone_.SetVolume(c, settings.volume[c]);
+  for (int c = 0; c < TimerTone::kVoices; ++c) {
+    tone_volume_[c] = settings.volume[c];
+    tone_.SetVolume(c, tone_volume_[c]);
+  }
   for (int i = 0; i < kPsgCount; ++i) {
     PsgSlot& slot = psgs_[i];
     slot.volume = settings.volume[3 + i];
@@ -228,6 +235,7 @@ void BoardDevice::OutFmData(VyxDevice* device, uint32_t, uint32_t value) {
   BoardDevice* self = From(device);
   self->Update();
   self->opm_.Write(self->fm_latch_, value);
+  self->fm_registers_.Write(self->fm_latch_, value);
   if (self->log_ != nullptr) self->log_->FmWrite(self->fm_latch_, value);
   if (self->RealChipPlays()) self->real_chip_->WriteRegister(0, self->fm_latch_, value);
 }
@@ -245,4 +253,8 @@ void BoardDevice::OutNull(VyxDevice*, uint32_t, uint32_t) {}
 void BoardDevice::PeriodicInterrupt(void* owner, uint32_t) {
   BoardDevice* self = From(static_cast<VyxDevice*>(owner));
   self->control_.PeriodicInterrupt(owner, &BoardDevice::PeriodicInterrupt);
+  // A state says when the next event is due; the host's time is asked only for that.
+  if (self->save_states_ && self->control_.armed() && self->timer_queue_ != nullptr) {
+    self->interrupt_armed_at_ = self->timer_queue_->GetTime();
+  }
 }

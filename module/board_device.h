@@ -19,17 +19,25 @@
 // instead of the emulated one; every board reset resets the real chip. The device gives the
 // chip back when it is destroyed.
 //
+// Save states are off unless switched on (SetSaveStates): then the device's state is the whole
+// board (module/board_state.cpp), and otherwise it keeps none, as the board is defined.
+//
 // While a register log is open (StartLog), the FM and PSG data writes and the board resets are
 // logged at the frame the mixer has reached; Mix tells the log how far that is.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <memory>
+#include <vector>
 
 #include "control/board_control.h"
 #include "fm/opm_chip.h"
 #include "module/board_clocks.h"
 #include "module/board_log.h"
+#include "module/fm_register_file.h"
 #include "vyx/vyx.h"
 #include "psg/psg.h"
 #include "romeo/romeo_manager.h"
@@ -57,9 +65,12 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   // VyxDevice
   const DeviceId& VYXCALL GetId() override { return id_; }
   const DeviceDescriptor& VYXCALL GetDescriptor() override;
-  uint32_t VYXCALL GetStateSize() override { return 0; }
-  bool VYXCALL SaveState(void*) override { return false; }
-  bool VYXCALL LoadState(const void*) override { return false; }
+  // Switched off: 0, false and false. On: the size of the whole board's state, which SaveState
+  // writes into a buffer of that size and LoadState takes back (false, and nothing changed, for
+  // bytes that are no state of this board).
+  uint32_t VYXCALL GetStateSize() override;
+  bool VYXCALL SaveState(void* buffer) override;
+  bool VYXCALL LoadState(const void* buffer) override;
 
   // VyxSoundSource
   bool VYXCALL Connect(HostMixer* mixer) override;
@@ -82,6 +93,18 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
     opm_.SetTimersCounting(on);
   }
   const BoardLog* log() const { return log_.get(); }
+  // Save states on request (off by default).
+  void SetSaveStates(bool on) { save_states_ = on; }
+  // `hook` runs once, at the device's first use: the first Mix, port access, event or state
+  // request after this call, or FirstUse. The module asks its host for the switches then, as it
+  // may not while it is created. Safe when the host's threads use the device at once.
+  void SetFirstUse(std::function<void()> hook) { first_use_ = std::move(hook); }
+  void FirstUse() {
+    if (!first_use_done_.load(std::memory_order_acquire)) RunFirstUse();
+  }
+  // The board's state as bytes (the switch aside), and LoadState for bytes of a known size.
+  std::vector<uint8_t> StateBytes() const;
+  bool LoadStateBytes(const uint8_t* data, size_t size);
 
   // The 33 connector entries and the terminating all-zero entry.
   static const Connector* ConnectorTable();
@@ -121,13 +144,26 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   // The periodic-interrupt event routine; owner is the device interface.
   static void VYXCALL PeriodicInterrupt(void* owner, uint32_t argument);
 
-  static BoardDevice* From(VyxDevice* device) { return static_cast<BoardDevice*>(device); }
+  static constexpr int32_t kMuteAt = -40;  // this setting and below silence a source
+  // The volume a chip is given for a setting: silent at kMuteAt and below.
+  static int32_t ChipVolume(int32_t setting) { return setting <= kMuteAt ? -200 : setting; }
+  static BoardDevice* From(VyxDevice* device) {
+    BoardDevice* self = static_cast<BoardDevice*>(device);
+    self->FirstUse();
+    return self;
+  }
+  void RunFirstUse();
   // Renders what is due with the old registers before a change.
   void Update() {
     if (mixer_ != nullptr) mixer_->Update(this);
   }
   // The PSG index of a port: (port - 0xA0) / 2 or (port - 0xA1) / 2, kept inside the board.
   static int PsgIndex(uint32_t port, uint32_t base);
+  // After a state was taken: the settings' values again, the host's rate, and the registers
+  // written out to the real chip and the log; the interrupt's event re-armed.
+  void AfterLoad(uint32_t saved_rate, bool pending, int32_t due_in);
+  // Host time units until the pending interrupt event, for a state.
+  int32_t InterruptDueIn() const;
   // The real chip plays the FM part: it is held and the user switched it on.
   bool RealChipPlays() const { return real_chip_ != nullptr && use_romeo_; }
 
@@ -135,15 +171,23 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   HostMixer* mixer_ = nullptr;
   HostTimerQueue* timer_queue_ = nullptr;
   TimerTone tone_;
+  int32_t tone_volume_[TimerTone::kVoices] = {};  // as last applied
   PsgSlot psgs_[kPsgCount];
   OpmChip opm_;
   bool fm_timers_counting_ = false;  // as set on opm_
   int32_t fm_volume_ = 0;
   uint32_t fm_latch_ = 0;
+  FmRegisterFile fm_registers_;  // what the program wrote, for a restored state
   BoardControl control_;
   RomeoManager* romeo_ = nullptr;
   std::unique_ptr<ChipHandle> real_chip_;  // freed with the device, which frees the chip
   bool use_romeo_ = false;
   uint32_t rate_ = kInitialRate;    // the output rate in force
   std::unique_ptr<BoardLog> log_;   // null unless a register log was asked for
+  bool save_states_ = false;
+  std::function<void()> first_use_;
+  std::once_flag first_use_once_;
+  std::atomic<bool> first_use_done_{false};
+  uint32_t state_size_ = 0;  // known from the first state made
+  int64_t interrupt_armed_at_ = 0;  // host time of the last arming, kept with save states on
 };

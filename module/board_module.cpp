@@ -7,6 +7,16 @@
 #include "platform/program_directory.h"
 #include "settings/profile.h"
 
+namespace {
+
+// A switch of the settings file that the environment overrides with "1" or "0".
+bool Switch(const char* variable, bool in_settings) {
+  const std::string value = EnvironmentValue(variable);
+  return value == "1" || (value != "0" && in_settings);
+}
+
+}  // namespace
+
 BoardModule::BoardModule(const std::string& settings_path, void* instance) : device_("VRLA") {
   // One read of the settings file serves the page and the keys it does not show.
   settings_path_ = settings_path.empty() ? HostSettingsPath() : settings_path;
@@ -14,11 +24,12 @@ BoardModule::BoardModule(const std::string& settings_path, void* instance) : dev
   ProfileFile profile(settings_path_);
   page_.Load(profile, instance, &device_);
   const UnshownSettings unshown = ReadUnshownSettings(profile);
-  // The environment wins over the settings file.
+  // The environment wins over the settings file; the host's own say, asked at the first use,
+  // over both.
   log_target_ = EnvironmentValue("VORLA_LOG");
   if (log_target_.empty()) log_target_ = unshown.log_target;
-  const std::string fm_timers = EnvironmentValue("VORLA_FMTIMERS");
-  device_.SetFmTimersCounting(fm_timers == "1" || (fm_timers != "0" && unshown.fm_timers));
+  device_.SetFmTimersCounting(Switch("VORLA_FMTIMERS", unshown.fm_timers));
+  device_.SetSaveStates(Switch("VORLA_SAVESTATES", unshown.save_states));
 }
 
 bool BoardModule::Bind(HostSystem* host) {
@@ -32,13 +43,28 @@ bool BoardModule::Bind(HostSystem* host) {
   auto* pages = static_cast<HostPages*>(host->FindService(kHostPagesId));
   if (bus == nullptr || mixer == nullptr) return false;
   if (!device_.Init(ports, kHostInterruptPort, timer_queue)) return false;
+  device_.SetFirstUse([this] { FirstUse(); });
   if (!bus->Attach(&device_, BoardDevice::ConnectorTable())) return false;
   bus_ = bus;
   device_.Connect(mixer);
   pages_ = pages;
   if (pages_ != nullptr) pages_->AddPage(&page_);
-  if (!log_target_.empty()) StartLog();
   return true;
+}
+
+void BoardModule::FirstUse() {
+  // Looked up only now: while the module is created the host sees the five services asked.
+  auto* switches = static_cast<HostSwitches*>(host_->FindService(kHostSwitchesId));
+  if (switches != nullptr) {
+    if (const char* log = switches->Switch(kLogKey); log != nullptr) log_target_ = log;
+    if (const char* on = switches->Switch(kFmTimersKey); on != nullptr) {
+      device_.SetFmTimersCounting(std::string(on) == "1");
+    }
+    if (const char* on = switches->Switch(kSaveStatesKey); on != nullptr) {
+      device_.SetSaveStates(std::string(on) == "1");
+    }
+  }
+  if (!log_target_.empty()) StartLog();
 }
 
 void BoardModule::StartLog() {
@@ -89,6 +115,12 @@ void BoardModule::Notify(const std::string& text) {
 }
 
 void BoardModule::Release() {
+  // A board never used asks its host nothing; the log that the environment or the settings
+  // file asked for is still made, empty.
+  device_.SetFirstUse([this] {
+    if (!log_target_.empty()) StartLog();
+  });
+  device_.FirstUse();
   device_.Connect(nullptr);
   if (bus_ != nullptr) bus_->Detach(&device_);
   // Nothing reaches the board any more: the log is complete.

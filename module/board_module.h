@@ -23,7 +23,8 @@ class BoardModule final : public VyxModule {
   void* VYXCALL Query(void* value) override;
 
   BoardDevice& device() { return device_; }
-  // The register log asked for at creation: VORLA_LOG, else the settings file's "LOG" key.
+  // The register log asked for: the host's say (at the first use), else VORLA_LOG, else the
+  // settings file's "LOG" key.
   const std::string& log_target() const { return log_target_; }
   ConfigPage& page() { return page_; }
 
@@ -34,6 +35,8 @@ class BoardModule final : public VyxModule {
   // A log that could not be made or written: told as a failure where the host takes one (then
   // the host may end its run), otherwise as a notice (plays_on: saying the board plays on).
   void TellFailure(const std::string& text, bool plays_on);
+  // The device's first use: the host's say on the switches, and the log opened.
+  void FirstUse();
   // Opens the register log asked for; the settings file and the module file are never one.
   void StartLog();
   friend VyxModule* CreateBoardModule(HostSystem* host, const std::string& settings_path,

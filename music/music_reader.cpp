@@ -9,7 +9,9 @@
 #include "music/s98_reader.h"
 #include "music/vgm_reader.h"
 
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* error,
+                   size_t limit) {
+  if (limit == 0) limit = kMaxMusicBytes;
   FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
     *error = path + ": cannot open the file: " + std::strerror(errno);
@@ -20,8 +22,8 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::st
   size_t n;
   bool ok = true;
   while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-    if (bytes->size() + n > kMaxMusicBytes) {
-      *error = path + ": larger than " + std::to_string(kMaxMusicBytes >> 20) + " MiB; refused";
+    if (bytes->size() + n > limit) {
+      *error = path + ": larger than " + std::to_string(limit >> 20) + " MiB; refused";
       ok = false;
       break;
     }

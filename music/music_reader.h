@@ -8,8 +8,10 @@
 
 #include "music/music_log.h"
 
-// Reads a whole file into bytes; false with "PATH: reason" in *error.
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
+// Reads a whole file into bytes; false with "PATH: reason" in *error, also for a file of more
+// than `limit` bytes (by default the largest music file taken).
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* error,
+                   size_t limit = 0);
 
 // Reads a VGM, VGZ or S98 file, deciding by content (gzip or "Vgm " or "S98"). name is used in
 // messages. False with "NAME: reason" (and an offset where there is one) in *error when nothing

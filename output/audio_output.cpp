@@ -108,7 +108,11 @@ bool AudioOutput::Write(const StereoFrame* frames, int32_t count) {
   const auto n = static_cast<size_t>(count);
   TrackPeaks(frames, n);
   if (raw_.out != nullptr) PutRaw(frames, n);
-  if (wav_.out != nullptr && !PutAudio(frames, n)) return false;
+  if (wav_.out != nullptr) {
+    if (!PutAudio(frames, n)) return false;
+  } else {
+    CountClips(frames, n);
+  }
   frames_ += n;
   return !failed_;
 }
@@ -125,6 +129,14 @@ void AudioOutput::TrackPeaks(const StereoFrame* frames, size_t n) {
   }
   peak_left_ = std::max({peak_left_, int64_t{max_left}, -int64_t{min_left}});
   peak_right_ = std::max({peak_right_, int64_t{max_right}, -int64_t{min_right}});
+}
+
+void AudioOutput::CountClips(const StereoFrame* frames, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    for (const int32_t v : {frames[i].left, frames[i].right}) {
+      if (v > INT16_MAX || v < INT16_MIN) ++clipped_;
+    }
+  }
 }
 
 void AudioOutput::PutRaw(const StereoFrame* frames, size_t n) {

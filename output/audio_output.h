@@ -59,7 +59,10 @@ class AudioOutput {
 
   const std::string& error() const { return error_; }
   uint64_t frames() const { return frames_; }
+  // Samples the audio file clamped; with only a raw file (never clamped), the samples a 16-bit
+  // output would have clamped (clipped_would_be() true).
   uint64_t clipped_samples() const { return clipped_; }
+  bool clipped_would_be() const { return wav_.target.empty(); }
   int64_t peak_left() const { return peak_left_; }
   int64_t peak_right() const { return peak_right_; }
 
@@ -72,6 +75,8 @@ class AudioOutput {
   bool Put(File* file, const void* bytes, size_t size);
   void TrackPeaks(const StereoFrame* frames, size_t n);
   void PutRaw(const StereoFrame* frames, size_t n);
+  // Counts the samples outside the 16-bit range (for a raw file alone).
+  void CountClips(const StereoFrame* frames, size_t n);
   // False when the file would grow past what it holds.
   bool PutAudio(const StereoFrame* frames, size_t n);
   int32_t Clamp(int32_t v, int32_t shift);

@@ -1,3 +1,4 @@
+// The program's one handler of signals, on POSIX systems.
 #include <signal.h>
 #include <unistd.h>
 
@@ -8,12 +9,39 @@
 
 namespace {
 
+const TerminalSignals* volatile g_terminal = nullptr;
+volatile std::sig_atomic_t* volatile g_interrupt = nullptr;
+
 void Say(const char* text) {
   const ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
   (void)ignored;
 }
 
+void Handle(int signal, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigfillset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+}
+
+void Default(int signal) {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigaction(signal, &action, nullptr);
+}
+
 extern "C" void OnStopSignal(int signal) {
+  if (const TerminalSignals* terminal = g_terminal; terminal != nullptr) terminal->put_back();
+  if (signal == SIGINT && g_interrupt != nullptr) {
+    *g_interrupt = 1;
+    return;
+  }
+  if (signal == SIGQUIT) {
+    // Its default action, as it would have been: delivered when this handler returns.
+    Default(SIGQUIT);
+    raise(SIGQUIT);
+    return;
+  }
   RemoveTemporaryNames();
   switch (signal) {
     case SIGINT: Say("vorla: interrupted (SIGINT)"); break;
@@ -26,13 +54,49 @@ extern "C" void OnStopSignal(int signal) {
   _exit(128 + signal);
 }
 
+extern "C" void OnSuspend(int);
+
+// Back in the foreground with the terminal taken again: Ctrl-Z gives it back as before.
+extern "C" void OnContinue(int) {
+  const TerminalSignals* terminal = g_terminal;
+  if (terminal != nullptr && terminal->take()) Handle(SIGTSTP, OnSuspend);
+}
+
+// Ctrl-Z: the shell gets its terminal back as it was, and the process stops as it would have.
+extern "C" void OnSuspend(int) {
+  if (const TerminalSignals* terminal = g_terminal; terminal != nullptr) terminal->put_back();
+  Default(SIGTSTP);
+  sigset_t suspend;
+  sigemptyset(&suspend);
+  sigaddset(&suspend, SIGTSTP);
+  raise(SIGTSTP);
+  // The stop comes when this handler unblocks it, below; the process goes on from there.
+  sigprocmask(SIG_UNBLOCK, &suspend, nullptr);
+}
+
 }  // namespace
 
 void HandleStopSignals() {
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigfillset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) {
-    sigaction(signal, &action, nullptr);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ}) {
+    Handle(signal, OnStopSignal);
   }
+}
+
+void SetTerminalSignals(const TerminalSignals* terminal) {
+  g_terminal = terminal;
+  if (terminal != nullptr) {
+    HandleStopSignals();  // also in a program that never called StopSignals
+    Handle(SIGCONT, OnContinue);
+    Handle(SIGTSTP, OnSuspend);
+  } else {
+    Default(SIGCONT);
+    Default(SIGTSTP);
+  }
+}
+
+void TakeTerminalAgain() { OnContinue(SIGCONT); }
+
+void SetInterruptFlag(volatile std::sig_atomic_t* flag) {
+  g_interrupt = flag;
+  if (flag != nullptr) HandleStopSignals();
 }

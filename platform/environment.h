@@ -1,6 +1,5 @@
-// The process environment, read by the module (VORLA_LOG, the register log it keeps) and set by
-// the reference host for the module it loads. Both sides use the same platform calls, so that a
-// value the host sets is the value the module reads.
+// The process environment, read by the module (VORLA_LOG, VORLA_FMTIMERS, VORLA_SAVESTATES: the
+// user's switches) and set by the tests' own set-up (VORLA_SYSFS).
 #pragma once
 
 #include <string>

@@ -19,8 +19,10 @@ ChipResampler::ChipResampler(uint32_t in_clock, uint32_t in_divider, uint32_t ou
       out_ticks_(uint64_t{in_divider} * out_rate) {
   const double in_rate = static_cast<double>(in_clock) / in_divider;
   const soxr_io_spec_t io = soxr_io_spec(SOXR_INT32_I, SOXR_INT32_I);
-  // 16-bit precision (96 dB stopband), the passband to 0.913 of the output's Nyquist frequency.
-  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_16_BITQ, 0);
+  // Very high quality (28-bit precision), the passband to 0.913 of the output's Nyquist
+  // frequency: its transition band falls as fast as the best conversion's, so that what lies
+  // above the passband is the chip's (16-bit precision passed 10 dB more at 21.5 kHz).
+  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
   soxr_error_t error = nullptr;
   soxr_ = soxr_create(in_rate, out_rate, kChannels, &error, &io, &quality, nullptr);
   if (error != nullptr) {

@@ -1,5 +1,6 @@
 // ChipResampler: one chip rendered at its own rate and converted to the output rate by libsoxr
-// (passband to 0.913 of the output's Nyquist frequency, 20.1 kHz at 44.1 kHz; 96 dB stopband).
+// (very high quality: passband to 0.913 of the output's Nyquist frequency, 20.1 kHz at 44.1 kHz,
+// and a transition band as steep as libsoxr's 28-bit conversion).
 //
 // The chip's time follows the output's exactly: after n output frames have been asked for, the
 // chip has rendered floor(n x in_rate / out_rate) frames, so a register write between two Mix

@@ -191,8 +191,15 @@ void DirectChips::Mix(StereoFrame* frames, int32_t count) {
 std::unique_ptr<BoardChips> BoardChips::Create(const LoadedBoard::Factory& factory,
                                                uint32_t rate, const VoiceSet& voices,
                                                double gain_db, const RunFiles& run_files,
-                                               std::string* error) {
+                                               const HostSwitchValues& switches,
+                                               const MusicLog* retune_for, std::string* error) {
   std::unique_ptr<BoardChips> chips(new BoardChips());
+  if (retune_for != nullptr) {
+    chips->retune_ = std::make_unique<BoardRetune>(
+        *retune_for, [raw = chips.get()](uint8_t chip, uint8_t reg, uint8_t data) {
+          raw->WriteBoard(chip, reg, data);
+        });
+  }
   chips->fm_muted_ = FmMutedChannels(voices);
   chips->factor_ = GainFactor(gain_db);
   for (int i = 0; i < kMusicPsgCount; ++i) {
@@ -201,6 +208,7 @@ std::unique_ptr<BoardChips> BoardChips::Create(const LoadedBoard::Factory& facto
   ReferenceHost& host = chips->board_.host();
   host.SetRate(rate);
   host.set_run_files(run_files);
+  host.set_switches(switches);
   host.set_frame_sink([raw = chips.get()](const StereoFrame* frames, int32_t count) {
     if (raw->factor_ != 1) {
       AddScaled(frames, raw->out_, count, raw->factor_);
@@ -217,6 +225,7 @@ std::unique_ptr<BoardChips> BoardChips::Create(const LoadedBoard::Factory& facto
     *error = "VyxCreateModule returned null (the board refused to bind)";
     return nullptr;
   }
+  host.UseDevice();
   if (!host.file_failure().empty()) {
     *error = host.file_failure();
     return nullptr;
@@ -232,6 +241,14 @@ std::string BoardChips::Finish() {
 }
 
 void BoardChips::Write(uint8_t chip, uint8_t reg, uint8_t data) {
+  if (retune_ != nullptr) {
+    retune_->Write(chip, reg, data);
+  } else {
+    WriteBoard(chip, reg, data);
+  }
+}
+
+void BoardChips::WriteBoard(uint8_t chip, uint8_t reg, uint8_t data) {
   if (chip == kChipOpm) {
     board_.host().PortOut(kPortFmAddress, reg);
     board_.host().PortOut(kPortFmData, FmData(fm_muted_, reg, data));

@@ -29,6 +29,7 @@
 #include "fm/opm_chip.h"
 #include "host/loaded_board.h"
 #include "host/module_loader.h"
+#include "player/board_retune.h"
 #include "player/frame_delay.h"
 #include "player/levels.h"
 #include "player/music_player.h"
@@ -107,10 +108,15 @@ class BoardChips : public MusicChips {
   // module refuses.
   // A register log the board was asked for and could not make is such a refusal.
   // gain_db scales all the board gives.
-  // run_files: the files of the run, which the board's register log may be none of.
+  // run_files: the files of the run, which the board's register log may be none of; switches:
+  // the board's switches as the command line set them.
+  // retune_for: the song whose writes are moved to the board's clocks (BoardRetune), or
+  // nullptr for the writes as they are.
   static std::unique_ptr<BoardChips> Create(const LoadedBoard::Factory& factory, uint32_t rate,
                                             const VoiceSet& voices, double gain_db,
-                                            const RunFiles& run_files, std::string* error);
+                                            const RunFiles& run_files,
+                                            const HostSwitchValues& switches,
+                                            const MusicLog* retune_for, std::string* error);
   // Releases the board (its log is completed): a log that could not be written, or empty.
   std::string Finish() override;
   void Write(uint8_t chip, uint8_t reg, uint8_t data) override;
@@ -118,10 +124,13 @@ class BoardChips : public MusicChips {
 
  private:
   BoardChips() = default;
+  // The write as the board takes it, after the retune.
+  void WriteBoard(uint8_t chip, uint8_t reg, uint8_t data);
 
   LoadedBoard board_;
   uint8_t fm_muted_ = 0;
   uint8_t psg_muted_[kMusicPsgCount] = {};   // bits 0-2: channels A-C left out
   StereoFrame* out_ = nullptr;               // where the sink adds the host's rendered frames
   double factor_ = 1;                        // on the host's frames
+  std::unique_ptr<BoardRetune> retune_;      // null: the writes as they are
 };

@@ -1,5 +1,7 @@
 #include "player/music_play.h"
 
+#include "player/board_retune.h"
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -8,8 +10,10 @@
 #include <thread>
 
 #include "music/music_info.h"
+#include "output/output_run.h"
 #include "text/clock_text.h"
 #include "player/audio_device.h"
+#include "player/board_retune.h"
 #include "player/live_song.h"
 #include "player/terminal.h"
 #include "text/shown_text.h"
@@ -18,14 +22,14 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
-
 constexpr int kKeyWaitMs = 50;       // keys are looked at, and the status line drawn, this often
 
 // The status line: where the song is (or is being taken), its length and a progress bar, the
-// loop's pass, the volume, a pause. On fewer columns the bar goes first, then the end of the line:
+// loop's pass, the volume, a pause, and mark (board mode: what of the song's pitch and time the
+// board cannot match). On fewer columns the bar goes first, then the end of the line:
 // a line wider than the terminal would wrap, and each redraw would start on a new row.
-std::string StatusLine(const LiveSong& song, uint32_t rate, int columns) {
+std::string StatusLine(const LiveSong& song, uint32_t rate, const std::string& mark,
+                       int columns) {
   const MusicPlayer& facts = song.facts();
   const bool seeking = song.seeking();
   const uint64_t position = seeking ? song.destination() : song.position();
@@ -52,6 +56,7 @@ std::string StatusLine(const LiveSong& song, uint32_t rate, int columns) {
     rest += volume;
   }
   if (song.paused()) rest += "  (paused)";
+  rest += mark;
   // The last column stays free: a terminal may wrap as soon as it is written.
   const size_t room = columns > 1 ? static_cast<size_t>(columns - 1) : SIZE_MAX;
   std::string line = clock + bar + rest;
@@ -60,9 +65,9 @@ std::string StatusLine(const LiveSong& song, uint32_t rate, int columns) {
 }
 
 // Draws the status line over itself; nothing in the background, where the shell's prompt is.
-void PrintStatus(const LiveSong& song, uint32_t rate) {
+void PrintStatus(const LiveSong& song, uint32_t rate, const std::string& mark) {
   if (!OutputInForeground()) return;
-  std::printf("\r%s\033[K", StatusLine(song, rate, TerminalColumns()).c_str());
+  std::printf("\r%s\033[K", StatusLine(song, rate, mark, TerminalColumns()).c_str());
   std::fflush(stdout);
 }
 
@@ -134,7 +139,7 @@ bool OnKey(PlayKey key, LiveSong* song, uint32_t rate, PlayEnd* end) {
 // Watches the song and the keys until it ends, first doing what the key first asks; false when
 // a seek could not make its chips.
 bool Watch(LiveSong* song, KeyInput* keys, PlayKey first, const AudioDevice& device, uint32_t rate,
-           bool terminal, PlayEnd* end, std::string* error) {
+           bool terminal, const std::string& mark, PlayEnd* end, std::string* error) {
   if (terminal && keys->active()) {
     std::printf("  Space pause  Left/Right 5 s  Down/Up 1 min  n/b next/previous  +/- volume"
                 "  q quit\n");
@@ -154,7 +159,7 @@ bool Watch(LiveSong* song, KeyInput* keys, PlayKey first, const AudioDevice& dev
       return true;
     }
     if (OnKey(key, song, rate, end)) return true;
-    if (terminal) PrintStatus(*song, rate);
+    if (terminal) PrintStatus(*song, rate, mark);
   }
 }
 
@@ -177,7 +182,8 @@ bool PlayWithKeys(const MusicLog& log, const MusicRunOptions& options, KeyInput*
   const bool terminal = StdoutIsTerminal();
   if (terminal && OutputInForeground()) PrintTitle(log);
   device.Start();
-  const bool watched = Watch(&song, keys, first, device, rate, terminal, end, error);
+  const std::string mark = options.board ? BoardRetune::Mark(log, options.as_written) : "";
+  const bool watched = Watch(&song, keys, first, device, rate, terminal, mark, end, error);
   // The worker first, within a step of its work; then the device, whose callback never waits.
   song.Stop();
   device.Close();
@@ -187,7 +193,7 @@ bool PlayWithKeys(const MusicLog& log, const MusicRunOptions& options, KeyInput*
     return false;
   }
   if (terminal && OutputInForeground()) {
-    PrintStatus(song, rate);
+    PrintStatus(song, rate, mark);
     std::printf("\n");
   }
   return true;
@@ -198,14 +204,14 @@ bool PlayWithKeys(const MusicLog& log, const MusicRunOptions& options, KeyInput*
 bool PlayMusic(const MusicLog& log, const MusicRunOptions& options, PlayEnd* end,
                std::string* error) {
   *end = PlayEnd::kFinished;
-  // Before the keys: their stop handler passes Ctrl-C on to this one.
-  auto previous = std::signal(SIGINT, OnInterrupt);
+  // Ctrl-C ends the song list as q does, with the status of an interrupted run.
+  SetInterruptFlag(&g_interrupted);
   bool played = false;
   {
     KeyInput keys;
     played = PlayWithKeys(log, options, &keys, end, error);
   }
-  std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+  SetInterruptFlag(nullptr);
   // A Ctrl-C that came as the song ended some other way (a key, a song of a list passed over
   // with n) still ends the run: it is never cleared.
   if (g_interrupted != 0) *end = PlayEnd::kInterrupted;

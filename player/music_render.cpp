@@ -41,7 +41,8 @@ std::unique_ptr<MusicChips> MusicChipMaker::Make(const MusicLog& log, const Voic
   const bool linked = static_cast<bool>(options_.board_factory);
   std::unique_ptr<BoardChips> chips = BoardChips::Create(
       linked ? options_.board_factory : LoadedBoard::Factory(library_.create()),
-      options_.playback.rate, voices, options_.chips.gain_db, options_.run_files, error);
+      options_.playback.rate, voices, options_.chips.gain_db, options_.run_files,
+      options_.switches, options_.as_written ? nullptr : &log, error);
   if (chips == nullptr && !linked) *error = options_.module_path + ": " + *error;
   return chips;
 }
@@ -97,6 +98,7 @@ bool RenderMix(const MusicLog& log, const MusicRunOptions& options, const MusicC
   result->frames = out.frames();
   result->seconds = static_cast<double>(out.frames()) / rate;
   result->clipped_samples = out.clipped_samples();
+  result->clipped_would_be = out.clipped_would_be();
   result->peak_left = out.peak_left();
   result->peak_right = out.peak_right();
   if (std::string failure = chips->Finish(); !failure.empty()) {

@@ -19,6 +19,7 @@
 struct MusicRunOptions {
   PlaybackOptions playback;
   bool board = false;            // through the module file instead of the chip classes
+  bool as_written = false;       // board mode: the writes as they are, not at the song's pitch
   std::string module_path;       // the module file, for board mode
   // Board mode with a board linked into the program (the web page): makes the module on a
   // host. Empty: the module file at module_path.
@@ -28,6 +29,7 @@ struct MusicRunOptions {
   AudioFormat output;            // render: what the mix and the stems are written as
   Replace replace = Replace::kExisting;  // render: what the outputs may replace
   RunFiles run_files;            // board mode: what the board's register log may not be
+  HostSwitchValues switches;     // board mode: the board's switches as the command line set them
 };
 
 // Makes the chips of one pass; in board mode each pass gets a fresh board from the module file
@@ -46,6 +48,7 @@ class MusicChipMaker {
 struct MusicRenderResult {
   uint64_t frames = 0;
   uint64_t clipped_samples = 0;
+  bool clipped_would_be = false;  // only a raw file: clipped_samples a 16-bit output would clip
   int64_t peak_left = 0;
   int64_t peak_right = 0;
   double seconds = 0;        // audio rendered by the main pass

@@ -28,8 +28,8 @@ enum class PlayKey {
 // The keys of the terminal on standard input, one at a time, unechoed and without waiting for
 // Enter. Without a terminal on standard input it reads nothing and leaves everything as it was.
 // The terminal's own settings come back when the object goes, and when a stop signal (SIGINT,
-// SIGTERM, SIGHUP, SIGQUIT) arrives before that: then the handler that was in place goes on as
-// before. Ctrl-Z gives the shell its terminal as it was; back in the foreground, keys are read
+// SIGTERM, SIGHUP, SIGQUIT) arrives before that: the program's signal handler (output_run.h)
+// puts them back first and then does what it does. Ctrl-Z gives the shell its terminal as it was; back in the foreground, keys are read
 // again. Keys typed and never read (after q, or for a song that ended) are discarded when the
 // program ends or is stopped by a signal, so that they do not reach the shell; not when one
 // song of a list ends, as the next song reads the keys typed ahead for it.
@@ -47,8 +47,5 @@ class KeyInput {
   PlayKey Read(int wait_ms);
 
  private:
-  // The stop and continue signals' handlers as they were before.
-  static void RestoreHandlers();
-
   bool active_ = false;
 };

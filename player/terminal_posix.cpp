@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "output/output_run.h"
 #include "player/terminal.h"
 
 bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
@@ -26,22 +27,11 @@ namespace {
 // The rest of an escape sequence follows its Esc at once; a lone Esc is the key itself.
 constexpr int kSequenceWaitMs = 40;
 
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr int kStopSignalCount = 4;
-
-// What a signal handler needs: the settings to put back and those of playing, and the handlers
-// that were there.
+// What the signal handler needs: the settings to put back and those of playing.
 termios g_saved{};
 termios g_playing{};
 volatile sig_atomic_t g_taken = 0;
 volatile sig_atomic_t g_ever_taken = 0;   // keys were read: what is left of them is ours
-struct sigaction g_previous[kStopSignalCount];
-struct sigaction g_previous_stop{};
-struct sigaction g_previous_continue{};
-
-void PutBack() {
-  if (g_taken != 0) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
-}
 
 // Drops the keys typed and not read. Only in the foreground: a background process changing the
 // terminal would be stopped for it, and the keys are the foreground's then.
@@ -51,52 +41,21 @@ void DiscardTyped() {
 
 extern "C" void DiscardTypedAtExit() { DiscardTyped(); }
 
-// Ctrl-Z: the shell gets its terminal back as it was, and the process stops as it would have.
-extern "C" void PutBackAndSuspend(int) {
-  PutBack();
+// A stop signal or Ctrl-Z: the terminal as it was.
+void PutBack() {
+  if (g_taken != 0) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
   DiscardTyped();
-  struct sigaction stop {};
-  stop.sa_handler = SIG_DFL;
-  sigaction(SIGTSTP, &stop, nullptr);
-  sigset_t suspend;
-  sigemptyset(&suspend);
-  sigaddset(&suspend, SIGTSTP);
-  raise(SIGTSTP);
-  // The stop comes when this handler unblocks it, below; the process goes on from there.
-  sigprocmask(SIG_UNBLOCK, &suspend, nullptr);
 }
 
-// Back in the foreground: keys as they are typed again, and Ctrl-Z as above. (Continued in the
-// background, the terminal is not this process's to set.)
-extern "C" void TakeAgain(int) {
-  if (g_taken == 0 || tcgetpgrp(STDIN_FILENO) != getpgrp()) return;
+// Back in the foreground: keys as they are typed again. (Continued in the background, the
+// terminal is not this process's to set.)
+bool TakeAgain() {
+  if (g_taken == 0 || tcgetpgrp(STDIN_FILENO) != getpgrp()) return false;
   tcsetattr(STDIN_FILENO, TCSANOW, &g_playing);
-  struct sigaction stop {};
-  stop.sa_handler = PutBackAndSuspend;
-  sigfillset(&stop.sa_mask);
-  sigaction(SIGTSTP, &stop, nullptr);
+  return true;
 }
 
-extern "C" void PutBackAndStop(int signal) {
-  PutBack();
-  DiscardTyped();
-  for (int i = 0; i < kStopSignalCount; ++i) {
-    if (kStopSignals[i] != signal) continue;
-    const struct sigaction& previous = g_previous[i];
-    if (previous.sa_handler == SIG_IGN) return;
-    if (previous.sa_handler == SIG_DFL) {
-      // The default action, as it would have been: usually the end of the process.
-      sigaction(signal, &previous, nullptr);
-      raise(signal);
-      return;
-    }
-    if ((previous.sa_flags & SA_SIGINFO) != 0) {
-      previous.sa_sigaction(signal, nullptr, nullptr);
-    } else {
-      previous.sa_handler(signal);
-    }
-  }
-}
+constexpr TerminalSignals kTerminalSignals = {&PutBack, &TakeAgain};
 
 // One byte of input, waiting up to wait_ms; -1 when none came.
 int ReadByte(int wait_ms) {
@@ -154,40 +113,24 @@ KeyInput::KeyInput() {
   settings.c_cc[VMIN] = 1;
   settings.c_cc[VTIME] = 0;
   g_playing = settings;
-  struct sigaction action {};
-  action.sa_handler = PutBackAndStop;
-  sigfillset(&action.sa_mask);
-  for (int i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &action, &g_previous[i]);
-  struct sigaction resume {};
-  resume.sa_handler = TakeAgain;
-  sigfillset(&resume.sa_mask);
-  sigaction(SIGCONT, &resume, &g_previous_continue);
+  // The signals' handler puts the terminal back from the moment it is changed.
   g_taken = 1;
+  SetTerminalSignals(&kTerminalSignals);
   if (tcsetattr(STDIN_FILENO, TCSANOW, &settings) != 0) {
     g_taken = 0;
-    RestoreHandlers();
+    SetTerminalSignals(nullptr);
     return;
   }
-  struct sigaction stop {};
-  stop.sa_handler = PutBackAndSuspend;
-  sigfillset(&stop.sa_mask);
-  sigaction(SIGTSTP, &stop, &g_previous_stop);
   if (g_ever_taken == 0) std::atexit(DiscardTypedAtExit);
   g_ever_taken = 1;
   active_ = true;
 }
 
-void KeyInput::RestoreHandlers() {
-  for (int i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &g_previous[i], nullptr);
-  sigaction(SIGCONT, &g_previous_continue, nullptr);
-}
-
 KeyInput::~KeyInput() {
   if (!active_) return;
-  PutBack();
+  SetTerminalSignals(nullptr);
+  if (g_taken != 0) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
   g_taken = 0;
-  RestoreHandlers();
-  sigaction(SIGTSTP, &g_previous_stop, nullptr);
 }
 
 PlayKey KeyInput::Read(int wait_ms) {
@@ -201,7 +144,7 @@ PlayKey KeyInput::Read(int wait_ms) {
   termios now{};
   if (tcgetattr(STDIN_FILENO, &now) == 0 &&
       (now.c_lflag & (ICANON | ECHO)) != (g_playing.c_lflag & (ICANON | ECHO))) {
-    TakeAgain(SIGCONT);
+    TakeTerminalAgain();
   }
   switch (ReadByte(wait_ms)) {
     case -1: return PlayKey::kNone;

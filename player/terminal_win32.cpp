@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "output/output_run.h"
 #include "player/terminal.h"
 
 bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
@@ -20,33 +21,23 @@ bool OutputInForeground() { return true; }
 
 namespace {
 
-// What a signal handler needs: the console's mode to put back, and the handlers that were there.
+// What the signal handler needs: the console's mode to put back.
 HANDLE g_input = nullptr;
 DWORD g_saved_mode = 0;
 volatile std::sig_atomic_t g_taken = 0;
-using Handler = void (*)(int);
-Handler g_previous_int = SIG_DFL;
-Handler g_previous_term = SIG_DFL;
 
 void PutBack() {
   if (g_taken != 0) SetConsoleMode(g_input, g_saved_mode);
 }
 
+// A console has no background jobs: it is always the player's to take.
+bool TakeAgain() { return true; }
+
+constexpr TerminalSignals kTerminalSignals = {&PutBack, &TakeAgain};
+
 // Keys typed and not read would reach the shell when the program ends.
 extern "C" void DiscardTypedAtExit() {
   if (g_input != nullptr) FlushConsoleInputBuffer(g_input);
-}
-
-extern "C" void PutBackAndStop(int signal) {
-  PutBack();
-  const Handler previous = signal == SIGINT ? g_previous_int : g_previous_term;
-  if (previous == SIG_IGN) return;
-  if (previous == SIG_DFL || previous == SIG_ERR) {
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-    return;
-  }
-  previous(signal);
 }
 
 PlayKey KeyOf(const KEY_EVENT_RECORD& key) {
@@ -79,14 +70,13 @@ KeyInput::KeyInput() {
   if (input == nullptr || input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) return;
   g_input = input;
   g_saved_mode = mode;
-  g_previous_int = std::signal(SIGINT, PutBackAndStop);
-  g_previous_term = std::signal(SIGTERM, PutBackAndStop);
+  // The signals' handler puts the console back from the moment it is changed.
   g_taken = 1;
+  SetTerminalSignals(&kTerminalSignals);
   // Keys as they are typed, unechoed; Ctrl-C still stops the player (processed input stays).
   if (!SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT))) {
     g_taken = 0;
-    std::signal(SIGINT, g_previous_int);
-    std::signal(SIGTERM, g_previous_term);
+    SetTerminalSignals(nullptr);
     return;
   }
   FlushConsoleInputBuffer(input);
@@ -97,10 +87,9 @@ KeyInput::KeyInput() {
 
 KeyInput::~KeyInput() {
   if (!active_) return;
+  SetTerminalSignals(nullptr);
   PutBack();
   g_taken = 0;
-  std::signal(SIGINT, g_previous_int);
-  std::signal(SIGTERM, g_previous_term);
 }
 
 PlayKey KeyInput::Read(int wait_ms) {

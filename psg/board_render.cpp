@@ -8,6 +8,7 @@ namespace {
 struct BoardPolicy {
   static constexpr uint32_t kOff = 0;
   static constexpr bool kChipNoise = false;
+  static constexpr bool kCountersRun = false;
   static uint32_t Gate(uint32_t tone, uint32_t noise) { return tone | noise; }
   // +amp when the wave is high (x = 1), -amp when it is low (x = 0), no branch.
   static int32_t Value(int32_t amp, uint32_t x, uint32_t /*shift*/) {

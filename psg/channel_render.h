@@ -6,6 +6,8 @@
 //   Policy::Value(amp, x, shift)  the channel's value for gate x
 //   Policy::LevelShift(too_fast)  the shift Value gets for a tone above half the output rate
 //   Policy::kChipNoise            true: the noise position is rebased after each block
+//   Policy::kCountersRun          true: noise and envelope move every sub-sample, whoever
+//                                 listens, and a silent PSG's counters run on (RunSilent)
 // Included only by the policies' own files.
 #pragma once
 
@@ -362,9 +364,11 @@ template <class Policy>
 void Psg::AdvanceCounters(bool any_envelope, uint32_t subs) {
   // The noise position moves whenever some noise is on or some amplitude follows the envelope;
   // the envelope position moves per sub-sample only in the latter case.
-  if (any_envelope || (~regs_[7] & 0x38u) != 0) noise_pos_ += subs * noise_step_;
+  if (Policy::kCountersRun || any_envelope || (~regs_[7] & 0x38u) != 0) {
+    noise_pos_ += subs * noise_step_;
+  }
   if constexpr (Policy::kChipNoise) RebaseChipNoise();
-  if (any_envelope) {
+  if (Policy::kCountersRun || any_envelope) {
     envelope_pos_ =
         psg_render::AdvanceEnvelope(envelope_pos_, envelope_step_, runs_[0].hold_bit, subs);
   }
@@ -425,11 +429,16 @@ void Psg::MixShort(StereoFrame* frames, int32_t count, bool any_envelope) {
 template <class Policy>
 void Psg::MixWith(StereoFrame* frames, int32_t count) {
   const bool any_envelope = PrepareChannels<Policy>();
-  if (silent_) return;
   if (frames == nullptr) count = 0;
+  if (silent_) {
+    if constexpr (Policy::kCountersRun) RunSilent(count);
+    return;
+  }
+  // The board's envelope moves by the call unless some channel follows it.
+  const bool by_call = !Policy::kCountersRun && !any_envelope;
   if (count > 0 && count <= kShortFrames) {
     MixShort<Policy>(frames, count, any_envelope);
-    if (!any_envelope) AdvanceEnvelopeByCall(count);
+    if (by_call) AdvanceEnvelopeByCall(count);
     return;
   }
   // Each frame sums twelve contributions (three channels, four sub-samples), in any order:
@@ -441,12 +450,15 @@ void Psg::MixWith(StereoFrame* frames, int32_t count) {
     RenderBlock<Policy>(sink, any_envelope, 4 * static_cast<uint32_t>(n));
     AddSums(frames + start, n);
   }
-  if (!any_envelope) AdvanceEnvelopeByCall(count);
+  if (by_call) AdvanceEnvelopeByCall(count);
 }
 
 template <class Policy>
 bool Psg::RenderWith(PsgSink& sink, int32_t count) {
-  if (Silent()) return false;
+  if (Silent()) {
+    if constexpr (Policy::kCountersRun) RunSilent(count);
+    return false;
+  }
   const bool any_envelope = PrepareChannels<Policy>();
   const int32_t block = BlockFrames();
   if (sink.timed) {
@@ -465,6 +477,6 @@ bool Psg::RenderWith(PsgSink& sink, int32_t count) {
       sink.Block(n);
     }
   }
-  if (!any_envelope) AdvanceEnvelopeByCall(count);
+  if (!Policy::kCountersRun && !any_envelope) AdvanceEnvelopeByCall(count);
   return true;
 }

@@ -132,7 +132,10 @@ void Psg::SetRegister(uint32_t index, uint32_t value) {
     case 4:
     case 5:
       UpdateToneStep(index / 2);
-      if (chip_true_) ChangeTonePeriod(index / 2, old_period);
+      if (chip_true_ && !((period_written_ >> (index / 2)) & 1)) {
+        period_written_ |= 1u << (index / 2);
+        period_before_[index / 2] = old_period;
+      }
       break;
     case 6:
       UpdateNoiseStep();
@@ -295,7 +298,7 @@ void Psg::AdvanceEnvelopeByCall(int32_t count) {
 namespace {
 
 constexpr uint32_t kStateMagic = StateMagic("VPSG");
-constexpr uint16_t kStateVersion = 1;
+constexpr uint16_t kStateVersion = 2;
 // With the chips' noise, ChipNoiseTable words a block may start from, and positions within
 // the first 32 steps of one (RebaseChipNoise).
 constexpr uint32_t kChipNoiseWords = (ChipNoiseTable::kSteps + 31) / 32;
@@ -321,6 +324,8 @@ std::vector<uint8_t> Psg::Save() const {
   w.Bool(chip_true_);
   w.U8(static_cast<uint8_t>(channel_mask_));
   w.U8(static_cast<uint8_t>(routing_));
+  w.U8(static_cast<uint8_t>(period_written_));
+  for (uint32_t period : period_before_) w.U32(period);
   return w.Finish();
 }
 
@@ -341,6 +346,8 @@ bool Psg::Restore(const uint8_t* data, size_t size) {
   s.chip_true_ = r.Bool();
   s.channel_mask_ = r.U8(0x38, 0x3F);
   s.routing_ = r.U8(0, 3);
+  s.period_written_ = r.U8(0, s.chip_true_ ? 7 : 0);
+  for (uint32_t& period : s.period_before_) period = r.U32(0, 0xFFF);
   // The chips' noise is read from a word within its period, from within its first 32 steps.
   r.Require(s.chip_true_ ? s.noise_word_ < kChipNoiseWords && s.noise_pos_ < kChipNoiseReach
                          : s.noise_word_ == 0);

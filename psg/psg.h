@@ -65,7 +65,11 @@ class Psg {
   //     power-on;
   //   - envelope period 0 runs as period 1;
   //   - a tone period written below the count its counter has reached toggles at the next
-  //     count; otherwise the counter goes on from its count.
+  //     count; otherwise the counter goes on from its count. Writes with no step between
+  //     them (a period's two bytes at one instant) count as one: the rule takes the period
+  //     then in the registers;
+  //   - the tone, noise and envelope counters and the noise register run all the time, while
+  //     the PSG is silent and whether or not a channel listens.
   // Set it before SetClock; it rebuilds the amplitude tables and the steps.
   void SetChipTrue(bool chip_true);
   // Board reset: the register writes of power-on, counters and tables untouched.
@@ -76,7 +80,8 @@ class Psg {
   // As Mix, from the same counters and registers, but each channel apart into sink, block by
   // block (PsgSink says how), for an output stage that places, filters or converts the
   // channels itself. False, with nothing rendered and no counter moved, while nothing can sound
-  // (every level 0 without the envelope, every tone and noise off), as Mix then adds nothing.
+  // (every level 0 without the envelope, every tone and noise off), as Mix then adds nothing;
+  // with the chips' behaviour the counters still run then.
   bool Render(PsgSink& sink, int32_t count);
   // The whole state as bytes (common/state_bytes.h): registers, counters and positions, the
   // clock's bases and the settings (volume, curve, the chips' behaviour, channel mask, routing).
@@ -139,6 +144,11 @@ class Psg {
   // The chip's period change for channel: its counter had counted to the same fraction of
   // old_period as tone_phase_ is of a half-period; the new step is already set.
   void ChangeTonePeriod(uint32_t channel, uint32_t old_period);
+  // With the chips' behaviour: the period changes written since the last step, each against
+  // the period its channel had then.
+  void ApplyPeriodWrites();
+  // With the chips' behaviour, count frames of a silent PSG: every counter moves on.
+  void RunSilent(int32_t count);
   void UpdateToneStep(uint32_t channel);
   void UpdateNoiseStep();
   uint32_t TonePeriod(uint32_t channel) const;
@@ -171,6 +181,10 @@ class Psg {
   const uint32_t* noise_table_ = nullptr;                   // NoiseTable::Get().words
   bool chip_true_ = false;
   uint32_t noise_word_ = 0;  // with chip_true_: the ChipNoiseTable word noise_table_ is at
+  // With chip_true_: bit c, channel c's period was written since the last step, when it was
+  // period_before_[c].
+  uint32_t period_written_ = 0;
+  uint32_t period_before_[kChannels] = {};
   // What a call prepares, kept for the next (prepared_) until a register, the clock or the
   // volume changes: a call of one frame then costs little more than a frame of a long one.
   bool prepared_ = false;

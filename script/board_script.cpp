@@ -137,6 +137,9 @@ bool CommandOf(std::string_view verb, ScriptCommand::Kind* kind, std::vector<Ope
     for (int i = 0; i < 8; ++i) operands->push_back({"volume", -40, 20});
     for (int i = 0; i < 8; ++i) operands->push_back({"output flag", 0, 1});
     operands->push_back({"USE_ROMEO flag", 0, 1});
+  } else if (Equal(verb, "save") || Equal(verb, "load")) {
+    *kind = Equal(verb, "save") ? ScriptCommand::kSave : ScriptCommand::kLoad;
+    *operands = {{"slot", 0, BoardScriptReader::kSlots - 1}};
   } else {
     return false;
   }
@@ -189,6 +192,7 @@ bool BoardScriptReader::Rewind() {
   buffer_pos_ = buffer_len_ = 0;
   line_number_ = 0;
   ended_ = false;
+  saved_slots_ = 0;
   error_.clear();
   if (file_ != nullptr && std::fseek(file_, 0, SEEK_SET) != 0) {
     error_ = name_ + ": cannot read the script a second time (" + std::strerror(errno) +
@@ -260,6 +264,12 @@ bool BoardScriptReader::Next(ScriptCommand* command) {
     }
     if (const std::string fault = ReadOperands(tokens, operands, command); !fault.empty()) {
       return Fail(fault);
+    }
+    const uint32_t slot_bit = 1u << (command->args[0] & 15);
+    if (command->kind == ScriptCommand::kSave) saved_slots_ |= slot_bit;
+    if (command->kind == ScriptCommand::kLoad && (saved_slots_ & slot_bit) == 0) {
+      return Fail("slot " + std::to_string(command->args[0]) + " holds no state: no 'save " +
+                  std::to_string(command->args[0]) + "' comes before this line");
     }
     return true;
   }

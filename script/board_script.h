@@ -5,6 +5,8 @@
 //   in PORT           a port read, reported as "in 0xPP = 0xVV"
 //   wait N            N output frames pass and are rendered
 //   apply V0..V7 O0..O7 R   the user sets the configuration page and applies (-40..20, 0..1)
+//   save SLOT         the host saves the board's state into slot SLOT (0..9), kept in memory
+//   load SLOT         the host loads the state that slot SLOT holds into the board
 //   end               stops reading
 //
 // Numbers are decimal or 0x-hexadecimal, case-insensitive; '#' starts a comment.
@@ -17,7 +19,7 @@
 #include <vector>
 
 struct ScriptCommand {
-  enum Kind { kRate, kOut, kIn, kWait, kApply };
+  enum Kind { kRate, kOut, kIn, kWait, kApply, kSave, kLoad };
   Kind kind;
   int64_t line;
   int64_t args[17];
@@ -28,13 +30,15 @@ struct ScriptCommand {
 class BoardScriptReader {
  public:
   static constexpr size_t kMaxLine = 4096;
+  static constexpr int kSlots = 10;
 
   BoardScriptReader(std::string_view text, std::string name);
   // The file is read from its start; the reader does not close it.
   BoardScriptReader(std::FILE* file, std::string name);
 
   // The next command: true with *command; false at the end of the script ('end' or the end of
-  // the input) or on an error, which error() then gives as "NAME:LINE: message".
+  // the input) or on an error, which error() then gives as "NAME:LINE: message". A 'load' of a
+  // slot that no earlier line saved is an error.
   bool Next(ScriptCommand* command);
   const std::string& error() const { return error_; }
   // Back to the first line; false with error() set when the input cannot be read again.
@@ -56,6 +60,7 @@ class BoardScriptReader {
   std::string line_;
   int64_t line_number_ = 0;
   bool ended_ = false;
+  uint32_t saved_slots_ = 0;  // bit n: a 'save n' was read
   std::string error_;
 };
 

@@ -140,15 +140,72 @@ bool ApplyCommand(const ScriptCommand& c, ReferenceHost& host, const ScriptRunOp
   return false;
 }
 
+// The states that the script's save lines keep, and the run's own state to start from.
+class ScriptStates {
+ public:
+  ScriptStates(ReferenceHost& host, const ScriptRunOptions& options, ReportFile& report)
+      : host_(host), options_(options), report_(report) {}
+
+  // The run's state, once, before the first line that is not a rate; "" or why it was refused.
+  std::string LoadStateIn() {
+    if (options_.state_in_name.empty() || state_in_loaded_) return "";
+    state_in_loaded_ = true;
+    const std::string& name = options_.state_in_name;
+    const size_t size = options_.state_in.size();
+    const uint32_t expected = host_.DeviceStateSize();
+    if (size == 0) return name + ": the file is empty: it is no saved state";
+    if (expected == 0) return name + ": the board keeps no state (its save states are off)";
+    if (size != expected) {
+      return name + ": " + std::to_string(size) + " bytes: not a saved state of this board " +
+             "(its states are " + std::to_string(expected) + " bytes)";
+    }
+    if (!host_.LoadDeviceState(options_.state_in)) {
+      return name + ": not a saved state of this board: damaged, or made by another program " +
+             "or version";
+    }
+    return "";
+  }
+
+  // A save or load line; "" or what went wrong.
+  std::string SaveOrLoad(const ScriptCommand& c) {
+    const int slot = static_cast<int>(c.args[0]);
+    const std::string what = (c.kind == ScriptCommand::kSave ? "save " : "load ") +
+                             std::to_string(slot);
+    if (c.kind == ScriptCommand::kSave) {
+      if (!host_.SaveDeviceState(&slots_[slot])) {
+        slots_[slot].clear();
+        report_.Write(what + ": the board keeps no state");
+      }
+      return "";
+    }
+    if (slots_[slot].empty()) {
+      report_.Write(what + ": the board keeps no state; nothing changed");
+      return "";
+    }
+    if (host_.LoadDeviceState(slots_[slot])) return "";
+    return options_.module_path + ": line " + std::to_string(c.line) +
+           " of the script: the board refused the state it saved in slot " +
+           std::to_string(slot);
+  }
+
+ private:
+  ReferenceHost& host_;
+  const ScriptRunOptions& options_;
+  ReportFile& report_;
+  std::vector<uint8_t> slots_[BoardScriptReader::kSlots];
+  bool state_in_loaded_ = false;
+};
+
 // Plays the script's commands on the board until its end, the budget's cut, a stopped host or an
 // error. A rate change after rendering began leaves one note in result->notes when a WAV file,
 // which carries one rate, is written.
 void PlayCommands(BoardScriptReader& script, ReferenceHost& host, const ScriptRunOptions& options,
-                  uint32_t wav_rate, RenderBudget* budget, ScriptRunResult* result,
-                  std::string* error) {
+                  uint32_t wav_rate, RenderBudget* budget, ScriptStates* states,
+                  ScriptRunResult* result, std::string* error) {
   bool rate_note = false;
   ScriptCommand c;
   while (!budget->cut() && !host.stopped() && error->empty() && script.Next(&c)) {
+    if (c.kind != ScriptCommand::kRate && !(*error = states->LoadStateIn()).empty()) break;
     switch (c.kind) {
       case ScriptCommand::kRate:
         if (host.frames_rendered() > 0 && static_cast<uint32_t>(c.args[0]) != wav_rate &&
@@ -172,8 +229,29 @@ void PlayCommands(BoardScriptReader& script, ReferenceHost& host, const ScriptRu
       case ScriptCommand::kApply:
         ApplyCommand(c, host, options, error);
         break;
+      case ScriptCommand::kSave:
+      case ScriptCommand::kLoad:
+        *error = states->SaveOrLoad(c);
+        break;
     }
   }
+  // A script of rate lines alone still starts from the state.
+  if (error->empty()) *error = states->LoadStateIn();
+}
+
+// The board's state after the script, into the run's file for it; false with the reason.
+bool WriteStateOut(ReferenceHost& host, OutputFile* file, const std::string& path,
+                   std::string* error) {
+  std::vector<uint8_t> state;
+  if (!host.SaveDeviceState(&state)) {
+    *error = "cannot write " + path + ": the board keeps no state (its save states are off)";
+    return false;
+  }
+  if (std::fwrite(state.data(), 1, state.size(), file->stream()) != state.size()) {
+    *error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return file->Close(error);
 }
 
 // The script's first pass: every line checked, the length known, the WAV file's limit kept, and
@@ -202,6 +280,7 @@ bool OpenOutputs(const ScriptRunOptions& options, const ScriptShape& shape, Audi
 void TakeLevels(const AudioOutput& output, const RenderBudget& budget, ScriptRunResult* result) {
   result->frames = output.frames();
   result->clipped_samples = output.clipped_samples();
+  result->clipped_would_be = output.clipped_would_be();
   result->peak_left = output.peak_left();
   result->peak_right = output.peak_right();
   result->seconds = budget.seconds();
@@ -222,7 +301,10 @@ bool RunBoardScript(BoardScriptReader& script, const ScriptRunOptions& options,
   OutputSet outputs;
   ReportFile report(options);
   AudioOutput output(&outputs);
-  if (!report.Open(&outputs, error) || !OpenOutputs(options, shape, &output, error)) {
+  OutputFile* state_out = nullptr;
+  if (!report.Open(&outputs, error) || !OpenOutputs(options, shape, &output, error) ||
+      (!options.state_out_path.empty() &&
+       (state_out = outputs.Open(options.state_out_path, error)) == nullptr)) {
     report.Close(error);
     return false;
   }
@@ -231,6 +313,7 @@ bool RunBoardScript(BoardScriptReader& script, const ScriptRunOptions& options,
   host.set_chunk(options.chunk);
   host.SetRate(options.rate);
   host.set_run_files(options.run_files);
+  host.set_switches(options.switches);
   host.set_frame_sink([&](const StereoFrame* frames, int32_t count) {
     return output.Write(frames, count);
   });
@@ -244,9 +327,14 @@ bool RunBoardScript(BoardScriptReader& script, const ScriptRunOptions& options,
     return false;
   }
   RenderBudget budget(options.max_seconds);
+  ScriptStates states(host, options, report);
   // A file the board was asked to write and could not make ends the run at once.
+  host.UseDevice();
   if (host.file_failure().empty()) {
-    PlayCommands(script, host, options, shape.wav_rate, &budget, result, error);
+    PlayCommands(script, host, options, shape.wav_rate, &budget, &states, result, error);
+  }
+  if (error->empty() && state_out != nullptr) {
+    WriteStateOut(host, state_out, options.state_out_path, error);
   }
   board.Release();
   result->wall_seconds =

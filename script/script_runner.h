@@ -19,12 +19,19 @@ struct ScriptRunOptions {
   std::string report_path;   // empty: standard output (standard error when an output is "-")
   double max_seconds = 0;    // > 0: the render stops after this much audio
   RunFiles run_files;        // what the board's register log may not be
+  HostSwitchValues switches; // the board's switches as the command line set them
+  // A saved state of the board, loaded after the script's leading rate lines, before anything
+  // plays; state_in_name (empty: none) names it in messages.
+  std::vector<uint8_t> state_in;
+  std::string state_in_name;
+  std::string state_out_path;  // the board's state after the script; empty: none
 };
 
 struct ScriptRunResult {
   uint64_t frames = 0;
   uint32_t wav_rate = 0;
   uint64_t clipped_samples = 0;
+  bool clipped_would_be = false;  // only a raw file: clipped_samples a 16-bit output would clip
   int64_t peak_left = 0;
   int64_t peak_right = 0;
   double seconds = 0;         // audio rendered, at the rates in force

@@ -58,5 +58,6 @@ UnshownSettings ReadUnshownSettings(ProfileFile& profile) {
   UnshownSettings unshown;
   unshown.log_target = profile.GetString(kSettingsSection, kLogKey);
   unshown.fm_timers = profile.GetInt(kSettingsSection, kFmTimersKey, 0) == 1;
+  unshown.save_states = profile.GetInt(kSettingsSection, kSaveStatesKey, 0) == 1;
   return unshown;
 }

@@ -39,6 +39,7 @@ bool WriteSettings(ProfileFile& profile, const BoardSettings& settings);
 // are), read by the module beside the page from the same read of the file.
 inline constexpr char kLogKey[] = "LOG";
 inline constexpr char kFmTimersKey[] = "FMTIMERS";
+inline constexpr char kSaveStatesKey[] = "SAVESTATES";
 struct UnshownSettings {
   // "LOG": the register log the board keeps, a file name (.s98 or .vgm) or a folder; empty
   // when the key is missing.
@@ -46,6 +47,9 @@ struct UnshownSettings {
   // "FMTIMERS": 1 makes the FM timers count down (status flags, CSM key-ons); anything else
   // leaves them as the board defines them, never counting.
   bool fm_timers = false;
+  // "SAVESTATES": 1 makes the board save and restore its state for the host; anything else
+  // leaves it as defined, keeping none.
+  bool save_states = false;
 };
 UnshownSettings ReadUnshownSettings(ProfileFile& profile);
 

@@ -46,6 +46,7 @@ std::string Write(const std::string& path, AudioFormat format, const AudioTags& 
   EXPECT_TRUE(out.Write(kFrames.data(), static_cast<int32_t>(kFrames.size())));
   EXPECT_TRUE(out.Close(&error)) << error;
   EXPECT_EQ(out.clipped_samples(), format.sample == SampleFormat::kF32 ? 0u : 2u);
+  EXPECT_FALSE(out.clipped_would_be());
   return path;
 }
 
@@ -143,6 +144,17 @@ TEST(AudioOutput, WavFormatsCarryTheirSamplesAndTheTags) {
     const int32_t expected = i % 2 == 0 ? kFrames[i / 2].left : kFrames[i / 2].right;
     EXPECT_EQ(value, static_cast<float>(expected / 32768.0)) << i;  // 40000: 1.22, unclipped
   }
+}
+
+TEST(AudioOutput, ARawFileAloneCountsWhatA16BitOutputWouldClip) {
+  TempDir dir;
+  AudioOutput out;
+  std::string error;
+  ASSERT_TRUE(out.OpenRaw(dir.File("out.s32"), &error)) << error;
+  EXPECT_TRUE(out.Write(kFrames.data(), static_cast<int32_t>(kFrames.size())));
+  EXPECT_TRUE(out.Close(&error)) << error;
+  EXPECT_EQ(out.clipped_samples(), 2u);  // 40000 and -40000; 32767 and -32768 fit
+  EXPECT_TRUE(out.clipped_would_be());
 }
 
 TEST(AudioOutput, FlacDecodesToTheWavSamplesWithTheTags) {

@@ -255,4 +255,32 @@ TEST(BoardDevice, InterruptThroughTheControlPorts) {
   EXPECT_TRUE(b.host.events.empty());
 }
 
+// With save states on, a state is the whole board: one that is damaged anywhere, cut short or
+// one byte longer is refused and changes nothing; the settings stay the user's.
+TEST(BoardDevice, SaveStatesAreWholeAndTheSettingsStayTheUsers) {
+  Board b;
+  b.device.SetSaveStates(true);
+  b.PsgTone(1);
+  b.FmTone();
+  b.Render(300);
+  const std::vector<uint8_t> good = b.device.StateBytes();
+  ASSERT_EQ(good.size(), b.device.GetStateSize());
+  std::vector<uint8_t> through_host(good.size());
+  ASSERT_TRUE(b.device.SaveState(through_host.data()));
+  EXPECT_EQ(through_host, good);
+  for (const std::vector<uint8_t>& bad : Damaged(good)) {
+    ASSERT_FALSE(b.device.LoadStateBytes(bad.data(), bad.size()));
+  }
+  std::vector<uint8_t> foreign = good;
+  foreign[0] = 'X';
+  EXPECT_FALSE(b.device.LoadState(foreign.data()));
+  EXPECT_EQ(b.device.StateBytes(), good);
+  // Muted since the save: the load keeps the mute.
+  b.device.ApplySettings(Settings(-40, 1));
+  ASSERT_TRUE(b.device.LoadState(good.data()));
+  EXPECT_EQ(Energy(b.Render(500), true), 0);
+  b.device.ApplySettings(Settings(0, 1));
+  EXPECT_GT(Energy(b.Render(500), true), 0);
+}
+
 }  // namespace

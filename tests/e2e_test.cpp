@@ -62,7 +62,8 @@ TEST(EndToEnd, PortReadBack) {
 }
 
 // The FM timers count only when switched on: --fm-timers, VORLA_FMTIMERS=1 or FMTIMERS=1 in the
-// settings file (the environment wins); by default the status reads 0 as the board defines.
+// settings file (the environment wins over the file, the command line over both: the host's say,
+// which the board asks for); by default the status reads 0 as the board defines.
 TEST(EndToEnd, FmTimersCountOnlyWhenSwitchedOn) {
   Vorla v;
   const std::string off = "in 0x89 = 0x00\nin 0x89 = 0x00\nin 0x89 = 0x00\nin 0x89 = 0x00\n"
@@ -79,6 +80,7 @@ TEST(EndToEnd, FmTimersCountOnlyWhenSwitchedOn) {
   std::fclose(ini);
   EXPECT_EQ(v.Render("fm_timers.board").out, on);
   EXPECT_EQ(v.Render("fm_timers.board", "", "VORLA_FMTIMERS=0").out, off);
+  EXPECT_EQ(v.Render("fm_timers.board", "--fm-timers", "VORLA_FMTIMERS=0").out, on);
   EXPECT_NE(ReadAll(v.File("VYX.INI")).find("FMTIMERS=1"), std::string::npos);  // kept
 }
 

@@ -98,11 +98,11 @@ TEST_F(ChipTrueTest, PitchDt2AndVibratoFollowTheChipsTable) {
     Sine(0, 0x2A, 10, dt2);
     EXPECT_TRUE(Advances(ChipAdvance(steps, Position(0x2A, 10) + kDt2[dt2]))) << dt2;
   }
-  // A square LFO starts low: -128 x PMD / 128, rounded down, divided by 32 ... 2 for PMS 1-5
+  // A square LFO starts high: 127 x PMD / 128, rounded down, divided by 32 ... 2 for PMS 1-5
   // (rounded down) or times 2 and 4 for PMS 6 and 7, added to the note position.
   chip.Write(0x1B, 1);
-  constexpr int kPmd127[8] = {0, -4, -8, -16, -32, -64, -254, -508};  // from -127
-  constexpr int kPmd64[8] = {0, -2, -4, -8, -16, -32, -128, -256};    // from -64
+  constexpr int kPmd127[8] = {0, 3, 7, 15, 31, 63, 252, 504};  // from 126
+  constexpr int kPmd64[8] = {0, 1, 3, 7, 15, 31, 126, 252};    // from 63
   for (uint32_t pms = 1; pms < 8; ++pms) {
     for (uint32_t pmd : {127u, 64u}) {
       chip.Write(0x19, 0x80 | pmd);
@@ -126,6 +126,54 @@ TEST_F(ChipTrueTest, RatesAbove60StepAsRate60) {
     const std::vector<int32_t> levels = fm_voice::Levels(chip, 34, 96);
     EXPECT_EQ(levels[33] - levels[3], 80) << d1r;
   }
+}
+
+TEST_F(ChipTrueTest, RatesFollowThePresentKeyCodeAndAnAttackStandsStillAt62And63) {
+  // AR 29 KS 1: rate 58 at key code 0x0A, 63 at 0x7A. A key code written during the attack
+  // leaves the level where it is; one written at the key-on instant, before or after the key
+  // bits, gives the instant attack.
+  const auto probe = [this] {
+    chip.Reset();
+    chip.Write(0x08, 7);  // the key latch outlives a reset
+    fm_voice::NoiseProbe(chip, 96, 29, 0, 0, 0x0F, 1, 0x0A);
+  };
+  probe();
+  chip.Write(0x08, 0x40 | 7);
+  int32_t level = 255;
+  for (int frames = 0; level > 200 && frames < 100; ++frames) {
+    level = fm_voice::Levels(chip, 1, 96)[0];
+  }
+  ASSERT_GT(level, 0);
+  chip.Write(0x2F, 0x7A);
+  const std::vector<int32_t> held = fm_voice::Levels(chip, 300, 96);
+  EXPECT_EQ(*std::min_element(held.begin() + 1, held.end()), held[1]);
+  EXPECT_EQ(*std::max_element(held.begin() + 1, held.end()), held[1]);
+  EXPECT_GT(held[1], 0);
+  for (bool code_first : {true, false}) {
+    probe();
+    if (code_first) chip.Write(0x2F, 0x7A);
+    chip.Write(0x08, 0x40 | 7);
+    if (!code_first) chip.Write(0x2F, 0x7A);
+    EXPECT_EQ(fm_voice::Levels(chip, 2, 96)[1], 0) << code_first;
+  }
+}
+
+TEST_F(ChipTrueTest, TheLfoNoiseComesFromTheChipsLfsrNotTheCLibrary) {
+  // The noise waveform at a fast LFO rate, deep vibrato: a copy rendered after other seeds of
+  // rand() plays the same, and the pitch does move.
+  chip.Write(0x18, 0xF0);
+  chip.Write(0x19, 0xFF);
+  chip.Write(0x1B, 3);
+  chip.Write(0x38, 0x70);
+  Sine(0, 0x4A);
+  OpmChip copy = chip;
+  std::srand(1);
+  const std::vector<int32_t> first = fm_voice::Left(fm_voice::Render(chip, 20000));
+  std::srand(2);
+  EXPECT_EQ(fm_voice::Left(fm_voice::Render(copy, 20000)), first);
+  chip.Write(0x38, 0);
+  EXPECT_NE(fm_voice::Left(fm_voice::Render(copy, 20000)),
+            fm_voice::Left(fm_voice::Render(chip, 20000)));
 }
 
 TEST_F(ChipTrueTest, TheMixSaturatesAt16BitsAndKeepsTheDacsBits) {

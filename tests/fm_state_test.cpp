@@ -123,7 +123,7 @@ TEST(OpmStateTest, DamagedOrForeignStatesAreRefusedAndChangeNothing) {
   magic[0] = 'X';
   EXPECT_TRUE(refused(magic));
   std::vector<uint8_t> version = other;
-  version[4] = 2;
+  version[4] = 1;  // the layout before the pending attack
   EXPECT_TRUE(refused(version));
 
   // Every field set to values out of its range, one at a time: refused, or, where the value

@@ -114,13 +114,16 @@ TEST(MusicEndToEnd, GoldenHashesOfTheFirstTwoSeconds) {
   // none and board mode. Converted FM is checked against the chip's own rate below, by
   // measurement, as any libsoxr build may round differently. The band-limited PSG plays
   // chip-true (one-sided through the DC blocker, the chip's noise and levels, each frame's
-  // rise of the step); --resampler none and the board keep theirs.
-  const Case cases[] = {{ayz, "", "35bb4941d29cadcd"},
+  // rise of the step, counters that run through silence); --resampler none and the board keep
+  // theirs.
+  const Case cases[] = {{ayz, "", "9b9563973bc31731"},
                              {deck, "--resampler none", "abe0dc167866a129"},
                              {jingle, "--resampler none", "e4c623bf65731ffd"},
                              {ayz, "--resampler none", "cf428566589344b9"},
-                             {deck, "--board", "775816eba51d7f69"},
-                             {ayz, "--board", "ff77f9dcd60fbc2d"}};
+                             {deck, "--board --as-written", "775816eba51d7f69"},
+                             {ayz, "--board --as-written", "ff77f9dcd60fbc2d"},
+                             {deck, "--board", "422e686b2e223635"},
+                             {ayz, "--board", "d80fce14851c6a4d"}};
   for (const Case& c : cases) {
     Outcome run = vorla.Render(c.path, c.args);
     ASSERT_EQ(run.status, 0) << run.err;
@@ -252,12 +255,15 @@ TEST(MusicEndToEnd, ChipsModePlaysAtTheFilesPitchAndBoardModeAtTheBoards) {
   };
   // KC 0x4A is A4, 440 Hz on a 3579545 Hz YM2151 (the chip's rate ratio rounds it a little);
   // AY tone period 254 gives clock / (16 x 254). The board's clocks are 3993600 Hz (FM) and
-  // 998400 Hz (PSG, tone = clock / (8 x TP)).
+  // 998400 Hz (PSG, tone = clock / (8 x TP)): --board moves the writes to the file's pitch
+  // (period 254 becomes 283, 2.4 cents sharp), --as-written plays them at the board's.
   const Case cases[] = {
       {dual, "--solo fm1", 440.0, 0.01},
       {dual, "--solo psg1a", 1789773.0 / (16 * 254), 0.003},
-      {dual, "--solo fm1 --board", 440.0 * 3993600 / 3579545, 0.01},
-      {dual, "--solo psg1a --board", 998400.0 / (8 * 254), 0.003},
+      {dual, "--solo fm1 --board", 440.0, 0.003},
+      {dual, "--solo psg1a --board", 1789773.0 / (16 * 254), 0.002},
+      {dual, "--solo fm1 --board --as-written", 440.0 * 3993600 / 3579545, 0.01},
+      {dual, "--solo psg1a --board --as-written", 998400.0 / (8 * 254), 0.003},
       {s98, "--solo psg1", 2000000.0 / (16 * 254), 0.003},
   };
   for (const Case& c : cases) {

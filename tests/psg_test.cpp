@@ -58,7 +58,7 @@ uint32_t Le32(const uint8_t* p) {
 
 Seen Look(const Psg& psg) {
   const std::vector<uint8_t> bytes = psg.Save();
-  EXPECT_EQ(bytes.size(), 77u);
+  EXPECT_EQ(bytes.size(), 90u);  // then the periods written since the last step: 13 bytes
   const uint8_t* p = bytes.data() + 12;
   Seen seen{};
   for (uint8_t& reg : seen.regs) reg = *p++;
@@ -699,10 +699,60 @@ TEST(PsgChipTrue, NoiseLevelsAndCountersAreTheChips) {
   while ((Look(psg).tone_phase[0] & 0x3FFFFFF) < 0x2000000) Render(psg, 1);  // counted past 500
   const uint32_t half = Look(psg).tone_phase[0] & ~0x3FFFFFFu;
   const uint64_t count = (Look(psg).tone_phase[0] & 0x3FFFFFFu) * uint64_t{1000};
+  // The change takes effect at the next step: a render, here of no frames.
   SetTonePeriod(psg, 0, 2000);
+  Render(psg, 0);
   EXPECT_NEAR(static_cast<double>(Look(psg).tone_phase[0] - half), count / 2000.0, 2);
   SetTonePeriod(psg, 0, 200);
+  Render(psg, 0);
   EXPECT_EQ(Look(psg).tone_phase[0] - half, (uint64_t{199} << 26) / 200);
+}
+
+TEST(PsgChipTrue, CountersRunThroughSilenceAndAPeriodsBytesAtOneInstantAreOneWrite) {
+  // Tone A and noise B; a stretch with everything silent, then one where only C sounds (no
+  // channel listens to the noise): afterwards the PSG plays on as one never interrupted.
+  auto playing = [] {
+    Psg psg;
+    psg.SetChipTrue(true);
+    psg.SetClock(kBoardClock, kRate);
+    SetTonePeriod(psg, 0, 0x123);
+    SetTonePeriod(psg, 2, 0x80);
+    psg.SetRegister(6, 7);
+    psg.SetRegister(7, 0x2E);
+    psg.SetRegister(8, 15);
+    psg.SetRegister(9, 12);
+    SetEnvelopePeriod(psg, 0x40);
+    psg.SetRegister(13, 14);
+    return psg;
+  };
+  Psg steady = playing();
+  Psg paused = playing();
+  Render(steady, 3000);
+  Render(paused, 1000);
+  paused.SetRegister(7, 0x3F);
+  paused.SetRegister(8, 0);
+  paused.SetRegister(9, 0);
+  Render(paused, 777);
+  paused.SetRegister(7, 0x3B);
+  paused.SetRegister(10, 0x10);
+  Render(paused, 1223);
+  paused.SetRegister(7, 0x2E);
+  paused.SetRegister(8, 15);
+  paused.SetRegister(9, 12);
+  paused.SetRegister(10, 0);
+  EXPECT_EQ(Render(paused, 2000), Render(steady, 2000));
+
+  // Period 0x1FF, counted past 0x120; then 0x220 written low byte first: the momentary 0x120
+  // never counts, as the order high byte first shows.
+  auto written = [&playing](bool low_first) {
+    Psg psg = playing();
+    SetTonePeriod(psg, 0, 0x1FF);
+    while ((Look(psg).tone_phase[0] & 0x3FFFFFF) < 0x2800000) Render(psg, 1);
+    psg.SetRegister(low_first ? 0 : 1, low_first ? 0x20 : 0x02);
+    psg.SetRegister(low_first ? 1 : 0, low_first ? 0x02 : 0x20);
+    return Render(psg, 500);
+  };
+  EXPECT_EQ(written(true), written(false));
 }
 
 }  // namespace
@@ -759,14 +809,17 @@ TEST(PsgState, DamagedTruncatedOrForeignStatesAreRefusedAndChangeNothing) {
   bad.push_back(good);
   bad.back().push_back(0);
   bad.push_back(Patched(good, 0, StateMagic("VTON"), 4));  // another core's
-  bad.push_back(Patched(good, 4, 2, 2));                   // a later version
+  bad.push_back(Patched(good, 4, 3, 2));                   // a later version
+  bad.push_back(Patched(good, 4, 1, 2));                   // the layout before the periods
   // Fields out of their range, sealed with a fitting checksum.
   const std::pair<size_t, uint32_t> fields[] = {
       {kEnvelopePosAt, 1u << 30}, {69, 2}, {70, 2}, {71, 0x07}, {72, 4},
       {44, 4096},        // the chips' noise word past its period
-      {40, 32u << 17}};  // the chips' noise position past the first 32 steps of its word
+      {40, 32u << 17},   // the chips' noise position past the first 32 steps of its word
+      {73, 8},           // a period written on a fourth channel
+      {78, 0x1000}};     // a period before the write wider than 12 bits
   for (const auto& [at, value] : fields) {
-    bad.push_back(Patched(good, at, value, at == kEnvelopePosAt || at < 48 ? 4 : 1));
+    bad.push_back(Patched(good, at, value, at == kEnvelopePosAt || at < 48 || at > 73 ? 4 : 1));
   }
   Psg target;
   target.SetClock(kBoardClock, 8000);

@@ -2,6 +2,7 @@
 // sent to it, the emulated FM left out of the mix, board resets reaching the real chip.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -118,6 +119,28 @@ TEST(RomeoBoard, EveryBoardResetResetsTheRealChipWhateverUseRomeo) {
     board.host.PortOut(0x108, 0);
     EXPECT_EQ(card.sim->log, LockedOpmReset()) << use_romeo;
   }
+}
+
+TEST(RomeoBoard, ARestoredStateIsWrittenToTheRealChip) {
+  ProcessCard card;
+  Board board(true);
+  board.device->SetSaveStates(true);
+  board.FmTone();
+  const std::vector<uint8_t> state = board.device->StateBytes();
+  board.Fm(0x20, 0x00);
+  board.Fm(0x08, 0x00);
+  card.sim->log.clear();
+  ASSERT_TRUE(board.device->LoadStateBytes(state.data(), state.size()));
+  const Log& log = card.sim->log;
+  ASSERT_GE(log.size(), LockedOpmReset().size());
+  EXPECT_EQ(Log(log.begin(), log.begin() + 8), LockedOpmReset()) << "silenced first";
+  // Every register once (0x19 twice: AMD and PMD; 0x08 once a channel), the keys last.
+  const Log writes = card.Writes();
+  ASSERT_EQ(writes.size(), 2u * (7 + 2 + 224 + 1 + 8));
+  const auto at = std::find(writes.begin(), writes.end(), "w8 +0x0 0x20");
+  ASSERT_NE(at, writes.end());
+  EXPECT_EQ(*(at + 1), "w8 +0x4 0xc7");
+  EXPECT_EQ(Log(writes.end() - 16, writes.end() - 14), (Log{"w8 +0x0 0x8", "w8 +0x4 0x78"}));
 }
 
 TEST(RomeoBoard, ASecondBoardGetsNoChipAndPlaysFmItself) {

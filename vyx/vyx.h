@@ -65,6 +65,11 @@ inline constexpr VyxGuid kHostNoticesId = {0x5D0F6C21, 0x3B7A, 0x4E52,
 // {5D0F6C22-3B7A-4E52-9A64-564F524C4132}
 inline constexpr VyxGuid kHostFilesId = {0x5D0F6C22, 0x3B7A, 0x4E52,
                                          {0x9A, 0x64, 0x56, 0x4F, 0x52, 0x4C, 0x41, 0x32}};
+// Vorla's own, offered by the reference host only: the host's say on the board's switches,
+// asked once, when the board is first used (never while the module is created).
+// {5D0F6C23-3B7A-4E52-9A64-564F524C4133}
+inline constexpr VyxGuid kHostSwitchesId = {0x5D0F6C23, 0x3B7A, 0x4E52,
+                                            {0x9A, 0x64, 0x56, 0x4F, 0x52, 0x4C, 0x41, 0x33}};
 
 class VyxDevice;
 class VyxSoundSource;
@@ -194,6 +199,15 @@ class HostFiles {
   // 4th: why the module must not write `path` (a file the host's run reads or writes itself),
   // one line of text kept until the next call; null when nothing is against it.
   virtual const char* VYXCALL Refusal(const char* path) = 0;
+};
+
+// The host's own settings of the board's switches, where it offers this.
+class HostSwitches {
+ public:
+  // 1st: the host's value for the switch that `key` names (a key of the settings file's
+  // "VORLA" section: "LOG" a file or folder, "FMTIMERS" and "SAVESTATES" "1" on or "0" off);
+  // null when the host leaves it to the environment and the settings file.
+  virtual const char* VYXCALL Switch(const char* key) = 0;
 };
 
 // ---- Module side -----------------------------------------------------------------------------

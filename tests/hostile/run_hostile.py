@@ -434,6 +434,16 @@ def cases():
              setup=lambda t: t.put("old.s98", b"the user's own log"), expect=1),
         Case("log-many-resets", ["render", "resets.board", "--raw", "a.s32", "--log", "r.s98"],
              ["a.s32", "r.s98"], setup=resets, expect=0),
+        # Saved states: read from anywhere, written through the door.
+        Case("state-out-is-script", render + ["--raw", "a.s32", "--state-out", "s.board"],
+             ["a.s32"], expect=1),
+        Case("state-out-is-module", render + ["--state-out", "../bin/Vorla.vyx"], expect=1),
+        Case("state-out-dev-full", render + ["--raw", "a.s32", "--state-out", "/dev/full"],
+             ["a.s32"], expect=1),
+        Case("state-in-dev-zero", render + ["--raw", "a.s32", "--state-in", "/dev/zero"],
+             ["a.s32"], expect=1),
+        Case("state-in-folder", render + ["--raw", "a.s32", "--state-in", "."], ["a.s32"],
+             expect=1),
         # Outputs.
         Case("dangling-part-link", render + ["-o", "out.wav"], ["out.wav"],
              setup=link(lambda t: os.path.join(t.root, "outside", "x"), "out.wav.part0"),
