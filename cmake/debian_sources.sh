@@ -84,3 +84,23 @@ fetch_sources() {  # WHO PREFIX SCRIPT PACKAGE...
   done
   rm -rf "$prefix"
 }
+
+# libsoxr and libFLAC as both library sets have them, through the caller's configure_and_install
+# NAME SOURCE_DIR OPTIONS...: libsoxr without tests, examples, OpenMP or the libsamplerate
+# bindings; libFLAC alone: no Ogg, no C++ library, no programs, no stack protector (mingw would
+# need libssp beside the program).
+build_soxr_and_flac() {
+  configure_and_install libsoxr "$(ls -d libsoxr-*/ | head -n 1)" \
+    -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF -DWITH_OPENMP=OFF -DWITH_LSR_BINDINGS=OFF
+  configure_and_install flac "$(ls -d flac-*/ | head -n 1)" \
+    -DWITH_OGG=OFF -DBUILD_CXXLIBS=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF \
+    -DBUILD_TESTING=OFF -DBUILD_DOCS=OFF -DINSTALL_MANPAGES=OFF -DWITH_STACK_PROTECTOR=OFF \
+    -DWITH_FORTIFY_SOURCE=OFF
+}
+
+# Marks PREFIX as holding what fetch_sources fetched, built as the script stands.
+finish_prefix() {  # WHO PREFIX
+  rm -rf "$2/doc" "$2/share"
+  echo "$stamp" >"$2/versions"
+  echo "$1: $fetched_versions in $2"
+}

@@ -35,13 +35,5 @@ echo "web libraries: building zlib"
   install -D -m 644 libz.a "$prefix/lib/libz.a" &&
   install -D -m 644 -t "$prefix/include" zlib.h zconf.h) || { tail -n 40 zlib.log; exit 1; }
 
-configure_and_install libsoxr "$(ls -d libsoxr-*/ | head -n 1)" \
-  -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF -DWITH_OPENMP=OFF -DWITH_LSR_BINDINGS=OFF
-
-configure_and_install flac "$(ls -d flac-*/ | head -n 1)" \
-  -DWITH_OGG=OFF -DBUILD_CXXLIBS=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF \
-  -DBUILD_DOCS=OFF -DINSTALL_MANPAGES=OFF -DWITH_STACK_PROTECTOR=OFF -DWITH_FORTIFY_SOURCE=OFF
-
-rm -rf "$prefix/doc" "$prefix/share"
-echo "$stamp" >"$prefix/versions"
-echo "web libraries: $fetched_versions in $prefix"
+build_soxr_and_flac
+finish_prefix "web libraries" "$prefix"

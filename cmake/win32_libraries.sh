@@ -29,8 +29,7 @@ configure_and_install() {  # NAME SOURCE_DIR OPTIONS...
     -DCMAKE_C_FLAGS_RELEASE="$cflags" -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF "$@"
 }
 
-configure_and_install libsoxr "$(ls -d libsoxr-*/ | head -n 1)" \
-  -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF -DWITH_OPENMP=OFF -DWITH_LSR_BINDINGS=OFF
+build_soxr_and_flac
 
 # SDL2: audio, its threads and timers, and the Windows video core that its entry table needs;
 # no renderers, input devices, sensors or tests.
@@ -40,12 +39,4 @@ configure_and_install libsdl2 "$(ls -d libsdl2-*/ | head -n 1)" \
   -DSDL_SENSOR=OFF -DSDL_POWER=OFF -DSDL_LOCALE=OFF -DSDL_OPENGL=OFF -DSDL_OPENGLES=OFF \
   -DSDL_VULKAN=OFF -DSDL_RENDER_D3D=OFF -DSDL_XINPUT=OFF -DSDL_CCACHE=OFF
 
-# libFLAC alone: no Ogg, no C++ library, no programs; no stack protector (mingw would need
-# libssp beside the program).
-configure_and_install flac "$(ls -d flac-*/ | head -n 1)" \
-  -DWITH_OGG=OFF -DBUILD_CXXLIBS=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF \
-  -DBUILD_DOCS=OFF -DINSTALL_MANPAGES=OFF -DWITH_STACK_PROTECTOR=OFF -DWITH_FORTIFY_SOURCE=OFF
-
-rm -rf "$prefix/doc" "$prefix/share"
-echo "$stamp" >"$prefix/versions"
-echo "win32 libraries: $fetched_versions in $prefix"
+finish_prefix "win32 libraries" "$prefix"
