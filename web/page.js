@@ -4,7 +4,7 @@
 'use strict';
 
 const $ = (id) => document.getElementById(id);
-const worker = new Worker('worker.js');
+let worker = null;        // the player, started afresh after a fault
 const playlist = [];      // {name, file, info, error}
 let current = -1;
 let context = null;       // the AudioContext, resumed at the first file (a user's gesture)
@@ -69,9 +69,7 @@ async function makeAudio() {
   node = new AudioWorkletNode(context, 'vorla-player', { outputChannelCount: [2] });
   gainNode = context.createGain();
   node.connect(gainNode).connect(context.destination);
-  const channel = new MessageChannel();
-  node.port.postMessage({ workerPort: channel.port1 }, [channel.port1]);
-  worker.postMessage({ type: 'audio', port: channel.port2 }, [channel.port2]);
+  connectWorker();
   node.port.onmessage = (e) => {
     if (e.data.sounding && dropTime >= 0) {
       window.vorlaPage.firstSoundMs = Math.round(performance.now() - dropTime);
@@ -293,9 +291,38 @@ function download(bytes, flac) {
   status(`saved ${name} (${bytes.length} bytes)`);
 }
 
-// ---- the worker's answers ----
+// ---- the worker and its answers ----
 
-worker.onmessage = (e) => {
+function startWorker() {
+  worker = new Worker('worker.js');
+  worker.onmessage = fromWorker;
+  worker.onerror = workerFault;
+  if (node !== null) connectWorker();
+}
+
+// The worker feeds the worklet through a port of their own.
+function connectWorker() {
+  const channel = new MessageChannel();
+  node.port.postMessage({ workerPort: channel.port1 }, [channel.port1]);
+  worker.postMessage({ type: 'audio', port: channel.port2 }, [channel.port2]);
+}
+
+// A fault inside the player is told, never a silent stop: the song it played is marked with it,
+// what it had queued is dropped, and a fresh player takes the next song.
+function workerFault(e) {
+  const entry = playlist[current];
+  const message = `${entry ? `${entry.name}: ` : ''}the player stopped: ${e.message}`;
+  tell(message);
+  if (entry) entry.error = message;
+  drawPlaylist();
+  worker.terminate();
+  if (node !== null) node.port.postMessage({ flush: true });
+  playing = false;
+  stopped = true;
+  startWorker();
+}
+
+function fromWorker(e) {
   const m = e.data;
   switch (m.type) {
     case 'ready':
@@ -341,14 +368,9 @@ worker.onmessage = (e) => {
       download(m.bytes, m.flac);
       break;
   }
-};
+}
 
-// A fault inside the player is told, never a silent stop.
-worker.onerror = (e) => {
-  tell(`the player stopped: ${e.message}`);
-  playing = false;
-  stopped = true;
-};
+startWorker();
 
 // ---- the user's hands ----
 

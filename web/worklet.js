@@ -1,7 +1,8 @@
 // The audio thread's side: plays the frames the worker rendered, from a queue of blocks that the
 // worker keeps a fraction of a second ahead, so that a busy tab does not click. The worker
 // reaches it through a port of its own (processorOptions never carry one; the page hands the
-// port over); the page's messages come through this node's own port.
+// port over); the page's messages come through this node's own port: {workerPort} (a new
+// worker's), {paused: bool}, {flush: true} (a worker that failed: its blocks are dropped).
 //
 // From the worker: {frames: Float32Array (left, right interleaved), end: bool, levels}, {flush:
 // true}. A block's levels (the voices', at its end) go to the page as the block starts playing.
@@ -26,6 +27,7 @@ class VorlaPlayer extends AudioWorkletProcessor {
         this.worker.onmessage = (w) => this.fromWorker(w.data);
       }
       if ('paused' in m) this.paused = m.paused;
+      if (m.flush) this.fromWorker(m);
     };
   }
 
