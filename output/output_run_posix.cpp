@@ -11,6 +11,13 @@ namespace {
 
 const TerminalSignals* volatile g_terminal = nullptr;
 volatile std::sig_atomic_t* volatile g_interrupt = nullptr;
+// The process is ending on a signal: the terminal, put back, is not taken again (by the player's
+// key thread, which goes on while another thread runs the handler).
+volatile std::sig_atomic_t g_ending = 0;
+
+void PutTerminalBack() {
+  if (const TerminalSignals* terminal = g_terminal; terminal != nullptr) terminal->put_back();
+}
 
 void Say(const char* text) {
   const ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
@@ -31,11 +38,13 @@ void Default(int signal) {
 }
 
 extern "C" void OnStopSignal(int signal) {
-  if (const TerminalSignals* terminal = g_terminal; terminal != nullptr) terminal->put_back();
   if (signal == SIGINT && g_interrupt != nullptr) {
+    PutTerminalBack();
     *g_interrupt = 1;
     return;
   }
+  g_ending = 1;
+  PutTerminalBack();
   if (signal == SIGQUIT) {
     // Its default action, as it would have been: delivered when this handler returns.
     Default(SIGQUIT);
@@ -51,6 +60,7 @@ extern "C" void OnStopSignal(int signal) {
     default: Say("vorla: file too large: the file-size limit was reached (SIGXFSZ)"); break;
   }
   Say("; unfinished outputs removed\n");
+  PutTerminalBack();  // again: a key thread may have taken it in the meantime
   _exit(128 + signal);
 }
 
@@ -59,12 +69,12 @@ extern "C" void OnSuspend(int);
 // Back in the foreground with the terminal taken again: Ctrl-Z gives it back as before.
 extern "C" void OnContinue(int) {
   const TerminalSignals* terminal = g_terminal;
-  if (terminal != nullptr && terminal->take()) Handle(SIGTSTP, OnSuspend);
+  if (g_ending == 0 && terminal != nullptr && terminal->take()) Handle(SIGTSTP, OnSuspend);
 }
 
 // Ctrl-Z: the shell gets its terminal back as it was, and the process stops as it would have.
 extern "C" void OnSuspend(int) {
-  if (const TerminalSignals* terminal = g_terminal; terminal != nullptr) terminal->put_back();
+  PutTerminalBack();
   Default(SIGTSTP);
   sigset_t suspend;
   sigemptyset(&suspend);
