@@ -1,5 +1,5 @@
 // The board-script parser: any text either parses into commands whose operands lie in their
-// ranges, or fails with "NAME:LINE: message".
+// ranges (a load only of a slot saved before it), or fails with "NAME:LINE: message".
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (error.rfind("fuzz.board:", 0) != 0) __builtin_trap();
     return 0;
   }
+  uint32_t saved = 0;  // slots that a save line has filled so far
   for (const ScriptCommand& c : script.commands) {
     switch (c.kind) {
       case ScriptCommand::kRate:
@@ -38,6 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (int i = 8; i < 17; ++i) {
           if (c.args[i] < 0 || c.args[i] > 1) __builtin_trap();
         }
+        break;
+      case ScriptCommand::kSave:
+      case ScriptCommand::kLoad:
+        if (c.args[0] < 0 || c.args[0] >= BoardScriptReader::kSlots) __builtin_trap();
+        if (c.kind == ScriptCommand::kSave) saved |= 1u << c.args[0];
+        // A load only of a slot saved before it.
+        if (c.kind == ScriptCommand::kLoad && (saved & (1u << c.args[0])) == 0) __builtin_trap();
         break;
     }
   }
