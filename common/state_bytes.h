@@ -130,10 +130,6 @@ class StateReader {
   bool Finish() const { return ok_ && pos_ == end_; }
 
  private:
-  static uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-  static uint32_t Le32(const uint8_t* p) {
-    return p[0] | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-  }
   bool Take(size_t n) {
     if (!ok_ || end_ - pos_ < n) {
       ok_ = false;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/le_bytes.h"
 #include "common/state_bytes.h"
 #include "module/board_device.h"
 
@@ -61,8 +62,7 @@ void SealAll(std::vector<uint8_t>& s) {
   size_t pos = StateWriter::kHeaderSize + 4;  // the rate
   auto part = [&] {
     if (pos + 4 > s.size()) return;
-    const uint32_t n = s[pos] | uint32_t{s[pos + 1]} << 8 | uint32_t{s[pos + 2]} << 16 |
-                       uint32_t{s[pos + 3]} << 24;
+    const uint32_t n = Le32(&s[pos]);
     pos += 4;
     if (n <= s.size() - pos) Seal(s, pos, n);
     pos += n;

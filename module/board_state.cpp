@@ -14,6 +14,7 @@
 // take the current settings and the host's current rate again.
 #include <cstring>
 
+#include "common/le_bytes.h"
 #include "common/state_bytes.h"
 #include "module/board_clocks.h"
 #include "module/board_device.h"
@@ -158,9 +159,7 @@ bool BoardDevice::LoadState(const void* buffer) {
   // header names a state of exactly that size.
   const auto* bytes = static_cast<const uint8_t*>(buffer);
   const size_t size = GetStateSize();
-  uint32_t payload = 0;
-  for (int i = 0; i < 4; ++i) payload |= uint32_t{bytes[8 + i]} << (8 * i);
-  if (std::memcmp(bytes, "VBRD", 4) != 0 || payload != size - StateWriter::kHeaderSize - 4) {
+  if (Le32(bytes) != kBoardStateMagic || Le32(bytes + 8) != size - StateWriter::kHeaderSize - 4) {
     return false;
   }
   return LoadStateBytes(bytes, size);

@@ -35,10 +35,6 @@ inline std::vector<std::vector<uint8_t>> Damaged(const std::vector<uint8_t>& goo
   return bad;
 }
 
-inline uint32_t StateLe32(const uint8_t* p) {
-  return p[0] | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
 // The generator's state as Save writes it, field by field after the 12-byte header.
 struct ToneSeen {
   struct Voice {
@@ -55,7 +51,7 @@ inline ToneSeen Look(const TimerTone& t) {
   EXPECT_EQ(bytes.size(), 12u + 51u + 4u);
   const uint8_t* p = bytes.data() + 12;
   auto i32 = [&p] {
-    const uint32_t v = StateLe32(p);
+    const uint32_t v = Le32(p);
     p += 4;
     return static_cast<int32_t>(v);
   };
@@ -86,5 +82,5 @@ inline ControlSeen Look(const BoardControl& c) {
   const std::vector<uint8_t> bytes = c.Save();
   EXPECT_EQ(bytes.size(), 12u + 22u + 4u);
   const uint8_t* p = bytes.data() + 12;
-  return {p[0] != 0, p[1], StateLe32(p + 2), StateLe32(p + 6), p[10] != 0};
+  return {p[0] != 0, p[1], Le32(p + 2), Le32(p + 6), p[10] != 0};
 }

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/le_bytes.h"
 #include "common/state_bytes.h"
 #include "psg/noise_table.h"
 #include "tests/psg_registers.h"
@@ -51,10 +52,6 @@ struct Seen {
   uint8_t routing;
 };
 constexpr size_t kEnvelopePosAt = 12 + 16 + 12 + 8;  // where Save puts envelope_pos
-
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
 
 Seen Look(const Psg& psg) {
   const std::vector<uint8_t> bytes = psg.Save();
