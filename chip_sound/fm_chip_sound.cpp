@@ -1,0 +1,125 @@
+#include "chip_sound/fm_chip_sound.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr uint64_t kStepChipFrames = 2048;  // chip frames a step of Mix reads, about
+constexpr uint64_t kMaxLag = 4096;          // chip frames the chip may lag behind the present
+constexpr uint64_t kRingFrames = 8192;
+
+}  // namespace
+
+FmChipSound::FmChipSound(OpmChip* chip, uint32_t clock, uint32_t rate)
+    : chip_(chip), clock_(clock), rate_(rate), converter_(clock, kDivider, rate) {
+  ring_.resize(kRingFrames);
+  Restart();
+}
+
+void FmChipSound::SetRate(uint32_t rate) {
+  if (rate == 0) return;
+  Settle();
+  base_ = ChipAt(frames_);
+  frames_ = 0;
+  rate_ = rate;
+  converter_ = RateConverter(clock_, kDivider, rate);
+}
+
+void FmChipSound::Settle() {
+  CatchUp();
+  ahead_valid_ = false;
+  ahead_at_ = chip_at_;
+}
+
+void FmChipSound::CatchUp() { RenderChip(ChipAt(frames_)); }
+
+void FmChipSound::Restart() {
+  // At clock / 64 the chip renders one frame a chip sample.
+  chip_->SetChipTrue(true);
+  chip_->SetRate(clock_, (clock_ + kDivider / 2) / kDivider);
+  Silence(ChipAt(frames_));
+}
+
+void FmChipSound::Skip(int32_t count) {
+  if (count <= 0) return;
+  CatchUp();
+  frames_ += static_cast<uint64_t>(count);
+  const uint64_t due = ChipAt(frames_);
+  for (uint64_t left = due - chip_at_; left > 0;) {
+    const uint64_t n = std::min<uint64_t>(left, INT32_MAX);
+    chip_->AdvanceTimers(static_cast<int32_t>(n));
+    left -= n;
+  }
+  Silence(due);
+}
+
+void FmChipSound::Mix(StereoFrame* frames, int32_t count) {
+  // Output frames a step: at most about kStepChipFrames chip frames, at least one.
+  const uint64_t most = std::max<uint64_t>(1, kStepChipFrames * kDivider * rate_ / clock_);
+  for (int32_t done = 0; done < count;) {
+    const int32_t n = static_cast<int32_t>(std::min<uint64_t>(most, count - done));
+    Step(frames + done, n);
+    done += n;
+  }
+}
+
+void FmChipSound::Step(StereoFrame* frames, int32_t count) {
+  const uint64_t due = ChipAt(frames_ + count);  // where the chip is when these have played
+  const uint64_t need = ChipAt(frames_ + count - 1) + RateConverter::kHalf + 1;
+  if (!ahead_valid_ || ahead_at_ < need) {
+    if (ahead_valid_ && need - ahead_at_ <= RateConverter::kHalf && due - chip_at_ <= kMaxLag) {
+      // A short call: the copy goes on, and the chip lags.
+      RenderAhead(need);
+    } else {
+      RenderChip(due);
+      ahead_ = *chip_;
+      ahead_at_ = due;
+      ahead_valid_ = true;
+      RenderAhead(need);
+    }
+  }
+  const uint64_t first = ChipAt(frames_) - RateConverter::kHalf + 1;
+  converter_.Convert(&ring_[first - ring_start_], frames_, frames, count);
+  frames_ += static_cast<uint64_t>(count);
+}
+
+StereoFrame* FmChipSound::Slot(uint64_t frame, uint64_t end) {
+  if (end - ring_start_ > ring_.size()) {
+    // What the next output frame reads, and on; the chip's own frames below it are not kept.
+    const uint64_t keep = std::min(frame, ChipAt(frames_) - RateConverter::kHalf + 1);
+    const uint64_t kept = ring_start_ + ring_.size() > keep ? ring_start_ + ring_.size() - keep : 0;
+    std::memmove(ring_.data(), &ring_[keep - ring_start_], kept * sizeof(StereoFrame));
+    ring_start_ = keep;
+    if (end - ring_start_ > ring_.size()) ring_.resize(2 * (end - ring_start_));
+  }
+  StereoFrame* at = &ring_[frame - ring_start_];
+  std::fill(at, at + (end - frame), StereoFrame{0, 0});
+  return at;
+}
+
+void FmChipSound::RenderChip(uint64_t end) {
+  // Frames no output reads any more are rendered for the chip's sake only.
+  while (chip_at_ < end && chip_at_ < ring_start_) {
+    const uint64_t n = std::min({end, ring_start_, chip_at_ + kStepChipFrames}) - chip_at_;
+    scratch_.assign(n, StereoFrame{0, 0});
+    chip_->Mix(scratch_.data(), static_cast<int32_t>(n));
+    chip_at_ += n;
+  }
+  if (chip_at_ >= end) return;
+  chip_->Mix(Slot(chip_at_, end), static_cast<int32_t>(end - chip_at_));
+  chip_at_ = end;
+}
+
+void FmChipSound::RenderAhead(uint64_t end) {
+  ahead_.Mix(Slot(ahead_at_, end), static_cast<int32_t>(end - ahead_at_));
+  ahead_at_ = end;
+}
+
+void FmChipSound::Silence(uint64_t frame) {
+  ring_start_ = frame - RateConverter::kTaps;
+  std::fill(ring_.begin(), ring_.end(), StereoFrame{0, 0});
+  chip_at_ = frame;
+  ahead_at_ = frame;
+  ahead_valid_ = false;
+}

@@ -1,0 +1,140 @@
+#include "chip_sound/psg_chip_sound.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double kDcBlockerHz = 5.0;  // the DC blocker's one pole
+
+// Wraps around past the int32 range, as the chips' own sums do.
+int32_t AddWrapping(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+// Each kernel row summed from its first tap: the step's rise k frames after its change.
+struct RiseTable {
+  int64_t rise[StepKernel::kPhases][StepKernel::kTaps];
+  RiseTable() {
+    const auto& taps = StepKernel::Get().taps;
+    for (uint32_t p = 0; p < StepKernel::kPhases; ++p) {
+      int64_t sum = 0;
+      for (uint32_t j = 0; j < StepKernel::kTaps; ++j) rise[p][j] = sum += taps[p][j];
+    }
+  }
+  static const RiseTable& Get() {
+    static const RiseTable table;
+    return table;
+  }
+};
+
+}  // namespace
+
+PsgChipSound::PsgChipSound(Psg* psg, uint32_t rate) : psg_(psg), steps_(this) {
+  SetRate(rate);
+}
+
+void PsgChipSound::SetRate(uint32_t rate) {
+  if (rate == 0) return;
+  dc_leak_ = std::llround((1 - std::exp(-2 * 3.14159265358979323846 * kDcBlockerHz / rate)) *
+                          16777216.0);
+  ahead_valid_ = false;
+}
+
+void PsgChipSound::Mix(StereoFrame* frames, int32_t count, uint32_t routing) {
+  for (int32_t done = 0; done < count;) {
+    const int32_t n = std::min(count - done, PsgSink::kBlockFrames);
+    Render(false, n);
+    // The copy covers the kDelay frames after the present: it goes on where it is, or starts
+    // again from the PSG.
+    if (!ahead_valid_ || ahead_at_ < at_) {
+      ahead_ = *psg_;
+      std::copy(last_, last_ + kChannels, ahead_last_);
+      ahead_at_ = at_;
+      ahead_steps_.clear();
+      ahead_valid_ = true;
+    } else {
+      // What the PSG has rendered itself now counts from its own steps.
+      const auto rendered = std::remove_if(
+          ahead_steps_.begin(), ahead_steps_.end(), [this](const AheadStep& s) {
+            return s.frame < at_ ||
+                   (s.frame == at_ && s.phase == 0 && ((carried_ >> s.channel) & 1) != 0);
+          });
+      ahead_steps_.erase(rendered, ahead_steps_.end());
+    }
+    if (ahead_at_ < at_ + kDelay) Render(true, static_cast<int32_t>(at_ + kDelay - ahead_at_));
+    Output(frames + done, n, routing);
+    done += n;
+  }
+}
+
+void PsgChipSound::Render(bool ahead, int32_t count) {
+  rendering_ahead_ = ahead;
+  uint64_t& at = ahead ? ahead_at_ : at_;
+  block_at_ = at;
+  render_end_ = at + static_cast<uint64_t>(count);
+  if (!ahead) carried_ = 0;
+  if (!(ahead ? ahead_ : *psg_).Render(steps_, count)) {
+    // Nothing can sound: every channel falls to 0.
+    for (uint32_t c = 0; c < kChannels; ++c) Change(c, 0, at, 0);
+  }
+  at += static_cast<uint64_t>(count);
+}
+
+void PsgChipSound::TakeBlock(int32_t frames) {
+  for (uint32_t c = 0; c < kChannels; ++c) {
+    for (uint32_t k = 0; k < steps_.change_count[c]; ++k) {
+      // Four sub-samples a frame, 256 time units a sub-sample.
+      const PsgChange change = steps_.changes[c][k];
+      Change(c, change.level, block_at_ + (change.time >> 10),
+             (change.time >> 2) & (StepKernel::kPhases - 1));
+    }
+  }
+  block_at_ += static_cast<uint64_t>(frames);
+}
+
+void PsgChipSound::Change(uint32_t c, int32_t level, uint64_t frame, uint32_t phase) {
+  int32_t& last = rendering_ahead_ ? ahead_last_[c] : last_[c];
+  if (level == last) return;
+  const int64_t change = int64_t{level} - last;
+  last = level;
+  if (rendering_ahead_) {
+    ahead_steps_.push_back(AheadStep{frame, phase, c, change});
+    return;
+  }
+  if (frame == render_end_) carried_ |= 1u << c;
+  // The part of the step the outputs have already passed (up to frame at_ + kDelay - 1) goes
+  // into the level at once, the rest frame by frame.
+  const uint64_t read = at_ + kDelay;  // the first frame of the sum no output has read
+  const uint32_t passed =
+      read > frame ? static_cast<uint32_t>(std::min<uint64_t>(read - frame, kTaps)) : 0;
+  if (passed > 0) level_ += change * RiseTable::Get().rise[phase][passed - 1];
+  const int32_t* row = StepKernel::Get().taps[phase];
+  for (uint32_t j = passed; j < kTaps; ++j) increments_[(frame + j) % kRing] += change * row[j];
+}
+
+void PsgChipSound::Output(StereoFrame* frames, int32_t count, uint32_t routing) {
+  const auto& rise = RiseTable::Get().rise;
+  constexpr int64_t kHalfUnit = int64_t{1} << 15;
+  const uint64_t first = at_ - static_cast<uint64_t>(count);
+  for (int32_t i = 0; i < count; ++i) {
+    const uint64_t frame = first + static_cast<uint64_t>(i) + kDelay;
+    int64_t& increment = increments_[frame % kRing];
+    level_ += increment;
+    increment = 0;
+    int64_t sum = level_;
+    // The copy's changes, all at at_ or later, reach the last kDelay outputs only.
+    if (frame >= at_) {
+      for (const AheadStep& s : ahead_steps_) {
+        if (s.frame <= frame) sum += s.change * rise[s.phase][frame - s.frame];
+      }
+    }
+    const int32_t x = static_cast<int32_t>(sum >> StepKernel::kUnityBits);
+    // y[n] = x[n] - x[n-1] + (1 - leak) y[n-1], the leak's product from y in 1 / 2^8 units.
+    dc_out_ += ((int64_t{x} - dc_in_) << 16) - (((dc_out_ >> 8) * dc_leak_) >> 16);
+    dc_in_ = x;
+    const int32_t y = static_cast<int32_t>((dc_out_ + kHalfUnit) >> 16);
+    if (routing & 1) frames[i].left = AddWrapping(frames[i].left, y);
+    if (routing & 2) frames[i].right = AddWrapping(frames[i].right, y);
+  }
+}
