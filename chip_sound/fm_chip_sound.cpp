@@ -14,7 +14,8 @@ constexpr uint64_t kRingFrames = 8192;
 FmChipSound::FmChipSound(OpmChip* chip, uint32_t clock, uint32_t rate)
     : chip_(chip), clock_(clock), rate_(rate), converter_(clock, kDivider, rate) {
   ring_.resize(kRingFrames);
-  Restart();
+  SetUpChip();
+  Silence(base_);
 }
 
 void FmChipSound::SetRate(uint32_t rate) {
@@ -34,11 +35,18 @@ void FmChipSound::Settle() {
 
 void FmChipSound::CatchUp() { RenderChip(ChipAt(frames_)); }
 
-void FmChipSound::Restart() {
+void FmChipSound::SetUpChip() {
   // At clock / 64 the chip renders one frame a chip sample.
   chip_->SetChipTrue(true);
   chip_->SetRate(clock_, (clock_ + kDivider / 2) / kDivider);
-  Silence(ChipAt(frames_));
+}
+
+void FmChipSound::Restart() {
+  SetUpChip();
+  // The frames up to the present stay as the chip played them: the converter goes on from them.
+  chip_at_ = ChipAt(frames_);
+  ahead_at_ = chip_at_;
+  ahead_valid_ = false;
 }
 
 void FmChipSound::Skip(int32_t count) {

@@ -43,11 +43,12 @@ class FmChipSound {
   // count output frames without sound (the real chip plays the FM part): the chip's timers
   // move on, and the sound after it starts from silence.
   void Skip(int32_t count);
-  // Sets the chip to its own rate and variant (also after it was given a state, which keeps the
-  // ones it was made with); its sound goes on from silence.
+  // After Settle, the chip was given a state (which keeps the rate and variant it was made
+  // with): it is set to its own again, and its sound goes on from the state.
   void Restart();
 
  private:
+  void SetUpChip();
   // Output frames at most a step of Mix: keeps the chip frames a step needs within bounds.
   int32_t StepFrames(int32_t count) const;
   // The chip frame that output frame j of this rate falls in.

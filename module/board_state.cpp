@@ -89,6 +89,7 @@ bool BoardDevice::LoadStateBytes(const uint8_t* data, size_t size) {
   }
   fm_latch_ = fm_latch;
   fm_registers_ = fm_registers;
+  FmChanging();
   opm_ = opm;
   control_ = control;
   AfterLoad(saved_rate, pending, due_in);
