@@ -19,7 +19,7 @@ FmChipSound::FmChipSound(OpmChip* chip, uint32_t clock, uint32_t rate)
 }
 
 void FmChipSound::SetRate(uint32_t rate) {
-  if (rate == 0) return;
+  if (rate == 0 || rate == rate_) return;
   Settle();
   base_ = ChipAt(frames_);
   frames_ = 0;
@@ -77,8 +77,9 @@ void FmChipSound::Step(StereoFrame* frames, int32_t count) {
   const uint64_t need = ChipAt(frames_ + count - 1) + RateConverter::kHalf + 1;
   if (!ahead_valid_ || ahead_at_ < need) {
     if (ahead_valid_ && need - ahead_at_ <= RateConverter::kHalf && due - chip_at_ <= kMaxLag) {
-      // A short call: the copy goes on, and the chip lags.
-      RenderAhead(need);
+      // A short call: the copy goes on, a little further than needed so that it renders in
+      // fewer, longer runs, and the chip lags.
+      RenderAhead(need + RateConverter::kHalf);
     } else {
       RenderChip(due);
       ahead_ = *chip_;

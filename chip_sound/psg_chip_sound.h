@@ -39,6 +39,7 @@ class PsgChipSound {
   static constexpr uint32_t kTaps = StepKernel::kTaps;
   static constexpr uint32_t kDelay = StepKernel::kDelay;
   static constexpr uint64_t kRing = 4096;  // more than a block and the taps past it
+  static constexpr uint64_t kAheadSlack = 32;  // frames the copy goes on past what is needed
 
   struct AheadStep {
     uint64_t frame;

@@ -9,9 +9,9 @@ void BoardDevice::SetChipSound(bool on) {
   chip_sound_ = on;
   // Before Init the chips are not set up yet: Init starts it.
   if (!initialized_) return;
-  if (on) {
+  if (on && rate_ >= kMinChipSoundRate) {
     StartChipSound();
-  } else {
+  } else if (!on && fm_sound_ != nullptr) {
     StopChipSound();
   }
 }

@@ -79,7 +79,7 @@ bool BoardDevice::Init(HostPorts* ports, uint32_t interrupt_port, HostTimerQueue
   if (romeo_ != nullptr) romeo_->Request(RomeoManager::kOpmCode, &real_chip_);
   Reset();
   initialized_ = true;
-  if (chip_sound_) StartChipSound();
+  if (chip_sound_ && rate_ >= kMinChipSoundRate) StartChipSound();
   return true;
 }
 
@@ -105,6 +105,12 @@ void BoardDevice::Reset() {
 
 bool BoardDevice::SetRate(uint32_t rate) {
   if (rate != 0) rate_ = rate;
+  if (chip_sound_ && initialized_) {
+    // The chips' own sound serves the usual rates; below them the board sounds as defined.
+    const bool served = rate_ >= kMinChipSoundRate;
+    if (!served && fm_sound_ != nullptr) StopChipSound();
+    if (served && fm_sound_ == nullptr) StartChipSound();
+  }
   if (log_ != nullptr) log_->SetRate(rate);
   tone_.SetRate(kBoardToneClock, rate);
   for (int i = 0; i < kPsgCount; ++i) {

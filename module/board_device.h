@@ -54,6 +54,9 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   static constexpr uint32_t kInitialRate = 44100;
   static constexpr int kPsgCount = 4;
   static constexpr int kConnectorCount = 33;
+  // The lowest host rate the chips' own sound plays at: the FM chip renders 62,400 frames a
+  // second whatever the rate, and a host rate far below the audible band has no use for them.
+  static constexpr uint32_t kMinChipSoundRate = 8000;
 
   struct PsgSlot {
     Psg psg;
@@ -103,7 +106,8 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   void SetSaveStates(bool on) { save_states_ = on; }
   // The chips' own sound on request (off by default): the FM and the PSGs render as the chips
   // did, converted and band-limited to the host's rate with no delay; the board's volumes,
-  // routing and interrupt as defined.
+  // routing and interrupt as defined. At host rates below kMinChipSoundRate the board sounds
+  // as defined until the rate is up again.
   void SetChipSound(bool on);
   bool chip_sound() const { return chip_sound_; }
   // `hook` runs once, at the device's first use: the first Mix, port access, event or state

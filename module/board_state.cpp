@@ -104,7 +104,7 @@ void BoardDevice::AfterLoad(uint32_t saved_rate, bool pending, int32_t due_in) {
   }
   opm_.SetVolume(ChipVolume(fm_volume_));
   opm_.SetTimersCounting(fm_timers_counting_);
-  if (chip_sound_) {
+  if (fm_sound_ != nullptr) {
     // The chips' own sound: each chip back in its behaviour (a state keeps the one it was made
     // with) and at its rate, its sound going on from the state.
     if (saved_rate != rate_) tone_.SetRate(kBoardToneClock, rate_);
