@@ -1,6 +1,7 @@
 #include "chip_sound/fm_chip_sound.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -13,9 +14,16 @@ constexpr uint64_t kRingFrames = 8192;
 
 FmChipSound::FmChipSound(OpmChip* chip, uint32_t clock, uint32_t rate)
     : chip_(chip), clock_(clock), rate_(rate), converter_(clock, kDivider, rate) {
-  ring_.resize(kRingFrames);
+  left_.resize(kRingFrames);
+  right_.resize(kRingFrames);
   SetUpChip();
   Silence(base_);
+}
+
+void FmChipSound::SetVolume(int32_t setting) {
+  Settle();
+  setting = std::min(setting, 20);
+  gain_ = setting <= -192 ? 0 : static_cast<int32_t>(std::lround(16384 * std::pow(10.0, setting / 40.0)));
 }
 
 void FmChipSound::SetRate(uint32_t rate) {
@@ -89,45 +97,66 @@ void FmChipSound::Step(StereoFrame* frames, int32_t count) {
     }
   }
   const uint64_t first = ChipAt(frames_) - RateConverter::kHalf + 1;
-  converter_.Convert(&ring_[first - ring_start_], frames_, frames, count);
+  // A silent chip converts to silence: nothing to add.
+  if (last_sound_ >= first) {
+    converter_.Convert(&left_[first - ring_start_], &right_[first - ring_start_], frames_, gain_,
+                       frames, count);
+  }
   frames_ += static_cast<uint64_t>(count);
 }
 
-StereoFrame* FmChipSound::Slot(uint64_t frame, uint64_t end) {
-  if (end - ring_start_ > ring_.size()) {
-    // What the next output frame reads, and on; the chip's own frames below it are not kept.
-    const uint64_t keep = std::min(frame, ChipAt(frames_) - RateConverter::kHalf + 1);
-    const uint64_t kept = ring_start_ + ring_.size() > keep ? ring_start_ + ring_.size() - keep : 0;
-    std::memmove(ring_.data(), &ring_[keep - ring_start_], kept * sizeof(StereoFrame));
-    ring_start_ = keep;
-    if (end - ring_start_ > ring_.size()) ring_.resize(2 * (end - ring_start_));
+void FmChipSound::Reserve(uint64_t frame, uint64_t end) {
+  if (end - ring_start_ <= left_.size()) return;
+  // What the next output frame reads, and on; the chip's own frames below it are not kept.
+  const uint64_t keep = std::min(frame, ChipAt(frames_) - RateConverter::kHalf + 1);
+  const uint64_t ring_end = ring_start_ + left_.size();
+  const size_t kept = ring_end > keep ? ring_end - keep : 0;
+  std::memmove(left_.data(), &left_[keep - ring_start_], kept * sizeof(int16_t));
+  std::memmove(right_.data(), &right_[keep - ring_start_], kept * sizeof(int16_t));
+  ring_start_ = keep;
+  if (end - ring_start_ > left_.size()) {
+    left_.resize(2 * (end - ring_start_));
+    right_.resize(2 * (end - ring_start_));
   }
-  StereoFrame* at = &ring_[frame - ring_start_];
-  std::fill(at, at + (end - frame), StereoFrame{0, 0});
-  return at;
+}
+
+void FmChipSound::RenderInto(OpmChip& chip, uint64_t from, uint64_t end) {
+  while (from < end) {
+    const uint64_t n = std::min(end - from, kStepChipFrames);
+    scratch_.assign(n, StereoFrame{0, 0});
+    chip.Mix(scratch_.data(), static_cast<int32_t>(n));
+    // Frames no output reads any more are rendered for the chip's sake only.
+    if (from + n > ring_start_) {
+      const uint64_t skip = from < ring_start_ ? ring_start_ - from : 0;
+      Reserve(from + skip, from + n);
+      for (uint64_t i = skip; i < n; ++i) {
+        // At unity the chip's DAC gives 16 bits; held there in any case.
+        const int32_t left = std::clamp(scratch_[i].left, -32768, 32767);
+        const int32_t right = std::clamp(scratch_[i].right, -32768, 32767);
+        left_[from + i - ring_start_] = static_cast<int16_t>(left);
+        right_[from + i - ring_start_] = static_cast<int16_t>(right);
+        if ((left | right) != 0) last_sound_ = std::max(last_sound_, from + i);
+      }
+    }
+    from += n;
+  }
 }
 
 void FmChipSound::RenderChip(uint64_t end) {
-  // Frames no output reads any more are rendered for the chip's sake only.
-  while (chip_at_ < end && chip_at_ < ring_start_) {
-    const uint64_t n = std::min({end, ring_start_, chip_at_ + kStepChipFrames}) - chip_at_;
-    scratch_.assign(n, StereoFrame{0, 0});
-    chip_->Mix(scratch_.data(), static_cast<int32_t>(n));
-    chip_at_ += n;
-  }
   if (chip_at_ >= end) return;
-  chip_->Mix(Slot(chip_at_, end), static_cast<int32_t>(end - chip_at_));
+  RenderInto(*chip_, chip_at_, end);
   chip_at_ = end;
 }
 
 void FmChipSound::RenderAhead(uint64_t end) {
-  ahead_.Mix(Slot(ahead_at_, end), static_cast<int32_t>(end - ahead_at_));
+  RenderInto(ahead_, ahead_at_, end);
   ahead_at_ = end;
 }
 
 void FmChipSound::Silence(uint64_t frame) {
   ring_start_ = frame - RateConverter::kTaps;
-  std::fill(ring_.begin(), ring_.end(), StereoFrame{0, 0});
+  std::fill(left_.begin(), left_.end(), int16_t{0});
+  std::fill(right_.begin(), right_.end(), int16_t{0});
   chip_at_ = frame;
   ahead_at_ = frame;
   ahead_valid_ = false;

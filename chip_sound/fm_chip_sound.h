@@ -26,11 +26,15 @@ class FmChipSound {
  public:
   static constexpr uint32_t kDivider = 64;
 
-  // chip: the board's FM chip; it is set to its own rate and the chip's variant here.
+  // chip: the board's FM chip; it is set to its own rate and the chip's variant here. Its
+  // volume must stay at unity (0): SetVolume sets the volume heard.
   FmChipSound(OpmChip* chip, uint32_t clock, uint32_t rate);
   FmChipSound(const FmChipSound&) = delete;
   FmChipSound& operator=(const FmChipSound&) = delete;
 
+  // Half-decibel steps, 0 = unity, at most +20 (10 dB); -192 and below are silent, as the
+  // chip's own volume. Applied after the conversion, to the chip's 16-bit sound.
+  void SetVolume(int32_t setting);
   // The output rate changes: what is due is rendered at the old one first.
   void SetRate(uint32_t rate);
   // Before anything changes the chip (a write, a reset, the volume, a restored state): the
@@ -57,8 +61,11 @@ class FmChipSound {
   // The chip's frames up to `end`, into the ring.
   void RenderChip(uint64_t end);
   void RenderAhead(uint64_t end);
-  // Makes room in the ring for chip frames up to `end`, keeping what is still to be read.
-  StereoFrame* Slot(uint64_t frame, uint64_t end);
+  // Renders chip frames [from, end) of chip into the ring.
+  void RenderInto(OpmChip& chip, uint64_t from, uint64_t end);
+  // Makes room in the ring for chip frames up to `end`, keeping what is still to be read from
+  // `frame` on.
+  void Reserve(uint64_t frame, uint64_t end);
   // The ring from `frame` on, silent, with the chip and the copy at `frame`.
   void Silence(uint64_t frame);
 
@@ -72,8 +79,12 @@ class FmChipSound {
   uint64_t frames_ = 0;                   // output frames mixed at this rate
   uint64_t chip_at_ = 0;                  // chip frames the chip has rendered
   uint64_t ahead_at_ = 0;                 // and the copy, ahead of it (when valid)
-  // Chip frames ring_start_ on, as rendered; what lies below ring_start_ is no longer read.
-  std::vector<StereoFrame> ring_;
+  int32_t gain_ = 16384;  // the volume, 16384 = unity
+  // Each side's chip frames from ring_start_ on, as rendered; what lies below ring_start_ is no
+  // longer read.
+  std::vector<int16_t> left_;
+  std::vector<int16_t> right_;
   uint64_t ring_start_ = 0;
-  std::vector<StereoFrame> scratch_;  // the chip's frames that no output reads
+  uint64_t last_sound_ = 0;  // the last chip frame in the ring that was not silent
+  std::vector<StereoFrame> scratch_;  // a piece of the chip's frames as it renders them
 };

@@ -115,12 +115,18 @@ void PsgChipSound::Change(uint32_t c, int32_t level, uint64_t frame, uint32_t ph
   if (passed > 0) level_ += change * RiseTable::Get().rise[phase][passed - 1];
   const int32_t* row = StepKernel::Get().taps[phase];
   for (uint32_t j = passed; j < kTaps; ++j) increments_[(frame + j) % kRing] += change * row[j];
+  pending_until_ = std::max(pending_until_, frame + kTaps);
 }
 
 void PsgChipSound::Output(StereoFrame* frames, int32_t count, uint32_t routing) {
   const auto& rise = RiseTable::Get().rise;
   constexpr int64_t kHalfUnit = int64_t{1} << 15;
   const uint64_t first = at_ - static_cast<uint64_t>(count);
+  // At rest (every level 0, no step on its way, the DC blocker at 0) the output stays 0.
+  if (level_ == 0 && pending_until_ <= first + kDelay && ahead_steps_.empty() && dc_in_ == 0 &&
+      dc_out_ == 0) {
+    return;
+  }
   for (int32_t i = 0; i < count; ++i) {
     const uint64_t frame = first + static_cast<uint64_t>(i) + kDelay;
     int64_t& increment = increments_[frame % kRing];
@@ -134,6 +140,8 @@ void PsgChipSound::Output(StereoFrame* frames, int32_t count, uint32_t routing) 
       }
     }
     const int32_t x = static_cast<int32_t>(sum >> StepKernel::kUnityBits);
+    // Silent after sound, the blocker comes to rest at exactly 0 once its output rounds to 0.
+    if (x == 0 && dc_in_ == 0 && dc_out_ > -kHalfUnit && dc_out_ < kHalfUnit) dc_out_ = 0;
     // y[n] = x[n] - x[n-1] + (1 - leak) y[n-1], the leak's product from y in 1 / 2^8 units.
     dc_out_ += ((int64_t{x} - dc_in_) << 16) - (((dc_out_ >> 8) * dc_leak_) >> 16);
     dc_in_ = x;

@@ -83,6 +83,7 @@ class PsgChipSound {
   // outputs have read it), increments_ the PSG's steps after it, by frame modulo kRing.
   int64_t level_ = 0;
   std::vector<int64_t> increments_ = std::vector<int64_t>(kRing);
+  uint64_t pending_until_ = 0;  // the frame from which increments_ holds nothing more
   std::vector<AheadStep> ahead_steps_;  // the copy's changes not yet rendered by the PSG
   // The DC blocker: its last input, its last output in 1 / 2^16 units, its leak in 1 / 2^24.
   int32_t dc_in_ = 0;

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "vyx/stereo_frame.h"
@@ -29,15 +30,17 @@ class RateConverter {
 
   // Chip frames between output frame 0 and output frame `frames`, rounded down.
   uint64_t ChipFrames(uint64_t frames) const { return frames * num_ / den_; }
-  // Adds count output frames from `first` on into out. chip points at chip frame
-  // ChipFrames(first) - kHalf + 1, from which the window of each output frame is read: the
+  // Adds count output frames from `first` on into out, each side times gain / 2^14. left and
+  // right hold the chip's two sides (16-bit, as its DAC gives them) from chip frame
+  // ChipFrames(first) - kHalf + 1 on, from which the window of each output frame is read: the
   // last frame read is ChipFrames(first + count - 1) + kHalf.
-  void Convert(const StereoFrame* chip, uint64_t first, StereoFrame* out, int32_t count) const;
+  void Convert(const int16_t* left, const int16_t* right, uint64_t first, int32_t gain,
+               StereoFrame* out, int32_t count) const;
 
  private:
   uint64_t num_;  // clock
   uint64_t den_;  // divider x rate
   uint64_t phase_unit_ = 1;  // exact phases: den_ / phases_; otherwise 0
   uint32_t phases_ = 1;
-  std::vector<int16_t> taps_;  // phases_ rows of kTaps
+  std::shared_ptr<const std::vector<int16_t>> taps_;  // phases_ rows of kTaps
 };

@@ -1,4 +1,5 @@
-// The Kaiser window that the band-limiting filters are shaped with.
+// The Kaiser window that the band-limiting filters (the PSG's steps, the FM's rate converter)
+// are shaped with.
 #pragma once
 
 #include <cmath>
@@ -14,7 +15,8 @@ inline double BesselI0(double x) {
   return sum;
 }
 
-// The window at r (-1 to 1 across its width), beta its shape; 0 outside.
-inline double KaiserWindow(double r, double beta) {
-  return std::fabs(r) < 1 ? BesselI0(beta * std::sqrt(1 - r * r)) / BesselI0(beta) : 0;
+// The window at r (-1 to 1 across its width), beta its shape, times BesselI0(beta) (a filter
+// that scales its taps to a sum needs no more); 0 outside.
+inline double KaiserWindowScaled(double r, double beta) {
+  return std::fabs(r) < 1 ? BesselI0(beta * std::sqrt(1 - r * r)) : 0;
 }

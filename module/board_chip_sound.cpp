@@ -22,6 +22,17 @@ void BoardDevice::StartChipSound() {
     psg_sound_[i] = std::make_unique<PsgChipSound>(&psgs_[i].psg, rate_);
   }
   fm_sound_ = std::make_unique<FmChipSound>(&opm_, kBoardFmClock, rate_);
+  ApplyFmVolume();
+}
+
+void BoardDevice::ApplyFmVolume() {
+  if (fm_sound_ != nullptr) {
+    // The volume is applied after the conversion, to the chip's sound at unity.
+    fm_sound_->SetVolume(ChipVolume(fm_volume_));
+    opm_.SetVolume(0);
+  } else {
+    opm_.SetVolume(ChipVolume(fm_volume_));
+  }
 }
 
 void BoardDevice::SetChipSoundPsg(int index) {
@@ -35,6 +46,7 @@ void BoardDevice::SetChipSoundPsg(int index) {
 void BoardDevice::StopChipSound() {
   FmChanging();
   fm_sound_.reset();
+  ApplyFmVolume();
   opm_.SetChipTrue(false);
   opm_.SetRate(kBoardFmClock, rate_);
   for (int i = 0; i < kPsgCount; ++i) {

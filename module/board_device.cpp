@@ -96,7 +96,7 @@ void BoardDevice::Reset() {
   fm_registers_.Clear();
   FmChanging();
   opm_.Reset();
-  opm_.SetVolume(ChipVolume(fm_volume_));
+  ApplyFmVolume();
   control_.Reset();
   // Whether or not it plays now: USE_ROMEO may be switched on later.
   if (real_chip_ != nullptr) real_chip_->Reset();
@@ -182,8 +182,7 @@ void BoardDevice::ApplySettings(const BoardSettings& settings) {
     slot.psg.SetRouting(slot.routing);
   }
   fm_volume_ = settings.volume[7];
-  FmChanging();
-  opm_.SetVolume(ChipVolume(fm_volume_));
+  ApplyFmVolume();
   use_romeo_ = settings.use_romeo != 0;
 }
 

@@ -182,6 +182,8 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   // The chips' own sound: each chip set to its behaviour, and back to the board's.
   void StartChipSound();
   void StopChipSound();
+  // The FM volume setting, on the chip or, with the chips' own sound, after its conversion.
+  void ApplyFmVolume();
   // PSG index in the chips' behaviour, on the AY-3-8910's curve, at the host's rate.
   void SetChipSoundPsg(int index);
   // With the chips' own sound: before the FM chip changes, it is brought to the present; a

@@ -102,7 +102,7 @@ void BoardDevice::AfterLoad(uint32_t saved_rate, bool pending, int32_t due_in) {
     slot.psg.SetVolume(ChipVolume(slot.volume));
     slot.psg.SetRouting(slot.routing);
   }
-  opm_.SetVolume(ChipVolume(fm_volume_));
+  ApplyFmVolume();
   opm_.SetTimersCounting(fm_timers_counting_);
   if (fm_sound_ != nullptr) {
     // The chips' own sound: each chip back in its behaviour (a state keeps the one it was made

@@ -123,10 +123,16 @@ TEST(ChipSound, FmWithoutLaterWritesIsTheChipConverted) {
   for (const Write& w : FmNote(0)) chip.Write(w.reg, w.value);
   const RateConverter converter(kFmClock, 64, kRate);
   const uint64_t chip_frames = converter.ChipFrames(3000) + RateConverter::kTaps;
-  std::vector<StereoFrame> input(RateConverter::kHalf - 1 + chip_frames, StereoFrame{0, 0});
-  chip.Mix(&input[RateConverter::kHalf - 1], static_cast<int32_t>(chip_frames));
+  std::vector<StereoFrame> input(chip_frames, StereoFrame{0, 0});
+  chip.Mix(input.data(), static_cast<int32_t>(chip_frames));
+  std::vector<int16_t> left(RateConverter::kHalf - 1, 0);
+  std::vector<int16_t> right(left);
+  for (const StereoFrame& f : input) {
+    left.push_back(static_cast<int16_t>(f.left));
+    right.push_back(static_cast<int16_t>(f.right));
+  }
   std::vector<StereoFrame> expected(3000, StereoFrame{0, 0});
-  converter.Convert(input.data(), 0, expected.data(), 3000);
+  converter.Convert(left.data(), right.data(), 0, 16384, expected.data(), 3000);
   EXPECT_TRUE(Same(mixed, expected));
   EXPECT_GT(Peak(expected, 0, 3000), 5000);
 }
