@@ -34,28 +34,36 @@ std::vector<Write> FmNote(int32_t frame) {
   return w;
 }
 
-// frames output frames of the FM, mixed in calls of at most chunk frames; each write lands
-// after the frames before it, as a host's Update before a write makes it.
+// frames output frames, mixed in calls of at most chunk frames; each write lands after the
+// frames before it (apply), as a host's Update before a write makes it.
+template <class Apply, class Mix>
+std::vector<StereoFrame> Drive(const std::vector<Write>& writes, int32_t frames, int32_t chunk,
+                               Apply apply, Mix mix) {
+  std::vector<StereoFrame> out(frames, StereoFrame{0, 0});
+  int32_t done = 0;
+  size_t next = 0;
+  while (done < frames) {
+    while (next < writes.size() && writes[next].frame <= done) apply(writes[next++]);
+    int32_t end = std::min(frames, done + chunk);
+    if (next < writes.size()) end = std::min(end, writes[next].frame);
+    mix(&out[done], end - done);
+    done = end;
+  }
+  return out;
+}
+
 std::vector<StereoFrame> RenderFm(const std::vector<Write>& writes, int32_t frames,
                                   int32_t chunk) {
   OpmChip chip;
   chip.Init(kFmClock, kRate);
   FmChipSound sound(&chip, kFmClock, kRate);
-  std::vector<StereoFrame> out(frames, StereoFrame{0, 0});
-  int32_t done = 0;
-  size_t next = 0;
-  while (done < frames) {
-    while (next < writes.size() && writes[next].frame <= done) {
-      sound.Settle();
-      chip.Write(writes[next].reg, writes[next].value);
-      ++next;
-    }
-    int32_t end = std::min(frames, done + chunk);
-    if (next < writes.size()) end = std::min(end, writes[next].frame);
-    sound.Mix(&out[done], end - done);
-    done = end;
-  }
-  return out;
+  return Drive(
+      writes, frames, chunk,
+      [&](const Write& w) {
+        sound.Settle();
+        chip.Write(w.reg, w.value);
+      },
+      [&](StereoFrame* out, int32_t n) { sound.Mix(out, n); });
 }
 
 std::vector<StereoFrame> RenderPsg(const std::vector<Write>& writes, int32_t frames,
@@ -65,21 +73,13 @@ std::vector<StereoFrame> RenderPsg(const std::vector<Write>& writes, int32_t fra
   psg.SetType(Psg::Type::kAy8910);
   psg.SetClock(kPsgClock, kRate);
   PsgChipSound sound(&psg, kRate);
-  std::vector<StereoFrame> out(frames, StereoFrame{0, 0});
-  int32_t done = 0;
-  size_t next = 0;
-  while (done < frames) {
-    while (next < writes.size() && writes[next].frame <= done) {
-      sound.Changed();
-      psg.SetRegister(writes[next].reg, writes[next].value);
-      ++next;
-    }
-    int32_t end = std::min(frames, done + chunk);
-    if (next < writes.size()) end = std::min(end, writes[next].frame);
-    sound.Mix(&out[done], end - done, 3);
-    done = end;
-  }
-  return out;
+  return Drive(
+      writes, frames, chunk,
+      [&](const Write& w) {
+        sound.Changed();
+        psg.SetRegister(w.reg, w.value);
+      },
+      [&](StereoFrame* out, int32_t n) { sound.Mix(out, n, 3); });
 }
 
 bool Same(const std::vector<StereoFrame>& a, const std::vector<StereoFrame>& b) {
