@@ -36,53 +36,70 @@ PsgChipSound::PsgChipSound(Psg* psg, uint32_t rate) : psg_(psg), steps_(this) {
 
 void PsgChipSound::SetRate(uint32_t rate) {
   if (rate == 0) return;
+  Changed();
   dc_leak_ = std::llround((1 - std::exp(-2 * 3.14159265358979323846 * kDcBlockerHz / rate)) *
                           16777216.0);
+}
+
+void PsgChipSound::Changed() {
+  // The copy's steps from the present on are taken back; the PSG's own steps up to the present
+  // (one may fall at the present itself) go in instead.
+  for (auto s = ahead_steps_.rbegin(); s != ahead_steps_.rend(); ++s) {
+    Scatter(s->frame, s->phase, -s->change);
+    last_[s->channel] -= static_cast<int32_t>(s->change);
+  }
+  ahead_steps_.clear();
+  summed_ = std::min(summed_, out_);
   ahead_valid_ = false;
+  CatchUp(out_);
+}
+
+void PsgChipSound::CatchUp(uint64_t to) {
+  if (at_ < to) Render(false, to - at_);
 }
 
 void PsgChipSound::Mix(StereoFrame* frames, int32_t count, uint32_t routing) {
   for (int32_t done = 0; done < count;) {
     const int32_t n = std::min(count - done, PsgSink::kBlockFrames);
-    Render(false, n);
-    // The copy covers the kDelay frames after the present: it goes on where it is, or starts
-    // again from the PSG.
-    if (!ahead_valid_ || ahead_at_ < at_) {
-      ahead_ = *psg_;
-      std::copy(last_, last_ + kChannels, ahead_last_);
-      ahead_at_ = at_;
-      ahead_steps_.clear();
-      ahead_valid_ = true;
-    } else {
-      // What the PSG has rendered itself now counts from its own steps.
-      const auto rendered = std::remove_if(
-          ahead_steps_.begin(), ahead_steps_.end(), [this](const AheadStep& s) {
-            return s.frame < at_ ||
-                   (s.frame == at_ && s.phase == 0 && ((carried_ >> s.channel) & 1) != 0);
-          });
-      ahead_steps_.erase(rendered, ahead_steps_.end());
+    const uint64_t present = out_ + static_cast<uint64_t>(n);  // after these frames
+    const uint64_t need = present + kDelay;  // the frames whose steps these frames read
+    if (summed_ < need) {
+      if (ahead_valid_ && ahead_at_ == summed_ && n <= static_cast<int32_t>(kDelay)) {
+        // A short call: the copy goes on, past what is needed so that it renders in fewer,
+        // longer runs.
+        Render(true, need + kAheadSlack - ahead_at_);
+      } else {
+        CatchUp(present);
+        ahead_ = *psg_;
+        ahead_at_ = at_;
+        ahead_valid_ = true;
+        Render(true, need - ahead_at_);
+      }
     }
-    // Short calls find it far enough ahead for the next few: it renders in fewer, longer runs.
-    if (ahead_at_ < at_ + kDelay) {
-      const uint64_t slack = ahead_at_ == at_ ? 0 : kAheadSlack;
-      Render(true, static_cast<int32_t>(at_ + kDelay + slack - ahead_at_));
-    }
+    if (at_ + kMaxLag < present) CatchUp(present);
     Output(frames + done, n, routing);
+    // Steps before the present can no longer be taken back.
+    const auto kept = std::remove_if(ahead_steps_.begin(), ahead_steps_.end(),
+                                     [this](const AheadStep& s) { return s.frame < out_; });
+    ahead_steps_.erase(kept, ahead_steps_.end());
     done += n;
   }
 }
 
-void PsgChipSound::Render(bool ahead, int32_t count) {
+void PsgChipSound::Render(bool ahead, uint64_t count) {
   rendering_ahead_ = ahead;
   uint64_t& at = ahead ? ahead_at_ : at_;
-  block_at_ = at;
-  render_end_ = at + static_cast<uint64_t>(count);
-  if (!ahead) carried_ = 0;
-  if (!(ahead ? ahead_ : *psg_).Render(steps_, count)) {
-    // Nothing can sound: every channel falls to 0.
-    for (uint32_t c = 0; c < kChannels; ++c) Change(c, 0, at, 0);
+  for (uint64_t left = count; left > 0;) {
+    const int32_t n = static_cast<int32_t>(std::min<uint64_t>(left, PsgSink::kBlockFrames));
+    block_at_ = at;
+    if (!(ahead ? ahead_ : *psg_).Render(steps_, n)) {
+      // Nothing can sound: every channel falls to 0.
+      for (uint32_t c = 0; c < kChannels; ++c) Change(c, 0, at, 0);
+    }
+    at += static_cast<uint64_t>(n);
+    left -= static_cast<uint64_t>(n);
   }
-  at += static_cast<uint64_t>(count);
+  summed_ = std::max(summed_, at);
 }
 
 void PsgChipSound::TakeBlock(int32_t frames) {
@@ -98,18 +115,18 @@ void PsgChipSound::TakeBlock(int32_t frames) {
 }
 
 void PsgChipSound::Change(uint32_t c, int32_t level, uint64_t frame, uint32_t phase) {
-  int32_t& last = rendering_ahead_ ? ahead_last_[c] : last_[c];
-  if (level == last) return;
-  const int64_t change = int64_t{level} - last;
-  last = level;
-  if (rendering_ahead_) {
-    ahead_steps_.push_back(AheadStep{frame, phase, c, change});
-    return;
-  }
-  if (frame == render_end_) carried_ |= 1u << c;
-  // The part of the step the outputs have already passed (up to frame at_ + kDelay - 1) goes
+  // A frame already summed (the copy rendered it first) has its steps in the sum.
+  if (frame < summed_ || level == last_[c]) return;
+  const int64_t change = int64_t{level} - last_[c];
+  last_[c] = level;
+  Scatter(frame, phase, change);
+  if (rendering_ahead_) ahead_steps_.push_back(AheadStep{frame, phase, c, change});
+}
+
+void PsgChipSound::Scatter(uint64_t frame, uint32_t phase, int64_t change) {
+  // The part of the step the outputs have already read (up to frame out_ + kDelay - 1) goes
   // into the level at once, the rest frame by frame.
-  const uint64_t read = at_ + kDelay;  // the first frame of the sum no output has read
+  const uint64_t read = out_ + kDelay;  // the first frame of the sum no output has read
   const uint32_t passed =
       read > frame ? static_cast<uint32_t>(std::min<uint64_t>(read - frame, kTaps)) : 0;
   if (passed > 0) level_ += change * RiseTable::Get().rise[phase][passed - 1];
@@ -119,27 +136,16 @@ void PsgChipSound::Change(uint32_t c, int32_t level, uint64_t frame, uint32_t ph
 }
 
 void PsgChipSound::Output(StereoFrame* frames, int32_t count, uint32_t routing) {
-  const auto& rise = RiseTable::Get().rise;
   constexpr int64_t kHalfUnit = int64_t{1} << 15;
-  const uint64_t first = at_ - static_cast<uint64_t>(count);
+  const uint64_t first = out_ + kDelay;
+  out_ += static_cast<uint64_t>(count);
   // At rest (every level 0, no step on its way, the DC blocker at 0) the output stays 0.
-  if (level_ == 0 && pending_until_ <= first + kDelay && ahead_steps_.empty() && dc_in_ == 0 &&
-      dc_out_ == 0) {
-    return;
-  }
+  if (level_ == 0 && pending_until_ <= first && dc_in_ == 0 && dc_out_ == 0) return;
   for (int32_t i = 0; i < count; ++i) {
-    const uint64_t frame = first + static_cast<uint64_t>(i) + kDelay;
-    int64_t& increment = increments_[frame % kRing];
+    int64_t& increment = increments_[(first + static_cast<uint64_t>(i)) % kRing];
     level_ += increment;
     increment = 0;
-    int64_t sum = level_;
-    // The copy's changes, all at at_ or later, reach the last kDelay outputs only.
-    if (frame >= at_) {
-      for (const AheadStep& s : ahead_steps_) {
-        if (s.frame <= frame) sum += s.change * rise[s.phase][frame - s.frame];
-      }
-    }
-    const int32_t x = static_cast<int32_t>(sum >> StepKernel::kUnityBits);
+    const int32_t x = static_cast<int32_t>(level_ >> StepKernel::kUnityBits);
     // Silent after sound, the blocker comes to rest at exactly 0 once its output rounds to 0.
     if (x == 0 && dc_in_ == 0 && dc_out_ > -kHalfUnit && dc_out_ < kHalfUnit) dc_out_ = 0;
     // y[n] = x[n] - x[n-1] + (1 - leak) y[n-1], the leak's product from y in 1 / 2^8 units.

@@ -88,9 +88,9 @@ void BoardDevice::Reset() {
   for (int i = 0; i < kPsgCount; ++i) {
     PsgSlot& slot = psgs_[i];
     slot.latch = 0;
+    PsgChanging(i);
     slot.psg.Reset();
     slot.psg.SetVolume(ChipVolume(slot.volume));
-    PsgChanged(i);
   }
   fm_latch_ = 0;
   fm_registers_.Clear();
@@ -114,8 +114,8 @@ bool BoardDevice::SetRate(uint32_t rate) {
   if (log_ != nullptr) log_->SetRate(rate);
   tone_.SetRate(kBoardToneClock, rate);
   for (int i = 0; i < kPsgCount; ++i) {
-    psgs_[i].psg.SetClock(kBoardPsgClock, rate);
     if (psg_sound_[i] != nullptr) psg_sound_[i]->SetRate(rate);
+    psgs_[i].psg.SetClock(kBoardPsgClock, rate);
   }
   if (fm_sound_ != nullptr) {
     fm_sound_->SetRate(rate);  // the chip stays at its own rate
@@ -174,8 +174,8 @@ void BoardDevice::ApplySettings(const BoardSettings& settings) {
   for (int i = 0; i < kPsgCount; ++i) {
     PsgSlot& slot = psgs_[i];
     slot.volume = settings.volume[3 + i];
+    PsgChanging(i);
     slot.psg.SetVolume(ChipVolume(slot.volume));
-    PsgChanged(i);
     // The flags are combined as they stand; the page writes only 0 and 1.
     slot.routing = static_cast<uint32_t>(settings.output[2 * i]) |
                    (static_cast<uint32_t>(settings.output[2 * i + 1]) << 1);
@@ -257,7 +257,7 @@ void BoardDevice::OutPsgData(VyxDevice* device, uint32_t port, uint32_t value) {
   const int index = PsgIndex(port, kPortPsgData);
   PsgSlot& slot = self->psgs_[index];
   self->Update();
-  self->PsgChanged(index);
+  self->PsgChanging(index);
   slot.psg.SetRegister(slot.latch, value);
   if (self->log_ != nullptr) self->log_->PsgWrite(index, slot.latch, value);
 }

@@ -186,12 +186,12 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   void ApplyFmVolume();
   // PSG index in the chips' behaviour, on the AY-3-8910's curve, at the host's rate.
   void SetChipSoundPsg(int index);
-  // With the chips' own sound: before the FM chip changes, it is brought to the present; a
-  // changed PSG drops what it rendered ahead.
+  // With the chips' own sound: before a chip changes, it is brought to the present and what it
+  // rendered ahead is dropped.
   void FmChanging() {
     if (fm_sound_ != nullptr) fm_sound_->Settle();
   }
-  void PsgChanged(int index) {
+  void PsgChanging(int index) {
     if (psg_sound_[index] != nullptr) psg_sound_[index]->Changed();
   }
   // The real chip plays the FM part: it is held and the user switched it on.

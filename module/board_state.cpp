@@ -84,6 +84,7 @@ bool BoardDevice::LoadStateBytes(const uint8_t* data, size_t size) {
   Update();  // what is due is rendered with the state that was playing
   tone_ = tone;
   for (int i = 0; i < kPsgCount; ++i) {
+    PsgChanging(i);
     psgs_[i].psg = psgs[i];
     psgs_[i].latch = psg_latches[i];
   }
@@ -108,10 +109,7 @@ void BoardDevice::AfterLoad(uint32_t saved_rate, bool pending, int32_t due_in) {
     // The chips' own sound: each chip back in its behaviour (a state keeps the one it was made
     // with) and at its rate, its sound going on from the state.
     if (saved_rate != rate_) tone_.SetRate(kBoardToneClock, rate_);
-    for (int i = 0; i < kPsgCount; ++i) {
-      SetChipSoundPsg(i);
-      psg_sound_[i]->Changed();
-    }
+    for (int i = 0; i < kPsgCount; ++i) SetChipSoundPsg(i);
     fm_sound_->Restart();
   } else if (saved_rate != rate_) {
     // Made at another rate: the parts go on at the host's, as after its SetRate.

@@ -103,6 +103,9 @@ TEST(ChipSound, FmNoteStartsOnItsFrameAtEveryChunk) {
   std::vector<Write> writes = FmNote(1000);
   writes.push_back({2000, 0x28, 0x3E});
   writes.push_back({3000, 0x08, 0x00});
+  // Then the level written every 9 frames, as a program that plays a sample through it.
+  writes.push_back({3500, 0x08, 0x78});
+  for (int32_t f = 3500; f < 4500; f += 9) writes.push_back({f, 0x78, (f / 9 * 5) & 0x1Fu});
   const std::vector<StereoFrame> whole = RenderFm(writes, 6000, 1024);
   EXPECT_EQ(Peak(whole, 0, 1000), 0) << "nothing sounds before the key-on's frame";
   EXPECT_GT(Peak(whole, 1000, 1004), 100) << "the note sounds from its frame on";
@@ -154,9 +157,11 @@ TEST(ChipSound, FmGoesOnThroughARateChange) {
 TEST(ChipSound, PsgToneAndNoiseStartOnTheirFrameAtEveryChunk) {
   // Channel A's level alone from 500 (tone and noise off: the chip sounds the level), its tone
   // from 1000, channel B noise from 1500, A's period changed at 2500, then both silent.
-  const std::vector<Write> writes = {
+  // From 4000, a sample played through channel C's level, a write every 5 frames.
+  std::vector<Write> writes = {
       {0, 0, 0x40},    {0, 6, 0x01},    {0, 7, 0x3F},    {500, 8, 0x0F},  {1000, 7, 0x3E},
       {1500, 7, 0x2E}, {1500, 9, 0x0C}, {2500, 0, 0x90}, {3500, 8, 0x00}, {3500, 9, 0x00}};
+  for (int32_t f = 4000; f < 4800; f += 5) writes.push_back({f, 10, (f / 5 * 7) & 15u});
   const std::vector<StereoFrame> whole = RenderPsg(writes, 5000, 1024);
   EXPECT_EQ(Peak(whole, 0, 500), 0);
   EXPECT_GT(Peak(whole, 500, 502), 1000) << "the level's step on its frame";
