@@ -37,8 +37,14 @@ void FmChipSound::SetRate(uint32_t rate) {
 
 void FmChipSound::Settle() {
   CatchUp();
+  DropAhead();
+}
+
+void FmChipSound::DropAhead() {
   ahead_valid_ = false;
   ahead_at_ = chip_at_;
+  usable_ = -1;
+  pending_ = -1;
 }
 
 void FmChipSound::CatchUp() { RenderChip(ChipAt(frames_)); }
@@ -53,8 +59,7 @@ void FmChipSound::Restart() {
   SetUpChip();
   // The frames up to the present stay as the chip played them: the converter goes on from them.
   chip_at_ = ChipAt(frames_);
-  ahead_at_ = chip_at_;
-  ahead_valid_ = false;
+  DropAhead();
 }
 
 void FmChipSound::Skip(int32_t count) {
@@ -84,9 +89,15 @@ void FmChipSound::Step(StereoFrame* frames, int32_t count) {
   const uint64_t due = ChipAt(frames_ + count);  // where the chip is when these have played
   const uint64_t need = ChipAt(frames_ + count - 1) + RateConverter::kHalf + 1;
   if (!ahead_valid_ || ahead_at_ < need) {
-    if (ahead_valid_ && need - ahead_at_ <= RateConverter::kHalf && due - chip_at_ <= kMaxLag) {
+    if (ahead_valid_ && need - ahead_at_ <= RateConverter::kHalf) {
       // A short call: the copy goes on, a little further than needed so that it renders in
-      // fewer, longer runs, and the chip lags.
+      // fewer, longer runs, and the chip lags. Where the copy starts is marked: once the present
+      // has passed it, the chip catches up from there.
+      if (pending_ < 0) {
+        pending_ = usable_ == 0 ? 1 : 0;
+        marks_[pending_] = ahead_;
+        mark_at_[pending_] = ahead_at_;
+      }
       RenderAhead(need + RateConverter::kHalf);
     } else {
       RenderChip(due);
@@ -96,6 +107,7 @@ void FmChipSound::Step(StereoFrame* frames, int32_t count) {
       RenderAhead(need);
     }
   }
+  if (due - chip_at_ > kMaxLag) RenderChip(due);
   const uint64_t first = ChipAt(frames_) - RateConverter::kHalf + 1;
   // A silent chip converts to silence: nothing to add.
   if (last_sound_ >= first) {
@@ -103,6 +115,10 @@ void FmChipSound::Step(StereoFrame* frames, int32_t count) {
                        frames, count);
   }
   frames_ += static_cast<uint64_t>(count);
+  if (pending_ >= 0 && mark_at_[pending_] <= due) {
+    usable_ = pending_;
+    pending_ = -1;
+  }
 }
 
 void FmChipSound::Reserve(uint64_t frame, uint64_t end) {
@@ -144,6 +160,11 @@ void FmChipSound::RenderInto(OpmChip& chip, uint64_t from, uint64_t end) {
 
 void FmChipSound::RenderChip(uint64_t end) {
   if (chip_at_ >= end) return;
+  // From the copy's mark, if the chip lags behind it: a copy costs less than a few frames.
+  if (usable_ >= 0 && mark_at_[usable_] > chip_at_ && mark_at_[usable_] <= end) {
+    *chip_ = marks_[usable_];
+    chip_at_ = mark_at_[usable_];
+  }
   RenderInto(*chip_, chip_at_, end);
   chip_at_ = end;
 }
@@ -158,6 +179,5 @@ void FmChipSound::Silence(uint64_t frame) {
   std::fill(left_.begin(), left_.end(), int16_t{0});
   std::fill(right_.begin(), right_.end(), int16_t{0});
   chip_at_ = frame;
-  ahead_at_ = frame;
-  ahead_valid_ = false;
+  DropAhead();
 }

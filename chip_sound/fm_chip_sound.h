@@ -53,6 +53,8 @@ class FmChipSound {
 
  private:
   void SetUpChip();
+  // What ran ahead no longer counts: the copy and its marks.
+  void DropAhead();
   // Output frames at most a step of Mix: keeps the chip frames a step needs within bounds.
   int32_t StepFrames(int32_t count) const;
   // The chip frame that output frame j of this rate falls in.
@@ -79,6 +81,12 @@ class FmChipSound {
   uint64_t frames_ = 0;                   // output frames mixed at this rate
   uint64_t chip_at_ = 0;                  // chip frames the chip has rendered
   uint64_t ahead_at_ = 0;                 // and the copy, ahead of it (when valid)
+  // The copy as it was at mark_at_: usable_ (-1: none) at or before the present, where the chip
+  // may catch up from instead of rendering; pending_ past it, usable once the present is there.
+  OpmChip marks_[2];
+  uint64_t mark_at_[2] = {};
+  int usable_ = -1;
+  int pending_ = -1;
   int32_t gain_ = 16384;  // the volume, 16384 = unity
   // Each side's chip frames from ring_start_ on, as rendered; what lies below ring_start_ is no
   // longer read.
