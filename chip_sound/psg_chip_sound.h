@@ -34,6 +34,8 @@ class PsgChipSound {
   // Before something changes the PSG (a write, a reset, its volume, a state given to it): the
   // PSG is brought to the present and what ran ahead of it is taken back.
   void Changed();
+  // The PSG at the present (for its state), what runs ahead kept.
+  void CatchUp() { CatchUp(out_); }
   // Adds count frames into frames: onto the left side if routing has bit 0, the right if bit 1.
   void Mix(StereoFrame* frames, int32_t count, uint32_t routing);
 

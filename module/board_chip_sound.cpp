@@ -50,6 +50,7 @@ void BoardDevice::StopChipSound() {
   opm_.SetChipTrue(false);
   opm_.SetRate(kBoardFmClock, rate_);
   for (int i = 0; i < kPsgCount; ++i) {
+    PsgChanging(i);  // at the present before it goes on as the board's
     Psg& psg = psgs_[i].psg;
     psg.SetChipTrue(false);
     psg.SetType(Psg::Type::kYm2149);

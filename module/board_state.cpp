@@ -155,7 +155,11 @@ uint32_t BoardDevice::GetStateSize() {
 bool BoardDevice::SaveState(void* buffer) {
   FirstUse();
   if (!save_states_ || buffer == nullptr) return false;
-  if (fm_sound_ != nullptr) fm_sound_->CatchUp();  // the FM chip as it is at the present
+  // The chips as they are at the present.
+  if (fm_sound_ != nullptr) fm_sound_->CatchUp();
+  for (auto& sound : psg_sound_) {
+    if (sound != nullptr) sound->CatchUp();
+  }
   const std::vector<uint8_t> state = StateBytes();
   std::memcpy(buffer, state.data(), state.size());
   return true;

@@ -96,6 +96,8 @@ void Psg::WritePowerOnRegisters() {
 void Psg::Reset() { WritePowerOnRegisters(); }
 
 void Psg::SetChipTrue(bool chip_true) {
+  // Set again, it changes nothing: a restored state's noise goes on where it was.
+  if (chip_true == chip_true_) return;
   chip_true_ = chip_true;
   noise_word_ = 0;
   noise_pos_ = 0;

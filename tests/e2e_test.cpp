@@ -117,6 +117,24 @@ TEST(EndToEnd, ChipSoundOnlyWhenSwitchedOn) {
   EXPECT_EQ(v.Raw(), chips);
 }
 
+// With the chips' own sound a state saved and loaded at one instant changes nothing, however far
+// the chips have run ahead of the present.
+TEST(EndToEnd, ChipSoundStateLoadedWhereSavedChangesNothing) {
+  Vorla v;
+  const std::string script = ReadAll(std::string(VORLA_SCRIPTS) + "/state_save.board");
+  WriteAll(v.File("plain.board"), script + "wait 1500\n");
+  WriteAll(v.File("loaded.board"), script + "wait 700\nsave 1\nload 1\nwait 800\n");
+  for (const char* chunk : {"1", "1024"}) {
+    const std::string options = std::string(" --raw out.s32 --chip-sound --save-states --chunk ") + chunk;
+    RunResult r = v.Exec("render plain.board" + options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string plain = v.Raw();
+    r = v.Exec("render loaded.board" + options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(v.Raw(), plain) << "chunk " << chunk;
+  }
+}
+
 TEST(EndToEnd, ToneVoicesAreSquareWavesOfTheProgrammedCount) {
   Vorla v;
   RunResult r = v.Render("tone.board");
