@@ -141,6 +141,7 @@ void FmOperator::EnterState(EnvState state) {
       }
       [[fallthrough]];  // already inaudible
     default:
+      chip_->regather = true;
       env_level_ = kOffLevel;
       env_target_ = kOffLevel;
       UpdateAtten();
