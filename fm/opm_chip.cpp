@@ -42,6 +42,7 @@ OpmChip& OpmChip::operator=(const OpmChip& other) {
 void OpmChip::Bind() {
   for (FmChannel& channel : channels_) channel.BindChip(&params_);
   params_.regather = true;
+  lfo_indexed_step_ = kNoLfoStep;
   timer_.SetHooks({this, &OpmChip::TimerAOverflow, nullptr});
 }
 
@@ -75,6 +76,7 @@ void OpmChip::Reset() {
 void OpmChip::SetChipTrue(bool on) {
   params_.chip_true = on;
   params_.regather = true;
+  lfo_indexed_step_ = kNoLfoStep;
   // Every operator derives its pitch again; envelopes and the mix follow from their next step.
   for (int ch = 0; ch < kChannels; ++ch) channels_[ch].SetPitch(key_code_[ch], key_fraction_[ch]);
 }
@@ -133,6 +135,7 @@ void OpmChip::WriteControl(uint32_t address, uint32_t data) {
       break;
     }
     case 0x19:
+      lfo_indexed_step_ = kNoLfoStep;
       if (data & 0x80) {
         pmd_ = data & 0x7F;
       } else {
@@ -140,6 +143,7 @@ void OpmChip::WriteControl(uint32_t address, uint32_t data) {
       }
       break;
     case 0x1B:
+      lfo_indexed_step_ = kNoLfoStep;
       lfo_waveform_ = data & 3;  // bits 6-7 drive the chip's control outputs: unused
       break;
     default:  // no function

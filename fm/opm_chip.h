@@ -152,6 +152,10 @@ class OpmChip {
   uint32_t lfo_prev_phase_ = 0xFFFFFFFF;
   uint32_t lfo_sample_count_ = 0;
   uint32_t lfo_waveform_ = 0;
+  // The waveform step whose values params_ holds (a cache, no state): kNoLfoStep after a
+  // change of waveform, depth or variant.
+  static constexpr uint32_t kNoLfoStep = 256;
+  uint32_t lfo_indexed_step_ = kNoLfoStep;
   uint32_t pmd_ = 0;
   uint32_t amd_ = 0;
   uint8_t noise_control_ = 0;
@@ -164,10 +168,11 @@ class OpmChip {
   uint32_t lfsr_ = 1;
   uint32_t lfsr_steps_ = 0;
   // As Gather left them (params_.regather asks for it again): two Refresh bits a channel,
-  // channel 1 at the top; the sounding channels but a noise channel 8, in order; and whether
-  // channel 8 sounds with noise.
+  // channel 1 at the top; the sounding channels but a noise channel 8, in order, with their
+  // pans; and whether channel 8 sounds with noise. A copy gathers its own.
   uint32_t word_ = 0;
-  uint8_t sounding_[kChannels] = {};
+  FmChannel* sounding_[kChannels] = {};
+  uint8_t sounding_pan_[kChannels] = {};
   int32_t sounding_count_ = 0;
   bool noise_sounding_ = false;
   FmChannel channels_[kChannels];

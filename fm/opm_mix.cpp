@@ -64,13 +64,17 @@ void OpmChip::AdvanceLfo(uint32_t samples) {
 
 void OpmChip::LfoStep() {
   if (lfo_waveform_ < 3) {
-    uint32_t k = (lfo_phase_ >> 16) & 0xFF;
-    SetLfoIndexes(LfoAmpWave[lfo_waveform_][k], LfoPitchWave[lfo_waveform_][k]);
+    const uint32_t k = (lfo_phase_ >> 16) & 0xFF;
+    if (k != lfo_indexed_step_) {
+      lfo_indexed_step_ = k;
+      SetLfoIndexes(LfoAmpWave[lfo_waveform_][k], LfoPitchWave[lfo_waveform_][k]);
+    }
   } else if ((lfo_phase_ ^ lfo_prev_phase_) & 0xFFFE0000u) {
     // A new random value each time the phase crosses a multiple of 131072: the board's from
     // the C library, the chip's from its LFSR.
     const int32_t r = params_.chip_true ? LfsrByte() : (std::rand() / 17) & 0xFF;
     SetLfoIndexes(r, r - 128);
+    lfo_indexed_step_ = kNoLfoStep;
   }
   AdvanceLfo(1);
 }
@@ -130,10 +134,11 @@ void OpmChip::MixSound(StereoFrame* frames, int32_t count) {
   uint32_t word = word_;
   if ((word & 0x5555) == 0) return;       // all silent: nothing advances
   if (test_register_ & 2) word &= 0x5555;  // LFO held in reset
-  if (word & 0xAAAA) {
-    MixFrames<true>(frames, count, word);
+  const bool lfo = (word & 0xAAAA) != 0;
+  if (count < kShortMix) {
+    lfo ? MixFramesShort<true>(frames, count) : MixFramesShort<false>(frames, count);
   } else {
-    MixFrames<false>(frames, count, word);
+    lfo ? MixFrames<true>(frames, count, word) : MixFrames<false>(frames, count, word);
   }
 }
 
@@ -149,7 +154,8 @@ void OpmChip::Gather() {
     if (ch == kChannels - 1 && (noise_control_ & 0x80)) {
       noise_sounding_ = true;
     } else {
-      sounding_[sounding_count_++] = static_cast<uint8_t>(ch);
+      sounding_[sounding_count_] = &channels_[ch];
+      sounding_pan_[sounding_count_++] = pan_[ch];
     }
   }
 }
@@ -185,6 +191,7 @@ void OpmChip::LfoBlock(int32_t count, uint64_t* key) {
     const int32_t group =
         std::min(8 - static_cast<int32_t>(lfo_sample_count_ & 7), count - i);
     const uint32_t k = (lfo_phase_ >> 16) & 0xFF;
+    lfo_indexed_step_ = k;
     SetLfoIndexes(LfoAmpWave[lfo_waveform_][k], LfoPitchWave[lfo_waveform_][k]);
     std::fill(key + i, key + i + group,
               FmLfoKey(params_.am_index, params_.pm_index, params_.ratio));
@@ -274,8 +281,7 @@ void OpmChip::MixFramesShort(StereoFrame* frames, int32_t count) {
         kLfo ? FmLfoKey(params_.am_index, params_.pm_index, params_.ratio) : 0;
     int32_t sums[4] = {0, 0, 0, 0};
     for (int32_t k = 0; k < sounding_count_; ++k) {
-      const int ch = sounding_[k];
-      sums[pan_[ch]] += channels_[ch].RenderFrame<kLfo>(key, t);
+      sums[sounding_pan_[k]] += sounding_[k]->RenderFrame<kLfo>(key, t);
     }
     if (noise_sounding_) {
       sums[pan_[kChannels - 1]] +=
@@ -296,7 +302,6 @@ void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
   // Rendered in blocks, one channel after the other through the whole block: each channel adds
   // into the sum its pan selects (0 none, 1 left, 2 right, 3 both). Channels do not hear each
   // other, so this gives the same sums as going channel by channel within each frame.
-  if (count < kShortMix) return MixFramesShort<kLfo>(frames, count);
   int32_t sums[4][kBlock];
   uint64_t key[kBlock];
   int32_t run[kBlock];
