@@ -100,7 +100,11 @@ class FmChannel {
     lfo_key_ = key;
     const int32_t pm_value = pm_row_[(key >> 8) & 0xFF];
     const auto am_index = static_cast<int32_t>(key & 0xFF);
-    for (FmOperator& op : ops_) op.UseLfo(pm_value, am_index);
+    if (chip_->chip_true) {
+      for (FmOperator& op : ops_) op.UseLfo<true>(pm_value, am_index);
+    } else {
+      for (FmOperator& op : ops_) op.UseLfo<false>(pm_value, am_index);
+    }
   }
   template <bool kLfo>
   int32_t Op(int index, int32_t m, const FmTables& t) {

@@ -19,6 +19,7 @@ void FmOperator::UseRate(int32_t rate, bool zero_freezes) {
 void FmOperator::UpdateAtten() {
   int32_t level = std::min(tl_level_ + env_level_, kMaxLevel);
   atten_ = static_cast<uint32_t>(level) * 8;
+  lfo_atten_ = atten_ + lfo_am_;
 }
 
 void FmOperator::Write(uint32_t group, uint32_t data, bool csm) {

@@ -84,9 +84,12 @@ class FmOperator {
   // The phase step and amplitude offset of the LFO values pm_value (the channel's pitch factor,
   // or in the chip-true variant its PitchLfoStepTable entry) and am_index, kept for the samples
   // to come until the LFO or a derived value changes.
+  // kChipPitch: the chip-true variant, whose chip_->chip_true the channel looked up.
+  template <bool kChipPitch>
   void UseLfo(int32_t pm_value, int32_t am_index) {
-    lfo_inc_ = chip_->chip_true ? ChipLfoPhaseInc(pm_value) : LfoPhaseInc(pm_value);
+    lfo_inc_ = kChipPitch ? ChipLfoPhaseInc(pm_value) : LfoPhaseInc(pm_value);
     lfo_am_ = static_cast<uint32_t>(am_row_[am_index]);
+    lfo_atten_ = atten_ + lfo_am_;
   }
   // The chip-true variant's phase advance with the LFO: shift steps of 1/64 semitone added to
   // the note position.
@@ -102,7 +105,7 @@ class FmOperator {
   // Attenuation with the LFO's amplitude index added, for the block renderer (see
   // kSpanAttenLimit).
   uint32_t SpanAtten() const { return std::min(atten_, kSpanAttenLimit); }
-  uint32_t SpanAttenLfo() const { return std::min(lfo_am_ + atten_, kSpanAttenLimit); }
+  uint32_t SpanAttenLfo() const { return std::min(lfo_atten_, kSpanAttenLimit); }
   // Samples before the next envelope tick (0: the next sample ticks; INT32_MAX: never).
   int32_t SamplesBeforeTick() const;
   // The end of a span of n samples rendered outside the operator, none of which ticked.
@@ -149,6 +152,7 @@ class FmOperator {
   uint32_t phase_inc_ = 0;        // phase advance per output sample
   uint32_t lfo_inc_ = 0;          // the same with the LFO, as of the last UseLfo
   uint32_t lfo_am_ = 0;           // the LFO's attenuation offset, as of the last UseLfo
+  uint32_t lfo_atten_ = 0;        // atten_ + lfo_am_
   int32_t phase_inc_pm_ = 0;      // phase_inc >> 11: pitch-modulation scale
   uint32_t key_scale_code_ = 0;   // key code >> 2, 0-31
   int32_t key_position_ = 0;      // block x 768 + note x 64 + key fraction (chip-true pitch)
@@ -195,11 +199,10 @@ inline int32_t FmOperator::ComputeWith(int32_t input, int32_t fb_mask, const FmT
   const uint32_t p = phase_;
   phase_ = p + (kLfo ? lfo_inc_ : phase_inc_);
   const int32_t i = static_cast<int32_t>(p >> 19) + offset;
-  const uint32_t am = kLfo ? lfo_am_ : 0u;
   // Sine (below 4300) + AM (8160 at most) + attenuation (8184 at most) stays inside the padded
   // table, whose entries from 8192 on are silent: the look-up needs no test.
   const auto sine = static_cast<uint32_t>(t.LogSineTable[i & (kLogSineSize - 1)]);
-  output_ = t.LogToLinearTable[sine + am + atten_];
+  output_ = t.LogToLinearTable[sine + (kLfo ? lfo_atten_ : atten_)];
   // Without LFO the feedback operator hands on its previous sample, with LFO its new one.
   return kFeedback && !kLfo ? prev_output_ : output_;
 }
