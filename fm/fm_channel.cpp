@@ -47,6 +47,7 @@ void FmChannel::SetLfoSensitivity(uint32_t v) {
 }
 
 void FmChannel::WriteKeys(uint32_t mask, bool csm) {
+  Settle();  // a key on or off sets new rates
   for (int i = 0; i < 4; ++i) {
     if (!(mask & (1u << i))) {
       ops_[i].KeyOff();
@@ -59,11 +60,14 @@ void FmChannel::WriteKeys(uint32_t mask, bool csm) {
 }
 
 void FmChannel::Reset() {
+  untimed_ = 0;
+  quiet_ = 0;
   for (FmOperator& op : ops_) op.Reset();
   derived_ = false;
 }
 
 uint32_t FmChannel::Derive() {
+  Settle();  // the rates may change
   bool any_am = false;
   bool any_on = false;
   for (FmOperator& op : ops_) {
@@ -85,7 +89,7 @@ uint32_t FmChannel::Derive() {
 void FmChannel::Save(StateWriter& out) const {
   out.U8(fb_shift_);
   out.U8(algorithm_);
-  for (const FmOperator& op : ops_) op.Save(out);
+  for (const FmOperator& op : ops_) op.Save(out, untimed_);
 }
 
 void FmChannel::Load(StateReader& in) {
@@ -94,12 +98,36 @@ void FmChannel::Load(StateReader& in) {
   SetFeedback(in.OneOf(in.U8(), kShifts, 9));
   algorithm_ = in.U8(0, 7);
   for (FmOperator& op : ops_) op.Load(in);
+  untimed_ = 0;
+  quiet_ = 0;
   derived_ = false;
   lfo_key_ = kNoLfoKey;
   const FmTables& tables = FmTables::Get();
   pm_row_ = (chip_ != nullptr && chip_->chip_true ? tables.PitchLfoStepTable
                                                    : tables.PitchLfoTable)[ops_[0].lfo_sens_ & 7];
 }
+
+void FmChannel::DeriveLfo(uint64_t key) {
+  lfo_key_ = key;
+  const int32_t pm_value = pm_row_[(key >> 8) & 0xFF];
+  const auto am_index = static_cast<int32_t>(key & 0xFF);
+  if (chip_->chip_true) {
+    for (FmOperator& op : ops_) op.UseLfo<true>(pm_value, am_index);
+  } else {
+    for (FmOperator& op : ops_) op.UseLfo<false>(pm_value, am_index);
+  }
+}
+
+template <bool kLfo>
+int32_t FmChannel::RenderTimed(const FmTables& t) {
+  Settle();
+  const int32_t sample = RenderOps<kLfo>(t);
+  quiet_ = std::min(SamplesBeforeTick(), kMaxQuiet);
+  return sample;
+}
+
+template int32_t FmChannel::RenderTimed<false>(const FmTables&);
+template int32_t FmChannel::RenderTimed<true>(const FmTables&);
 
 // ---- Block rendering -------------------------------------------------------------------------
 
@@ -187,6 +215,7 @@ void FmChannel::RenderSpan(int32_t* out, int32_t n, const uint32_t* inc, const u
 // The count of samples before the next tick drops by exactly n over a span of n samples, so it
 // is only worked out again after a tick.
 void FmChannel::RenderSpans(int32_t* out, int32_t count, const FmTables& t) {
+  Settle();
   int32_t pos = 0;
   int32_t free = SamplesBeforeTick();
   while (pos < count) {
@@ -210,11 +239,23 @@ void FmChannel::RenderSpans(int32_t* out, int32_t count, const FmTables& t) {
 
 void FmChannel::RenderSpansLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo,
                                const FmTables& t) {
+  Settle();
+  if (chip_->chip_true) {
+    RenderSpansLfoOf<true>(out, count, lfo, t);
+  } else {
+    RenderSpansLfoOf<false>(out, count, lfo, t);
+  }
+}
+
+template <bool kChipPitch>
+void FmChannel::RenderSpansLfoOf(int32_t* out, int32_t count, const FmLfoBlock& lfo,
+                                 const FmTables& t) {
   int32_t pos = 0;
   int32_t free = SamplesBeforeTick();
   while (pos < count) {
-    UseLfo(lfo.key[pos]);
+    const uint64_t key = lfo.key[pos];
     if (free == 0) {
+      UseLfo(key);
       out[pos++] += RenderOps<true>(t);
       free = SamplesBeforeTick();
       continue;
@@ -222,11 +263,13 @@ void FmChannel::RenderSpansLfo(int32_t* out, int32_t count, const FmLfoBlock& lf
     // Within the run the phase steps and amplitude offsets are those of its first frame.
     const int32_t n = std::min({free, count - pos, lfo.run[pos]});
     free -= n;
+    const int32_t pm_value = pm_row_[(key >> 8) & 0xFF];
+    const auto am_index = static_cast<int32_t>(key & 0xFF);
     uint32_t inc[4];
     uint32_t atten[4];
     for (int i = 0; i < 4; ++i) {
-      inc[i] = ops_[i].lfo_inc_;
-      atten[i] = ops_[i].SpanAttenLfo();
+      inc[i] = ops_[i].LfoPhaseIncOf<kChipPitch>(pm_value);
+      atten[i] = ops_[i].SpanAttenLfo(am_index);
     }
     RenderSpan<true>(out + pos, n, inc, atten, t);
     pos += n;

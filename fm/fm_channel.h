@@ -6,6 +6,7 @@
 // per span and with noise.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "fm/fm_chip_params.h"
@@ -70,16 +71,24 @@ class FmChannel {
     }
   }
   // One frame: without LFO, or with kLfo at the LFO values of lfo_key (FmLfoKey).
+  // The operators' envelope timers are counted down only at the frame on which one of them
+  // ticks: the frames before it are counted in untimed_.
   template <bool kLfo>
   int32_t RenderFrame(uint64_t lfo_key, const FmTables& t) {
     if constexpr (kLfo) UseLfo(lfo_key);
-    return RenderOps<kLfo>(t);
+    if (quiet_ > 0) {
+      --quiet_;
+      ++untimed_;
+      return RenderOps<kLfo, false>(t);
+    }
+    return RenderTimed<kLfo>(t);
   }
   // One frame with operator C2 replaced by the chip's noise word (bit 0 the noise bit); with
   // kLfo at the LFO values of lfo_key.
   template <bool kLfo>
   int32_t RenderNoise(uint32_t noise, uint64_t lfo_key, const FmTables& t) {
     if constexpr (kLfo) UseLfo(lfo_key);
+    Settle();
     return RenderOpsNoise<kLfo>(noise, t);
   }
 
@@ -88,6 +97,21 @@ class FmChannel {
   void Load(StateReader& in);
 
  private:
+  // RenderFrame's frame on which a timer may tick: the timers counted down, the frame rendered
+  // with them, the frames before the next tick counted. Out of line: it is the rare case.
+  template <bool kLfo>
+  int32_t RenderTimed(const FmTables& t);
+  // At most this many frames are left untimed, whatever the timers allow.
+  static constexpr int32_t kMaxQuiet = 1 << 20;
+
+  // The envelope timers counted down for the untimed frames; the next frame is timed.
+  void Settle() {
+    if (untimed_ != 0) {
+      for (FmOperator& op : ops_) op.Settle(untimed_);
+      untimed_ = 0;
+    }
+    quiet_ = 0;
+  }
   // A key no LFO values give: the operators' LFO steps are to be worked out again.
   static constexpr uint64_t kNoLfoKey = ~uint64_t{0};
 
@@ -96,23 +120,16 @@ class FmChannel {
   // The operators' phase steps and amplitude offsets for the LFO values of key, unless they
   // are those of the last key.
   void UseLfo(uint64_t key) {
-    if (key == lfo_key_) return;
-    lfo_key_ = key;
-    const int32_t pm_value = pm_row_[(key >> 8) & 0xFF];
-    const auto am_index = static_cast<int32_t>(key & 0xFF);
-    if (chip_->chip_true) {
-      for (FmOperator& op : ops_) op.UseLfo<true>(pm_value, am_index);
-    } else {
-      for (FmOperator& op : ops_) op.UseLfo<false>(pm_value, am_index);
-    }
+    if (key != lfo_key_) DeriveLfo(key);
   }
-  template <bool kLfo>
+  void DeriveLfo(uint64_t key);
+  template <bool kLfo, bool kTick = true>
   int32_t Op(int index, int32_t m, const FmTables& t) {
-    return ops_[index].Compute<kLfo>(m, t);
+    return ops_[index].Compute<kLfo, kTick>(m, t);
   }
-  template <bool kLfo>
+  template <bool kLfo, bool kTick = true>
   int32_t Feedback(const FmTables& t) {
-    return ops_[0].ComputeFeedback<kLfo>(fb_bits_, fb_mask_, t);
+    return ops_[0].ComputeFeedback<kLfo, kTick>(fb_bits_, fb_mask_, t);
   }
   // The sum of the outputs of the operators in mask (bit i: operator i), as they are now.
   template <uint8_t kMask>
@@ -120,15 +137,20 @@ class FmChannel {
     return (kMask & 1 ? ops_[0].output_ : 0) + (kMask & 2 ? ops_[1].output_ : 0) +
            (kMask & 4 ? ops_[2].output_ : 0) + (kMask & 8 ? ops_[3].output_ : 0);
   }
-  template <int kAlgorithm, bool kLfo>
+  // kTick false: no envelope timer is counted down (RenderFrame counts the frame in untimed_).
+  template <int kAlgorithm, bool kLfo, bool kTick>
   int32_t RenderOpsOf(const FmTables& t);
-  template <bool kLfo>
+  template <bool kLfo, bool kTick = true>
   int32_t RenderOps(const FmTables& t);
   template <bool kLfo>
   int32_t RenderOpsNoise(uint32_t noise, const FmTables& t);
   // RenderBlock in spans.
   void RenderSpans(int32_t* out, int32_t count, const FmTables& t);
   void RenderSpansLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo, const FmTables& t);
+  // The spans work out their phase steps and attenuations themselves, the variant's way
+  // (kChipPitch: the chip-true vibrato); only a tick's sample goes through UseLfo.
+  template <bool kChipPitch>
+  void RenderSpansLfoOf(int32_t* out, int32_t count, const FmLfoBlock& lfo, const FmTables& t);
 
   // Samples before the next envelope tick of any operator (0: the next sample ticks).
   int32_t SamplesBeforeTick() const;
@@ -150,6 +172,8 @@ class FmChannel {
   int32_t fb_mask_ = -1;
   const int32_t* pm_row_;       // PitchLfoTable (chip-true: PitchLfoStepTable) row of the PMS
   uint64_t lfo_key_ = kNoLfoKey;  // the key the operators' LFO steps were worked out for
+  int32_t untimed_ = 0;  // frames rendered since the envelope timers were last counted down
+  int32_t quiet_ = 0;    // frames more that RenderFrame may leave untimed (no tick in them)
   uint32_t algorithm_ = 0;
   uint32_t lfo_bit_ = 0;   // kFmChannelUsesLfo as last derived
   bool derived_ = false;   // no parameter changed since the last Derive
@@ -160,27 +184,29 @@ class FmChannel {
 // sees whatever that operator holds at the moment, so some links hear the previous frame.
 // Operator 0 (feedback) always runs last; in algorithm 7 its result joins the sum: without LFO
 // that is its previous sample, with LFO its new one.
-template <int kAlgorithm, bool kLfo>
+template <int kAlgorithm, bool kLfo, bool kTick>
 inline int32_t FmChannel::RenderOpsOf(const FmTables& t) {
   constexpr FmConnection c = ConnectionTable[kAlgorithm];
-  Op<kLfo>(2, Heard<c.into[2]>(), t);
-  Op<kLfo>(1, Heard<c.into[1]>(), t);
-  Op<kLfo>(3, Heard<c.into[3]>(), t);
-  const int32_t fb = Feedback<kLfo>(t);
+  Op<kLfo, kTick>(2, Heard<c.into[2]>(), t);
+  Op<kLfo, kTick>(1, Heard<c.into[1]>(), t);
+  Op<kLfo, kTick>(3, Heard<c.into[3]>(), t);
+  const int32_t fb = Feedback<kLfo, kTick>(t);
   return Heard<static_cast<uint8_t>(c.carriers & 0b1110)>() + (c.carriers & 1 ? fb : 0);
 }
 
-template <bool kLfo>
-inline int32_t FmChannel::RenderOps(const FmTables& t) {
+// Always inlined: the chip's frame loop calls it once a channel a frame, and a call costs about
+// as much as the rest of a channel's work that does not touch the operators.
+template <bool kLfo, bool kTick>
+[[gnu::always_inline]] inline int32_t FmChannel::RenderOps(const FmTables& t) {
   switch (algorithm_) {
-    case 0: return RenderOpsOf<0, kLfo>(t);
-    case 1: return RenderOpsOf<1, kLfo>(t);
-    case 2: return RenderOpsOf<2, kLfo>(t);
-    case 3: return RenderOpsOf<3, kLfo>(t);
-    case 4: return RenderOpsOf<4, kLfo>(t);
-    case 5: return RenderOpsOf<5, kLfo>(t);
-    case 6: return RenderOpsOf<6, kLfo>(t);
-    default: return RenderOpsOf<7, kLfo>(t);
+    case 0: return RenderOpsOf<0, kLfo, kTick>(t);
+    case 1: return RenderOpsOf<1, kLfo, kTick>(t);
+    case 2: return RenderOpsOf<2, kLfo, kTick>(t);
+    case 3: return RenderOpsOf<3, kLfo, kTick>(t);
+    case 4: return RenderOpsOf<4, kLfo, kTick>(t);
+    case 5: return RenderOpsOf<5, kLfo, kTick>(t);
+    case 6: return RenderOpsOf<6, kLfo, kTick>(t);
+    default: return RenderOpsOf<7, kLfo, kTick>(t);
   }
 }
 

@@ -46,7 +46,8 @@ class FmOperator {
   void SetLfoSensitivity(uint32_t sens);
 
   // Every field that carries history; Load checks each one's range and derives the rest.
-  void Save(StateWriter& out) const;
+  // untimed: samples the channel rendered since it last settled the envelope timer (Settle).
+  void Save(StateWriter& out, int32_t untimed = 0) const;
   void Load(StateReader& in);
 
  private:
@@ -67,16 +68,17 @@ class FmOperator {
   // Per-sample outputs. m is the modulating sample; it moves the sine index by m / 2. kLfo
   // takes the phase step and amplitude offset that UseLfo left.
   // t: the process-wide tables, fetched once by the caller for all four operators.
-  template <bool kLfo>
+  // kTick false: the envelope timer is left to the channel (Settle), no tick being due.
+  template <bool kLfo, bool kTick = true>
   int32_t Compute(int32_t m, const FmTables& t) {
-    return ComputeWith<kLfo, false>(m, 0, t);
+    return ComputeWith<kLfo, false, kTick>(m, 0, t);
   }
   // Operator with self-feedback: the sum of its last two samples, shifted right by bits and
   // masked (FmChannel::SetFeedback), moves its sine index. Without LFO it returns the sample of
   // the previous call, with LFO its new one.
-  template <bool kLfo>
+  template <bool kLfo, bool kTick = true>
   int32_t ComputeFeedback(uint32_t bits, int32_t mask, const FmTables& t) {
-    return ComputeWith<kLfo, true>(static_cast<int32_t>(bits), mask, t);
+    return ComputeWith<kLfo, true, kTick>(static_cast<int32_t>(bits), mask, t);
   }
   // Noise in place of the sine; bit 0 of noise is the noise bit.
   void ComputeNoise(uint32_t noise);
@@ -87,9 +89,13 @@ class FmOperator {
   // kChipPitch: the chip-true variant, whose chip_->chip_true the channel looked up.
   template <bool kChipPitch>
   void UseLfo(int32_t pm_value, int32_t am_index) {
-    lfo_inc_ = kChipPitch ? ChipLfoPhaseInc(pm_value) : LfoPhaseInc(pm_value);
+    lfo_inc_ = LfoPhaseIncOf<kChipPitch>(pm_value);
     lfo_am_ = static_cast<uint32_t>(am_row_[am_index]);
     lfo_atten_ = atten_ + lfo_am_;
+  }
+  template <bool kChipPitch>
+  uint32_t LfoPhaseIncOf(int32_t pm_value) const {
+    return kChipPitch ? ChipLfoPhaseInc(pm_value) : LfoPhaseInc(pm_value);
   }
   // The chip-true variant's phase advance with the LFO: shift steps of 1/64 semitone added to
   // the note position.
@@ -105,9 +111,13 @@ class FmOperator {
   // Attenuation with the LFO's amplitude index added, for the block renderer (see
   // kSpanAttenLimit).
   uint32_t SpanAtten() const { return std::min(atten_, kSpanAttenLimit); }
-  uint32_t SpanAttenLfo() const { return std::min(lfo_atten_, kSpanAttenLimit); }
+  uint32_t SpanAttenLfo(int32_t am_index) const {
+    return std::min(static_cast<uint32_t>(am_row_[am_index]) + atten_, kSpanAttenLimit);
+  }
   // Samples before the next envelope tick (0: the next sample ticks; INT32_MAX: never).
   int32_t SamplesBeforeTick() const;
+  // The envelope timer after n samples, none of which ticked, that it was not counted down for.
+  void Settle(int32_t n) { env_timer_ -= n * env_timer_dec_; }
   // The end of a span of n samples rendered outside the operator, none of which ticked.
   void EndSpan(int32_t n, uint32_t phase, int32_t output, int32_t prev_output) {
     env_timer_ -= n * env_timer_dec_;
@@ -138,7 +148,7 @@ class FmOperator {
   }
   // The four sine computations: input is the modulating sample, or with kFeedback the shift of
   // the feedback sum and fb_mask its mask.
-  template <bool kLfo, bool kFeedback>
+  template <bool kLfo, bool kFeedback, bool kTick>
   int32_t ComputeWith(int32_t input, int32_t fb_mask, const FmTables& t);
 
   FmChipParams* chip_ = nullptr;  // the chip's shared record, not owned
@@ -185,9 +195,9 @@ class FmOperator {
   bool dirty_ = false;            // parameters changed since the last Refresh
 };
 
-template <bool kLfo, bool kFeedback>
+template <bool kLfo, bool kFeedback, bool kTick>
 inline int32_t FmOperator::ComputeWith(int32_t input, int32_t fb_mask, const FmTables& t) {
-  TickEnvelope();
+  if constexpr (kTick) TickEnvelope();
   int32_t offset = 0;
   if constexpr (kFeedback) {
     const int32_t sum = output_ + prev_output_;

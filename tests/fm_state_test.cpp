@@ -101,6 +101,11 @@ TEST(OpmStateTest, OneFrameMixingKeepsNothingStale) {
     const std::vector<StereoFrame> one = Render(chip, 1500, 1);
     EXPECT_TRUE(Same(one, Render(blocks, 1500, 1500))) << chip_true;
     EXPECT_TRUE(Same(one, Render(restored, 1500, 1))) << chip_true;
+    for (uint32_t keys : {0x02u, 0x7Au}) {  // channel 3 keys off, and on again
+      chip.Write(0x08, keys);
+      blocks.Write(0x08, keys);
+      EXPECT_TRUE(Same(Render(chip, 400, 1), Render(blocks, 400, 400))) << chip_true;
+    }
     // Whether a voice sounds is looked at once a call: the reference is a chip that is written
     // to (a register with no function) before every frame.
     OpmChip written(chip);
