@@ -69,6 +69,9 @@ void AddRenderCommand(CLI::App* app, CommandLine* c) {
   render->add_flag("--fm-timers", c->render_args.fm_timers,
                    "the board's FM timers count down (status flags, CSM key-ons); chips mode "
                    "always counts them");
+  render->add_flag("--chip-sound", c->render_args.chip_sound,
+                   "the board's FM and PSGs sound as the chips on it did (board scripts, and "
+                   "music with --board)");
   c->script_only.push_back(render->add_flag("--save-states", c->save_states,
                                             "board script: the board saves and restores its "
                                             "state (the script's save and load lines)"));
@@ -231,6 +234,7 @@ int RunRender(CommandLine& c) {
   c.options.max_seconds = c.render_args.length;
   // The board's switches, which the host tells it when it asks (the state files imply theirs).
   if (c.render_args.fm_timers) c.options.switches[kFmTimersKey] = "1";
+  if (c.render_args.chip_sound) c.options.switches[kChipSoundKey] = "1";
   if (c.save_states || !c.options.state_in_name.empty() || !c.options.state_out_path.empty()) {
     c.options.switches[kSaveStatesKey] = "1";
   }

@@ -70,6 +70,10 @@ int PrepareMusic(const std::string& path, std::vector<uint8_t>* streamed, const 
                 FormatClock(static_cast<double>(SongFrames(*log, whole)) / args.rate) + ")");
   }
   if (args.as_written && !args.board) return Usage("--as-written applies with --board only");
+  if (args.chip_sound && !args.board) {
+    return Usage("--chip-sound applies to board scripts, and to music with --board (chips mode "
+                 "always sounds as the chips did)");
+  }
   options->board = args.board;
   options->as_written = args.as_written;
   if (args.board && !args.as_written) {
@@ -223,6 +227,7 @@ int RenderMusicFile(const std::string& path, std::vector<uint8_t>* streamed, con
   // and its switches.
   options.run_files = {reads, outputs};
   if (args.fm_timers) options.switches[kFmTimersKey] = "1";
+  if (args.chip_sound) options.switches[kChipSoundKey] = "1";
   MusicRenderResult result;
   std::string error;
   if (!RenderMusic(log, options, wav_path, raw_path, args.stems, &result, &error)) {

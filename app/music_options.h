@@ -46,6 +46,7 @@ struct MusicArgs {
   LevelArgs levels;
   std::string format;  // --format as typed
   bool fm_timers = false;  // render --fm-timers: the board's FM timers count
+  bool chip_sound = false;  // render --chip-sound: the board sounds as its chips did
 };
 
 // Turns the typed numbers into values; "" or the message of the first that is wrong.

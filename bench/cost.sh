@@ -7,6 +7,9 @@
 #
 #   bench/cost.sh [BUILD_DIR] [N] [N1]
 #
+# With COST_OPTIONS set, every render gets those options too: COST_OPTIONS=--chip-sound measures
+# the board as its chips sounded.
+#
 # BUILD_DIR holds vorla and Vorla.vyx (default: build); N defaults to 44100 (one second), N1,
 # the frames of the one-frame column, to 4410: a run of one-frame calls is slow under callgrind,
 # and its cost a frame is as steady over a tenth of a second. Builds nothing. The workload lists
@@ -45,7 +48,7 @@ count() {
   cp "$build/vorla" "$build/Vorla.vyx" "$dir/"
   { cat "$work/$name.body"; echo "wait $n"; } >"$dir/s.board"
   (cd "$dir" && valgrind --tool=callgrind --callgrind-out-file=cg.out \
-     ./vorla render s.board --raw /dev/null --chunk "$chunk" >/dev/null 2>"$dir/log")
+     ./vorla render s.board --raw /dev/null --chunk "$chunk" ${COST_OPTIONS:-} >/dev/null 2>"$dir/log")
   awk '/^summary:/ {print $2}' "$dir/cg.out"
 }
 

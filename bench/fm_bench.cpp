@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "bench/bench_voices.h"
 #include "fm/opm_chip.h"
 
 namespace {
@@ -16,37 +17,9 @@ namespace {
 constexpr int kFrames = 1024;
 constexpr int kFixedCalls = 200;
 
-// Eight held notes, one algorithm each, feedback 3, both outputs. D2R 0 keeps them sounding.
-void SetUpVoices(OpmChip& chip, bool lfo) {
-  chip.Init(3993600, 44100);
-  chip.SetVolume(0);
-  if (lfo) {
-    chip.Write(0x18, 0xC8);
-    chip.Write(0x19, 0x40);  // AMD
-    chip.Write(0x19, 0xC0);  // PMD
-    chip.Write(0x1B, 2);     // triangle
-  }
-  for (uint32_t ch = 0; ch < 8; ++ch) {
-    chip.Write(0x20 + ch, 0xC0 | (3 << 3) | ch);
-    chip.Write(0x28 + ch, 0x30 + ch * 0x0D % 0x40);
-    chip.Write(0x30 + ch, ch * 28);
-    chip.Write(0x38 + ch, lfo ? 0x52 : 0x00);  // PMS 5, AMS 2
-    for (uint32_t slot = 0; slot < 4; ++slot) {
-      uint32_t base = slot * 8 + ch;
-      chip.Write(0x40 + base, (slot + 1) & 15);
-      chip.Write(0x60 + base, slot == 3 ? 0x00 : 0x18);
-      chip.Write(0x80 + base, 0x1F);
-      chip.Write(0xA0 + base, (lfo ? 0x80 : 0x00) | 0x05);
-      chip.Write(0xC0 + base, 0x00);
-      chip.Write(0xE0 + base, 0x27);
-    }
-    chip.Write(0x08, 0x78 | ch);
-  }
-}
-
 void MixLoop(benchmark::State& state, bool lfo) {
   OpmChip chip;
-  SetUpVoices(chip, lfo);
+  SetUpFmVoices(chip, lfo);
   std::vector<StereoFrame> frames(kFrames, StereoFrame{0, 0});
   for (auto _ : state) {
     chip.Mix(frames.data(), kFrames);

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "bench/bench_voices.h"
 #include "player/psg_output.h"
 #include "psg/psg.h"
 
@@ -21,20 +22,7 @@ Psg MakePsg(BenchMode mode, bool chip_true) {
   psg.SetClock(998400, 44100);
   psg.SetVolume(0);
   psg.SetRouting(3);
-  const uint32_t periods[3] = {0x11C, 0x0E1, 0x0BD};  // about 440, 555, 660 Hz
-  for (uint32_t c = 0; c < 3; ++c) {
-    psg.SetRegister(2 * c, periods[c] & 0xFF);
-    psg.SetRegister(2 * c + 1, periods[c] >> 8);
-  }
-  psg.SetRegister(6, 7);
-  psg.SetRegister(11, 0x40);
-  psg.SetRegister(12, 0x00);
-  psg.SetRegister(13, 14);
-  // Tone mode: tones only. Noise mode: tones and noises. Envelope mode: tones and noises, with
-  // every channel's amplitude taken from the envelope.
-  psg.SetRegister(7, mode == kTone ? 0x38 : 0x00);
-  const uint32_t amplitude = mode == kEnvelope ? 0x10 : 0x0F;
-  for (uint32_t r = 8; r <= 10; ++r) psg.SetRegister(r, amplitude);
+  WritePsgVoices(psg, mode != kTone, mode == kEnvelope);
   return psg;
 }
 

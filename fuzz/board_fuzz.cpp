@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   Reader in(data, size);
   for (int step = 0; step < 4096 && !in.empty(); ++step) {
-    switch (in.Take(1) % 9) {
+    switch (in.Take(1) % 10) {
       case 0: {  // a port write through any out handler, any port number and value
         uint32_t index = in.Take(1) % kOutHandlers;
         uint32_t port = in.Take(2);
@@ -129,6 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           host.events.erase(host.events.begin());
           e.routine(e.owner, e.argument);
         }
+        break;
+      case 9:  // the chips' own sound switched, as a host's answer at the first use does
+        device.SetChipSound((in.Take(1) & 1) != 0);
         break;
     }
   }

@@ -21,7 +21,7 @@ struct RunFiles {
   std::vector<std::string> outputs;  // files the run writes
 };
 
-// The host's say on the board's switches, by key ("LOG", "FMTIMERS", "SAVESTATES"): what the
+// The host's say on the board's switches, by key ("LOG", "FMTIMERS", "SAVESTATES", "CHIPSOUND"): what the
 // run's command line asked for. A key not in it is left to the environment and settings file.
 using HostSwitchValues = std::map<std::string, std::string>;
 

@@ -78,20 +78,25 @@ bool BoardDevice::Init(HostPorts* ports, uint32_t interrupt_port, HostTimerQueue
   // A refusal (no YM2151 on the card, or another board holds it) leaves the FM part emulated.
   if (romeo_ != nullptr) romeo_->Request(RomeoManager::kOpmCode, &real_chip_);
   Reset();
+  initialized_ = true;
+  if (chip_sound_ && rate_ >= kMinChipSoundRate) StartChipSound();
   return true;
 }
 
 void BoardDevice::Reset() {
   tone_.Reset();
-  for (PsgSlot& slot : psgs_) {
+  for (int i = 0; i < kPsgCount; ++i) {
+    PsgSlot& slot = psgs_[i];
     slot.latch = 0;
+    PsgChanging(i);
     slot.psg.Reset();
     slot.psg.SetVolume(ChipVolume(slot.volume));
   }
   fm_latch_ = 0;
   fm_registers_.Clear();
+  FmChanging();
   opm_.Reset();
-  opm_.SetVolume(ChipVolume(fm_volume_));
+  ApplyFmVolume();
   control_.Reset();
   // Whether or not it plays now: USE_ROMEO may be switched on later.
   if (real_chip_ != nullptr) real_chip_->Reset();
@@ -100,10 +105,23 @@ void BoardDevice::Reset() {
 
 bool BoardDevice::SetRate(uint32_t rate) {
   if (rate != 0) rate_ = rate;
+  if (chip_sound_ && initialized_) {
+    // The chips' own sound serves the usual rates; below them the board sounds as defined.
+    const bool served = rate_ >= kMinChipSoundRate;
+    if (!served && fm_sound_ != nullptr) StopChipSound();
+    if (served && fm_sound_ == nullptr) StartChipSound();
+  }
   if (log_ != nullptr) log_->SetRate(rate);
   tone_.SetRate(kBoardToneClock, rate);
-  for (PsgSlot& slot : psgs_) slot.psg.SetClock(kBoardPsgClock, rate);
-  opm_.SetRate(kBoardFmClock, rate);
+  for (int i = 0; i < kPsgCount; ++i) {
+    if (psg_sound_[i] != nullptr) psg_sound_[i]->SetRate(rate);
+    psgs_[i].psg.SetClock(kBoardPsgClock, rate);
+  }
+  if (fm_sound_ != nullptr) {
+    fm_sound_->SetRate(rate);  // the chip stays at its own rate
+  } else {
+    opm_.SetRate(kBoardFmClock, rate);
+  }
   return true;
 }
 
@@ -124,11 +142,23 @@ void BoardDevice::RunFirstUse() {
 void BoardDevice::Mix(StereoFrame* frames, int32_t count) {
   FirstUse();
   tone_.Mix(frames, count);
-  for (PsgSlot& slot : psgs_) {
-    if (slot.volume > kMuteAt && slot.routing != 0) slot.psg.Mix(frames, count);
+  for (int i = 0; i < kPsgCount; ++i) {
+    PsgSlot& slot = psgs_[i];
+    if (slot.volume <= kMuteAt || slot.routing == 0) continue;
+    if (psg_sound_[i] != nullptr) {
+      psg_sound_[i]->Mix(frames, count, slot.routing);
+    } else {
+      slot.psg.Mix(frames, count);
+    }
   }
   if (!RealChipPlays()) {
-    opm_.Mix(frames, count);
+    if (fm_sound_ != nullptr) {
+      fm_sound_->Mix(frames, count);
+    } else {
+      opm_.Mix(frames, count);
+    }
+  } else if (fm_sound_ != nullptr) {
+    fm_sound_->Skip(count);
   } else {
     opm_.AdvanceTimers(count);  // the status and CSM key-ons of counting timers
   }
@@ -144,6 +174,7 @@ void BoardDevice::ApplySettings(const BoardSettings& settings) {
   for (int i = 0; i < kPsgCount; ++i) {
     PsgSlot& slot = psgs_[i];
     slot.volume = settings.volume[3 + i];
+    PsgChanging(i);
     slot.psg.SetVolume(ChipVolume(slot.volume));
     // The flags are combined as they stand; the page writes only 0 and 1.
     slot.routing = static_cast<uint32_t>(settings.output[2 * i]) |
@@ -151,7 +182,7 @@ void BoardDevice::ApplySettings(const BoardSettings& settings) {
     slot.psg.SetRouting(slot.routing);
   }
   fm_volume_ = settings.volume[7];
-  opm_.SetVolume(ChipVolume(fm_volume_));
+  ApplyFmVolume();
   use_romeo_ = settings.use_romeo != 0;
 }
 
@@ -186,7 +217,10 @@ uint32_t BoardDevice::InPsgData(VyxDevice* device, uint32_t port) {
 uint32_t BoardDevice::InFmStatus(VyxDevice* device, uint32_t) {
   BoardDevice* self = From(device);
   // Counting timers: the read sees the time of the read, as a write does.
-  if (self->fm_timers_counting_) self->Update();
+  if (self->fm_timers_counting_) {
+    self->Update();
+    if (self->fm_sound_ != nullptr) self->fm_sound_->CatchUp();
+  }
   return self->opm_.status() & 3;
 }
 
@@ -223,6 +257,7 @@ void BoardDevice::OutPsgData(VyxDevice* device, uint32_t port, uint32_t value) {
   const int index = PsgIndex(port, kPortPsgData);
   PsgSlot& slot = self->psgs_[index];
   self->Update();
+  self->PsgChanging(index);
   slot.psg.SetRegister(slot.latch, value);
   if (self->log_ != nullptr) self->log_->PsgWrite(index, slot.latch, value);
 }
@@ -234,6 +269,7 @@ void BoardDevice::OutFmAddress(VyxDevice* device, uint32_t, uint32_t value) {
 void BoardDevice::OutFmData(VyxDevice* device, uint32_t, uint32_t value) {
   BoardDevice* self = From(device);
   self->Update();
+  self->FmChanging();
   self->opm_.Write(self->fm_latch_, value);
   self->fm_registers_.Write(self->fm_latch_, value);
   if (self->log_ != nullptr) self->log_->FmWrite(self->fm_latch_, value);

@@ -22,6 +22,9 @@
 // Save states are off unless switched on (SetSaveStates): then the device's state is the whole
 // board (module/board_state.cpp), and otherwise it keeps none, as the board is defined.
 //
+// The chips' own sound is off unless switched on (SetChipSound): then the FM and the PSGs render
+// as the chips on the board sounded (module/board_chip_sound.cpp), through chip_sound/.
+//
 // While a register log is open (StartLog), the FM and PSG data writes and the board resets are
 // logged at the frame the mixer has reached; Mix tells the log how far that is.
 #pragma once
@@ -33,6 +36,8 @@
 #include <memory>
 #include <vector>
 
+#include "chip_sound/fm_chip_sound.h"
+#include "chip_sound/psg_chip_sound.h"
 #include "control/board_control.h"
 #include "fm/opm_chip.h"
 #include "module/board_clocks.h"
@@ -49,6 +54,9 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   static constexpr uint32_t kInitialRate = 44100;
   static constexpr int kPsgCount = 4;
   static constexpr int kConnectorCount = 33;
+  // The lowest host rate the chips' own sound plays at: the FM chip renders 62,400 frames a
+  // second whatever the rate, and a host rate far below the audible band has no use for them.
+  static constexpr uint32_t kMinChipSoundRate = 8000;
 
   struct PsgSlot {
     Psg psg;
@@ -89,12 +97,19 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   std::string StopLog(bool* failed);
   // The FM timers count down (off by default: as the board is defined, they never do).
   void SetFmTimersCounting(bool on) {
+    FmChanging();
     fm_timers_counting_ = on;
     opm_.SetTimersCounting(on);
   }
   const BoardLog* log() const { return log_.get(); }
   // Save states on request (off by default).
   void SetSaveStates(bool on) { save_states_ = on; }
+  // The chips' own sound on request (off by default): the FM and the PSGs render as the chips
+  // did, converted and band-limited to the host's rate with no delay; the board's volumes,
+  // routing and interrupt as defined. At host rates below kMinChipSoundRate the board sounds
+  // as defined until the rate is up again.
+  void SetChipSound(bool on);
+  bool chip_sound() const { return chip_sound_; }
   // `hook` runs once, at the device's first use: the first Mix, port access, event or state
   // request after this call, or FirstUse. The module asks its host for the switches then, as it
   // may not while it is created. Safe when the host's threads use the device at once.
@@ -164,6 +179,21 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   void AfterLoad(uint32_t saved_rate, bool pending, int32_t due_in);
   // Host time units until the pending interrupt event, for a state.
   int32_t InterruptDueIn() const;
+  // The chips' own sound: each chip set to its behaviour, and back to the board's.
+  void StartChipSound();
+  void StopChipSound();
+  // The FM volume setting, on the chip or, with the chips' own sound, after its conversion.
+  void ApplyFmVolume();
+  // PSG index in the chips' behaviour, on the AY-3-8910's curve, at the host's rate.
+  void SetChipSoundPsg(int index);
+  // With the chips' own sound: before a chip changes, it is brought to the present and what it
+  // rendered ahead is dropped.
+  void FmChanging() {
+    if (fm_sound_ != nullptr) fm_sound_->Settle();
+  }
+  void PsgChanging(int index) {
+    if (psg_sound_[index] != nullptr) psg_sound_[index]->Changed();
+  }
   // The real chip plays the FM part: it is held and the user switched it on.
   bool RealChipPlays() const { return real_chip_ != nullptr && use_romeo_; }
 
@@ -190,4 +220,8 @@ class BoardDevice final : public VyxDevice, public VyxSoundSource, public Settin
   std::atomic<bool> first_use_done_{false};
   uint32_t state_size_ = 0;  // known from the first state made
   int64_t interrupt_armed_at_ = 0;  // host time of the last arming, kept with save states on
+  bool initialized_ = false;  // Init has run
+  bool chip_sound_ = false;
+  std::unique_ptr<FmChipSound> fm_sound_;  // null unless the chips' own sound is on
+  std::unique_ptr<PsgChipSound> psg_sound_[kPsgCount];
 };

@@ -30,6 +30,7 @@ BoardModule::BoardModule(const std::string& settings_path, void* instance) : dev
   if (log_target_.empty()) log_target_ = unshown.log_target;
   device_.SetFmTimersCounting(Switch("VORLA_FMTIMERS", unshown.fm_timers));
   device_.SetSaveStates(Switch("VORLA_SAVESTATES", unshown.save_states));
+  device_.SetChipSound(Switch("VORLA_CHIPSOUND", unshown.chip_sound));
 }
 
 bool BoardModule::Bind(HostSystem* host) {
@@ -62,6 +63,9 @@ void BoardModule::FirstUse() {
     }
     if (const char* on = switches->Switch(kSaveStatesKey); on != nullptr) {
       device_.SetSaveStates(std::string(on) == "1");
+    }
+    if (const char* on = switches->Switch(kChipSoundKey); on != nullptr) {
+      device_.SetChipSound(std::string(on) == "1");
     }
   }
   if (!log_target_.empty()) StartLog();

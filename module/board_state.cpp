@@ -84,11 +84,13 @@ bool BoardDevice::LoadStateBytes(const uint8_t* data, size_t size) {
   Update();  // what is due is rendered with the state that was playing
   tone_ = tone;
   for (int i = 0; i < kPsgCount; ++i) {
+    PsgChanging(i);
     psgs_[i].psg = psgs[i];
     psgs_[i].latch = psg_latches[i];
   }
   fm_latch_ = fm_latch;
   fm_registers_ = fm_registers;
+  FmChanging();
   opm_ = opm;
   control_ = control;
   AfterLoad(saved_rate, pending, due_in);
@@ -101,10 +103,16 @@ void BoardDevice::AfterLoad(uint32_t saved_rate, bool pending, int32_t due_in) {
     slot.psg.SetVolume(ChipVolume(slot.volume));
     slot.psg.SetRouting(slot.routing);
   }
-  opm_.SetVolume(ChipVolume(fm_volume_));
+  ApplyFmVolume();
   opm_.SetTimersCounting(fm_timers_counting_);
-  // Made at another rate: the parts go on at the host's, as after its SetRate.
-  if (saved_rate != rate_) {
+  if (fm_sound_ != nullptr) {
+    // The chips' own sound: each chip back in its behaviour (a state keeps the one it was made
+    // with) and at its rate, its sound going on from the state.
+    if (saved_rate != rate_) tone_.SetRate(kBoardToneClock, rate_);
+    for (int i = 0; i < kPsgCount; ++i) SetChipSoundPsg(i);
+    fm_sound_->Restart();
+  } else if (saved_rate != rate_) {
+    // Made at another rate: the parts go on at the host's, as after its SetRate.
     tone_.SetRate(kBoardToneClock, rate_);
     for (PsgSlot& slot : psgs_) slot.psg.SetClock(kBoardPsgClock, rate_);
     opm_.SetRate(kBoardFmClock, rate_);
@@ -147,6 +155,7 @@ uint32_t BoardDevice::GetStateSize() {
 bool BoardDevice::SaveState(void* buffer) {
   FirstUse();
   if (!save_states_ || buffer == nullptr) return false;
+  if (fm_sound_ != nullptr) fm_sound_->CatchUp();  // the FM chip as it is at the present
   const std::vector<uint8_t> state = StateBytes();
   std::memcpy(buffer, state.data(), state.size());
   return true;

@@ -1,5 +1,5 @@
-// The process environment, read by the module (VORLA_LOG, VORLA_FMTIMERS, VORLA_SAVESTATES: the
-// user's switches) and set by the tests' own set-up (VORLA_SYSFS).
+// The process environment, read by the module (VORLA_LOG, VORLA_FMTIMERS, VORLA_SAVESTATES,
+// VORLA_CHIPSOUND: the user's switches) and set by the tests' own set-up (VORLA_SYSFS).
 #pragma once
 
 #include <string>

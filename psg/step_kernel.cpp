@@ -4,22 +4,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/kaiser.h"
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kCutoff = 0.44;  // of the frame rate
 constexpr double kBeta = 6.5;     // the Kaiser window's shape
-
-// The modified Bessel function of order 0, by its series.
-double BesselI0(double x) {
-  double sum = 1;
-  double term = 1;
-  for (int k = 1; k < 40; ++k) {
-    term *= (x / (2 * k)) * (x / (2 * k));
-    sum += term;
-  }
-  return sum;
-}
 
 // The impulse response at x frames from its middle: a Kaiser-windowed sinc.
 double Impulse(double x) {

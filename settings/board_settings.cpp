@@ -59,5 +59,6 @@ UnshownSettings ReadUnshownSettings(ProfileFile& profile) {
   unshown.log_target = profile.GetString(kSettingsSection, kLogKey);
   unshown.fm_timers = profile.GetInt(kSettingsSection, kFmTimersKey, 0) == 1;
   unshown.save_states = profile.GetInt(kSettingsSection, kSaveStatesKey, 0) == 1;
+  unshown.chip_sound = profile.GetInt(kSettingsSection, kChipSoundKey, 0) == 1;
   return unshown;
 }

@@ -40,6 +40,7 @@ bool WriteSettings(ProfileFile& profile, const BoardSettings& settings);
 inline constexpr char kLogKey[] = "LOG";
 inline constexpr char kFmTimersKey[] = "FMTIMERS";
 inline constexpr char kSaveStatesKey[] = "SAVESTATES";
+inline constexpr char kChipSoundKey[] = "CHIPSOUND";
 struct UnshownSettings {
   // "LOG": the register log the board keeps, a file name (.s98 or .vgm) or a folder; empty
   // when the key is missing.
@@ -50,6 +51,9 @@ struct UnshownSettings {
   // "SAVESTATES": 1 makes the board save and restore its state for the host; anything else
   // leaves it as defined, keeping none.
   bool save_states = false;
+  // "CHIPSOUND": 1 makes the FM and the PSGs sound as the chips on the board did; anything else
+  // leaves the board's sound as defined.
+  bool chip_sound = false;
 };
 UnshownSettings ReadUnshownSettings(ProfileFile& profile);
 

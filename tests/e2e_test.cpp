@@ -84,6 +84,39 @@ TEST(EndToEnd, FmTimersCountOnlyWhenSwitchedOn) {
   EXPECT_NE(ReadAll(v.File("VYX.INI")).find("FMTIMERS=1"), std::string::npos);  // kept
 }
 
+// The chips' own sound only when switched on: --chip-sound, VORLA_CHIPSOUND=1 or CHIPSOUND=1 in
+// the settings file (the command line over the environment over the file), the same frames at
+// every chunk size, and with save states too.
+TEST(EndToEnd, ChipSoundOnlyWhenSwitchedOn) {
+  Vorla v;
+  ASSERT_EQ(v.Render("state_save.board").status, 0);
+  const std::string defined = v.Raw();
+  RunResult r = v.Render("state_save.board", "--chip-sound");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string chips = v.Raw();
+  EXPECT_NE(chips, defined);
+  EXPECT_EQ(chips.size(), defined.size());
+  for (const char* chunk : {"1", "7"}) {
+    ASSERT_EQ(v.Render("state_save.board", std::string("--chip-sound --chunk ") + chunk).status, 0);
+    EXPECT_EQ(v.Raw(), chips) << "chunk " << chunk;
+  }
+  r = v.Render("state_save.board", "--chip-sound --save-states --chunk 7");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(v.Raw(), chips) << "saving the state changes nothing";
+  v.Render("state_save.board", "", "VORLA_CHIPSOUND=1");
+  EXPECT_EQ(v.Raw(), chips);
+  FILE* ini = std::fopen(v.File("VYX.INI").c_str(), "a");
+  ASSERT_NE(ini, nullptr);
+  std::fputs("CHIPSOUND=1\n", ini);
+  std::fclose(ini);
+  v.Render("state_save.board");
+  EXPECT_EQ(v.Raw(), chips);
+  v.Render("state_save.board", "", "VORLA_CHIPSOUND=0");
+  EXPECT_EQ(v.Raw(), defined);
+  v.Render("state_save.board", "--chip-sound", "VORLA_CHIPSOUND=0");
+  EXPECT_EQ(v.Raw(), chips);
+}
+
 TEST(EndToEnd, ToneVoicesAreSquareWavesOfTheProgrammedCount) {
   Vorla v;
   RunResult r = v.Render("tone.board");

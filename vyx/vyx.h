@@ -205,8 +205,8 @@ class HostFiles {
 class HostSwitches {
  public:
   // 1st: the host's value for the switch that `key` names (a key of the settings file's
-  // "VORLA" section: "LOG" a file or folder, "FMTIMERS" and "SAVESTATES" "1" on or "0" off);
-  // null when the host leaves it to the environment and the settings file.
+  // "VORLA" section: "LOG" a file or folder, "FMTIMERS", "SAVESTATES" and "CHIPSOUND" "1" on or
+  // "0" off); null when the host leaves it to the environment and the settings file.
   virtual const char* VYXCALL Switch(const char* key) = 0;
 };
 
