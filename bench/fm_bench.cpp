@@ -32,7 +32,7 @@ void MixLoop(benchmark::State& state, bool lfo) {
 // kFrames calls of one frame each per iteration.
 void MixOneFrameLoop(benchmark::State& state, bool lfo) {
   OpmChip chip;
-  SetUpVoices(chip, lfo);
+  SetUpFmVoices(chip, lfo);
   std::vector<StereoFrame> frames(kFrames, StereoFrame{0, 0});
   for (auto _ : state) {
     for (StereoFrame& frame : frames) chip.Mix(&frame, 1);
