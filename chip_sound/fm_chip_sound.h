@@ -11,8 +11,10 @@
 //
 // The chip itself (the board's, holding the registers the program wrote, its timers and status)
 // may lag behind the present while the copy ahead renders for it: Settle and CatchUp bring it
-// to the present. Its sound is rendered twice only where it lags: in long Mix calls it renders
-// what it plays and the copy only the window ahead.
+// to the present. In long Mix calls it renders what plays and the copy only the window ahead;
+// in short ones the copy goes on in runs and marks where each run starts (a copy of itself),
+// and the chip catches up from the last mark the present has passed, so that few frames are
+// rendered twice.
 #pragma once
 
 #include <cstdint>
