@@ -1,9 +1,11 @@
 // One FM voice: four operators joined by one of eight algorithms, feedback on operator 0.
 //
-// Operators are numbered in the chip's order M1, C1, M2, C2 (0-3). The chip refreshes every
-// channel once per mixing call and then asks each active one for a sample per frame. How the
-// operators are joined comes from ConnectionTable (fm_tables.h) for every renderer: per sample,
-// per span and with noise.
+// Operators are numbered in the chip's order M1, C1, M2, C2 (0-3). The chip refreshes its
+// channels after a register write or a silenced operator and then asks each active one for a
+// sample per frame, or for a block. How the operators are joined comes from ConnectionTable
+// (fm_tables.h) for every renderer: per sample, per span and with noise. Between frames a
+// channel keeps the phase steps and attenuations its operators take from the LFO's values, and
+// the count of frames before one of its envelope timers can tick.
 #pragma once
 
 #include <algorithm>
