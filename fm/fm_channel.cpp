@@ -47,6 +47,7 @@ void FmChannel::SetLfoSensitivity(uint32_t v) {
 }
 
 void FmChannel::WriteKeys(uint32_t mask, bool csm) {
+  Settle();  // a key on or off sets new rates
   for (int i = 0; i < 4; ++i) {
     if (!(mask & (1u << i))) {
       ops_[i].KeyOff();
@@ -55,15 +56,18 @@ void FmChannel::WriteKeys(uint32_t mask, bool csm) {
     }
   }
   // A chip-true key-on settles its attack at the next Refresh.
-  if (ChipPitch()) derived_ = false;
+  if (chip_ != nullptr && chip_->chip_true) derived_ = false;
 }
 
 void FmChannel::Reset() {
+  untimed_ = 0;
+  quiet_ = 0;
   for (FmOperator& op : ops_) op.Reset();
   derived_ = false;
 }
 
 uint32_t FmChannel::Derive() {
+  Settle();  // the rates may change
   bool any_am = false;
   bool any_on = false;
   for (FmOperator& op : ops_) {
@@ -77,6 +81,7 @@ uint32_t FmChannel::Derive() {
                                                    : tables.PitchLfoTable)[sens & 7];
   uint32_t mask = any_am ? 0x37 : 0x07;
   lfo_bit_ = (sens & mask) ? kFmChannelUsesLfo : 0;
+  lfo_key_ = kNoLfoKey;
   derived_ = true;
   return (any_on ? kFmChannelActive : 0) | lfo_bit_;
 }
@@ -84,7 +89,7 @@ uint32_t FmChannel::Derive() {
 void FmChannel::Save(StateWriter& out) const {
   out.U8(fb_shift_);
   out.U8(algorithm_);
-  for (const FmOperator& op : ops_) op.Save(out);
+  for (const FmOperator& op : ops_) op.Save(out, untimed_);
 }
 
 void FmChannel::Load(StateReader& in) {
@@ -93,11 +98,36 @@ void FmChannel::Load(StateReader& in) {
   SetFeedback(in.OneOf(in.U8(), kShifts, 9));
   algorithm_ = in.U8(0, 7);
   for (FmOperator& op : ops_) op.Load(in);
+  untimed_ = 0;
+  quiet_ = 0;
   derived_ = false;
+  lfo_key_ = kNoLfoKey;
   const FmTables& tables = FmTables::Get();
   pm_row_ = (chip_ != nullptr && chip_->chip_true ? tables.PitchLfoStepTable
                                                    : tables.PitchLfoTable)[ops_[0].lfo_sens_ & 7];
 }
+
+void FmChannel::DeriveLfo(uint64_t key) {
+  lfo_key_ = key;
+  const int32_t pm_value = pm_row_[(key >> 8) & 0xFF];
+  const auto am_index = static_cast<int32_t>(key & 0xFF);
+  if (chip_->chip_true) {
+    for (FmOperator& op : ops_) op.UseLfo<true>(pm_value, am_index);
+  } else {
+    for (FmOperator& op : ops_) op.UseLfo<false>(pm_value, am_index);
+  }
+}
+
+template <bool kLfo>
+int32_t FmChannel::RenderTimed(const FmTables& t) {
+  Settle();
+  const int32_t sample = RenderOps<kLfo>(t);
+  quiet_ = std::min(SamplesBeforeTick(), kMaxQuiet);
+  return sample;
+}
+
+template int32_t FmChannel::RenderTimed<false>(const FmTables&);
+template int32_t FmChannel::RenderTimed<true>(const FmTables&);
 
 // ---- Block rendering -------------------------------------------------------------------------
 
@@ -128,9 +158,8 @@ int32_t FmChannel::SamplesBeforeTick() const {
 // operator's phase step and attenuation stay fixed and no envelope ticks.
 template <int kAlgorithm, bool kLfo>
 void FmChannel::RenderSpanOf(int32_t* out, int32_t n, const uint32_t* inc,
-                             const uint32_t* atten) {
+                             const uint32_t* atten, const FmTables& tables) {
   constexpr FmConnection c = ConnectionTable[kAlgorithm];
-  const FmTables& tables = FmTables::Get();
   uint32_t p0 = ops_[0].phase_, p1 = ops_[1].phase_, p2 = ops_[2].phase_, p3 = ops_[3].phase_;
   int32_t o0 = ops_[0].output_, o1 = ops_[1].output_, o2 = ops_[2].output_;
   int32_t o3 = ops_[3].output_;
@@ -168,28 +197,30 @@ void FmChannel::RenderSpanOf(int32_t* out, int32_t n, const uint32_t* inc,
 }
 
 template <bool kLfo>
-void FmChannel::RenderSpan(int32_t* out, int32_t n, const uint32_t* inc, const uint32_t* atten) {
+void FmChannel::RenderSpan(int32_t* out, int32_t n, const uint32_t* inc, const uint32_t* atten,
+                           const FmTables& t) {
   // No timer reaches 0 within the span (SamplesBeforeTick), so n * dec stays below the timer.
   switch (algorithm_) {
-    case 0: RenderSpanOf<0, kLfo>(out, n, inc, atten); break;
-    case 1: RenderSpanOf<1, kLfo>(out, n, inc, atten); break;
-    case 2: RenderSpanOf<2, kLfo>(out, n, inc, atten); break;
-    case 3: RenderSpanOf<3, kLfo>(out, n, inc, atten); break;
-    case 4: RenderSpanOf<4, kLfo>(out, n, inc, atten); break;
-    case 5: RenderSpanOf<5, kLfo>(out, n, inc, atten); break;
-    case 6: RenderSpanOf<6, kLfo>(out, n, inc, atten); break;
-    default: RenderSpanOf<7, kLfo>(out, n, inc, atten); break;
+    case 0: RenderSpanOf<0, kLfo>(out, n, inc, atten, t); break;
+    case 1: RenderSpanOf<1, kLfo>(out, n, inc, atten, t); break;
+    case 2: RenderSpanOf<2, kLfo>(out, n, inc, atten, t); break;
+    case 3: RenderSpanOf<3, kLfo>(out, n, inc, atten, t); break;
+    case 4: RenderSpanOf<4, kLfo>(out, n, inc, atten, t); break;
+    case 5: RenderSpanOf<5, kLfo>(out, n, inc, atten, t); break;
+    case 6: RenderSpanOf<6, kLfo>(out, n, inc, atten, t); break;
+    default: RenderSpanOf<7, kLfo>(out, n, inc, atten, t); break;
   }
 }
 
 // The count of samples before the next tick drops by exactly n over a span of n samples, so it
 // is only worked out again after a tick.
-void FmChannel::RenderSpans(int32_t* out, int32_t count) {
+void FmChannel::RenderSpans(int32_t* out, int32_t count, const FmTables& t) {
+  Settle();
   int32_t pos = 0;
   int32_t free = SamplesBeforeTick();
   while (pos < count) {
     if (free == 0) {
-      out[pos++] += Render();
+      out[pos++] += RenderOps<false>(t);
       free = SamplesBeforeTick();
       continue;
     }
@@ -201,37 +232,46 @@ void FmChannel::RenderSpans(int32_t* out, int32_t count) {
       inc[i] = ops_[i].phase_inc_;
       atten[i] = ops_[i].SpanAtten();
     }
-    RenderSpan<false>(out + pos, n, inc, atten);
+    RenderSpan<false>(out + pos, n, inc, atten, t);
     pos += n;
   }
 }
 
+void FmChannel::RenderSpansLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo,
+                               const FmTables& t) {
+  Settle();
+  if (chip_->chip_true) {
+    RenderSpansLfoOf<true>(out, count, lfo, t);
+  } else {
+    RenderSpansLfoOf<false>(out, count, lfo, t);
+  }
+}
+
 template <bool kChipPitch>
-void FmChannel::RenderSpansLfo(int32_t* out, int32_t count, const FmLfoBlock& lfo) {
+void FmChannel::RenderSpansLfoOf(int32_t* out, int32_t count, const FmLfoBlock& lfo,
+                                 const FmTables& t) {
   int32_t pos = 0;
   int32_t free = SamplesBeforeTick();
   while (pos < count) {
-    const int32_t am_index = lfo.am_index[pos];
-    const int32_t pm_index = lfo.pm_index[pos];
+    const uint64_t key = lfo.key[pos];
     if (free == 0) {
-      out[pos++] += RenderOps<true, kChipPitch>(LfoValues(am_index, pm_index));
+      UseLfo(key);
+      out[pos++] += RenderOps<true>(t);
       free = SamplesBeforeTick();
       continue;
     }
+    // Within the run the phase steps and amplitude offsets are those of its first frame.
     const int32_t n = std::min({free, count - pos, lfo.run[pos]});
     free -= n;
-    // Within the run the pitch factor and the amplitude offset are those of its first frame.
-    const int32_t pm_value = pm_row_[pm_index];
+    const int32_t pm_value = pm_row_[(key >> 8) & 0xFF];
+    const auto am_index = static_cast<int32_t>(key & 0xFF);
     uint32_t inc[4];
     uint32_t atten[4];
     for (int i = 0; i < 4; ++i) {
       inc[i] = ops_[i].LfoPhaseIncOf<kChipPitch>(pm_value);
       atten[i] = ops_[i].SpanAttenLfo(am_index);
     }
-    RenderSpan<true>(out + pos, n, inc, atten);
+    RenderSpan<true>(out + pos, n, inc, atten, t);
     pos += n;
   }
 }
-
-template void FmChannel::RenderSpansLfo<false>(int32_t*, int32_t, const FmLfoBlock&);
-template void FmChannel::RenderSpansLfo<true>(int32_t*, int32_t, const FmLfoBlock&);

@@ -11,15 +11,11 @@ struct FmChipParams {
   // The chip-true variant (OpmChip::SetChipTrue): pitch from the chip's phase-step table, with
   // DT2 and vibrato as steps of the note position; the chip's envelope steps and output range.
   bool chip_true = false;
+  // Set when an operator falls silent or a register is written: OpmChip gathers its sounding
+  // channels again before it mixes on.
+  bool regather = true;
 
   // Stores a new ratio and rebuilds RatioMulTable; does nothing if the ratio is unchanged.
   // Operators see the new multipliers at their next refresh.
   void SetRatio(uint32_t value);
-};
-
-// The LFO as one operator hears it for one sample: its channel's pitch factor (a PitchLfoTable
-// entry) and the chip's amplitude index.
-struct FmLfoValues {
-  int32_t pm_value;
-  int32_t am_index;
 };

@@ -19,6 +19,7 @@ void FmOperator::UseRate(int32_t rate, bool zero_freezes) {
 void FmOperator::UpdateAtten() {
   int32_t level = std::min(tl_level_ + env_level_, kMaxLevel);
   atten_ = static_cast<uint32_t>(level) * 8;
+  lfo_atten_ = atten_ + lfo_am_;
 }
 
 void FmOperator::Write(uint32_t group, uint32_t data, bool csm) {
@@ -141,6 +142,7 @@ void FmOperator::EnterState(EnvState state) {
       }
       [[fallthrough]];  // already inaudible
     default:
+      chip_->regather = true;
       env_level_ = kOffLevel;
       env_target_ = kOffLevel;
       UpdateAtten();
@@ -226,7 +228,7 @@ void FmOperator::Reset() {
 // Phase step, envelope timer decrement, TL level and key-scale offset are kept as of the last
 // Refresh (a new rate reaches them only after a register write), so they are saved as they
 // are; the attenuation, the pitch-modulation scale and the AM row follow from the rest.
-void FmOperator::Save(StateWriter& out) const {
+void FmOperator::Save(StateWriter& out, int32_t untimed) const {
   out.I32(output_);
   out.I32(prev_output_);
   out.U32(block_step_);
@@ -239,7 +241,7 @@ void FmOperator::Save(StateWriter& out) const {
   out.I32(key_position_);
   out.I32(env_level_);
   out.I32(env_target_);
-  out.I32(env_timer_);
+  out.I32(env_timer_ - untimed * env_timer_dec_);
   out.I32(env_timer_dec_);
   out.I32(tl_level_);
   out.U8(static_cast<uint32_t>(env_rate_));

@@ -46,7 +46,8 @@ class FmOperator {
   void SetLfoSensitivity(uint32_t sens);
 
   // Every field that carries history; Load checks each one's range and derives the rest.
-  void Save(StateWriter& out) const;
+  // untimed: samples the channel rendered since it last settled the envelope timer (Settle).
+  void Save(StateWriter& out, int32_t untimed = 0) const;
   void Load(StateReader& in);
 
  private:
@@ -64,35 +65,42 @@ class FmOperator {
   // The feedback history starts again.
   void ClearHistory() { output_ = prev_output_ = 0; }
 
-  // Per-sample outputs. m is the modulating sample; it moves the sine index by m / 2.
+  // Per-sample outputs. m is the modulating sample; it moves the sine index by m / 2. kLfo
+  // takes the phase step and amplitude offset that UseLfo left.
   // t: the process-wide tables, fetched once by the caller for all four operators.
-  int32_t Compute(int32_t m, const FmTables& t) { return ComputeWith<false, false>(m, 0, {}, t); }
-  // kChipPitch: the chip-true variant's vibrato (ChipLfoPhaseInc).
-  template <bool kChipPitch = false>
-  int32_t ComputeLfo(int32_t m, FmLfoValues lfo, const FmTables& t) {
-    return ComputeWith<true, false, kChipPitch>(m, 0, lfo, t);
+  // kTick false: the envelope timer is left to the channel (Settle), no tick being due.
+  template <bool kLfo, bool kTick = true>
+  int32_t Compute(int32_t m, const FmTables& t) {
+    return ComputeWith<kLfo, false, kTick>(m, 0, t);
   }
   // Operator with self-feedback: the sum of its last two samples, shifted right by bits and
-  // masked (FmChannel::SetFeedback), moves its sine index. The plain variant returns the sample
-  // of the previous call.
+  // masked (FmChannel::SetFeedback), moves its sine index. Without LFO it returns the sample of
+  // the previous call, with LFO its new one.
+  template <bool kLfo, bool kTick = true>
   int32_t ComputeFeedback(uint32_t bits, int32_t mask, const FmTables& t) {
-    return ComputeWith<false, true>(static_cast<int32_t>(bits), mask, {}, t);
-  }
-  template <bool kChipPitch = false>
-  int32_t ComputeFeedbackLfo(uint32_t bits, int32_t mask, FmLfoValues lfo, const FmTables& t) {
-    return ComputeWith<true, true, kChipPitch>(static_cast<int32_t>(bits), mask, lfo, t);
+    return ComputeWith<kLfo, true, kTick>(static_cast<int32_t>(bits), mask, t);
   }
   // Noise in place of the sine; bit 0 of noise is the noise bit.
   void ComputeNoise(uint32_t noise);
 
-  // The chip-true variant's phase advance with the LFO: shift (a PitchLfoStepTable entry) steps
-  // of 1/64 semitone added to the note position.
-  uint32_t ChipLfoPhaseInc(int32_t shift) const {
-    return shift == 0 ? phase_inc_ : ChipPhaseInc(shift);
+  // The phase step and amplitude offset of the LFO values pm_value (the channel's pitch factor,
+  // or in the chip-true variant its PitchLfoStepTable entry) and am_index, kept for the samples
+  // to come until the LFO or a derived value changes.
+  // kChipPitch: the chip-true variant, whose chip_->chip_true the channel looked up.
+  template <bool kChipPitch>
+  void UseLfo(int32_t pm_value, int32_t am_index) {
+    lfo_inc_ = LfoPhaseIncOf<kChipPitch>(pm_value);
+    lfo_am_ = static_cast<uint32_t>(am_row_[am_index]);
+    lfo_atten_ = atten_ + lfo_am_;
   }
   template <bool kChipPitch>
   uint32_t LfoPhaseIncOf(int32_t pm_value) const {
     return kChipPitch ? ChipLfoPhaseInc(pm_value) : LfoPhaseInc(pm_value);
+  }
+  // The chip-true variant's phase advance with the LFO: shift steps of 1/64 semitone added to
+  // the note position.
+  uint32_t ChipLfoPhaseInc(int32_t shift) const {
+    return shift == 0 ? phase_inc_ : ChipPhaseInc(shift);
   }
   // Phase advance with the channel's pitch factor: the product keeps its low 32 bits.
   uint32_t LfoPhaseInc(int32_t pm_value) const {
@@ -108,6 +116,8 @@ class FmOperator {
   }
   // Samples before the next envelope tick (0: the next sample ticks; INT32_MAX: never).
   int32_t SamplesBeforeTick() const;
+  // The envelope timer after n samples, none of which ticked, that it was not counted down for.
+  void Settle(int32_t n) { env_timer_ -= n * env_timer_dec_; }
   // The end of a span of n samples rendered outside the operator, none of which ticked.
   void EndSpan(int32_t n, uint32_t phase, int32_t output, int32_t prev_output) {
     env_timer_ -= n * env_timer_dec_;
@@ -138,8 +148,8 @@ class FmOperator {
   }
   // The four sine computations: input is the modulating sample, or with kFeedback the shift of
   // the feedback sum and fb_mask its mask.
-  template <bool kLfo, bool kFeedback, bool kChipPitch = false>
-  int32_t ComputeWith(int32_t input, int32_t fb_mask, FmLfoValues lfo, const FmTables& t);
+  template <bool kLfo, bool kFeedback, bool kTick>
+  int32_t ComputeWith(int32_t input, int32_t fb_mask, const FmTables& t);
 
   FmChipParams* chip_ = nullptr;  // the chip's shared record, not owned
   int32_t output_ = 0;            // last sample
@@ -150,6 +160,9 @@ class FmOperator {
   int32_t mul_ = 0;               // MUL, 0-15
   uint32_t phase_ = 0;            // 2^29 per sine period
   uint32_t phase_inc_ = 0;        // phase advance per output sample
+  uint32_t lfo_inc_ = 0;          // the same with the LFO, as of the last UseLfo
+  uint32_t lfo_am_ = 0;           // the LFO's attenuation offset, as of the last UseLfo
+  uint32_t lfo_atten_ = 0;        // atten_ + lfo_am_
   int32_t phase_inc_pm_ = 0;      // phase_inc >> 11: pitch-modulation scale
   uint32_t key_scale_code_ = 0;   // key code >> 2, 0-31
   int32_t key_position_ = 0;      // block x 768 + note x 64 + key fraction (chip-true pitch)
@@ -182,10 +195,9 @@ class FmOperator {
   bool dirty_ = false;            // parameters changed since the last Refresh
 };
 
-template <bool kLfo, bool kFeedback, bool kChipPitch>
-inline int32_t FmOperator::ComputeWith(int32_t input, int32_t fb_mask, FmLfoValues lfo,
-                                       const FmTables& t) {
-  TickEnvelope();
+template <bool kLfo, bool kFeedback, bool kTick>
+inline int32_t FmOperator::ComputeWith(int32_t input, int32_t fb_mask, const FmTables& t) {
+  if constexpr (kTick) TickEnvelope();
   int32_t offset = 0;
   if constexpr (kFeedback) {
     const int32_t sum = output_ + prev_output_;
@@ -195,13 +207,12 @@ inline int32_t FmOperator::ComputeWith(int32_t input, int32_t fb_mask, FmLfoValu
     offset = input >> 1;
   }
   const uint32_t p = phase_;
-  phase_ = p + (kLfo ? LfoPhaseIncOf<kChipPitch>(lfo.pm_value) : phase_inc_);
+  phase_ = p + (kLfo ? lfo_inc_ : phase_inc_);
   const int32_t i = static_cast<int32_t>(p >> 19) + offset;
-  const uint32_t am = kLfo ? static_cast<uint32_t>(am_row_[lfo.am_index]) : 0u;
   // Sine (below 4300) + AM (8160 at most) + attenuation (8184 at most) stays inside the padded
   // table, whose entries from 8192 on are silent: the look-up needs no test.
   const auto sine = static_cast<uint32_t>(t.LogSineTable[i & (kLogSineSize - 1)]);
-  output_ = t.LogToLinearTable[sine + am + atten_];
+  output_ = t.LogToLinearTable[sine + (kLfo ? lfo_atten_ : atten_)];
   // Without LFO the feedback operator hands on its previous sample, with LFO its new one.
   return kFeedback && !kLfo ? prev_output_ : output_;
 }

@@ -41,6 +41,8 @@ OpmChip& OpmChip::operator=(const OpmChip& other) {
 
 void OpmChip::Bind() {
   for (FmChannel& channel : channels_) channel.BindChip(&params_);
+  params_.regather = true;
+  lfo_indexed_step_ = kNoLfoStep;
   timer_.SetHooks({this, &OpmChip::TimerAOverflow, nullptr});
 }
 
@@ -68,10 +70,13 @@ void OpmChip::Reset() {
   noise_shift_ = 12345;
   noise_counter_ = 0;
   for (FmChannel& channel : channels_) channel.Reset();
+  params_.regather = true;
 }
 
 void OpmChip::SetChipTrue(bool on) {
   params_.chip_true = on;
+  params_.regather = true;
+  lfo_indexed_step_ = kNoLfoStep;
   // Every operator derives its pitch again; envelopes and the mix follow from their next step.
   for (int ch = 0; ch < kChannels; ++ch) channels_[ch].SetPitch(key_code_[ch], key_fraction_[ch]);
 }
@@ -88,6 +93,7 @@ void OpmChip::SetVolume(int32_t setting) {
 void OpmChip::TimerAOverflow(void* owner) {
   auto* chip = static_cast<OpmChip*>(owner);
   if (!chip->timer_.csm()) return;
+  chip->params_.regather = true;
   for (FmChannel& channel : chip->channels_) {
     channel.WriteKeys(0, false);
     channel.WriteKeys(15, false);
@@ -97,6 +103,7 @@ void OpmChip::TimerAOverflow(void* owner) {
 void OpmChip::Write(uint32_t address, uint32_t data) {
   if (address >= 256) return;
   data &= 0xFF;
+  params_.regather = true;
   if (address >= 0x40) {
     WriteOperator(address, data);
   } else if (address >= 0x20) {
@@ -128,6 +135,7 @@ void OpmChip::WriteControl(uint32_t address, uint32_t data) {
       break;
     }
     case 0x19:
+      lfo_indexed_step_ = kNoLfoStep;
       if (data & 0x80) {
         pmd_ = data & 0x7F;
       } else {
@@ -135,6 +143,7 @@ void OpmChip::WriteControl(uint32_t address, uint32_t data) {
       }
       break;
     case 0x1B:
+      lfo_indexed_step_ = kNoLfoStep;
       lfo_waveform_ = data & 3;  // bits 6-7 drive the chip's control outputs: unused
       break;
     default:  // no function

@@ -111,10 +111,12 @@ class OpmChip {
   void SkipLfo(int32_t count);
   // Mix's sound, without the timers.
   void MixSound(StereoFrame* frames, int32_t count);
-  // count LFO steps, with the amplitude and pitch index of each step.
-  void LfoBlock(int32_t count, int32_t* am_index, int32_t* pm_index);
-  // run[i]: frames from i on, within n, with the same two LFO values.
-  static void LfoRuns(int32_t n, const int32_t* am_index, const int32_t* pm_index, int32_t* run);
+  // The channels' Refresh bits into word_, and the sounding channels into sounding_.
+  void Gather();
+  // count LFO steps, with the FmLfoKey of each step.
+  void LfoBlock(int32_t count, uint64_t* key);
+  // run[i]: frames from i on, within n, with the same LFO key.
+  static void LfoRuns(int32_t n, const uint64_t* key, int32_t* run);
   uint32_t NoiseStep();
   // The chip-true LFO noise: the low byte of the chip's 17-bit LFSR (seeded with 1 at power-on;
   // the new bit, bit 0 XOR bit 3, enters at bit 16), shifted twice a chip sample.
@@ -128,13 +130,14 @@ class OpmChip {
   template <bool kLfo>
   void MixFrames(StereoFrame* frames, int32_t count, uint32_t word);
   template <bool kLfo>
-  void MixFramesShort(StereoFrame* frames, int32_t count, uint32_t word);
+  void MixFramesShort(StereoFrame* frames, int32_t count);
   // n frames of every active channel into the sum of its pan.
   template <bool kLfo>
-  void RenderChannels(int32_t (*sums)[kBlock], int32_t n, uint32_t word, const FmLfoBlock& lfo);
+  void RenderChannels(int32_t (*sums)[kBlock], int32_t n, uint32_t word, const FmLfoBlock& lfo,
+                      const FmTables& t);
   // Channel 8 with its operator C2 replaced by noise, frame by frame.
   template <bool kLfo>
-  void RenderNoiseChannel(int32_t* sum, int32_t n, const FmLfoBlock& lfo);
+  void RenderNoiseChannel(int32_t* sum, int32_t n, const FmLfoBlock& lfo, const FmTables& t);
   // The sums, clamped and scaled by the volume, added into n frames.
   void AddSums(StereoFrame* out, int32_t n, const int32_t (*sums)[kBlock], bool only_both) const;
   template <bool kChipTrue>
@@ -149,6 +152,10 @@ class OpmChip {
   uint32_t lfo_prev_phase_ = 0xFFFFFFFF;
   uint32_t lfo_sample_count_ = 0;
   uint32_t lfo_waveform_ = 0;
+  // The waveform step whose values params_ holds (a cache, no state): kNoLfoStep after a
+  // change of waveform, depth or variant.
+  static constexpr uint32_t kNoLfoStep = 256;
+  uint32_t lfo_indexed_step_ = kNoLfoStep;
   uint32_t pmd_ = 0;
   uint32_t amd_ = 0;
   uint8_t noise_control_ = 0;
@@ -160,6 +167,14 @@ class OpmChip {
   // LfsrByte's register after lfsr_steps_ shifts (modulo kLfsrSteps): a cache, no state.
   uint32_t lfsr_ = 1;
   uint32_t lfsr_steps_ = 0;
+  // As Gather left them (params_.regather asks for it again): two Refresh bits a channel,
+  // channel 1 at the top; the sounding channels but a noise channel 8, in order, with their
+  // pans; and whether channel 8 sounds with noise. A copy gathers its own.
+  uint32_t word_ = 0;
+  FmChannel* sounding_[kChannels] = {};
+  uint8_t sounding_pan_[kChannels] = {};
+  int32_t sounding_count_ = 0;
+  bool noise_sounding_ = false;
   FmChannel channels_[kChannels];
   FmChipParams params_;
   OpmTimer timer_;

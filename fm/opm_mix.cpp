@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "fm/opm_chip.h"
+#include "fm/fm_tables.h"
 #include "fm/opm_lfo_waves.h"
 
 namespace {
@@ -63,13 +64,17 @@ void OpmChip::AdvanceLfo(uint32_t samples) {
 
 void OpmChip::LfoStep() {
   if (lfo_waveform_ < 3) {
-    uint32_t k = (lfo_phase_ >> 16) & 0xFF;
-    SetLfoIndexes(LfoAmpWave[lfo_waveform_][k], LfoPitchWave[lfo_waveform_][k]);
+    const uint32_t k = (lfo_phase_ >> 16) & 0xFF;
+    if (k != lfo_indexed_step_) {
+      lfo_indexed_step_ = k;
+      SetLfoIndexes(LfoAmpWave[lfo_waveform_][k], LfoPitchWave[lfo_waveform_][k]);
+    }
   } else if ((lfo_phase_ ^ lfo_prev_phase_) & 0xFFFE0000u) {
     // A new random value each time the phase crosses a multiple of 131072: the board's from
     // the C library, the chip's from its LFSR.
     const int32_t r = params_.chip_true ? LfsrByte() : (std::rand() / 17) & 0xFF;
     SetLfoIndexes(r, r - 128);
+    lfo_indexed_step_ = kNoLfoStep;
   }
   AdvanceLfo(1);
 }
@@ -125,15 +130,33 @@ void OpmChip::Mix(StereoFrame* frames, int32_t count) {
 }
 
 void OpmChip::MixSound(StereoFrame* frames, int32_t count) {
-  // Two bits a channel, channel 1 at the top: bit 0 active, bit 1 uses the LFO.
-  uint32_t word = 0;
-  for (FmChannel& channel : channels_) word = (word << 2) | channel.Refresh();
+  if (params_.regather) Gather();
+  uint32_t word = word_;
   if ((word & 0x5555) == 0) return;       // all silent: nothing advances
   if (test_register_ & 2) word &= 0x5555;  // LFO held in reset
-  if (word & 0xAAAA) {
-    MixFrames<true>(frames, count, word);
+  const bool lfo = (word & 0xAAAA) != 0;
+  if (count < kShortMix) {
+    lfo ? MixFramesShort<true>(frames, count) : MixFramesShort<false>(frames, count);
   } else {
-    MixFrames<false>(frames, count, word);
+    lfo ? MixFrames<true>(frames, count, word) : MixFrames<false>(frames, count, word);
+  }
+}
+
+void OpmChip::Gather() {
+  // Cleared first: an operator that falls silent while the channels derive asks again.
+  params_.regather = false;
+  word_ = 0;
+  for (FmChannel& channel : channels_) word_ = (word_ << 2) | channel.Refresh();
+  sounding_count_ = 0;
+  noise_sounding_ = false;
+  for (int ch = 0; ch < kChannels; ++ch) {
+    if (!Active(word_, ch)) continue;
+    if (ch == kChannels - 1 && (noise_control_ & 0x80)) {
+      noise_sounding_ = true;
+    } else {
+      sounding_[sounding_count_] = &channels_[ch];
+      sounding_pan_[sounding_count_++] = pan_[ch];
+    }
   }
 }
 
@@ -153,12 +176,11 @@ void OpmChip::SkipLfo(int32_t count) {
   for (int32_t i = 0; i < count; ++i) LfoStep();
 }
 
-void OpmChip::LfoBlock(int32_t count, int32_t* am_index, int32_t* pm_index) {
+void OpmChip::LfoBlock(int32_t count, uint64_t* key) {
   if (lfo_waveform_ >= 3) {
     for (int32_t i = 0; i < count; ++i) {
       LfoStep();
-      am_index[i] = params_.am_index;
-      pm_index[i] = params_.pm_index;
+      key[i] = FmLfoKey(params_.am_index, params_.pm_index, params_.ratio);
     }
     return;
   }
@@ -169,21 +191,18 @@ void OpmChip::LfoBlock(int32_t count, int32_t* am_index, int32_t* pm_index) {
     const int32_t group =
         std::min(8 - static_cast<int32_t>(lfo_sample_count_ & 7), count - i);
     const uint32_t k = (lfo_phase_ >> 16) & 0xFF;
+    lfo_indexed_step_ = k;
     SetLfoIndexes(LfoAmpWave[lfo_waveform_][k], LfoPitchWave[lfo_waveform_][k]);
-    std::fill(am_index + i, am_index + i + group, params_.am_index);
-    std::fill(pm_index + i, pm_index + i + group, params_.pm_index);
+    std::fill(key + i, key + i + group,
+              FmLfoKey(params_.am_index, params_.pm_index, params_.ratio));
     AdvanceLfo(static_cast<uint32_t>(group));
     i += group;
   }
 }
 
-void OpmChip::LfoRuns(int32_t n, const int32_t* am_index, const int32_t* pm_index,
-                      int32_t* run) {
+void OpmChip::LfoRuns(int32_t n, const uint64_t* key, int32_t* run) {
   run[n - 1] = 1;
-  for (int32_t i = n - 2; i >= 0; --i) {
-    const bool same = am_index[i] == am_index[i + 1] && pm_index[i] == pm_index[i + 1];
-    run[i] = same ? run[i + 1] + 1 : 1;
-  }
+  for (int32_t i = n - 2; i >= 0; --i) run[i] = key[i] == key[i + 1] ? run[i + 1] + 1 : 1;
 }
 
 uint32_t OpmChip::PansUsed(uint32_t word) const {
@@ -196,30 +215,25 @@ uint32_t OpmChip::PansUsed(uint32_t word) const {
 
 template <bool kLfo>
 void OpmChip::RenderChannels(int32_t (*sums)[kBlock], int32_t n, uint32_t word,
-                             const FmLfoBlock& lfo) {
+                             const FmLfoBlock& lfo, const FmTables& t) {
   for (int ch = 0; ch < kChannels; ++ch) {
     if (!Active(word, ch)) continue;
     int32_t* sum = sums[pan_[ch]];
     if (ch == kChannels - 1 && (noise_control_ & 0x80)) {
-      RenderNoiseChannel<kLfo>(sum, n, lfo);
-    } else if (kLfo) {
-      channels_[ch].RenderBlockLfo(sum, n, lfo);
+      RenderNoiseChannel<kLfo>(sum, n, lfo, t);
     } else {
-      channels_[ch].RenderBlock(sum, n);
+      channels_[ch].RenderBlock<kLfo>(sum, n, &lfo, t);
     }
   }
 }
 
 template <bool kLfo>
-void OpmChip::RenderNoiseChannel(int32_t* sum, int32_t n, const FmLfoBlock& lfo) {
+void OpmChip::RenderNoiseChannel(int32_t* sum, int32_t n, const FmLfoBlock& lfo,
+                                 const FmTables& t) {
   FmChannel& last = channels_[kChannels - 1];
   for (int32_t i = 0; i < n; ++i) {
     const uint32_t noise_word = NoiseStep();
-    if constexpr (kLfo) {
-      sum[i] += last.RenderNoise<true>(noise_word, lfo.am_index[i], lfo.pm_index[i]);
-    } else {
-      sum[i] += last.RenderNoise<false>(noise_word, 0, 0);
-    }
+    sum[i] += last.RenderNoise<kLfo>(noise_word, kLfo ? lfo.key[i] : 0, t);
   }
 }
 
@@ -255,31 +269,23 @@ void OpmChip::AddSumsOf(StereoFrame* out, int32_t n, const int32_t (*sums)[kBloc
 }
 
 // A few frames (an emulator mixes one or two before each register write), frame by frame: the
-// same steps as the blocks of MixFrames, without their set-up.
+// same steps as the blocks of MixFrames, without their set-up. The sounding channels come from
+// Gather; each channel keeps what it derived from the LFO's values until they change.
 template <bool kLfo>
-void OpmChip::MixFramesShort(StereoFrame* frames, int32_t count, uint32_t word) {
+void OpmChip::MixFramesShort(StereoFrame* frames, int32_t count) {
+  const FmTables& t = FmTables::Get();
   const bool chip_true = params_.chip_true;
   for (int32_t i = 0; i < count; ++i) {
-    int32_t am_index = 0;
-    int32_t pm_index = 0;
-    const int32_t run = 1;
-    const FmLfoBlock lfo{&am_index, &pm_index, &run};
-    if constexpr (kLfo) {
-      LfoBlock(1, &am_index, &pm_index);
-    } else {
-      SkipLfo(1);
-    }
+    LfoStep();
+    const uint64_t key =
+        kLfo ? FmLfoKey(params_.am_index, params_.pm_index, params_.ratio) : 0;
     int32_t sums[4] = {0, 0, 0, 0};
-    for (int ch = 0; ch < kChannels; ++ch) {
-      if (!Active(word, ch)) continue;
-      int32_t* sum = &sums[pan_[ch]];
-      if (ch == kChannels - 1 && (noise_control_ & 0x80)) {
-        *sum += channels_[ch].RenderNoise<kLfo>(NoiseStep(), am_index, pm_index);
-      } else if constexpr (kLfo) {
-        channels_[ch].RenderBlockLfo(sum, 1, lfo);
-      } else {
-        channels_[ch].RenderBlock(sum, 1);
-      }
+    for (int32_t k = 0; k < sounding_count_; ++k) {
+      sums[sounding_pan_[k]] += sounding_[k]->RenderFrame<kLfo>(key, t);
+    }
+    if (noise_sounding_) {
+      sums[pan_[kChannels - 1]] +=
+          channels_[kChannels - 1].RenderNoise<kLfo>(NoiseStep(), key, t);
     }
     const int64_t left = chip_true ? OutputSum<true>(sums[1] + sums[3])
                                    : OutputSum<false>(sums[1] + sums[3]);
@@ -297,12 +303,10 @@ void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
   // into the sum its pan selects (0 none, 1 left, 2 right, 3 both). Channels do not hear each
   // other, so this gives the same sums as going channel by channel within each frame.
   int32_t sums[4][kBlock];
-  int32_t am_index[kBlock];
-  int32_t pm_index[kBlock];
+  uint64_t key[kBlock];
   int32_t run[kBlock];
-  const FmLfoBlock lfo{am_index, pm_index, run};
-
-  if (count < kShortMix) return MixFramesShort<kLfo>(frames, count, word);
+  const FmLfoBlock lfo{key, run};
+  const FmTables& t = FmTables::Get();
   const uint32_t used = PansUsed(word);    // bit p: some active channel adds into sums[p]
   const bool only_both = (used & 6) == 0;  // no left-only or right-only channel
   const uint32_t zeroed = used | (only_both ? 8 : 14);  // and what AddSums reads
@@ -313,12 +317,12 @@ void OpmChip::MixFrames(StereoFrame* frames, int32_t count, uint32_t word) {
       if ((zeroed >> pan) & 1) std::fill(sums[pan], sums[pan] + n, 0);
     }
     if constexpr (kLfo) {
-      LfoBlock(n, am_index, pm_index);
-      LfoRuns(n, am_index, pm_index, run);
+      LfoBlock(n, key);
+      LfoRuns(n, key, run);
     } else {
       SkipLfo(n);
     }
-    RenderChannels<kLfo>(sums, n, word, lfo);
+    RenderChannels<kLfo>(sums, n, word, lfo, t);
     AddSums(frames + start, n, sums, only_both);
   }
 }

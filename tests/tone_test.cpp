@@ -229,6 +229,28 @@ TEST(TimerTone, LongMixesFollowTheCountdownFrameByFrame) {
   }
 }
 
+TEST(TimerTone, OneFrameCallsSoundAsOneLongCall) {
+  // Three voices at once, one of them stopped high, over frames that start near the wrap.
+  TimerTone t = Sounding(0, 4096);
+  t.WriteControl(0x70);
+  t.WriteCounter(1, 0x00);
+  t.WriteCounter(1, 0x03);
+  t.WriteControl(0xB0);
+  t.WriteCounter(2, 0x01);
+  t.WriteCounter(2, 0x10);
+  t.WriteControl(0x80);  // counter 2 stops
+  TimerTone whole = t;
+  std::vector<StereoFrame> one(3000, StereoFrame{-7, 9});
+  for (StereoFrame& f : one) t.Mix(&f, 1);
+  std::vector<StereoFrame> all(3000, StereoFrame{-7, 9});
+  whole.Mix(all.data(), 3000);
+  for (size_t i = 0; i < all.size(); ++i) {
+    ASSERT_EQ(one[i].left, all[i].left) << i;
+    ASSERT_EQ(one[i].right, all[i].right) << i;
+  }
+  EXPECT_EQ(t.Save(), whole.Save());
+}
+
 TEST(TimerTone, RestoredStateCarriesOnMidCountAndDamagedOnesAreRefused) {
   TimerTone t = Sounding(0, 4096);
   t.WriteControl(0x70);  // voice 1 in mode 3, waiting for its high byte

@@ -116,15 +116,31 @@ void TimerTone::WriteCounter(int index, uint32_t value) {
   voice.period = static_cast<int32_t>(period);
 }
 
-void TimerTone::Mix(StereoFrame* frames, int32_t count) {
-  if (count <= 0) return;
+int32_t TimerTone::Level(const Voice& voice) const {
+  // 8192 x volume / 256; saturated for settings far beyond the page's range.
+  const int64_t wide_level = output_enabled_ ? 32 * static_cast<int64_t>(voice.volume) : 0;
+  return wide_level > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
+                                                          : static_cast<int32_t>(wide_level);
+}
+
+void TimerTone::MixFrame(StereoFrame& frame) {
+  // The voices' levels summed first: the host's frame wraps the same either way.
+  uint32_t sum = 0;
   for (Voice& voice : voices_) {
     if (voice.period <= kAudibleThreshold || voice.volume == 0) continue;
-    // 8192 x volume / 256; saturated for settings far beyond the page's range.
-    const int64_t wide_level = output_enabled_ ? 32 * static_cast<int64_t>(voice.volume) : 0;
-    const int32_t level = wide_level > std::numeric_limits<int32_t>::max()
-                              ? std::numeric_limits<int32_t>::max()
-                              : static_cast<int32_t>(wide_level);
+    if (voice.counter < voice.period / 2) sum += static_cast<uint32_t>(Level(voice));
+    if (voice.access_mode != 0) voice.counter = NextCount(voice.counter, step_, voice.period);
+  }
+  frame.left = static_cast<int32_t>(static_cast<uint32_t>(frame.left) + sum);
+  frame.right = static_cast<int32_t>(static_cast<uint32_t>(frame.right) + sum);
+}
+
+void TimerTone::Mix(StereoFrame* frames, int32_t count) {
+  if (count <= 0) return;
+  if (count == 1) return MixFrame(frames[0]);
+  for (Voice& voice : voices_) {
+    if (voice.period <= kAudibleThreshold || voice.volume == 0) continue;
+    const int32_t level = Level(voice);
     const int32_t half = voice.period / 2;
     const int32_t period = voice.period;
     int32_t counter = voice.counter;

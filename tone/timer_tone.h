@@ -53,6 +53,12 @@ class TimerTone {
     bool high_byte_next = false;
   };
 
+  // A voice's output level while its wave is high.
+  int32_t Level(const Voice& voice) const;
+  // Mix of one frame: each voice's level while its counter is below half its period, then one
+  // step of the counter.
+  void MixFrame(StereoFrame& frame);
+
   int32_t rate_ = 0;
   int32_t step_ = 0;  // counts x 32768 each running counter moves a frame: clock x 32768 / rate
   bool output_enabled_ = false;
