@@ -21,9 +21,10 @@ FmChipSound::FmChipSound(OpmChip* chip, uint32_t clock, uint32_t rate)
 }
 
 void FmChipSound::SetVolume(int32_t setting) {
-  Settle();
+  // Applied as frames are converted: the chip's frames, and what runs ahead, stay as they are.
   setting = std::min(setting, 20);
-  gain_ = setting <= -192 ? 0 : static_cast<int32_t>(std::lround(16384 * std::pow(10.0, setting / 40.0)));
+  gain_ = setting <= -192 ? 0
+                          : static_cast<int32_t>(std::lround(16384 * std::pow(10.0, setting / 40.0)));
 }
 
 void FmChipSound::SetRate(uint32_t rate) {

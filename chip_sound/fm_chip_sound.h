@@ -35,7 +35,8 @@ class FmChipSound {
   FmChipSound& operator=(const FmChipSound&) = delete;
 
   // Half-decibel steps, 0 = unity, at most +20 (10 dB); -192 and below are silent, as the
-  // chip's own volume. Applied after the conversion, to the chip's 16-bit sound.
+  // chip's own volume. Applied after the conversion, to the chip's 16-bit sound, from the next
+  // output frame on.
   void SetVolume(int32_t setting);
   // The output rate changes: what is due is rendered at the old one first.
   void SetRate(uint32_t rate);

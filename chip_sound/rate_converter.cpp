@@ -50,8 +50,9 @@ std::vector<int16_t> BuildTaps(uint32_t phases, double cutoff) {
   return taps;
 }
 
-// One side's window times one phase's taps. 16-bit by 16-bit products in a 32-bit sum: the taps'
-// magnitudes add up to well under 2^16 x 1.5, so no sum of 16-bit samples leaves its range.
+// One side's window times one phase's taps. 16-bit by 16-bit products in a 32-bit sum: a row's
+// taps add up to 2^14 and their magnitudes to at most 2.6 times that (the widest cut-off), so
+// no window of 16-bit samples takes the sum past 2^31.
 int32_t Window(const int16_t* samples, const int16_t* taps) {
   int32_t sum = 0;
   for (int32_t m = 0; m < RateConverter::kTaps; ++m) sum += int32_t{samples[m]} * taps[m];

@@ -23,7 +23,7 @@ class RateConverter {
  public:
   static constexpr int32_t kTaps = 64;
   static constexpr int32_t kHalf = kTaps / 2;  // chip frames the window reaches ahead
-  static constexpr int32_t kUnityBits = 15;
+  static constexpr int32_t kUnityBits = 14;  // each phase's taps sum to 2^14
   static constexpr uint32_t kMaxPhases = 1024;
 
   RateConverter(uint32_t clock, uint32_t divider, uint32_t rate);

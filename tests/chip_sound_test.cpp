@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <vector>
 
@@ -138,6 +139,29 @@ TEST(ChipSound, FmWithoutLaterWritesIsTheChipConverted) {
   converter.Convert(left.data(), right.data(), 0, 16384, expected.data(), 3000);
   EXPECT_TRUE(Same(mixed, expected));
   EXPECT_GT(Peak(expected, 0, 3000), 5000);
+}
+
+TEST(ChipSound, ConverterTakesTheWorstFullScaleInput) {
+  // Above the chip's rate the cut-off is widest (0.485 of the chip's rate) and the taps'
+  // magnitudes add up the most. At 96 kHz output frame j falls 0.65 j chip frames in, a phase
+  // in twentieths; tap m reads chip frame ip - 31 + m, 31 - m + fraction frames before it.
+  // Full-scale samples with the signs of a phase's taps give its largest sum.
+  const RateConverter converter(kFmClock, 64, 96000);
+  int32_t largest = 0;
+  for (uint64_t j = 0; j < 20; ++j) {
+    const double fraction = static_cast<double>(j * 13 % 20) / 20;
+    std::vector<int16_t> worst(RateConverter::kTaps);
+    for (int32_t m = 0; m < RateConverter::kTaps; ++m) {
+      const double x = 0.97 * (fraction + RateConverter::kHalf - 1 - m);
+      const bool positive = x == 0 || std::sin(3.14159265358979 * x) / x > 0;
+      worst[m] = positive ? int16_t{32767} : int16_t{-32768};
+    }
+    StereoFrame out{0, 0};
+    converter.Convert(worst.data(), worst.data(), j, 16384, &out, 1);
+    largest = std::max(largest, out.left);
+  }
+  EXPECT_GT(largest, 2 * 32768) << "the sum is as large as it gets, and in range";
+  EXPECT_LT(largest, 3 * 32768);
 }
 
 TEST(ChipSound, FmGoesOnThroughARateChange) {
