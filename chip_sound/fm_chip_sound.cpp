@@ -51,9 +51,10 @@ void FmChipSound::DropAhead() {
 void FmChipSound::CatchUp() { RenderChip(ChipAt(frames_)); }
 
 void FmChipSound::SetUpChip() {
-  // At clock / 64 the chip renders one frame a chip sample.
-  chip_->SetChipTrue(true);
+  // At clock / 64 the chip renders one frame a chip sample; its variant is set after the rate,
+  // so that a chip that changes variant derives its pitches at that rate.
   chip_->SetRate(clock_, (clock_ + kDivider / 2) / kDivider);
+  chip_->SetChipTrue(true);
 }
 
 void FmChipSound::Restart() {

@@ -74,6 +74,8 @@ void OpmChip::Reset() {
 }
 
 void OpmChip::SetChipTrue(bool on) {
+  // Set again, it changes nothing: a restored state plays on as it was.
+  if (on == params_.chip_true) return;
   params_.chip_true = on;
   params_.regather = true;
   lfo_indexed_step_ = kNoLfoStep;

@@ -111,11 +111,21 @@ void BoardDevice::AfterLoad(uint32_t saved_rate, bool pending, int32_t due_in) {
     if (saved_rate != rate_) tone_.SetRate(kBoardToneClock, rate_);
     for (int i = 0; i < kPsgCount; ++i) SetChipSoundPsg(i);
     fm_sound_->Restart();
-  } else if (saved_rate != rate_) {
-    // Made at another rate: the parts go on at the host's, as after its SetRate.
-    tone_.SetRate(kBoardToneClock, rate_);
-    for (PsgSlot& slot : psgs_) slot.psg.SetClock(kBoardPsgClock, rate_);
+  } else {
+    // The board as defined: a state made with the chips' own sound goes on in the board's
+    // variants, the FM at the host's rate (its noise at the chip's full rate until register 6
+    // is written again). For a state of the board's own, these change nothing.
+    for (PsgSlot& slot : psgs_) {
+      slot.psg.SetChipTrue(false);
+      slot.psg.SetType(Psg::Type::kYm2149);
+    }
     opm_.SetRate(kBoardFmClock, rate_);
+    opm_.SetChipTrue(false);
+    if (saved_rate != rate_) {
+      // Made at another rate: the parts go on at the host's, as after its SetRate.
+      tone_.SetRate(kBoardToneClock, rate_);
+      for (PsgSlot& slot : psgs_) slot.psg.SetClock(kBoardPsgClock, rate_);
+    }
   }
   // The interrupt's event: the one pending now is withdrawn, the state's armed with the time it
   // had left.
