@@ -15,6 +15,8 @@
 //                                     against the chip at clock / 64, largest difference in dB
 //   chips_measure top                 white noise at the FM chip's rate converted to 44,100 Hz:
 //                                     dB from 19 to 22 kHz against a very-high-quality one
+//   chips_measure chipsound           the board's chip-sound FM converter: sines at the chip's
+//                                     rate, dB where they pass below 22,050 Hz or fold from above
 //   chips_measure boardpitch          FM key codes and AY tone periods of songs at 3,579,545 /
 //                                     1,789,772 Hz through the module file (--board), retuned
 //                                     and as written, in cents against the songs' own pitch
@@ -263,6 +265,8 @@ int main(int argc, char** argv) {
     Feedback(options);
   } else if (what == "top") {
     MeasureTopOctave();
+  } else if (what == "chipsound") {
+    MeasureChipSoundConverter();
   } else if (what == "boardpitch") {
     BoardPitch();
   } else if (what == "fmtable") {

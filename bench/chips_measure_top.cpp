@@ -9,6 +9,7 @@
 
 #include <soxr.h>
 
+#include "chip_sound/rate_converter.h"
 #include "player/chip_resampler.h"
 #include "tests/tone_analysis.h"
 
@@ -89,4 +90,32 @@ void MeasureTopOctave() {
               worst);
   std::printf("the converter's latency: %zu frames (%.1f ms)\n", ours.latency(),
               1000.0 * static_cast<double>(ours.latency()) / kOut);
+}
+
+void MeasureChipSoundConverter() {
+  constexpr uint32_t kBoardClock = 3993600;
+  const double chip_rate = kBoardClock / static_cast<double>(kDivider);
+  const RateConverter converter(kBoardClock, kDivider, kOut);
+  std::printf("board's chip sound: sines at %.0f Hz, 28000 (-3 dB) amplitude, converted to %u Hz\n",
+              chip_rate, kOut);
+  for (double f : {1000.0, 10000.0, 16000.0, 18000.0, 19000.0, 20000.0, 21000.0, 22000.0,
+                   23500.0, 25000.0, 28000.0, 31000.0}) {
+    const int32_t out_frames = 3 * static_cast<int32_t>(kOut);
+    const auto chip_frames = static_cast<size_t>(converter.ChipFrames(out_frames) + 64);
+    std::vector<int16_t> sine(chip_frames);
+    for (size_t i = 0; i < chip_frames; ++i) {
+      sine[i] = static_cast<int16_t>(std::lround(28000 * std::sin(2 * tone::kPi * f * i / chip_rate)));
+    }
+    std::vector<StereoFrame> out(static_cast<size_t>(out_frames), StereoFrame{0, 0});
+    converter.Convert(sine.data(), sine.data(), 0, 16384, out.data(), out_frames);
+    std::vector<double> x(out.size());
+    for (size_t i = 0; i < out.size(); ++i) x[i] = out[i].left;
+    // Below half the output rate the sine itself; above it, where it folds to.
+    const double heard = f < kOut / 2.0 ? f : kOut - f;
+    std::vector<double> reference(out.size());
+    for (size_t i = 0; i < out.size(); ++i) reference[i] = 28000 * std::sin(2 * tone::kPi * heard * i / kOut);
+    const double db = PowerDb(x, heard) - PowerDb(reference, heard);
+    std::printf("  %7.0f Hz %s %7.0f Hz: %+8.2f dB\n", f, f < kOut / 2.0 ? "passes at" : "folds to ",
+                heard, db);
+  }
 }

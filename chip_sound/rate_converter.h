@@ -6,8 +6,9 @@
 // j x clock / (divider x rate): chip frame ip plus a fraction. Its value is the sum over the
 // kTaps chip frames ip - kHalf + 1 .. ip + kHalf, each times the filter's tap for its distance
 // from that time. The filter is a Kaiser-windowed sinc cut at 0.97 of the lower half rate
-// (21.4 kHz at 44.1 kHz out of 62.4 kHz): -0.3 dB at 20 kHz, at least 70 dB down from 23.5 kHz
-// on, so that little folds back below 20.6 kHz. Its phases are exact where the rates repeat
+// (21.4 kHz at 44.1 kHz out of 62.4 kHz): -0.35 dB at 20 kHz, and what folds back into the
+// audible band 62 dB down from 23.5 kHz (to 20.6 kHz), 76 dB from 25 kHz, 84 dB from 28 kHz
+// (`chips_measure chipsound`). Its phases are exact where the rates repeat
 // within kMaxPhases output frames (44.1 kHz: 147, 48 kHz: 10) and otherwise rounded down to
 // 1 / kMaxPhases of a chip frame. Each phase's taps sum to exactly 1 (kUnity): a constant
 // passes unchanged.
