@@ -424,6 +424,15 @@ void Psg::MixShort(StereoFrame* frames, int32_t count, bool any_envelope) {
   for (int32_t i = 0; i < count; ++i) sums_[i] += 4 * steady;
   AdvanceCounters<Policy>(any_envelope, subs);
   AddSums(frames, count);
+  // How long every channel now stays as it is, for the calls after (MixSteady).
+  uint32_t left = kNever;
+  int32_t sum = 0;
+  for (const ChannelRun& run : runs_) {
+    left = run.counted ? std::min(left, run.next_change - run.skipped) : 0;
+    sum += run.value;
+  }
+  steady_left_ = left;
+  steady_sum_ = sum;
 }
 
 template <class Policy>
