@@ -262,9 +262,31 @@ bool Psg::Silent() const {
 void Psg::Mix(StereoFrame* frames, int32_t count) {
   if (chip_true_) {
     MixChip(frames, count);
-  } else {
+  } else if (prepared_ && silent_) {
+    // Nothing sounds and nothing moves, as MixBoard would find after its set-up.
+  } else if (!MixSteady(frames, count)) {
     MixBoard(frames, count);
   }
+}
+
+bool Psg::MixSteady(StereoFrame* frames, int32_t count) {
+  // Counts of 1 to kShortFrames only: an emulator's calls between writes.
+  if (frames == nullptr || static_cast<uint32_t>(count - 1) >= uint32_t{kShortFrames}) {
+    return false;
+  }
+  const uint32_t subs = 4 * static_cast<uint32_t>(count);
+  if (subs >= steady_left_) return false;
+  steady_left_ -= subs;
+  pending_ += subs;
+  if (!any_envelope_) AdvanceEnvelopeByCall(count);
+  // Four equal sub-samples a frame average to the sum itself.
+  const int32_t left = (routing_ & 1) != 0 ? steady_sum_ : 0;
+  const int32_t right = (routing_ & 2) != 0 ? steady_sum_ : 0;
+  for (int32_t i = 0; i < count; ++i) {
+    frames[i].left = psg_render::AddWrapping(frames[i].left, left);
+    frames[i].right = psg_render::AddWrapping(frames[i].right, right);
+  }
+  return true;
 }
 
 bool Psg::Render(PsgSink& sink, int32_t count) {
