@@ -20,6 +20,32 @@ struct BoardPolicy {
 
 }  // namespace
 
-void Psg::MixBoard(StereoFrame* frames, int32_t count) { MixWith<BoardPolicy>(frames, count); }
+void Psg::MixBoard(StereoFrame* frames, int32_t count) {
+  CatchUp();
+  steady_left_ = 0;  // MixShort counts it again
+  MixWith<BoardPolicy>(frames, count);
+}
 
-bool Psg::RenderBoard(PsgSink& sink, int32_t count) { return RenderWith<BoardPolicy>(sink, count); }
+bool Psg::RenderBoard(PsgSink& sink, int32_t count) {
+  CatchUp();
+  steady_left_ = 0;
+  return RenderWith<BoardPolicy>(sink, count);
+}
+
+void Psg::CatchUp() {
+  if (pending_ == 0) return;
+  // The counters move by the same sums whether a call at a time or all at once; the envelope
+  // jumps over the ends of its row as it would sub-sample by sub-sample.
+  for (uint32_t c = 0; c < kChannels; ++c) {
+    runs_[c].skipped += pending_;
+    tone_phase_[c] += pending_ * runs_[c].step;
+  }
+  AdvanceCounters<BoardPolicy>(any_envelope_, pending_);
+  pending_ = 0;
+}
+
+void Psg::Unprepare() {
+  CatchUp();
+  prepared_ = false;
+  steady_left_ = 0;
+}

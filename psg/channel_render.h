@@ -158,7 +158,7 @@ inline uint32_t StepsToNoiseChange(const uint32_t* noise, uint32_t pos, uint32_t
 // down, put back to kNever), or counted from its counters.
 template <class Policy, class Sink>
 RunPoint StartRuns(const ChannelRun& c) {
-  if (!Sink::kTimesChanges && c.counted) {
+  if (!Sink::kTimesChanges && c.counted && c.skipped < c.next_change) {
     const RunPoint& at = c.at;
     return {at.tone_bit,  CountDown(at.to_tone, c.skipped),
             at.noise_bit, CountDown(at.to_noise, c.skipped),
@@ -188,6 +188,17 @@ template <class Policy, class Sink>
 void KeepRuns(ChannelRun& c, const RunPoint& end) {
   c.at = end;
   c.next_change = std::min({end.to_tone, end.to_noise, end.to_entry});
+  // A bit that opens the gate whatever the other reads: the board's 1, the chip's 0.
+  const uint32_t decides = Policy::kOff ^ 1;
+  uint32_t gate_holds = std::min(end.to_tone, end.to_noise);
+  if (end.tone_bit == decides && end.noise_bit == decides) {
+    gate_holds = std::max(end.to_tone, end.to_noise);
+  } else if (end.tone_bit == decides) {
+    gate_holds = end.to_tone;
+  } else if (end.noise_bit == decides) {
+    gate_holds = end.to_noise;
+  }
+  c.holds = std::min(gate_holds, end.to_entry);
   c.skipped = 0;
   c.value = Policy::Value(end.amp, Policy::Gate(end.tone_bit, end.noise_bit), c.level_shift);
   c.counted = !Sink::kTimesChanges && !Policy::kChipNoise;
@@ -323,6 +334,7 @@ bool Psg::PrepareChannels() {
     run.envelope_step = envelope_step_;
     run.hold_bit = psg_render::LoopsWholeRow(regs_[13]) ? 0 : psg_render::kEnvelopeSecondHalf;
     run.amp = fixed_amp_[c];
+    run.runs_pay = psg_render::RunsPay(run);
     run.counted = false;
     any_envelope = any_envelope || run.envelope;
   }
@@ -349,8 +361,9 @@ void Psg::RenderChannel(Sink& sink, uint32_t c, uint32_t subs) {
     run.counted = !Policy::kChipNoise;
     run.value = 0;
     run.next_change = kNever;
+    run.holds = kNever;
     run.skipped = 0;
-  } else if (RunsPay(run) ||
+  } else if (run.runs_pay ||
              (Sink::kTimesChanges && (!run.noise_on || run.noise_step < kNoiseBitLength))) {
     RenderRuns<Policy>(sink, subs, run);
   } else {
@@ -412,8 +425,8 @@ void Psg::MixShort(StereoFrame* frames, int32_t count, bool any_envelope) {
   int32_t steady = 0;  // the channels that do not change in this call, summed
   for (uint32_t c = 0; c < kChannels; ++c) {
     ChannelRun& run = runs_[c];
-    // skipped stays below next_change: the counts it is taken from stay true.
-    if (run.counted && run.next_change - run.skipped > subs) {
+    // skipped stays below holds: the value stays true (StartRuns counts anew past next_change).
+    if (run.counted && run.holds - run.skipped > subs) {
       steady += run.value;
       run.skipped += subs;
       tone_phase_[c] += subs * run.step;
@@ -424,6 +437,15 @@ void Psg::MixShort(StereoFrame* frames, int32_t count, bool any_envelope) {
   for (int32_t i = 0; i < count; ++i) sums_[i] += 4 * steady;
   AdvanceCounters<Policy>(any_envelope, subs);
   AddSums(frames, count);
+  // How long every channel now stays as it is, for the calls after (MixSteady).
+  uint32_t left = kNever;
+  int32_t sum = 0;
+  for (const ChannelRun& run : runs_) {
+    left = run.counted ? std::min(left, run.holds - run.skipped) : 0;
+    sum += run.value;
+  }
+  steady_left_ = left;
+  steady_sum_ = sum;
 }
 
 template <class Policy>

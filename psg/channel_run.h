@@ -41,6 +41,7 @@ struct ChannelRun {
   uint32_t level_shift;  // with the chip's output: the level is amp << level_shift
   bool envelope;         // the amplitude comes from the envelope row
   int32_t amp;           // fixed amplitude otherwise
+  bool runs_pay;         // rendered in runs rather than sub-sample by sub-sample
   // Set for each block.
   uint32_t phase;
   uint32_t noise_pos;
@@ -52,7 +53,10 @@ struct ChannelRun {
   RunPoint at;
   int32_t value;         // what the channel sounds meanwhile
   uint32_t next_change;  // the least of to_tone, to_noise, to_entry
-  uint32_t skipped;      // sub-samples since, passed without a change: still to count down
+  // Sub-samples over which value holds: while the tone or the noise bit alone decides the
+  // gate, the other's changes pass unheard. The counts above are true only before next_change.
+  uint32_t holds;
+  uint32_t skipped;  // sub-samples since, passed without a change of value: still to count down
 };
 
 }  // namespace psg_render

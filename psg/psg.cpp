@@ -98,6 +98,7 @@ void Psg::Reset() { WritePowerOnRegisters(); }
 void Psg::SetChipTrue(bool chip_true) {
   // Set again, it changes nothing: a restored state's noise goes on where it was.
   if (chip_true == chip_true_) return;
+  Unprepare();
   chip_true_ = chip_true;
   noise_word_ = 0;
   noise_pos_ = 0;
@@ -108,7 +109,7 @@ void Psg::SetChipTrue(bool chip_true) {
 
 void Psg::SetClock(uint32_t clock, uint32_t rate) {
   if (rate == 0) return;
-  prepared_ = false;
+  Unprepare();
   tone_base_ = Base(clock, 4194304.0, rate);
   envelope_base_ = Base(clock, 1048576.0, rate);
   noise_base_ = Base(clock, 4096.0, rate);
@@ -122,7 +123,7 @@ void Psg::SetClock(uint32_t clock, uint32_t rate) {
 
 void Psg::SetRegister(uint32_t index, uint32_t value) {
   if (index >= kRegisterCount) return;
-  prepared_ = false;
+  Unprepare();
   const uint8_t byte = static_cast<uint8_t>(value);
   const uint32_t old_period = index < 6 ? TonePeriod(index / 2) : 0;
   regs_[index] = byte;
@@ -203,7 +204,7 @@ void Psg::UpdateFixedAmp(uint32_t channel) {
 }
 
 void Psg::SetChannelMask(uint32_t mask) {
-  prepared_ = false;
+  Unprepare();
   // Bits 3-5 stay set, as construction leaves them.
   channel_mask_ = (mask & 7u) | 0x38u;
   for (uint32_t c = 0; c < kChannels; ++c) UpdateFixedAmp(c);
@@ -215,7 +216,7 @@ void Psg::SetType(Type type) {
 }
 
 void Psg::SetVolume(int32_t volume) {
-  prepared_ = false;
+  Unprepare();
   volume_ = volume;
   // volume is in half-decibels: 10^(volume / 40) relative to full scale.
   double x = std::pow(10.0, static_cast<double>(volume) * 0.025) * kFullScale;
@@ -261,9 +262,31 @@ bool Psg::Silent() const {
 void Psg::Mix(StereoFrame* frames, int32_t count) {
   if (chip_true_) {
     MixChip(frames, count);
-  } else {
+  } else if (prepared_ && silent_) {
+    // Nothing sounds and nothing moves, as MixBoard would find after its set-up.
+  } else if (!MixSteady(frames, count)) {
     MixBoard(frames, count);
   }
+}
+
+bool Psg::MixSteady(StereoFrame* frames, int32_t count) {
+  // Counts of 1 to kShortFrames only: an emulator's calls between writes.
+  if (frames == nullptr || static_cast<uint32_t>(count - 1) >= uint32_t{kShortFrames}) {
+    return false;
+  }
+  const uint32_t subs = 4 * static_cast<uint32_t>(count);
+  if (subs >= steady_left_) return false;
+  steady_left_ -= subs;
+  pending_ += subs;
+  if (!any_envelope_) AdvanceEnvelopeByCall(count);
+  // Four equal sub-samples a frame average to the sum itself.
+  const int32_t left = (routing_ & 1) != 0 ? steady_sum_ : 0;
+  const int32_t right = (routing_ & 2) != 0 ? steady_sum_ : 0;
+  for (int32_t i = 0; i < count; ++i) {
+    frames[i].left = psg_render::AddWrapping(frames[i].left, left);
+    frames[i].right = psg_render::AddWrapping(frames[i].right, right);
+  }
+  return true;
 }
 
 bool Psg::Render(PsgSink& sink, int32_t count) {
@@ -309,6 +332,11 @@ constexpr uint32_t kChipNoiseReach = 32 * kNoiseBitLength;
 }  // namespace
 
 std::vector<uint8_t> Psg::Save() const {
+  if (pending_ != 0) {
+    Psg caught_up = *this;
+    caught_up.CatchUp();
+    return caught_up.Save();
+  }
   StateWriter w(kStateMagic, kStateVersion);
   for (uint8_t reg : regs_) w.U8(reg);
   for (uint32_t phase : tone_phase_) w.U32(phase);
@@ -333,6 +361,7 @@ std::vector<uint8_t> Psg::Save() const {
 
 bool Psg::Restore(const uint8_t* data, size_t size) {
   StateReader r(data, size, kStateMagic, kStateVersion);
+  CatchUp();  // the state taken replaces the counters whole
   Psg s = *this;  // the state decoded, taken only whole
   for (uint8_t& reg : s.regs_) reg = r.U8();
   for (uint32_t& phase : s.tone_phase_) phase = r.U32();

@@ -131,6 +131,14 @@ class Psg {
   static constexpr int32_t kShortFrames = 8;
   template <class Policy>
   void MixShort(StereoFrame* frames, int32_t count, bool any_envelope);
+  // The board's Mix of a call in which no channel changes: each frame gets steady_sum_, and the
+  // counters are left to CatchUp.
+  bool MixSteady(StereoFrame* frames, int32_t count);
+  // Moves the counters on by the sub-samples MixSteady left pending.
+  void CatchUp();
+  // Before a register, the clock or the volume changes: the counters caught up, and the call
+  // after prepares anew.
+  void Unprepare();
   // Adds sums_'s first count frames into frames on the routing's sides and clears them.
   void AddSums(StereoFrame* frames, int32_t count);
   // Nothing can sound: every level 0 without the envelope, every tone and noise off.
@@ -191,6 +199,12 @@ class Psg {
   bool any_envelope_ = false;
   bool silent_ = false;  // Silent()
   ChannelRun runs_[kChannels] = {};
+  // With the board's Mix: sub-samples through which no channel changes (0 unless every channel's
+  // runs carried over), what the channels then sound together, and the sub-samples MixSteady
+  // mixed that the counters, phases and runs have not yet moved by.
+  uint32_t steady_left_ = 0;
+  int32_t steady_sum_ = 0;
+  uint32_t pending_ = 0;
   // Mix's frames as it sums them, four sub-samples of three channels a frame; all 0 between
   // calls, each entry cleared as it is taken, so that no call has to clear a block first.
   int32_t sums_[PsgSink::kBlockFrames] = {};

@@ -619,6 +619,41 @@ TEST(PsgMix, CallsOfAFewFramesCarryOnAsOneLongCall) {
   }
 }
 
+TEST(PsgMix, OneFrameCallsThenAWriteOrASaveCarryOnAsLongCalls) {
+  // Slow tones, the envelope and the noise on one channel: most one-frame calls change nothing.
+  auto set_up = [](Psg& psg) {
+    psg.SetClock(kBoardClock, kRate);
+    for (uint32_t c = 0; c < 3; ++c) SetTonePeriod(psg, c, 0x1C0 - 0xA0 * c);
+    psg.SetRegister(6, 8);
+    SetEnvelopePeriod(psg, 0x40);
+    psg.SetRegister(13, 14);
+    psg.SetRegister(7, 0x18);
+    for (uint32_t c = 0; c < 3; ++c) psg.SetRegister(8 + c, c == 0 ? 0x10 : 15);
+  };
+  for (int32_t write_at : {600, 601, 602, 603}) {
+    Psg one;
+    set_up(one);
+    Psg many = one;
+    std::vector<int32_t> want = Render(one, write_at);
+    one.SetRegister(13, 14);  // restarts the envelope
+    const std::vector<int32_t> after = Render(one, 1400 - write_at);
+    want.insert(want.end(), after.begin(), after.end());
+    std::vector<int32_t> got;
+    for (int32_t i = 0; i < 1400; ++i) {
+      if (i == write_at) many.SetRegister(13, 14);
+      if (i % 350 == 349) {  // the state saved between calls goes on in another Psg
+        const std::vector<uint8_t> state = many.Save();
+        Psg fresh;
+        ASSERT_TRUE(fresh.Restore(state.data(), state.size()));
+        many = fresh;
+      }
+      got.push_back(Render(many, 1)[0]);
+    }
+    ASSERT_EQ(got, want) << write_at;
+    EXPECT_EQ(many.Save(), one.Save()) << write_at;
+  }
+}
+
 TEST(PsgMix, RunsAgreeWithSubSamples) {
   // Slow and fast tones, noises and envelopes, so that both ways of rendering a channel (runs
   // between changes, or sub-sample by sub-sample) meet every combination of what they read.
