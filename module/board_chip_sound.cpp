@@ -47,8 +47,9 @@ void BoardDevice::StopChipSound() {
   FmChanging();
   fm_sound_.reset();
   ApplyFmVolume();
-  opm_.SetChipTrue(false);
+  // The rate first: a chip that changes variant derives its pitches at the rate it then has.
   opm_.SetRate(kBoardFmClock, rate_);
+  opm_.SetChipTrue(false);
   for (int i = 0; i < kPsgCount; ++i) {
     PsgChanging(i);  // at the present before it goes on as the board's
     Psg& psg = psgs_[i].psg;
