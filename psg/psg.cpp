@@ -271,9 +271,7 @@ void Psg::Mix(StereoFrame* frames, int32_t count) {
 
 bool Psg::MixSteady(StereoFrame* frames, int32_t count) {
   // Counts of 1 to kShortFrames only: an emulator's calls between writes.
-  if (frames == nullptr || static_cast<uint32_t>(count - 1) >= uint32_t{kShortFrames}) {
-    return false;
-  }
+  if (frames == nullptr || count < 1 || count > kShortFrames) return false;
   const uint32_t subs = 4 * static_cast<uint32_t>(count);
   if (subs >= steady_left_) return false;
   steady_left_ -= subs;
