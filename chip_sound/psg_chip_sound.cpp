@@ -1,11 +1,10 @@
 #include "chip_sound/psg_chip_sound.h"
 
+#include "psg/dc_blocker.h"
+
 #include <algorithm>
-#include <cmath>
 
 namespace {
-
-constexpr double kDcBlockerHz = 5.0;  // the DC blocker's one pole
 
 // Wraps around past the int32 range, as the chips' own sums do.
 int32_t AddWrapping(int32_t a, int32_t b) {
@@ -37,8 +36,7 @@ PsgChipSound::PsgChipSound(Psg* psg, uint32_t rate) : psg_(psg), steps_(this) {
 void PsgChipSound::SetRate(uint32_t rate) {
   if (rate == 0) return;
   Changed();
-  dc_leak_ = std::llround((1 - std::exp(-2 * 3.14159265358979323846 * kDcBlockerHz / rate)) *
-                          16777216.0);
+  dc_leak_ = DcBlocker::Leak(rate);
 }
 
 void PsgChipSound::Changed() {
@@ -136,7 +134,7 @@ void PsgChipSound::Scatter(uint64_t frame, uint32_t phase, int64_t change) {
 }
 
 void PsgChipSound::Output(StereoFrame* frames, int32_t count, uint32_t routing) {
-  constexpr int64_t kHalfUnit = int64_t{1} << 15;
+  constexpr int64_t kHalfUnit = DcBlocker::kHalfUnit;
   const uint64_t first = out_ + kDelay;
   out_ += static_cast<uint64_t>(count);
   // At rest (every level 0, no step on its way, the DC blocker at 0) the output stays 0.
@@ -148,10 +146,7 @@ void PsgChipSound::Output(StereoFrame* frames, int32_t count, uint32_t routing) 
     const int32_t x = static_cast<int32_t>(level_ >> StepKernel::kUnityBits);
     // Silent after sound, the blocker comes to rest at exactly 0 once its output rounds to 0.
     if (x == 0 && dc_in_ == 0 && dc_out_ > -kHalfUnit && dc_out_ < kHalfUnit) dc_out_ = 0;
-    // y[n] = x[n] - x[n-1] + (1 - leak) y[n-1], the leak's product from y in 1 / 2^8 units.
-    dc_out_ += ((int64_t{x} - dc_in_) << 16) - (((dc_out_ >> 8) * dc_leak_) >> 16);
-    dc_in_ = x;
-    const int32_t y = static_cast<int32_t>((dc_out_ + kHalfUnit) >> 16);
+    const int32_t y = DcBlocker::Pass(x, dc_in_, dc_out_, dc_leak_);
     if (routing & 1) frames[i].left = AddWrapping(frames[i].left, y);
     if (routing & 2) frames[i].right = AddWrapping(frames[i].right, y);
   }

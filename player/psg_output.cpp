@@ -1,7 +1,6 @@
 #include "player/psg_output.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
@@ -10,22 +9,12 @@ int32_t AddWrapping(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
-// One DC blocker step, y in 1 / 2^16 units, leak in 1 / 2^24: returns y rounded.
-int32_t PassDc(int32_t x, int32_t& in, int64_t& out, int64_t leak) {
-  constexpr int64_t kHalfUnit = int64_t{1} << 15;
-  // The leak's product from y in 1 / 2^8 units, so that it cannot overflow.
-  out += ((int64_t{x} - in) << 16) - (((out >> 8) * leak) >> 16);
-  in = x;
-  return static_cast<int32_t>((out + kHalfUnit) >> 16);
-}
-
 }  // namespace
 
 PsgOutput::PsgOutput(uint32_t rate, bool band_limited, bool dc_blocked)
     : PsgSink(band_limited), dc_blocked_(dc_blocked) {
   if (rate != 0) {
-    dc_leak_ = std::llround((1 - std::exp(-2 * 3.14159265358979323846 * kDcBlockerHz / rate)) *
-                            16777216.0);
+    dc_leak_ = DcBlocker::Leak(rate);
   }
 }
 
@@ -51,7 +40,7 @@ void PsgOutput::Mix(Psg& psg, StereoFrame* frames, int32_t count) {
     MixSilence(count);
   }
   // At rest (input 0, output under half a unit), a blocker goes on exactly 0.
-  constexpr int64_t kHalfUnit = int64_t{1} << 15;
+  constexpr int64_t kHalfUnit = DcBlocker::kHalfUnit;
   for (uint32_t o = 0; o < outs_; ++o) {
     if (dc_in_[o] == 0 && dc_out_[o] > -kHalfUnit && dc_out_[o] < kHalfUnit) dc_out_[o] = 0;
   }
@@ -92,7 +81,7 @@ void PsgOutput::PlaceBlock(int32_t frames) {
     for (uint32_t o = 0; o < outs_; ++o) {
       int32_t in = dc_in_[o];
       int64_t out = dc_out_[o];
-      for (int32_t i = 0; i < frames; ++i) values_[o][i] = PassDc(values_[o][i], in, out, dc_leak_);
+      for (int32_t i = 0; i < frames; ++i) values_[o][i] = DcBlocker::Pass(values_[o][i], in, out, dc_leak_);
       dc_in_[o] = in;
       dc_out_[o] = out;
     }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "psg/dc_blocker.h"
 #include "psg/psg.h"
 #include "psg/psg_sink.h"
 #include "psg/step_kernel.h"
@@ -24,8 +25,6 @@ class PsgOutput : public PsgSink {
   };
   static constexpr int32_t kPanBits = 14;
   static constexpr int32_t kPanUnit = 1 << kPanBits;
-  // The DC blocker's one pole (0.26 dB down at 20 Hz).
-  static constexpr double kDcBlockerHz = 5.0;
 
   // rate: the output rate in frames per second.
   PsgOutput(uint32_t rate, bool band_limited, bool dc_blocked);
